@@ -1,0 +1,10 @@
+// The instance maker of CTextToSpeech, called by the module's class factory.
+#pragma once
+
+#include <orafon/win/windows.h>
+
+// Makes a CTextToSpeech (aggregated when pUnkOuter is given; then riid must be
+// IUnknown and the non-delegating IUnknown is returned), runs its
+// construction and InitObject, and asks it for riid. A failure destroys the
+// half-made object and is returned.
+HRESULT CTextToSpeech_CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv);

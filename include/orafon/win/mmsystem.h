@@ -1,0 +1,84 @@
+// The wave audio output device (waveOut*), as winmm offers it.
+// Implemented in platform/winmm (liborafon_winmm.so): plays through the
+// system's default output (PulseAudio, else ALSA); where there is none, a
+// silent device consumes audio at the real playback pace.
+#pragma once
+
+#include <orafon/win/wintypes.h>
+
+typedef UINT MMRESULT;
+typedef struct HWAVEOUT__ *HWAVEOUT;
+typedef HWAVEOUT *LPHWAVEOUT;
+
+#define MMSYSERR_NOERROR 0
+#define MMSYSERR_ERROR 1
+#define MMSYSERR_BADDEVICEID 2
+#define MMSYSERR_NOTENABLED 3
+#define MMSYSERR_ALLOCATED 4
+#define MMSYSERR_INVALHANDLE 5
+#define MMSYSERR_NODRIVER 6
+#define MMSYSERR_NOMEM 7
+#define MMSYSERR_NOTSUPPORTED 8
+#define MMSYSERR_INVALFLAG 10
+#define MMSYSERR_INVALPARAM 11
+#define WAVERR_BADFORMAT 32
+#define WAVERR_STILLPLAYING 33
+#define WAVERR_UNPREPARED 34
+
+#define WAVE_MAPPER ((UINT)-1)
+#define WAVE_FORMAT_QUERY 0x0001
+#define CALLBACK_NULL 0x00000000
+#define CALLBACK_WINDOW 0x00010000
+#define CALLBACK_THREAD 0x00020000
+#define CALLBACK_FUNCTION 0x00030000
+#define CALLBACK_EVENT 0x00050000
+
+#define WOM_OPEN 0x3BB
+#define WOM_CLOSE 0x3BC
+#define WOM_DONE 0x3BD
+
+typedef struct wavehdr_tag {
+    LPSTR lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    DWORD_PTR dwUser;
+    DWORD dwFlags;
+    DWORD dwLoops;
+    struct wavehdr_tag *lpNext;
+    DWORD_PTR reserved;
+} WAVEHDR, *LPWAVEHDR;
+
+#define WHDR_DONE 0x00000001
+#define WHDR_PREPARED 0x00000002
+#define WHDR_BEGINLOOP 0x00000004
+#define WHDR_ENDLOOP 0x00000008
+#define WHDR_INQUEUE 0x00000010
+
+typedef struct mmtime_tag {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+    } u;
+} MMTIME, *LPMMTIME;
+#define TIME_MS 0x0001
+#define TIME_SAMPLES 0x0002
+#define TIME_BYTES 0x0004
+
+typedef void(CALLBACK *LPWAVECALLBACK)(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                                       DWORD_PTR dwParam2);
+
+STDAPI_(UINT) waveOutGetNumDevs(void);
+STDAPI_(MMRESULT) waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
+                              DWORD_PTR dwInstance, DWORD fdwOpen);
+STDAPI_(MMRESULT) waveOutClose(HWAVEOUT hwo);
+STDAPI_(MMRESULT) waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
+STDAPI_(MMRESULT) waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
+STDAPI_(MMRESULT) waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
+STDAPI_(MMRESULT) waveOutPause(HWAVEOUT hwo);
+STDAPI_(MMRESULT) waveOutRestart(HWAVEOUT hwo);
+STDAPI_(MMRESULT) waveOutReset(HWAVEOUT hwo);
+STDAPI_(MMRESULT) waveOutGetPosition(HWAVEOUT hwo, LPMMTIME pmmt, UINT cbmmt);
+STDAPI_(MMRESULT) waveOutSetVolume(HWAVEOUT hwo, DWORD dwVolume);
+STDAPI_(MMRESULT) waveOutGetVolume(HWAVEOUT hwo, LPDWORD pdwVolume);

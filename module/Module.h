@@ -1,0 +1,16 @@
+// Module-wide state of Orafon.so that the objects it serves share.
+#pragma once
+
+#include <orafon/win/windows.h>
+
+// ModuleLockCount: each live object holds one lock from construction to
+// destruction. Both change the count atomically and return the new value.
+LONG ModuleLock();
+LONG ModuleUnlock();
+
+// Type information from the module's own type library, loaded once and cached
+// until the module unloads.
+HRESULT ModuleGetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo);
+
+// The module file's absolute path.
+const char *ModuleGetPath();
