@@ -33,7 +33,7 @@ STDAPI CreateErrorInfo(ICreateErrorInfo **pperrinfo);
 STDAPI SetErrorInfo(ULONG dwReserved, IErrorInfo *perrinfo);
 STDAPI GetErrorInfo(ULONG dwReserved, IErrorInfo **pperrinfo);
 
-// Type libraries (ITypeLib and ITypeInfo are declared in oaidl_typeinfo.h).
+// Type libraries (ITypeLib and ITypeInfo are declared in typeinfo.h).
 typedef enum tagREGKIND { REGKIND_DEFAULT, REGKIND_REGISTER, REGKIND_NONE } REGKIND;
 STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib **pptlib);
 STDAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib);

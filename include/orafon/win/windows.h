@@ -7,6 +7,7 @@
 #include <orafon/win/objbase.h>
 #include <orafon/win/oaidl.h>
 #include <orafon/win/oleauto.h>
+#include <orafon/win/typeinfo.h>
 #include <orafon/win/ocidl.h>
 #include <orafon/win/winbase.h>
 #include <orafon/win/winreg.h>
