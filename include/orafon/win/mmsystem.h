@@ -1,7 +1,24 @@
 // The wave audio output device (waveOut*), as winmm offers it.
-// Implemented in platform/winmm (liborafon_winmm.so): plays through the
-// system's default output (PulseAudio, else ALSA); where there is none, a
-// silent device consumes audio at the real playback pace.
+// Implemented in platform/winmm (liborafon_winmm.so, link target orafon_winmm):
+// plays through the system's default output (PulseAudio, else ALSA); where
+// there is none, a silent device consumes audio at the real playback pace, so
+// pause, restart and reset behave as with a sound card. Nothing is printed.
+//
+// One device: ids 0 and WAVE_MAPPER. PCM, 8 or 16 bit, mono or stereo.
+// Callbacks: CALLBACK_NULL or CALLBACK_FUNCTION; the function runs on the
+// device's own thread (WOM_DONE per buffer, in order). waveOutReset marks every
+// queued buffer done and has run their callbacks before it returns. Closing
+// with buffers queued gives WAVERR_STILLPLAYING. waveOutGetPosition counts
+// what has been heard (TIME_BYTES, TIME_SAMPLES, TIME_MS), reset by a reset.
+//
+// Environment, read at each waveOutOpen:
+//   ORAFON_AUDIO_CAPTURE=<file.wav>  nothing is played; the device writes what
+//       it would have played into that WAV file instead (truncated by each
+//       open, header valid after every buffer), still at the real pace.
+//   ORAFON_AUDIO_FAST=1  the capture and silent devices do not keep the real
+//       pace: buffers are done as soon as they are consumed.
+//   ORAFON_AUDIO_DEVICE=silent|pulse|alsa  use only that output (silent when
+//       the named one cannot be opened); tests set "silent".
 #pragma once
 
 #include <orafon/win/wintypes.h>
