@@ -1,0 +1,141 @@
+// CAudioSink: the one road from the speech engine's PCM to an audio file.
+//
+// Calling order for one file: SetFileFormat (any time before), Open, any
+// number of Write, Close. The calls for one file must not overlap; the sink
+// has no lock. When the engine's format differs from the target format, the
+// PCM is converted through the audio compression manager in 10000-byte
+// source pieces before it reaches the writer of the selected file type.
+//
+// Failures are never swallowed: a Write that could not store every byte
+// returns a failure, and Close returns a failure when the file could not be
+// finished or when any Write since Open failed to store its data, so a
+// caller that only looks at Close still learns the file is incomplete.
+#pragma once
+
+#include "FileWriter.h"
+#include "FlacWriter.h"
+#include "Mp3Writer.h"
+#include "Mp4Writer.h"
+#include "OggWriter.h"
+#include "SndFileWriter.h"
+#include "WaveWriter.h"
+#include "WmaWriter.h"
+
+#include <orafon/OrafonIds.h>
+#include <orafon/win/msacm.h>
+#include <orafon/win/wintypes.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Receives one catalogue entry: the target PCM format and its nominal bit rate
+// in bits per second. The return value is not examined (every entry is given).
+typedef int (*PFNADDWAVEFORMAT)(const WAVEFORMATEX *pwfx, LONG nBitRate, void *pContext);
+
+class CAudioSink {
+public:
+    // Source bytes per conversion piece.
+    static constexpr DWORD kSourcePieceSize = 10000;
+
+    CAudioSink();
+    ~CAudioSink();
+    CAudioSink(const CAudioSink &) = delete;
+    CAudioSink &operator=(const CAudioSink &) = delete;
+
+    // Selects the writer of the next Open (a FILEFORMAT value; not checked:
+    // an index outside FF_WAVE..FF_FLAC makes Open succeed without a file and
+    // Write fail).
+    void SetFileFormat(LONG nFileFormat) { m_nFileFormat = nFileFormat; }
+    LONG GetFileFormat() const { return m_nFileFormat; }
+
+    // Calls pfnAdd once per entry of nFileFormat's fixed list of target
+    // formats, in list order. E_INVALIDARG when pfnAdd is null. The FF_WMA list
+    // is empty unless the Windows Media runtime is available.
+    static HRESULT EnumFormats(LONG nFileFormat, PFNADDWAVEFORMAT pfnAdd, void *pContext);
+
+    // Starts a file: pszFileName (8-bit text), the engine's format, the target
+    // format and the target's nominal bit rate (bit/s). A sink still open is
+    // closed first. Codes: E_INVALIDARG (null format, empty name), the
+    // writer's code when it cannot start the file (E_FAIL, E_ACCESSDENIED,
+    // E_NOTIMPL, ...), E_FAIL when the formats cannot be converted,
+    // E_UNEXPECTED, E_OUTOFMEMORY. After a failure the sink is idle.
+    HRESULT Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
+                 LONG nBitRate);
+    // PCM bytes in the source format, any count (partial sample frames are
+    // kept until the next Write). A zero-byte Write while converting returns
+    // E_FAIL and changes nothing. E_FAIL also when no writer is selected.
+    HRESULT Write(const void *pData, ULONG cb);
+    // Drains the converter into the writer, finishes the file and releases
+    // the conversion. S_OK on an idle sink. Any state, any number of times.
+    HRESULT Close();
+
+    // Test and diagnostic views of the open state.
+    bool IsConverting() const { return m_hStream != nullptr; }
+    DWORD GetDestinationBufferSize() const { return m_cbDst; }
+    const std::string &GetFileName() const { return m_strFileName; }
+    LONG GetBitRate() const { return m_nBitRate; }
+
+    // MP3 settings the sink hands the MP3 writer.
+    static constexpr LONG kMp3Preset = -1; // no preset
+    static constexpr bool kMp3JointStereo = true;
+
+private:
+    struct WriterSlot;
+    const WriterSlot *SelectedSlot() const;
+    HRESULT OpenConversion(const WAVEFORMATEX &src, const WAVEFORMATEX &dst);
+    void ReleaseConversion();
+    HRESULT ConvertPiece(const BYTE *pb, DWORD cb, DWORD fdwConvert, DWORD *pcbUsed, CFileWriter &writer);
+    HRESULT WriteConverted(const BYTE *pb, ULONG cb, CFileWriter &writer);
+    HRESULT DrainConversion(CFileWriter &writer);
+
+    std::string m_strFileName;
+    LONG m_nFileFormat = FF_WAVE;
+    LONG m_nBitRate = 0;
+
+    CWaveWriter m_waveWriter;
+    CMp3Writer m_mp3Writer;
+    CWmaWriter m_wmaWriter;
+    COggWriter m_oggWriter;
+    CSndFileWriter m_sndFileWriter;
+    CMp4Writer m_mp4Writer;
+    CFlacWriter m_flacWriter;
+
+    HACMSTREAM m_hStream = nullptr;
+    const DWORD m_cbSrcPiece = kSourcePieceSize;
+    DWORD m_cbDst = 0;
+    std::unique_ptr<BYTE[]> m_pbDst;
+    // Bytes of an incomplete source sample frame, put in front of the next Write.
+    std::array<BYTE, 8> m_abCarry{};
+    DWORD m_cbCarry = 0;
+    // A Write since Open that failed to store data; Close reports it.
+    HRESULT m_hrWriteFailure = S_OK;
+
+    WAVEFORMATEX m_wfxSource{};
+    WAVEFORMATEX m_wfxTarget{};
+};
+
+// The owning handle through which the component reaches its sink. Each
+// operation forwards to the sink when it exists (it may not, when memory ran
+// out at construction) and otherwise returns S_OK or does nothing.
+class CAudioSinkHandle {
+public:
+    CAudioSinkHandle();
+    ~CAudioSinkHandle();
+    CAudioSinkHandle(const CAudioSinkHandle &) = delete;
+    CAudioSinkHandle &operator=(const CAudioSinkHandle &) = delete;
+
+    bool HasSink() const { return m_pSink != nullptr; }
+    CAudioSink *operator->() const { return m_pSink.get(); }
+
+    void SetFileFormat(LONG nFileFormat);
+    HRESULT EnumFormats(LONG nFileFormat, PFNADDWAVEFORMAT pfnAdd, void *pContext) const;
+    HRESULT Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
+                 LONG nBitRate);
+    HRESULT Write(const void *pData, ULONG cb);
+    HRESULT Close();
+
+private:
+    std::unique_ptr<CAudioSink> m_pSink;
+};

@@ -1,0 +1,44 @@
+// CWaveWriter: FF_WAVE files. A RIFF/WAVE file with "fmt ", "fact" and "data"
+// chunks written through the platform's buffered multimedia file I/O; the
+// PCM goes byte for byte straight into the I/O buffer.
+#pragma once
+
+#include "FileWriter.h"
+
+#include <orafon/win/mmio.h>
+#include <orafon/win/wintypes.h>
+
+class CWaveWriter final : public CFileWriter {
+public:
+    static constexpr DWORD kModeWrite = 2;
+
+    CWaveWriter() = default;
+    ~CWaveWriter() override;
+
+    // Creates the file and writes the header chunks. E_FAIL when the file
+    // cannot be created or a header chunk cannot be written.
+    HRESULT Open(const char *pszFileName, const WAVEFORMATEX &wfxTarget, DWORD dwMode);
+    // CO_E_NOTINITIALIZED without an open file, E_INVALIDARG for null
+    // pointers, E_FAIL when the buffer cannot be flushed (*pcbWritten tells
+    // how many bytes were stored).
+    HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
+    // Fixes the chunk sizes, sets the "fact" sample count to 0 and closes the
+    // file. CO_E_NOTINITIALIZED when idle; E_FAIL when the file could not be
+    // finished (the handle is released anyway).
+    HRESULT Close() override;
+
+    bool IsOpen() const { return m_hmmio != nullptr; }
+
+private:
+    HRESULT WriteHeaderChunks(const WAVEFORMATEX &wfx);
+    HRESULT WriteFormatChunk(const WAVEFORMATEX &wfx);
+    HRESULT WriteFactChunk(DWORD dwSampleCount);
+    HRESULT FinishChunks();
+    HRESULT ClearFactSampleCount();
+
+    HMMIO m_hmmio = nullptr;
+    MMCKINFO m_ckRiff{};
+    MMCKINFO m_ck{};
+    MMIOINFO m_mmioinfo{};
+    DWORD m_dwMode = 0;
+};
