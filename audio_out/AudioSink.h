@@ -25,6 +25,7 @@
 #include <orafon/win/msacm.h>
 #include <orafon/win/wintypes.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -71,6 +72,15 @@ public:
     // the conversion. S_OK on an idle sink. Any state, any number of times.
     HRESULT Close();
 
+    // Diagnostics: pfn is told the byte count of every Write handed to the
+    // selected writer (converted pieces, or the caller's writes unchanged).
+    typedef void (*PFNWRITEOBSERVER)(ULONG cb, void *pContext);
+    void SetWriteObserver(PFNWRITEOBSERVER pfn, void *pContext)
+    {
+        m_pfnObserver = pfn;
+        m_pObserverContext = pContext;
+    }
+
     // Test and diagnostic views of the open state.
     bool IsConverting() const { return m_hStream != nullptr; }
     DWORD GetDestinationBufferSize() const { return m_cbDst; }
@@ -83,12 +93,14 @@ public:
 
 private:
     struct WriterSlot;
+    static const WriterSlot kWriters[];
     const WriterSlot *SelectedSlot() const;
     HRESULT OpenConversion(const WAVEFORMATEX &src, const WAVEFORMATEX &dst);
     void ReleaseConversion();
     HRESULT ConvertPiece(const BYTE *pb, DWORD cb, DWORD fdwConvert, DWORD *pcbUsed, CFileWriter &writer);
     HRESULT WriteConverted(const BYTE *pb, ULONG cb, CFileWriter &writer);
     HRESULT DrainConversion(CFileWriter &writer);
+    HRESULT WriteToWriter(CFileWriter &writer, ULONG cb, const BYTE *pb);
 
     std::string m_strFileName;
     LONG m_nFileFormat = FF_WAVE;
@@ -109,8 +121,12 @@ private:
     // Bytes of an incomplete source sample frame, put in front of the next Write.
     std::array<BYTE, 8> m_abCarry{};
     DWORD m_cbCarry = 0;
+    DWORD m_cbSrcBlock = 1;
     // A Write since Open that failed to store data; Close reports it.
     HRESULT m_hrWriteFailure = S_OK;
+
+    PFNWRITEOBSERVER m_pfnObserver = nullptr;
+    void *m_pObserverContext = nullptr;
 
     WAVEFORMATEX m_wfxSource{};
     WAVEFORMATEX m_wfxTarget{};

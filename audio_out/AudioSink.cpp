@@ -1,0 +1,305 @@
+#include "AudioSink.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+// The MP3 writer's channel modes.
+constexpr LONG kMp3ModeJointStereo = 1;
+constexpr LONG kMp3ModeMono = 3;
+
+bool SameFormat(const WAVEFORMATEX &a, const WAVEFORMATEX &b)
+{
+    return std::memcmp(&a, &b, sizeof(a)) == 0;
+}
+
+} // namespace
+
+// One row of the writer table: the writer and how the sink's Open arguments
+// reach that writer's own open.
+struct CAudioSink::WriterSlot {
+    CFileWriter &(*writer)(CAudioSink &sink);
+    HRESULT (*open)(CAudioSink &sink, const char *pszFileName, const WAVEFORMATEX &wfx, LONG nBitRate);
+};
+
+// Indexed by FILEFORMAT.
+const CAudioSink::WriterSlot CAudioSink::kWriters[] = {
+    {[](CAudioSink &s) -> CFileWriter & { return s.m_waveWriter; },
+     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) {
+         return s.m_waveWriter.Open(name, wfx, CWaveWriter::kModeWrite);
+     }},
+    {[](CAudioSink &s) -> CFileWriter & { return s.m_mp3Writer; },
+     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG rate) {
+         const LONG mode = wfx.nChannels == 2 ? kMp3ModeJointStereo : kMp3ModeMono;
+         return s.m_mp3Writer.Open(rate / 1000, wfx.nSamplesPerSec, mode, name, kMp3Preset);
+     }},
+    {[](CAudioSink &s) -> CFileWriter & { return s.m_wmaWriter; },
+     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG rate) {
+         return s.m_wmaWriter.Open(rate, wfx.nSamplesPerSec, wfx.nChannels, name);
+     }},
+    {[](CAudioSink &s) -> CFileWriter & { return s.m_oggWriter; },
+     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG rate) {
+         return s.m_oggWriter.Open(rate, wfx.nSamplesPerSec, wfx.nChannels, name);
+     }},
+    {[](CAudioSink &s) -> CFileWriter & { return s.m_sndFileWriter; },
+     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) {
+         return s.m_sndFileWriter.Open(wfx, name, FF_VOX);
+     }},
+    {[](CAudioSink &s) -> CFileWriter & { return s.m_sndFileWriter; },
+     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) {
+         return s.m_sndFileWriter.Open(wfx, name, FF_AU);
+     }},
+    {[](CAudioSink &s) -> CFileWriter & { return s.m_sndFileWriter; },
+     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) {
+         return s.m_sndFileWriter.Open(wfx, name, FF_AIFF);
+     }},
+    {[](CAudioSink &s) -> CFileWriter & { return s.m_mp4Writer; },
+     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG rate) {
+         return s.m_mp4Writer.Open(rate, wfx.nSamplesPerSec, wfx.nChannels, name);
+     }},
+    {[](CAudioSink &s) -> CFileWriter & { return s.m_flacWriter; },
+     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) { return s.m_flacWriter.Open(wfx, name); }},
+};
+
+CAudioSink::CAudioSink() = default;
+
+CAudioSink::~CAudioSink()
+{
+    // The writers' own teardown finishes any file still open; the conversion
+    // goes with the sink.
+    ReleaseConversion();
+}
+
+const CAudioSink::WriterSlot *CAudioSink::SelectedSlot() const
+{
+    if (m_nFileFormat < 0 || m_nFileFormat >= static_cast<LONG>(std::size(kWriters)))
+        return nullptr;
+    return &kWriters[m_nFileFormat];
+}
+
+HRESULT CAudioSink::Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
+                         LONG nBitRate)
+{
+    if (!pwfxSource || !pwfxTarget || !pszFileName || !*pszFileName)
+        return E_INVALIDARG;
+    // A file still open is finished first, so that nothing of it is lost or leaked.
+    Close();
+    m_hrWriteFailure = S_OK;
+    m_cbCarry = 0;
+    HRESULT hr = S_OK;
+    if (const WriterSlot *slot = SelectedSlot()) {
+        hr = slot->open(*this, pszFileName, *pwfxTarget, nBitRate);
+        if (FAILED(hr)) {
+            Close();
+            return hr;
+        }
+    }
+    if (!SameFormat(*pwfxSource, *pwfxTarget)) {
+        const HRESULT hrConv = OpenConversion(*pwfxSource, *pwfxTarget);
+        if (FAILED(hrConv)) {
+            Close();
+            return hrConv;
+        }
+    }
+    try {
+        m_strFileName = pszFileName;
+    } catch (const std::bad_alloc &) {
+        Close();
+        return E_OUTOFMEMORY;
+    }
+    m_wfxSource = *pwfxSource;
+    m_wfxTarget = *pwfxTarget;
+    m_nBitRate = nBitRate;
+    return hr;
+}
+
+HRESULT CAudioSink::OpenConversion(const WAVEFORMATEX &src, const WAVEFORMATEX &dst)
+{
+    WAVEFORMATEX wfxSrc = src, wfxDst = dst;
+    if (acmStreamOpen(&m_hStream, nullptr, &wfxSrc, &wfxDst, nullptr, 0, 0, 0) != MMSYSERR_NOERROR) {
+        m_hStream = nullptr;
+        return E_FAIL;
+    }
+    DWORD cbDst = 0;
+    if (acmStreamSize(m_hStream, m_cbSrcPiece, &cbDst, ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR || cbDst == 0)
+        return E_UNEXPECTED;
+    m_pbDst.reset(new (std::nothrow) BYTE[cbDst]());
+    if (!m_pbDst)
+        return E_OUTOFMEMORY;
+    m_cbDst = cbDst;
+    m_cbSrcBlock = src.nBlockAlign ? src.nBlockAlign : 1;
+    return S_OK;
+}
+
+void CAudioSink::ReleaseConversion()
+{
+    if (m_hStream) {
+        acmStreamClose(m_hStream, 0);
+        m_hStream = nullptr;
+    }
+    m_pbDst.reset();
+    m_cbDst = 0;
+    m_cbCarry = 0;
+}
+
+HRESULT CAudioSink::ConvertPiece(const BYTE *pb, DWORD cb, DWORD fdwConvert, DWORD *pcbUsed, CFileWriter &writer)
+{
+    ACMSTREAMHEADER hdr{};
+    hdr.cbStruct = sizeof(ACMSTREAMHEADER);
+    hdr.pbSrc = const_cast<BYTE *>(pb);
+    hdr.cbSrcLength = cb;
+    hdr.pbDst = m_pbDst.get();
+    hdr.cbDstLength = m_cbDst;
+    MMRESULT mr = acmStreamPrepareHeader(m_hStream, &hdr, 0);
+    if (mr == MMSYSERR_NOERROR) {
+        mr = acmStreamConvert(m_hStream, &hdr, fdwConvert);
+        acmStreamUnprepareHeader(m_hStream, &hdr, 0);
+    }
+    if (pcbUsed)
+        *pcbUsed = hdr.cbSrcLengthUsed;
+    if (mr != MMSYSERR_NOERROR)
+        return E_FAIL;
+    return WriteToWriter(writer, hdr.cbDstLengthUsed, m_pbDst.get());
+}
+
+HRESULT CAudioSink::WriteToWriter(CFileWriter &writer, ULONG cb, const BYTE *pb)
+{
+    if (m_pfnObserver)
+        m_pfnObserver(cb, m_pObserverContext);
+    ULONG cbWritten = 0;
+    return writer.Write(cb, pb, &cbWritten);
+}
+
+HRESULT CAudioSink::WriteConverted(const BYTE *pb, ULONG cb, CFileWriter &writer)
+{
+    HRESULT hrFirstFailure = S_OK;
+    HRESULT hr = E_FAIL;
+    auto note = [&](HRESULT h) {
+        hr = h;
+        if (FAILED(h) && SUCCEEDED(hrFirstFailure))
+            hrFirstFailure = h;
+    };
+    // An incomplete sample frame left by the last Write is completed first.
+    if (m_cbCarry > 0 && cb > 0) {
+        const ULONG take = std::min<ULONG>(cb, m_cbSrcBlock - m_cbCarry);
+        std::memcpy(m_abCarry.data() + m_cbCarry, pb, take);
+        m_cbCarry += take;
+        pb += take;
+        cb -= take;
+        if (m_cbCarry == m_cbSrcBlock) {
+            note(ConvertPiece(m_abCarry.data(), m_cbCarry, ACM_STREAMCONVERTF_BLOCKALIGN, nullptr, writer));
+            m_cbCarry = 0;
+        } else {
+            hr = S_OK; // kept for the next Write
+        }
+    }
+    while (cb > 0) {
+        const DWORD piece = std::min<DWORD>(cb, m_cbSrcPiece);
+        DWORD used = 0;
+        note(ConvertPiece(pb, piece, ACM_STREAMCONVERTF_BLOCKALIGN, &used, writer));
+        // The converter takes whole frames only; the rest of a frame waits.
+        if (used < piece && piece - used < m_cbSrcBlock) {
+            m_cbCarry = piece - used;
+            std::memcpy(m_abCarry.data(), pb + used, m_cbCarry);
+        }
+        pb += piece;
+        cb -= piece;
+    }
+    return FAILED(hrFirstFailure) ? hrFirstFailure : hr;
+}
+
+HRESULT CAudioSink::Write(const void *pData, ULONG cb)
+{
+    const WriterSlot *slot = SelectedSlot();
+    if (!slot)
+        return E_FAIL;
+    if (!pData && cb > 0)
+        return E_INVALIDARG;
+    CFileWriter &writer = slot->writer(*this);
+    HRESULT hr;
+    if (!m_hStream) {
+        hr = WriteToWriter(writer, cb, static_cast<const BYTE *>(pData));
+    } else {
+        hr = WriteConverted(static_cast<const BYTE *>(pData), cb, writer);
+        if (cb == 0)
+            return hr; // nothing was offered, nothing was lost
+    }
+    if (FAILED(hr) && SUCCEEDED(m_hrWriteFailure) && hr != CO_E_NOTINITIALIZED)
+        m_hrWriteFailure = hr;
+    return hr;
+}
+
+HRESULT CAudioSink::DrainConversion(CFileWriter &writer)
+{
+    // The resampler holds back its last samples until it is told the input
+    // has ended; they belong at the end of the file.
+    HRESULT hr = S_OK;
+    for (;;) {
+        ACMSTREAMHEADER hdr{};
+        hdr.cbStruct = sizeof(ACMSTREAMHEADER);
+        hdr.pbDst = m_pbDst.get();
+        hdr.cbDstLength = m_cbDst;
+        if (acmStreamPrepareHeader(m_hStream, &hdr, 0) != MMSYSERR_NOERROR)
+            return E_FAIL;
+        const MMRESULT mr = acmStreamConvert(m_hStream, &hdr, ACM_STREAMCONVERTF_END);
+        acmStreamUnprepareHeader(m_hStream, &hdr, 0);
+        if (mr != MMSYSERR_NOERROR)
+            return E_FAIL;
+        if (hdr.cbDstLengthUsed == 0)
+            return hr;
+        const HRESULT hrWrite = WriteToWriter(writer, hdr.cbDstLengthUsed, m_pbDst.get());
+        if (FAILED(hrWrite) && SUCCEEDED(hr))
+            hr = hrWrite;
+    }
+}
+
+HRESULT CAudioSink::Close()
+{
+    HRESULT hr = S_OK;
+    if (const WriterSlot *slot = SelectedSlot()) {
+        CFileWriter &writer = slot->writer(*this);
+        if (m_hStream)
+            hr = DrainConversion(writer);
+        const HRESULT hrClose = writer.Close();
+        // An idle writer has nothing to finish; that is not a failure.
+        if (FAILED(hrClose) && hrClose != CO_E_NOTINITIALIZED && SUCCEEDED(hr))
+            hr = hrClose;
+    }
+    ReleaseConversion();
+    if (SUCCEEDED(hr) && FAILED(m_hrWriteFailure))
+        hr = m_hrWriteFailure;
+    m_hrWriteFailure = S_OK;
+    return hr;
+}
+
+CAudioSinkHandle::CAudioSinkHandle() : m_pSink(new (std::nothrow) CAudioSink) {}
+
+CAudioSinkHandle::~CAudioSinkHandle() = default;
+
+void CAudioSinkHandle::SetFileFormat(LONG nFileFormat)
+{
+    if (m_pSink)
+        m_pSink->SetFileFormat(nFileFormat);
+}
+
+HRESULT CAudioSinkHandle::EnumFormats(LONG nFileFormat, PFNADDWAVEFORMAT pfnAdd, void *pContext) const
+{
+    return m_pSink ? CAudioSink::EnumFormats(nFileFormat, pfnAdd, pContext) : S_OK;
+}
+
+HRESULT CAudioSinkHandle::Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
+                               LONG nBitRate)
+{
+    return m_pSink ? m_pSink->Open(pszFileName, pwfxSource, pwfxTarget, nBitRate) : S_OK;
+}
+
+HRESULT CAudioSinkHandle::Write(const void *pData, ULONG cb)
+{
+    return m_pSink ? m_pSink->Write(pData, cb) : S_OK;
+}
+
+HRESULT CAudioSinkHandle::Close()
+{
+    return m_pSink ? m_pSink->Close() : S_OK;
+}
