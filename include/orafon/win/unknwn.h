@@ -3,6 +3,7 @@
 
 #include <orafon/win/wintypes.h>
 
+#include <memory>
 #include <utility>
 
 // A COM interface is a class of pure virtual functions whose first three
@@ -66,7 +67,7 @@ public:
     CComPtr &operator=(const CComPtr &o) noexcept { return *this = o.p_; }
     CComPtr &operator=(CComPtr &&o) noexcept
     {
-        if (this != &o) {
+        if (this != std::addressof(o)) {
             Release();
             p_ = std::exchange(o.p_, nullptr);
         }
