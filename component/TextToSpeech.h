@@ -1,0 +1,172 @@
+// CTextToSpeech: the automation object. One reference count and one identity
+// for all its interfaces; aggregatable through a separate non-delegating
+// IUnknown.
+#pragma once
+
+#include "ConnectionPoint.h"
+#include "OleHelpers.h"
+
+#include <orafon/Orafon.h>
+
+#include <speech/VoiceInfo.h>
+#include <speech/WaveFormatCatalogue.h>
+
+#include <vector>
+
+class CTextToSpeech final : public ITextToSpeech,
+                            public IConnectionPointContainer,
+                            public IProvideClassInfo2,
+                            public ISupportErrorInfo,
+                            public IObjectWithSite {
+public:
+    // Makes an object (aggregated when pUnkOuter is given), runs InitObject
+    // and asks for riid. See TextToSpeechFactory.h.
+    static HRESULT CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv);
+
+    // ---- IUnknown: delegates to the controlling unknown ---------------------
+    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // ---- IDispatch ------------------------------------------------------------
+    STDMETHODIMP GetTypeInfoCount(UINT *pctinfo) override;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo **ppTInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR *rgszNames, UINT cNames, LCID lcid, DISPID *rgDispId) override;
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS *pDispParams,
+                        VARIANT *pVarResult, EXCEPINFO *pExcepInfo, UINT *puArgErr) override;
+
+    // ---- ITextToSpeech --------------------------------------------------------
+    STDMETHODIMP get_VoiceCount(LONG *pVal) override;
+    STDMETHODIMP get_VoiceIdx(LONG *pVal) override;
+    STDMETHODIMP put_VoiceIdx(LONG newVal) override;
+    STDMETHODIMP get_VoiceName(BSTR *pVal) override;
+    STDMETHODIMP get_VoiceGender(BSTR *pVal) override;
+    STDMETHODIMP get_VoiceLanguage(BSTR *pVal) override;
+    STDMETHODIMP Speak(BSTR strText, TTSFLAG nFlag) override;
+    STDMETHODIMP SpeakToFile(BSTR strText, BSTR strFile, TTSFLAG nFlag) override;
+    STDMETHODIMP StopTTS() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Resume() override;
+    STDMETHODIMP get_Rate(LONG *pVal) override;
+    STDMETHODIMP put_Rate(LONG newVal) override;
+    STDMETHODIMP get_Volume(LONG *pVal) override;
+    STDMETHODIMP put_Volume(LONG newVal) override;
+    STDMETHODIMP get_Pitch(LONG *pVal) override;
+    STDMETHODIMP put_Pitch(LONG newVal) override;
+    STDMETHODIMP get_WaveFormatCount(LONG *pVal) override;
+    STDMETHODIMP get_WaveFormatIdx(LONG *pVal) override;
+    STDMETHODIMP put_WaveFormatIdx(LONG newVal) override;
+    STDMETHODIMP get_WaveFormatName(BSTR *pVal) override;
+    STDMETHODIMP get_FileFormat(FILEFORMAT *pVal) override;
+    STDMETHODIMP put_FileFormat(FILEFORMAT newVal) override;
+    STDMETHODIMP GetVoiceName(LONG nIndex, BSTR *strName) override;
+    STDMETHODIMP Mp3ToSWF(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoop) override;
+    STDMETHODIMP get_SWFFrameRate(LONG *pVal) override;
+    STDMETHODIMP put_SWFFrameRate(LONG newVal) override;
+    STDMETHODIMP get_SAPIVersion(LONG *pVal) override;
+
+    // ---- IConnectionPointContainer -------------------------------------------
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints **ppEnum) override;
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint **ppCP) override;
+
+    // ---- IProvideClassInfo2 ---------------------------------------------------
+    STDMETHODIMP GetClassInfo(ITypeInfo **ppTI) override;
+    STDMETHODIMP GetGUID(DWORD dwGuidKind, GUID *pGUID) override;
+
+    // ---- ISupportErrorInfo ----------------------------------------------------
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    // ---- IObjectWithSite ------------------------------------------------------
+    STDMETHODIMP SetSite(IUnknown *pUnkSite) override;
+    STDMETHODIMP GetSite(REFIID riid, void **ppvSite) override;
+
+    // ---- Events ---------------------------------------------------------------
+    // Each calls every advised _ITextToSpeechEvents sink in cookie order and
+    // stops at the first sink that fails, returning its failure and leaving an
+    // error object on the thread. A handler may advise, unadvise or drop the
+    // last reference to this object: the object stays alive until the fire
+    // returns (it may be destroyed then), and a sink removed during the walk
+    // is not called.
+    HRESULT FireOnTTSStart();
+    HRESULT FireOnTTSEnd();
+    HRESULT FireOnTTSWord(LONG nStart, LONG nLength);
+    HRESULT FireOnTTSSentence(LONG nStart, LONG nLength);
+    HRESULT FireOnTTSProgress(LONG nPercent);
+
+private:
+    // The object's own IUnknown: keeps the count and answers QueryInterface.
+    // An outer object that aggregates this one holds this interface.
+    class CInnerUnknown final : public IUnknown {
+    public:
+        explicit CInnerUnknown(CTextToSpeech *owner) noexcept : m_owner(owner) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override;
+        STDMETHODIMP_(ULONG) Release() override;
+
+    private:
+        CTextToSpeech *m_owner;
+    };
+
+    explicit CTextToSpeech(IUnknown *pUnkOuter) noexcept;
+    ~CTextToSpeech();
+
+    HRESULT InternalQueryInterface(REFIID riid, void **ppv);
+    ULONG InternalAddRef();
+    ULONG InternalRelease();
+    void ReleaseMembers() noexcept;
+
+    HRESULT InitObject();
+    HRESULT FireEvent(DISPID dispid, const LONG *args, UINT argCount);
+
+    // ---- Catalogue and file output (see TextToSpeechCatalogue.cpp) -----------
+    HRESULT RebuildWaveFormats(LONG fileFormat);
+
+    // ---- Speech bridge seams (see TextToSpeechVoice.cpp) ---------------------
+    bool HasVoice() const noexcept { return m_nVoiceIdx >= 0 && m_nVoiceIdx < static_cast<LONG>(m_aVoices.size()); }
+    const VoiceInfo &CurrentVoice() const { return m_aVoices[static_cast<size_t>(m_nVoiceIdx)]; }
+    HRESULT EnumVoices();
+    HRESULT SelectVoice(LONG index);
+    HRESULT ReleaseVoice(LONG index);
+    HRESULT SpeakRequest(BSTR text, BSTR file, TTSFLAG flags);
+    HRESULT StopSpeaking();
+    HRESULT PauseSpeaking();
+    HRESULT ResumeSpeaking();
+    HRESULT EngineGetRate(LONG *pRate);
+    HRESULT EngineSetRate(LONG rate);
+    HRESULT EngineGetVolume(LONG *pVolume);
+    HRESULT EngineSetVolume(LONG volume);
+    void ReleaseVoiceCatalogue() noexcept;
+    HRESULT VoiceText(const std::string VoiceInfo::*field, BSTR *pVal);
+
+    // ---- Identity and lifetime -------------------------------------------------
+    LONG m_nRefCount = 0;
+    CInnerUnknown m_innerUnknown;
+    // The outer object when aggregated, else m_innerUnknown.
+    IUnknown *m_pControllingUnknown;
+
+    // ---- Connection points, in map order --------------------------------------
+    orafon::CConnectionPoint m_cpPropertyNotify;
+    orafon::CConnectionPoint m_cpEvents;
+
+    CComPtr<IUnknown> m_spSite;
+
+    // ---- Voices and speaking (the speech bridge) ------------------------------
+    std::vector<VoiceInfo> m_aVoices;
+    LONG m_nVoiceIdx = -1;
+    WAVEFORMATEX m_wfxEngine{};
+    LONG m_nRate = 0;
+    LONG m_nVolume = 100;
+    LONG m_nPitch = 0;
+    bool m_bSpeaking = false;
+    orafon::CBstr m_bstrText;
+    ULONG m_nTextLen = 0;
+
+    // ---- Wave-format catalogue and file output ---------------------------------
+    LONG m_nFileFormat = FF_WAVE;
+    LONG m_nWaveFormatIdx = -1;
+    CWaveFormatCatalogue m_waveFormats;
+    // The file type the file output is set to; its own copy of FileFormat.
+    LONG m_nSinkFileFormat = FF_WAVE;
+
+    LONG m_nSWFFrameRate = 15;
+};

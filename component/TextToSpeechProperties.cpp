@@ -1,0 +1,312 @@
+// The members of ITextToSpeech: argument checks, property storage and the
+// hand-over to the speech bridge and the SWF converter.
+#include "TextToSpeech.h"
+
+#include <algorithm>
+#include <string>
+
+#ifdef ORAFON_HAVE_SWF
+#include <swf/Mp3ToSwf.h>
+#endif
+
+namespace {
+
+constexpr LONG kMinRate = -10, kMaxRate = 10;
+constexpr LONG kMinVolume = 0, kMaxVolume = 100;
+constexpr LONG kMinPitch = -10, kMaxPitch = 10;
+
+// Converts an argument path to 8-bit text. A path that cannot be represented
+// exactly (an embedded NUL would name another file) is refused.
+bool PathToAnsi(BSTR path, std::string &out)
+{
+    const UINT length = SysStringLen(path);
+    for (UINT i = 0; i < length; ++i) {
+        if (path[i] == 0)
+            return false;
+    }
+    return orafon::WideToAnsi(path, out);
+}
+
+} // namespace
+
+// ---- Voices ------------------------------------------------------------------
+
+STDMETHODIMP CTextToSpeech::get_VoiceCount(LONG *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = static_cast<LONG>(m_aVoices.size());
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::get_VoiceIdx(LONG *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = m_nVoiceIdx;
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::put_VoiceIdx(LONG newVal)
+{
+    if (newVal < 0 || newVal >= static_cast<LONG>(m_aVoices.size()))
+        return E_INVALIDARG;
+    if (newVal == m_nVoiceIdx)
+        return S_OK;
+    if (m_nVoiceIdx != -1) {
+        const LONG current = m_nVoiceIdx;
+        m_nVoiceIdx = -1;
+        HRESULT hr = ReleaseVoice(current);
+        if (FAILED(hr))
+            return hr;
+    }
+    HRESULT hr = SelectVoice(newVal);
+    if (FAILED(hr))
+        return hr;
+    m_nVoiceIdx = newVal;
+    return S_OK;
+}
+
+HRESULT CTextToSpeech::VoiceText(const std::string VoiceInfo::*field, BSTR *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    if (!HasVoice())
+        return E_FAIL;
+    const std::string &text = CurrentVoice().*field;
+    if (text.empty()) {
+        *pVal = nullptr;
+        return S_OK;
+    }
+    return orafon::AnsiToBstr(text, pVal);
+}
+
+STDMETHODIMP CTextToSpeech::get_VoiceName(BSTR *pVal)
+{
+    return VoiceText(&VoiceInfo::name, pVal);
+}
+
+STDMETHODIMP CTextToSpeech::get_VoiceGender(BSTR *pVal)
+{
+    return VoiceText(&VoiceInfo::gender, pVal);
+}
+
+STDMETHODIMP CTextToSpeech::get_VoiceLanguage(BSTR *pVal)
+{
+    return VoiceText(&VoiceInfo::language, pVal);
+}
+
+STDMETHODIMP CTextToSpeech::GetVoiceName(LONG nIndex, BSTR *strName)
+{
+    if (!strName)
+        return E_INVALIDARG;
+    if (nIndex < 0 || nIndex >= static_cast<LONG>(m_aVoices.size()))
+        return E_INVALIDARG;
+    const std::string &name = m_aVoices[static_cast<size_t>(nIndex)].name;
+    if (name.empty()) {
+        *strName = nullptr;
+        return S_OK;
+    }
+    return orafon::AnsiToBstr(name, strName);
+}
+
+STDMETHODIMP CTextToSpeech::get_SAPIVersion(LONG *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    // No voice: the call succeeds and reports -1, like VoiceIdx, so that the
+    // caller never reads an unset value.
+    *pVal = HasVoice() ? CurrentVoice().EngineKind : -1;
+    return S_OK;
+}
+
+// ---- Speaking ------------------------------------------------------------------
+
+STDMETHODIMP CTextToSpeech::Speak(BSTR strText, TTSFLAG nFlag)
+{
+    if (!strText)
+        return E_INVALIDARG;
+    return SpeakRequest(strText, nullptr, nFlag);
+}
+
+STDMETHODIMP CTextToSpeech::SpeakToFile(BSTR strText, BSTR strFile, TTSFLAG nFlag)
+{
+    if (!strText || !strFile)
+        return E_INVALIDARG;
+    return SpeakRequest(strText, strFile, nFlag);
+}
+
+STDMETHODIMP CTextToSpeech::StopTTS()
+{
+    if (!HasVoice())
+        return E_FAIL;
+    StopSpeaking();
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::Pause()
+{
+    if (!HasVoice())
+        return E_FAIL;
+    PauseSpeaking();
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::Resume()
+{
+    if (!HasVoice())
+        return E_FAIL;
+    ResumeSpeaking();
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::get_Rate(LONG *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = 0;
+    if (!HasVoice())
+        return E_FAIL;
+    if (CurrentVoice().EngineKind == ENGINE_SAPI5)
+        return EngineGetRate(pVal);
+    *pVal = m_nRate;
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::put_Rate(LONG newVal)
+{
+    newVal = std::clamp(newVal, kMinRate, kMaxRate);
+    if (!HasVoice())
+        return E_FAIL;
+    if (CurrentVoice().EngineKind == ENGINE_SAPI5)
+        EngineSetRate(newVal); // the engine's answer is not reported
+    m_nRate = newVal;
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::get_Volume(LONG *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    if (!HasVoice())
+        return E_FAIL;
+    if (CurrentVoice().EngineKind == ENGINE_SAPI5)
+        return EngineGetVolume(pVal);
+    *pVal = m_nVolume;
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::put_Volume(LONG newVal)
+{
+    newVal = std::clamp(newVal, kMinVolume, kMaxVolume);
+    if (!HasVoice())
+        return S_OK;
+    if (CurrentVoice().EngineKind == ENGINE_SAPI5)
+        EngineSetVolume(newVal); // the engine's answer is not reported
+    m_nVolume = newVal;
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::get_Pitch(LONG *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    if (!HasVoice())
+        return E_FAIL;
+    *pVal = m_nPitch;
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::put_Pitch(LONG newVal)
+{
+    if (HasVoice())
+        m_nPitch = std::clamp(newVal, kMinPitch, kMaxPitch);
+    return S_OK;
+}
+
+// ---- Wave-format catalogue ------------------------------------------------------
+
+STDMETHODIMP CTextToSpeech::get_WaveFormatCount(LONG *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = m_waveFormats.Count();
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::get_WaveFormatIdx(LONG *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = m_nWaveFormatIdx;
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::put_WaveFormatIdx(LONG newVal)
+{
+    if (!m_waveFormats.Contains(newVal))
+        return E_INVALIDARG;
+    m_nWaveFormatIdx = newVal;
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::get_WaveFormatName(BSTR *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    // Before the first list is made there is nothing to name.
+    if (m_nWaveFormatIdx == -1)
+        return S_OK;
+    // After a FileFormat put that left the list empty the old index remains;
+    // it names no entry.
+    if (!m_waveFormats.Contains(m_nWaveFormatIdx))
+        return E_INVALIDARG;
+    return orafon::AnsiToBstr(m_waveFormats.DisplayName(m_nFileFormat, m_nWaveFormatIdx), pVal);
+}
+
+STDMETHODIMP CTextToSpeech::get_FileFormat(FILEFORMAT *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = static_cast<FILEFORMAT>(m_nFileFormat);
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::put_FileFormat(FILEFORMAT newVal)
+{
+    return RebuildWaveFormats(newVal);
+}
+
+// ---- MP3 to SWF -------------------------------------------------------------------
+
+STDMETHODIMP CTextToSpeech::Mp3ToSWF(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoop)
+{
+    if (!strMp3 || !strSWF)
+        return E_INVALIDARG;
+    std::string mp3Path, swfPath;
+    if (!PathToAnsi(strMp3, mp3Path) || !PathToAnsi(strSWF, swfPath))
+        return E_INVALIDARG;
+#ifdef ORAFON_HAVE_SWF
+    const bool loop = (static_cast<uint16_t>(bLoop) & 0xFFFFu) != 0;
+    return ConvertMp3ToSwf(mp3Path.c_str(), swfPath.c_str(), loop, m_nSWFFrameRate) == -1 ? E_UNEXPECTED : S_OK;
+#else
+    (void)bLoop;
+    return E_NOTIMPL;
+#endif
+}
+
+STDMETHODIMP CTextToSpeech::get_SWFFrameRate(LONG *pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = m_nSWFFrameRate;
+    return S_OK;
+}
+
+STDMETHODIMP CTextToSpeech::put_SWFFrameRate(LONG newVal)
+{
+    if (newVal < 0)
+        return E_INVALIDARG;
+    m_nSWFFrameRate = newVal;
+    return S_OK;
+}

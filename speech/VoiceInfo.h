@@ -1,0 +1,22 @@
+// One entry of the voice catalogue.
+#pragma once
+
+#include <orafon/win/windows.h>
+
+#include <string>
+
+// Which engine generation serves a voice; SAPIVersion reports this value.
+enum VoiceEngineKind : LONG {
+    ENGINE_SAPI5 = 0,
+    ENGINE_SAPI4 = 1,
+};
+
+// Texts are 8-bit, in the ANSI code page of the thread that built the
+// catalogue; they are widened on every read. The engine key (SAPI 5 token or
+// SAPI 4 mode id) is added by the speech bridge that enumerates the engines.
+struct VoiceInfo {
+    LONG EngineKind = ENGINE_SAPI5;
+    std::string name;
+    std::string gender;
+    std::string language;
+};
