@@ -20,8 +20,10 @@ STDAPI_(void) SetLastError(DWORD dwErrCode);
 #define CP_ACP 0
 #define CP_OEMCP 1
 #define CP_UTF8 65001
+#define MB_PRECOMPOSED 0x01
 #define MB_ERR_INVALID_CHARS 0x08
 #define WC_NO_BEST_FIT_CHARS 0x400
+#define WC_ERR_INVALID_CHARS 0x80
 STDAPI_(int) MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                  LPWSTR lpWideCharStr, int cchWideChar);
 STDAPI_(int) WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,

@@ -35,12 +35,31 @@ typedef struct tagWNDCLASSEXA {
     HANDLE hIconSm;
 } WNDCLASSEXA;
 typedef WORD ATOM;
+#define MAKEINTATOM(i) ((LPCSTR)((ULONG_PTR)((WORD)(i))))
+
+// What WM_NCCREATE and WM_CREATE carry in lParam.
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HANDLE hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
 
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
+#define WM_NCCREATE 0x0081
+#define WM_NCDESTROY 0x0082
 #define WM_TIMER 0x0113
 #define WM_USER 0x0400
 #define WM_APP 0x8000
@@ -48,6 +67,15 @@ typedef WORD ATOM;
 #define PM_REMOVE 0x0001
 #define HWND_MESSAGE ((HWND)(LONG_PTR)-3)
 #define GWLP_USERDATA (-21)
+#define GWLP_WNDPROC (-4)
+#define PM_NOYIELD 0x0002
+
+#define ERROR_WINDOW_OF_OTHER_THREAD 1408L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+#define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#define ERROR_CLASS_HAS_WINDOWS 1412L
+#define ERROR_INVALID_INDEX 1413L
 
 STDAPI_(ATOM) RegisterClassExA(const WNDCLASSEXA *lpwcx);
 STDAPI_(BOOL) UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
@@ -74,6 +102,7 @@ STDAPI_(void) PostQuitMessage(int nExitCode);
 #define QS_ALLINPUT 0x04FF
 #define WAIT_OBJECT_0 0
 #define WAIT_TIMEOUT 258
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
 STDAPI_(DWORD) MsgWaitForMultipleObjects(DWORD nCount, const HANDLE *pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
                                          DWORD dwWakeMask);
 

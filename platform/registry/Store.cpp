@@ -1,0 +1,821 @@
+#include "Store.h"
+
+#include "kernel/TextCodec.h"
+
+#include <sqlite3.h>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace orafon::registry {
+namespace {
+
+// ---- Names ------------------------------------------------------------------
+
+// Windows compares registry names by upper-casing them; this covers the
+// scripts the speech platform and the component use (Latin, Greek, Cyrillic).
+char16_t UpperCase(char16_t c)
+{
+    if (c < 0x80)
+        return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F))
+        return static_cast<char16_t>(c - 0x20);
+    if (c == 0xFF)
+        return 0x178;
+    if (c >= 0x450 && c <= 0x45F)
+        return static_cast<char16_t>(c - 0x50);
+    if (((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177) || (c >= 0x460 && c <= 0x4BF)) && (c & 1))
+        return static_cast<char16_t>(c - 1);
+    if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && !(c & 1))
+        return static_cast<char16_t>(c - 1);
+    return c;
+}
+
+std::string Fold(const std::string &name)
+{
+    std::u16string wide = text::ToUtf16(name);
+    for (char16_t &c : wide)
+        c = UpperCase(c);
+    return text::ToUtf8(wide);
+}
+
+constexpr size_t kMaxKeyNameChars = 255;
+constexpr size_t kMaxValueNameChars = 16383;
+
+size_t Utf16Length(const std::string &s)
+{
+    return text::ToUtf16(s).size();
+}
+
+// Splits a key path at backslashes. A leading backslash is refused as
+// Windows refuses it; empty components between separators are skipped.
+LSTATUS SplitPath(const std::string &path, std::vector<std::string> &parts)
+{
+    parts.clear();
+    if (!path.empty() && path[0] == '\\')
+        return ERROR_BAD_PATHNAME;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start) {
+            std::string part = path.substr(start, end - start);
+            if (Utf16Length(part) > kMaxKeyNameChars)
+                return ERROR_INVALID_PARAMETER;
+            parts.push_back(std::move(part));
+        }
+        start = end + 1;
+    }
+    return ERROR_SUCCESS;
+}
+
+int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// ---- Database location ----------------------------------------------------
+
+bool MakeDirectories(const std::string &dir)
+{
+    if (dir.empty())
+        return true;
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    const size_t slash = dir.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeDirectories(dir.substr(0, slash)))
+        return false;
+    return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+std::string HomeDirectory()
+{
+    if (const char *home = std::getenv("HOME"); home && *home)
+        return home;
+    if (const passwd *pw = getpwuid(getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return "/tmp";
+}
+
+std::string ResolveDatabasePath()
+{
+    if (const char *env = std::getenv("ORAFON_REGISTRY"); env && *env)
+        return env;
+    const char *xdg = std::getenv("XDG_DATA_HOME");
+    const std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeDirectory() + "/.local/share";
+    return base + "/orafon/registry.db";
+}
+
+// ---- Connection -------------------------------------------------------------
+
+constexpr int64_t kRootIds[] = {1, 2, 3, 4};
+
+std::optional<int64_t> RootId(HKEY key)
+{
+    if (key == HKEY_CLASSES_ROOT)
+        return kRootIds[0];
+    if (key == HKEY_CURRENT_USER)
+        return kRootIds[1];
+    if (key == HKEY_LOCAL_MACHINE)
+        return kRootIds[2];
+    if (key == HKEY_USERS)
+        return kRootIds[3];
+    return std::nullopt;
+}
+
+const char *const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  fold TEXT NOT NULL,
+  mtime INTEGER NOT NULL DEFAULT 0);
+CREATE UNIQUE INDEX IF NOT EXISTS keys_by_parent ON keys(parent, fold);
+CREATE TABLE IF NOT EXISTS vals(
+  key INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  fold TEXT NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, fold);
+CREATE INDEX IF NOT EXISTS vals_by_key ON vals(key);
+INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES
+  (1, 0, 'HKEY_CLASSES_ROOT', 'HKEY_CLASSES_ROOT'),
+  (2, 0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER'),
+  (3, 0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE'),
+  (4, 0, 'HKEY_USERS', 'HKEY_USERS');
+)sql";
+
+LSTATUS ErrorFromSqlite(int rc, bool writing)
+{
+    switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+        return ERROR_SUCCESS;
+    case SQLITE_FULL:
+        return ERROR_DISK_FULL;
+    case SQLITE_NOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return ERROR_ACCESS_DENIED;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return ERROR_BADDB;
+    case SQLITE_CANTOPEN:
+        return ERROR_CANTOPEN;
+    default:
+        return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+    }
+}
+
+bool IsBusy(int rc)
+{
+    return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
+}
+
+// One connection per process, used under the registry mutex. It is reopened
+// when ORAFON_REGISTRY names another file, and in a child after fork (a
+// connection must not cross a fork; the parent's is left untouched).
+class Connection {
+public:
+    sqlite3 *db() const { return db_; }
+    uint64_t generation() const { return generation_; }
+
+    int Ensure()
+    {
+        const std::string wanted = ResolveDatabasePath();
+        if (db_ && pid_ == getpid() && wanted == path_)
+            return SQLITE_OK;
+        if (db_) {
+            if (pid_ == getpid()) {
+                Close();
+            } else {
+                abandoned_.push_back(db_); // still owned by the parent
+                db_ = nullptr;
+                statements_.clear();
+            }
+        }
+        return Open(wanted);
+    }
+
+    sqlite3_stmt *Statement(const char *sql, int &rc)
+    {
+        auto it = statements_.find(sql);
+        if (it != statements_.end()) {
+            rc = SQLITE_OK;
+            return it->second;
+        }
+        sqlite3_stmt *stmt = nullptr;
+        rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+        if (rc != SQLITE_OK)
+            return nullptr;
+        statements_.emplace(sql, stmt);
+        return stmt;
+    }
+
+    int Exec(const char *sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+
+    const std::string &path() const { return path_; }
+
+private:
+    int Open(const std::string &path)
+    {
+        const size_t slash = path.rfind('/');
+        if (slash != std::string::npos && slash > 0)
+            MakeDirectories(path.substr(0, slash));
+        sqlite3 *db = nullptr;
+        int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+        if (rc != SQLITE_OK) {
+            sqlite3_close(db);
+            return rc;
+        }
+        sqlite3_busy_timeout(db, 10000);
+        db_ = db;
+        rc = Prepare();
+        if (rc != SQLITE_OK) {
+            Close();
+            return rc;
+        }
+        path_ = path;
+        pid_ = getpid();
+        ++generation_;
+        return SQLITE_OK;
+    }
+
+    // WAL lets readers and one writer work at once across processes;
+    // NORMAL synchronisation keeps the file consistent through crashes.
+    int Prepare()
+    {
+        int rc;
+        for (int attempt = 0;; ++attempt) {
+            rc = Exec("PRAGMA journal_mode=WAL");
+            if (!IsBusy(rc) || attempt > 100)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (rc != SQLITE_OK)
+            return rc;
+        Exec("PRAGMA synchronous=NORMAL");
+        Exec("PRAGMA foreign_keys=OFF");
+        for (int attempt = 0;; ++attempt) {
+            rc = Exec("BEGIN IMMEDIATE");
+            if (rc == SQLITE_OK) {
+                rc = Exec(kSchema);
+                if (rc == SQLITE_OK)
+                    rc = Exec("COMMIT");
+                if (rc != SQLITE_OK)
+                    Exec("ROLLBACK");
+            }
+            if (!IsBusy(rc) || attempt > 100)
+                return rc;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    void Close()
+    {
+        for (auto &entry : statements_)
+            sqlite3_finalize(entry.second);
+        statements_.clear();
+        sqlite3_close(db_);
+        db_ = nullptr;
+        path_.clear();
+    }
+
+    sqlite3 *db_ = nullptr;
+    std::string path_;
+    pid_t pid_ = 0;
+    uint64_t generation_ = 0;
+    std::unordered_map<const char *, sqlite3_stmt *> statements_;
+    std::vector<sqlite3 *> abandoned_;
+};
+
+// ---- Handles ----------------------------------------------------------------
+
+struct KeyHandle {
+    int64_t id;
+    REGSAM access;
+    uint64_t generation;
+};
+
+// Process-wide state, never destroyed: handles and the connection stay valid
+// for code that runs during exit.
+struct State {
+    std::mutex mutex;
+    Connection connection;
+    std::unordered_set<KeyHandle *> handles;
+};
+
+State &GetState()
+{
+    static State *state = new State;
+    return *state;
+}
+
+REGSAM EffectiveAccess(REGSAM sam)
+{
+    REGSAM rights = sam & KEY_ALL_ACCESS;
+    if (sam & 0x80000000u) // GENERIC_READ
+        rights |= KEY_READ;
+    if (sam & 0x40000000u) // GENERIC_WRITE
+        rights |= KEY_WRITE;
+    if (sam & (0x10000000u | 0x02000000u)) // GENERIC_ALL, MAXIMUM_ALLOWED
+        rights |= KEY_ALL_ACCESS;
+    return rights;
+}
+
+struct ResolvedKey {
+    int64_t id = 0;
+    REGSAM access = 0;
+};
+
+LSTATUS ResolveHandle(State &state, HKEY key, ResolvedKey &out)
+{
+    if (auto root = RootId(key)) {
+        out = {*root, KEY_ALL_ACCESS};
+        return ERROR_SUCCESS;
+    }
+    auto *handle = reinterpret_cast<KeyHandle *>(key);
+    if (!key || !state.handles.count(handle))
+        return ERROR_INVALID_HANDLE;
+    if (handle->generation != state.connection.generation())
+        return ERROR_INVALID_HANDLE; // opened in another database
+    out = {handle->id, handle->access};
+    return ERROR_SUCCESS;
+}
+
+// ---- Statements -------------------------------------------------------------
+
+// One use of a cached prepared statement; the first SQLite failure is kept
+// in the transaction so the caller can roll back and report it.
+class Transaction;
+
+class Query {
+public:
+    Query(Transaction &tx, const char *sql);
+    ~Query()
+    {
+        if (stmt_) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+        }
+    }
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+
+    Query &Bind(int i, int64_t v)
+    {
+        if (stmt_)
+            Check(sqlite3_bind_int64(stmt_, i, v));
+        return *this;
+    }
+    Query &Bind(int i, const std::string &v)
+    {
+        if (stmt_)
+            Check(sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    Query &BindBlob(int i, const std::string &v)
+    {
+        if (stmt_)
+            Check(sqlite3_bind_blob(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    // True when a row is available.
+    bool Row();
+    // Runs a statement that returns no rows; true on success.
+    bool Run()
+    {
+        Row();
+        return ok();
+    }
+    int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+    std::string Text(int col) const
+    {
+        const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, col));
+        return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
+    }
+    std::string Blob(int col) const
+    {
+        const auto *p = static_cast<const char *>(sqlite3_column_blob(stmt_, col));
+        return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
+    }
+    bool ok() const;
+
+private:
+    void Check(int rc);
+    Transaction &tx_;
+    sqlite3_stmt *stmt_ = nullptr;
+};
+
+class Transaction {
+public:
+    Transaction(Connection &c, bool writing) : connection(c), writing(writing) {}
+    void Fail(int rc)
+    {
+        if (rc_ == SQLITE_OK)
+            rc_ = rc;
+    }
+    int rc() const { return rc_; }
+    bool ok() const { return rc_ == SQLITE_OK; }
+    // The Windows code for a failed statement.
+    LSTATUS Error() const { return ErrorFromSqlite(rc_, writing); }
+
+    Connection &connection;
+    const bool writing;
+
+private:
+    int rc_ = SQLITE_OK;
+};
+
+Query::Query(Transaction &tx, const char *sql) : tx_(tx)
+{
+    int rc;
+    stmt_ = tx.connection.Statement(sql, rc);
+    if (!stmt_)
+        tx.Fail(rc);
+}
+
+void Query::Check(int rc)
+{
+    if (rc != SQLITE_OK)
+        tx_.Fail(rc);
+}
+
+bool Query::Row()
+{
+    if (!stmt_)
+        return false;
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE)
+        tx_.Fail(rc);
+    return false;
+}
+
+bool Query::ok() const
+{
+    return tx_.ok();
+}
+
+// Runs body inside one transaction under the registry mutex, retrying the
+// whole transaction while another process holds the database.
+template <typename Body> LSTATUS Run(bool writing, Body &&body)
+{
+    State &state = GetState();
+    std::lock_guard lock(state.mutex);
+    const int openRc = state.connection.Ensure();
+    if (openRc != SQLITE_OK)
+        return ErrorFromSqlite(openRc, writing) == ERROR_SUCCESS ? ERROR_CANTOPEN : ErrorFromSqlite(openRc, writing);
+    Connection &c = state.connection;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int attempt = 0;; ++attempt) {
+        int rc = c.Exec(writing ? "BEGIN IMMEDIATE" : "BEGIN");
+        if (rc == SQLITE_OK) {
+            Transaction tx(c, writing);
+            LSTATUS status = body(state, tx);
+            if (tx.ok()) {
+                rc = c.Exec(status == ERROR_SUCCESS ? "COMMIT" : "ROLLBACK");
+                if (rc == SQLITE_OK)
+                    return status;
+            } else {
+                rc = tx.rc();
+            }
+            c.Exec("ROLLBACK");
+            if (!IsBusy(rc))
+                return ErrorFromSqlite(rc, writing);
+        } else if (!IsBusy(rc)) {
+            return ErrorFromSqlite(rc, writing);
+        }
+        if (std::chrono::steady_clock::now() > deadline)
+            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1 + (attempt % 20)));
+    }
+}
+
+// ---- Key lookups ------------------------------------------------------------
+
+bool KeyExists(Transaction &tx, int64_t id)
+{
+    Query q(tx, "SELECT 1 FROM keys WHERE id = ?1");
+    q.Bind(1, id);
+    return q.Row();
+}
+
+std::optional<int64_t> FindChild(Transaction &tx, int64_t parent, const std::string &name)
+{
+    Query q(tx, "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
+    q.Bind(1, parent).Bind(2, Fold(name));
+    if (q.Row())
+        return q.Int(0);
+    return std::nullopt;
+}
+
+bool HasChildren(Transaction &tx, int64_t id)
+{
+    Query q(tx, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+    q.Bind(1, id);
+    return q.Row();
+}
+
+void Touch(Transaction &tx, int64_t id)
+{
+    Query q(tx, "UPDATE keys SET mtime = ?2 WHERE id = ?1");
+    q.Bind(1, id).Bind(2, NowMs()).Run();
+}
+
+// Resolves the handle and checks that its key still exists.
+LSTATUS LiveKey(State &state, Transaction &tx, HKEY key, ResolvedKey &resolved)
+{
+    if (LSTATUS s = ResolveHandle(state, key, resolved); s != ERROR_SUCCESS)
+        return s;
+    if (!KeyExists(tx, resolved.id))
+        return tx.ok() ? ERROR_KEY_DELETED : tx.Error();
+    return ERROR_SUCCESS;
+}
+
+// Follows a path below `from`; ERROR_FILE_NOT_FOUND when a part is missing.
+LSTATUS Walk(Transaction &tx, int64_t from, const std::vector<std::string> &parts, int64_t &id)
+{
+    id = from;
+    for (const std::string &part : parts) {
+        auto child = FindChild(tx, id, part);
+        if (!tx.ok())
+            return tx.Error();
+        if (!child)
+            return ERROR_FILE_NOT_FOUND;
+        id = *child;
+    }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS NewHandle(int64_t id, REGSAM access, uint64_t generation, PHKEY result)
+{
+    State &state = GetState();
+    std::lock_guard lock(state.mutex);
+    auto *handle = new (std::nothrow) KeyHandle{id, access, generation};
+    if (!handle)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    state.handles.insert(handle);
+    *result = reinterpret_cast<HKEY>(handle);
+    return ERROR_SUCCESS;
+}
+
+// Deletes a key with everything below it.
+void DeleteSubtree(Transaction &tx, int64_t id, bool keepTop)
+{
+    static const char *const kDeleteValues = R"sql(
+WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN sub ON k.parent = sub.id)
+DELETE FROM vals WHERE key IN (SELECT id FROM sub))sql";
+    static const char *const kDeleteKeys = R"sql(
+WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN sub ON k.parent = sub.id)
+DELETE FROM keys WHERE id IN (SELECT id FROM sub) AND id <> ?2)sql";
+    Query values(tx, kDeleteValues);
+    values.Bind(1, id).Run();
+    Query keys(tx, kDeleteKeys);
+    keys.Bind(1, id).Bind(2, keepTop ? id : int64_t{-1}).Run();
+}
+
+bool IsRoot(int64_t id)
+{
+    return id >= kRootIds[0] && id <= kRootIds[3];
+}
+
+std::string ValueName(const std::optional<std::string> &name)
+{
+    return name ? *name : std::string();
+}
+
+} // namespace
+
+// ---- Operations -------------------------------------------------------------
+
+LSTATUS OpenKey(HKEY parent, const std::optional<std::string> &subKey, bool create, REGSAM access, PHKEY result,
+                LPDWORD disposition)
+{
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::vector<std::string> parts;
+    if (subKey) {
+        if (LSTATUS s = SplitPath(*subKey, parts); s != ERROR_SUCCESS)
+            return s;
+    }
+    int64_t id = 0;
+    uint64_t generation = 0;
+    // The handle is made once the transaction has committed, so a failed or
+    // retried transaction leaves none behind.
+    const LSTATUS status = Run(create, [&](State &state, Transaction &tx) -> LSTATUS {
+        ResolvedKey from;
+        if (LSTATUS s = LiveKey(state, tx, parent, from); s != ERROR_SUCCESS)
+            return s;
+        id = from.id;
+        generation = state.connection.generation();
+        bool created = false;
+        for (const std::string &part : parts) {
+            auto child = FindChild(tx, id, part);
+            if (!tx.ok())
+                return tx.Error();
+            if (child) {
+                id = *child;
+                continue;
+            }
+            if (!create)
+                return ERROR_FILE_NOT_FOUND;
+            if (!created && !(from.access & KEY_CREATE_SUB_KEY))
+                return ERROR_ACCESS_DENIED;
+            Query insert(tx, "INSERT INTO keys(parent, name, fold, mtime) VALUES(?1, ?2, ?3, ?4)");
+            if (!insert.Bind(1, id).Bind(2, part).Bind(3, Fold(part)).Bind(4, NowMs()).Run())
+                return tx.Error();
+            id = sqlite3_last_insert_rowid(tx.connection.db());
+            created = true;
+        }
+        if (disposition)
+            *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        return ERROR_SUCCESS;
+    });
+    if (status != ERROR_SUCCESS)
+        return status;
+    return NewHandle(id, EffectiveAccess(access), generation, result);
+}
+
+LSTATUS CloseKey(HKEY key)
+{
+    if (RootId(key))
+        return ERROR_SUCCESS;
+    State &state = GetState();
+    std::lock_guard lock(state.mutex);
+    auto *handle = reinterpret_cast<KeyHandle *>(key);
+    if (!key || !state.handles.erase(handle))
+        return ERROR_INVALID_HANDLE;
+    delete handle;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS SetValue(HKEY key, const std::optional<std::string> &name, DWORD type, std::string data)
+{
+    const std::string valueName = ValueName(name);
+    if (Utf16Length(valueName) > kMaxValueNameChars)
+        return ERROR_INVALID_PARAMETER;
+    return Run(true, [&](State &state, Transaction &tx) -> LSTATUS {
+        ResolvedKey k;
+        if (LSTATUS s = LiveKey(state, tx, key, k); s != ERROR_SUCCESS)
+            return s;
+        if (!(k.access & KEY_SET_VALUE))
+            return ERROR_ACCESS_DENIED;
+        // The first spelling of a name is the one kept; a later write in
+        // other case replaces the data only.
+        Query upsert(tx, "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+                         "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
+        upsert.Bind(1, k.id).Bind(2, valueName).Bind(3, Fold(valueName)).Bind(4, int64_t{type}).BindBlob(5, data);
+        if (!upsert.Run())
+            return tx.Error();
+        Touch(tx, k.id);
+        return tx.ok() ? ERROR_SUCCESS : tx.Error();
+    });
+}
+
+LSTATUS GetValue(HKEY key, const std::optional<std::string> &name, Value &value)
+{
+    return Run(false, [&](State &state, Transaction &tx) -> LSTATUS {
+        ResolvedKey k;
+        if (LSTATUS s = LiveKey(state, tx, key, k); s != ERROR_SUCCESS)
+            return s;
+        if (!(k.access & KEY_QUERY_VALUE))
+            return ERROR_ACCESS_DENIED;
+        Query q(tx, "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2");
+        q.Bind(1, k.id).Bind(2, Fold(ValueName(name)));
+        if (!q.Row())
+            return tx.ok() ? ERROR_FILE_NOT_FOUND : tx.Error();
+        value.name = q.Text(0);
+        value.type = static_cast<DWORD>(q.Int(1));
+        value.data = q.Blob(2);
+        return ERROR_SUCCESS;
+    });
+}
+
+// Subkeys enumerate in case-insensitive name order, as Windows lists them.
+LSTATUS EnumKey(HKEY key, DWORD index, std::string &name, int64_t &writeTimeMs)
+{
+    return Run(false, [&](State &state, Transaction &tx) -> LSTATUS {
+        ResolvedKey k;
+        if (LSTATUS s = LiveKey(state, tx, key, k); s != ERROR_SUCCESS)
+            return s;
+        if (!(k.access & KEY_ENUMERATE_SUB_KEYS))
+            return ERROR_ACCESS_DENIED;
+        Query q(tx, "SELECT name, mtime FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
+        q.Bind(1, k.id).Bind(2, int64_t{index});
+        if (!q.Row())
+            return tx.ok() ? ERROR_NO_MORE_ITEMS : tx.Error();
+        name = q.Text(0);
+        writeTimeMs = q.Int(1);
+        return ERROR_SUCCESS;
+    });
+}
+
+// Values enumerate in the order they were first written, as on Windows.
+LSTATUS EnumValue(HKEY key, DWORD index, Value &value)
+{
+    return Run(false, [&](State &state, Transaction &tx) -> LSTATUS {
+        ResolvedKey k;
+        if (LSTATUS s = LiveKey(state, tx, key, k); s != ERROR_SUCCESS)
+            return s;
+        if (!(k.access & KEY_QUERY_VALUE))
+            return ERROR_ACCESS_DENIED;
+        Query q(tx, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
+        q.Bind(1, k.id).Bind(2, int64_t{index});
+        if (!q.Row())
+            return tx.ok() ? ERROR_NO_MORE_ITEMS : tx.Error();
+        value.name = q.Text(0);
+        value.type = static_cast<DWORD>(q.Int(1));
+        value.data = q.Blob(2);
+        return ERROR_SUCCESS;
+    });
+}
+
+LSTATUS DeleteKey(HKEY key, const std::string &subKey)
+{
+    std::vector<std::string> parts;
+    if (LSTATUS s = SplitPath(subKey, parts); s != ERROR_SUCCESS)
+        return s;
+    return Run(true, [&](State &state, Transaction &tx) -> LSTATUS {
+        ResolvedKey k;
+        if (LSTATUS s = LiveKey(state, tx, key, k); s != ERROR_SUCCESS)
+            return s;
+        int64_t id;
+        if (LSTATUS s = Walk(tx, k.id, parts, id); s != ERROR_SUCCESS)
+            return s;
+        // Windows refuses to delete a key that still has subkeys, and the
+        // predefined roots.
+        if (IsRoot(id) || HasChildren(tx, id))
+            return tx.ok() ? ERROR_ACCESS_DENIED : tx.Error();
+        DeleteSubtree(tx, id, false);
+        return tx.ok() ? ERROR_SUCCESS : tx.Error();
+    });
+}
+
+LSTATUS DeleteTree(HKEY key, const std::optional<std::string> &subKey)
+{
+    std::vector<std::string> parts;
+    if (subKey) {
+        if (LSTATUS s = SplitPath(*subKey, parts); s != ERROR_SUCCESS)
+            return s;
+    }
+    return Run(true, [&](State &state, Transaction &tx) -> LSTATUS {
+        ResolvedKey k;
+        if (LSTATUS s = LiveKey(state, tx, key, k); s != ERROR_SUCCESS)
+            return s;
+        int64_t id;
+        if (LSTATUS s = Walk(tx, k.id, parts, id); s != ERROR_SUCCESS)
+            return s;
+        // Without a subkey the key itself stays and loses its contents;
+        // a root always stays.
+        DeleteSubtree(tx, id, parts.empty() || IsRoot(id));
+        if (parts.empty() || IsRoot(id))
+            Touch(tx, id);
+        return tx.ok() ? ERROR_SUCCESS : tx.Error();
+    });
+}
+
+LSTATUS DeleteValue(HKEY key, const std::optional<std::string> &name)
+{
+    return Run(true, [&](State &state, Transaction &tx) -> LSTATUS {
+        ResolvedKey k;
+        if (LSTATUS s = LiveKey(state, tx, key, k); s != ERROR_SUCCESS)
+            return s;
+        if (!(k.access & KEY_SET_VALUE))
+            return ERROR_ACCESS_DENIED;
+        Query q(tx, "DELETE FROM vals WHERE key = ?1 AND fold = ?2");
+        if (!q.Bind(1, k.id).Bind(2, Fold(ValueName(name))).Run())
+            return tx.Error();
+        if (sqlite3_changes(tx.connection.db()) == 0)
+            return ERROR_FILE_NOT_FOUND;
+        Touch(tx, k.id);
+        return tx.ok() ? ERROR_SUCCESS : tx.Error();
+    });
+}
+
+std::string DatabasePath()
+{
+    return ResolveDatabasePath();
+}
+
+} // namespace orafon::registry
