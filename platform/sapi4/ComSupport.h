@@ -36,14 +36,17 @@ private:
     std::atomic<ULONG> count_{1};
 };
 
-#define ORAFON_IMPLEMENT_REFCOUNT(Class)                                                                     \
-    STDMETHODIMP_(ULONG) AddRef() override { return refs_.AddRef(); }                                          \
-    STDMETHODIMP_(ULONG) Release() override                                                                    \
-    {                                                                                                          \
-        ULONG after = 0;                                                                                       \
-        if (refs_.Release(after))                                                                              \
-            delete this;                                                                                       \
-        return after;                                                                                          \
+#define ORAFON_IMPLEMENT_REFCOUNT(Class)                                                                               \
+    STDMETHODIMP_(ULONG) AddRef() override                                                                             \
+    {                                                                                                                  \
+        return refs_.AddRef();                                                                                         \
+    }                                                                                                                  \
+    STDMETHODIMP_(ULONG) Release() override                                                                            \
+    {                                                                                                                  \
+        ULONG after = 0;                                                                                               \
+        if (refs_.Release(after))                                                                                      \
+            delete this;                                                                                               \
+        return after;                                                                                                  \
     }
 
 } // namespace orafon::sapi4

@@ -45,7 +45,10 @@ public:
     }
 
     HRESULT Attach(IUnknown *audio, IAudioDestNotifySink *destSink);
-    void Start() { thread_ = std::thread([self = shared_from_this()] { self->Run(); }); }
+    void Start()
+    {
+        thread_ = std::thread([self = shared_from_this()] { self->Run(); });
+    }
     void Shutdown();
 
     const std::shared_ptr<EngineMode> &Mode() const { return mode_; }
@@ -461,13 +464,19 @@ void EngineCore::Notify(const CComPtr<ITTSBufNotifySink> &sink, PendingMark::Kin
     std::weak_ptr<EngineCore> weak = weak_from_this();
     client_->Post([sink, kind, value, time, generation, dropIfReset, weak] {
         // Words and marks of audio that a reset threw away are not reported.
-        if (auto core = weak.lock(); dropIfReset && core && kind != PendingMark::Kind::Done &&
-                                     core->publishedGeneration_.load() != generation)
+        if (auto core = weak.lock();
+            dropIfReset && core && kind != PendingMark::Kind::Done && core->publishedGeneration_.load() != generation)
             return;
         switch (kind) {
-        case PendingMark::Kind::Word: sink->WordPosition(time, value); break;
-        case PendingMark::Kind::Bookmark: sink->BookMark(time, value); break;
-        case PendingMark::Kind::Done: sink->TextDataDone(time, 0); break;
+        case PendingMark::Kind::Word:
+            sink->WordPosition(time, value);
+            break;
+        case PendingMark::Kind::Bookmark:
+            sink->BookMark(time, value);
+            break;
+        case PendingMark::Kind::Done:
+            sink->TextDataDone(time, 0);
+            break;
         }
     });
 }
@@ -539,14 +548,20 @@ public:
     {
         return Get(ModeCall::PitchGet, core_->Pitch(), pitch, [](uint32_t v) { return static_cast<WORD>(v); });
     }
-    STDMETHODIMP PitchSet(WORD pitch) override { return Set(ModeCall::PitchSet, core_->Pitch(), core_->Ranges().pitch, pitch); }
+    STDMETHODIMP PitchSet(WORD pitch) override
+    {
+        return Set(ModeCall::PitchSet, core_->Pitch(), core_->Ranges().pitch, pitch);
+    }
     STDMETHODIMP RealTimeGet(DWORD *) override { return E_NOTIMPL; }
     STDMETHODIMP RealTimeSet(DWORD) override { return E_NOTIMPL; }
     STDMETHODIMP SpeedGet(DWORD *speed) override
     {
         return Get(ModeCall::SpeedGet, core_->Speed(), speed, [](uint32_t v) { return DWORD(v); });
     }
-    STDMETHODIMP SpeedSet(DWORD speed) override { return Set(ModeCall::SpeedSet, core_->Speed(), core_->Ranges().speed, speed); }
+    STDMETHODIMP SpeedSet(DWORD speed) override
+    {
+        return Set(ModeCall::SpeedSet, core_->Speed(), core_->Ranges().speed, speed);
+    }
     STDMETHODIMP VolumeGet(DWORD *volume) override
     {
         return Get(ModeCall::VolumeGet, core_->Volume(), volume, [](uint32_t v) { return DWORD(v); });

@@ -11,9 +11,7 @@ namespace {
 class TtsEnumerator final : public ITTSEnumW, private ModuleObject {
 public:
     TtsEnumerator() : modes_(AllModes()) {}
-    TtsEnumerator(const TtsEnumerator &other) : ITTSEnumW(), ModuleObject(), modes_(other.modes_), next_(other.next_)
-    {
-    }
+    TtsEnumerator(const TtsEnumerator &other) : ITTSEnumW(), ModuleObject(), modes_(other.modes_), next_(other.next_) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
     {
@@ -71,8 +69,8 @@ public:
         // after this list was made can be selected too.
         std::shared_ptr<EngineMode> mode = FindMode(modeId);
         if (!mode) {
-            auto listed = std::find_if(modes_.begin(), modes_.end(),
-                                       [&](const auto &m) { return m->Info().gModeID == modeId; });
+            auto listed =
+                std::find_if(modes_.begin(), modes_.end(), [&](const auto &m) { return m->Info().gModeID == modeId; });
             if (listed == modes_.end())
                 return TTSERR_INVALIDMODE;
             mode = *listed;

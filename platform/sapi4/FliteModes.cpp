@@ -2,8 +2,11 @@
 #include "EngineMode.h"
 #include "FliteWorker.h"
 
+// flite's headers are C without linkage markers of their own.
+extern "C" {
 #include <flite/cst_cg.h>
 #include <flite/flite.h>
+}
 
 #include <algorithm>
 #include <array>
@@ -24,7 +27,10 @@ namespace orafon::sapi4 {
 namespace {
 
 // {2D7E0F40-8C1B-4A57-9F3E-6B1C0A5E00xx}: the engine (00) and its modes.
-constexpr GUID FliteGuid(BYTE n) { return {0x2D7E0F40, 0x8C1B, 0x4A57, {0x9F, 0x3E, 0x6B, 0x1C, 0x0A, 0x5E, 0x00, n}}; }
+constexpr GUID FliteGuid(BYTE n)
+{
+    return {0x2D7E0F40, 0x8C1B, 0x4A57, {0x9F, 0x3E, 0x6B, 0x1C, 0x0A, 0x5E, 0x00, n}};
+}
 
 constexpr uint32_t kDefaultSpeed = 160; // words per minute at flite's own pace
 constexpr uint32_t kMinSpeed = 40;
@@ -87,7 +93,10 @@ LoadedVoice LoadOnWorker(const VoiceEntry &entry)
     return slot;
 }
 
-std::u16string Widen(const char *s) { return std::u16string(s, s + std::strlen(s)); }
+std::u16string Widen(const char *s)
+{
+    return std::u16string(s, s + std::strlen(s));
+}
 
 // The PCM and word events of one synthesised utterance.
 void AppendUtterance(cst_utterance *utt, const MappedText &mapped, uint32_t gainNumerator, SpeechChunk &chunk)
@@ -282,10 +291,7 @@ private:
         return p;
     }
 
-    static uint32_t GainOf(uint32_t volume)
-    {
-        return ((volume & 0xFFFF) + (volume >> 16)) / 2;
-    }
+    static uint32_t GainOf(uint32_t volume) { return ((volume & 0xFFFF) + (volume >> 16)) / 2; }
 
     // Runs on the flite thread.
     Produced Produce()
@@ -298,8 +304,12 @@ private:
                 if (SpeakFrom(piece, out.chunk))
                     return out;
                 break;
-            case TextPiece::Kind::Pitch: pitch_ = std::clamp<uint32_t>(piece.value, 1, 0xFFFF); break;
-            case TextPiece::Kind::Speed: speed_ = std::clamp(piece.value, kMinSpeed, kMaxSpeed); break;
+            case TextPiece::Kind::Pitch:
+                pitch_ = std::clamp<uint32_t>(piece.value, 1, 0xFFFF);
+                break;
+            case TextPiece::Kind::Speed:
+                speed_ = std::clamp(piece.value, kMinSpeed, kMaxSpeed);
+                break;
             case TextPiece::Kind::Volume: {
                 const uint32_t v = std::min<uint32_t>(piece.value, 0xFFFF);
                 volume_ = v | (v << 16);

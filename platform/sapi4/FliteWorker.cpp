@@ -62,6 +62,9 @@ void FliteWorker::Post(std::function<void()> job)
     state_->wake.notify_one();
 }
 
-bool FliteWorker::OnWorkerThread() const { return std::this_thread::get_id() == state_->thread.get_id(); }
+bool FliteWorker::OnWorkerThread() const
+{
+    return std::this_thread::get_id() == state_->thread.get_id();
+}
 
 } // namespace orafon::sapi4

@@ -73,13 +73,20 @@ private:
 HRESULT FromMmResult(MMRESULT r)
 {
     switch (r) {
-    case MMSYSERR_NOERROR: return S_OK;
-    case MMSYSERR_BADDEVICEID: return AUDERR_BADDEVICEID;
-    case MMSYSERR_ALLOCATED: return AUDERR_WAVEDEVICEBUSY;
-    case WAVERR_BADFORMAT: return AUDERR_WAVEFORMATNOTSUPPORTED;
-    case MMSYSERR_NODRIVER: return AUDERR_NODRIVER;
-    case MMSYSERR_NOMEM: return E_OUTOFMEMORY;
-    default: return E_FAIL;
+    case MMSYSERR_NOERROR:
+        return S_OK;
+    case MMSYSERR_BADDEVICEID:
+        return AUDERR_BADDEVICEID;
+    case MMSYSERR_ALLOCATED:
+        return AUDERR_WAVEDEVICEBUSY;
+    case WAVERR_BADFORMAT:
+        return AUDERR_WAVEFORMATNOTSUPPORTED;
+    case MMSYSERR_NODRIVER:
+        return AUDERR_NODRIVER;
+    case MMSYSERR_NOMEM:
+        return E_OUTOFMEMORY;
+    default:
+        return E_FAIL;
     }
 }
 
@@ -194,8 +201,7 @@ public:
         std::memcpy(&f, format.pData, std::min<size_t>(format.dwSize, sizeof(f)));
         f.cbSize = 0;
         if (f.wFormatTag != WAVE_FORMAT_PCM || f.nChannels == 0 || f.nSamplesPerSec == 0 ||
-            (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) ||
-            f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
+            (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) || f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
             return AUDERR_WAVEFORMATNOTSUPPORTED;
         format_ = f;
         hasFormat_ = true;

@@ -22,7 +22,10 @@ constexpr std::array<TagName, 6> kTags{{
 
 constexpr size_t kMaxTagLength = 80;
 
-bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+bool IsAsciiLetter(char16_t c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
 
 // A decimal number, saturating at the 32-bit maximum; false when not one.
 bool ParseNumber(std::u16string_view s, uint32_t &value)
@@ -96,28 +99,36 @@ void AppendText(std::vector<TextPiece> &pieces, uint32_t begin, uint32_t end)
 
 // ASCII spellings of the Latin-1 letters U+00C0..U+00FF.
 constexpr std::array<const char *, 64> kLatin1Fold{
-    "A", "A", "A", "A", "A", "A", "AE", "C", "E", "E", "E", "E", "I", "I", "I", "I", "D", "N", "O", "O", "O", "O",
-    "O", "x", "O", "U", "U", "U", "U", "Y", "Th", "ss", "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e",
-    "i", "i", "i", "i", "d", "n", "o", "o", "o", "o", "o", "/", "o", "u", "u", "u", "u", "y", "th", "y"};
+    "A", "A", "A", "A", "A", "A", "AE", "C", "E",  "E",  "E", "E", "I", "I", "I", "I", "D",  "N", "O",  "O", "O", "O",
+    "O", "x", "O", "U", "U", "U", "U",  "Y", "Th", "ss", "a", "a", "a", "a", "a", "a", "ae", "c", "e",  "e", "e", "e",
+    "i", "i", "i", "i", "d", "n", "o",  "o", "o",  "o",  "o", "/", "o", "u", "u", "u", "u",  "y", "th", "y"};
 
 const char *Fold(char32_t c)
 {
     if (c >= 0xC0 && c <= 0xFF)
         return kLatin1Fold[c - 0xC0];
     switch (c) {
-    case 0xA0: return " ";
+    case 0xA0:
+        return " ";
     case 0x2018:
     case 0x2019:
-    case 0x201A: return "'";
+    case 0x201A:
+        return "'";
     case 0x201C:
     case 0x201D:
-    case 0x201E: return "\"";
+    case 0x201E:
+        return "\"";
     case 0x2013:
-    case 0x2014: return " - ";
-    case 0x2026: return "...";
-    case 0x0152: return "OE";
-    case 0x0153: return "oe";
-    default: return nullptr;
+    case 0x2014:
+        return " - ";
+    case 0x2026:
+        return "...";
+    case 0x0152:
+        return "OE";
+    case 0x0153:
+        return "oe";
+    default:
+        return nullptr;
     }
 }
 

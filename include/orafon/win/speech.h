@@ -244,8 +244,8 @@ struct ITTSNotifySinkW : public IUnknown {
     STDMETHOD(AttribChanged)(DWORD dwAttribute) PURE;
     STDMETHOD(AudioStart)(QWORD qTimeStamp) PURE;
     STDMETHOD(AudioStop)(QWORD qTimeStamp) PURE;
-    STDMETHOD(Visual)(QWORD qTimeStamp, WCHAR cIPAPhoneme, WCHAR cEnginePhoneme, DWORD dwHints,
-                      PTTSMOUTH pTTSMouth) PURE;
+    STDMETHOD(Visual)
+    (QWORD qTimeStamp, WCHAR cIPAPhoneme, WCHAR cEnginePhoneme, DWORD dwHints, PTTSMOUTH pTTSMouth) PURE;
 };
 typedef ITTSNotifySinkW *PITTSNOTIFYSINKW;
 
@@ -255,8 +255,8 @@ struct ITTSCentralW : public IUnknown {
     STDMETHOD(Phoneme)(VOICECHARSET eCharacterSet, DWORD dwFlags, SDATA dText, PSDATA pdPhoneme) PURE;
     STDMETHOD(PosnGet)(PQWORD pqwTimeStamp) PURE;
     // Queues text (UTF-16, dwSize in bytes) with an optional ITTSBufNotifySink.
-    STDMETHOD(TextData)(VOICECHARSET eCharacterSet, DWORD dwFlags, SDATA dText, PVOID pNotifyInterface,
-                        IID IIDNotifyInterface) PURE;
+    STDMETHOD(TextData)
+    (VOICECHARSET eCharacterSet, DWORD dwFlags, SDATA dText, PVOID pNotifyInterface, IID IIDNotifyInterface) PURE;
     STDMETHOD(ToFileTime)(PQWORD pqTimeStamp, FILETIME *pFT) PURE;
     STDMETHOD(AudioPause)() PURE;
     STDMETHOD(AudioResume)() PURE;
