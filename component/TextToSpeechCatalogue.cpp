@@ -1,6 +1,8 @@
 // FileFormat put: rebuilding the wave-format catalogue for a file type.
 #include "TextToSpeech.h"
 
+#include <audio_out/AudioSink.h>
+
 HRESULT CTextToSpeech::RebuildWaveFormats(LONG fileFormat)
 {
     m_waveFormats.Clear();
@@ -12,7 +14,7 @@ HRESULT CTextToSpeech::RebuildWaveFormats(LONG fileFormat)
     }
 
     HRESULT hr = S_OK;
-    if (FAILED(m_sink->EnumFormats(fileFormat, &CWaveFormatCatalogue::AddWaveFormat, &m_waveFormats))) {
+    if (FAILED(CAudioSink::EnumFormats(fileFormat, &CWaveFormatCatalogue::AddWaveFormat, &m_waveFormats))) {
         hr = E_UNEXPECTED;
     } else if (m_waveFormats.Incomplete()) {
         // A list with holes would shift every index; offer none of it.
@@ -21,7 +23,7 @@ HRESULT CTextToSpeech::RebuildWaveFormats(LONG fileFormat)
     } else {
         put_WaveFormatIdx(0); // refused when the list is empty: the old index stays
         m_nFileFormat = fileFormat;
-        m_sink->SetFileFormat(fileFormat);
+        m_nSinkFileFormat = fileFormat;
     }
     if (m_waveFormats.Count() == 0)
         return E_INVALIDARG;

@@ -1,0 +1,217 @@
+#include "ScriptedEngine.h"
+
+#include "Engine.h"
+#include "SerialExecutor.h"
+#include "Tokens.h"
+
+#include <orafon/win/objbase.h>
+#include <orafon/win/winreg.h>
+
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace orafon::sapi5 {
+
+namespace {
+
+struct ScriptState {
+    VoiceScript script;
+    std::vector<ScriptedCall> calls;
+    size_t speakCalls = 0;
+};
+
+class ScriptBook {
+public:
+    static ScriptBook &Instance()
+    {
+        static ScriptBook *book = new ScriptBook;
+        return *book;
+    }
+
+    void Set(const std::u16string &name, const VoiceScript &script)
+    {
+        std::lock_guard lock(mutex_);
+        states_[name] = ScriptState{script, {}, 0};
+    }
+    void Erase(const std::u16string &name)
+    {
+        std::lock_guard lock(mutex_);
+        states_.erase(name);
+    }
+    bool Find(const std::u16string &name, VoiceScript &script)
+    {
+        std::lock_guard lock(mutex_);
+        auto it = states_.find(name);
+        if (it == states_.end())
+            return false;
+        script = it->second.script;
+        return true;
+    }
+    HRESULT RecordCall(const std::u16string &name, const std::u16string &text, DWORD flags)
+    {
+        std::lock_guard lock(mutex_);
+        auto it = states_.find(name);
+        if (it == states_.end())
+            return SPERR_NOT_FOUND;
+        ScriptState &s = it->second;
+        const size_t n = s.speakCalls++;
+        const HRESULT hr = n < s.script.speakResults.size() ? s.script.speakResults[n] : S_OK;
+        s.calls.push_back({text, flags, hr});
+        return hr;
+    }
+    std::vector<ScriptedCall> Calls(const std::u16string &name)
+    {
+        std::lock_guard lock(mutex_);
+        auto it = states_.find(name);
+        return it == states_.end() ? std::vector<ScriptedCall>{} : it->second.calls;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::u16string, ScriptState> states_;
+};
+
+std::vector<uint8_t> SquareWave(const WAVEFORMATEX &f, ULONG bytes, SHORT amplitude)
+{
+    std::vector<uint8_t> pcm(bytes);
+    const unsigned block = f.nBlockAlign ? f.nBlockAlign : 2;
+    const unsigned halfPeriod = f.nSamplesPerSec / 400 ? f.nSamplesPerSec / 400 : 1; // a 200 Hz tone
+    for (ULONG i = 0; i + block <= bytes; i += block) {
+        const bool high = (i / block / halfPeriod) % 2 == 0;
+        for (unsigned c = 0; c < f.nChannels; ++c) {
+            if (f.wBitsPerSample == 16) {
+                const SHORT v = high ? amplitude : static_cast<SHORT>(-amplitude);
+                pcm[i + c * 2] = static_cast<uint8_t>(v & 0xFF);
+                pcm[i + c * 2 + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+            } else {
+                pcm[i + c] = static_cast<uint8_t>(128 + (high ? amplitude : -amplitude) / 256);
+            }
+        }
+    }
+    return pcm;
+}
+
+class ScriptedEngine final : public TtsEngine {
+public:
+    ScriptedEngine(std::u16string name, VoiceScript script) : name_(std::move(name)), script_(std::move(script)) {}
+
+    WAVEFORMATEX Format() const override { return script_.format; }
+
+    HRESULT Accept(const std::u16string &text, DWORD flags) override
+    {
+        return ScriptBook::Instance().RecordCall(name_, text, flags);
+    }
+
+    void Start(std::shared_ptr<SynthesisJob> job) override
+    {
+        executor_.Post([steps = script_.steps, format = script_.format, job] { Run(steps, format, *job); });
+    }
+
+private:
+    static void Run(const std::vector<ScriptStep> &steps, const WAVEFORMATEX &format, SynthesisJob &job)
+    {
+        for (const ScriptStep &step : steps) {
+            if (job.pipe->Cancelled())
+                return;
+            PipeItem item;
+            switch (step.kind) {
+            case ScriptStep::Kind::Sleep:
+                std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+                continue;
+            case ScriptStep::Kind::Audio:
+                item.kind = PipeItem::Kind::Audio;
+                item.pcm = SquareWave(format, step.bytes, step.amplitude);
+                break;
+            case ScriptStep::Kind::Event:
+                item.kind = PipeItem::Kind::Event;
+                item.eventId = step.eventId;
+                item.wParam = step.wParam;
+                item.lParam = step.lParam;
+                item.bookmark = step.bookmark;
+                break;
+            }
+            if (!job.pipe->Push(std::move(item)))
+                return;
+        }
+        PipeItem done;
+        done.kind = PipeItem::Kind::Done;
+        job.pipe->Push(std::move(done));
+    }
+
+    std::u16string name_;
+    VoiceScript script_;
+    SerialExecutor executor_; // the engine's own thread
+};
+
+HRESULT SetString(HKEY key, const char16_t *name, const std::u16string &value)
+{
+    const LSTATUS st = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                                      static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
+    return st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
+}
+
+} // namespace
+
+std::shared_ptr<TtsEngine> CreateScriptedEngine(const std::u16string &tokenName)
+{
+    VoiceScript script;
+    if (!ScriptBook::Instance().Find(tokenName, script))
+        return nullptr;
+    return std::make_shared<ScriptedEngine>(tokenName, script);
+}
+
+HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16string &displayName,
+                              const VoiceScript &script)
+{
+    if (tokenName.empty() || tokenName.find(u'\\') != std::u16string::npos)
+        return E_INVALIDARG;
+    const std::u16string path = std::u16string(kVoiceTokensKey) + u"\\" + tokenName;
+    HKEY key = nullptr;
+    LSTATUS st =
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (st != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
+    OLECHAR clsid[40] = {};
+    StringFromGUID2(CLSID_OrafonScriptedEngine, clsid, 40);
+    HRESULT hr = SetString(key, u"", displayName);
+    if (SUCCEEDED(hr))
+        hr = SetString(key, u"409", displayName);
+    if (SUCCEEDED(hr))
+        hr = SetString(key, u"CLSID", clsid);
+    HKEY attributes = nullptr;
+    if (SUCCEEDED(hr)) {
+        st = RegCreateKeyExW(key, u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &attributes, nullptr);
+        hr = st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
+    }
+    if (SUCCEEDED(hr)) {
+        const std::pair<const char16_t *, std::u16string> values[] = {{u"Name", displayName},
+                                                                      {u"Gender", script.gender},
+                                                                      {u"Language", script.language},
+                                                                      {u"Vendor", u"Orafon test"},
+                                                                      {u"Age", script.age}};
+        for (const auto &[name, value] : values)
+            if (SUCCEEDED(hr))
+                hr = SetString(attributes, name, value);
+        RegCloseKey(attributes);
+    }
+    RegCloseKey(key);
+    if (SUCCEEDED(hr))
+        ScriptBook::Instance().Set(tokenName, script);
+    return hr;
+}
+
+std::vector<ScriptedCall> ScriptedVoiceCalls(const std::u16string &tokenName)
+{
+    return ScriptBook::Instance().Calls(tokenName);
+}
+
+HRESULT UnregisterScriptedVoice(const std::u16string &tokenName)
+{
+    ScriptBook::Instance().Erase(tokenName);
+    const std::u16string path = std::u16string(kVoiceTokensKey) + u"\\" + tokenName;
+    const LSTATUS st = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+    return st == ERROR_SUCCESS || st == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
+}
+
+} // namespace orafon::sapi5

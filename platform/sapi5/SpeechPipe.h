@@ -1,0 +1,87 @@
+// What an engine hands the voice for one request, in order: audio in the
+// engine's format and the events between it. The engine pushes from its own
+// thread; the voice's output thread pops. Cancelling makes both sides stop at
+// once: pushes are dropped and a blocked pusher returns.
+#pragma once
+
+#include <orafon/win/wintypes.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orafon::sapi5 {
+
+struct PipeItem {
+    enum class Kind { Audio, Event, Done };
+    Kind kind = Kind::Audio;
+    std::vector<uint8_t> pcm; // Audio
+    int gainPercent = 100;    // Audio: the markup's volume for this audio
+    WORD eventId = 0;         // Event
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    std::u16string bookmark; // Event SPEI_TTS_BOOKMARK: the mark's name
+    HRESULT result = S_OK;   // Done: how synthesis ended
+};
+
+class SpeechPipe {
+public:
+    // The engine may run this far ahead of playback before it waits.
+    explicit SpeechPipe(size_t maxQueuedBytes = 22050u * 2u * 300u) : maxQueuedBytes_(maxQueuedBytes) {}
+
+    // False when the request was cancelled (the item is dropped).
+    bool Push(PipeItem item)
+    {
+        std::unique_lock lock(mutex_);
+        roomCv_.wait(lock, [&] { return cancelled_ || queuedBytes_ < maxQueuedBytes_; });
+        if (cancelled_)
+            return false;
+        queuedBytes_ += item.pcm.size();
+        items_.push_back(std::move(item));
+        itemCv_.notify_all();
+        return true;
+    }
+
+    // Waits up to timeout for an item; false on timeout or cancellation.
+    bool Pop(PipeItem &item, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(mutex_);
+        if (!itemCv_.wait_for(lock, timeout, [&] { return cancelled_ || !items_.empty(); }) || cancelled_)
+            return false;
+        item = std::move(items_.front());
+        items_.pop_front();
+        queuedBytes_ -= item.pcm.size();
+        roomCv_.notify_all();
+        return true;
+    }
+
+    void Cancel()
+    {
+        std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        items_.clear();
+        queuedBytes_ = 0;
+        roomCv_.notify_all();
+        itemCv_.notify_all();
+    }
+
+    bool Cancelled() const
+    {
+        std::lock_guard lock(mutex_);
+        return cancelled_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable roomCv_;
+    std::condition_variable itemCv_;
+    std::deque<PipeItem> items_;
+    size_t queuedBytes_ = 0;
+    size_t maxQueuedBytes_;
+    bool cancelled_ = false;
+};
+
+} // namespace orafon::sapi5

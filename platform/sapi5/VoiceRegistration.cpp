@@ -1,0 +1,243 @@
+// The espeak-ng voices as voice tokens, and the engine a token names.
+#include "Engine.h"
+#include "EspeakEngine.h"
+#include "Tokens.h"
+
+#include <orafon/win/objbase.h>
+#include <orafon/win/winbase.h>
+
+#include <cstdio>
+#include <mutex>
+
+namespace orafon::sapi5 {
+
+namespace {
+
+// Language tags with a LANGID of their own region; the rest take the
+// primary language's default.
+struct RegionalLanguage {
+    const char *tag;
+    LANGID id;
+};
+constexpr RegionalLanguage kRegional[] = {
+    {"en", 0x0809},
+    {"en-gb", 0x0809},
+    {"en-us", 0x0409},
+    {"en-029", 0x2409},
+    {"en-gb-scotland", 0x0809},
+    {"en-gb-x-gbclan", 0x0809},
+    {"en-gb-x-gbcwmd", 0x0809},
+    {"en-gb-x-rp", 0x0809},
+    {"en-us-nyc", 0x0409},
+    {"pt", 0x0816},
+    {"pt-br", 0x0416},
+    {"pt-pt", 0x0816},
+    {"es", 0x0C0A},
+    {"es-419", 0x580A},
+    {"fr", 0x040C},
+    {"fr-fr", 0x040C},
+    {"fr-be", 0x080C},
+    {"fr-ch", 0x100C},
+    {"cmn", 0x0804},
+    {"cmn-latn-pinyin", 0x0804},
+    {"yue", 0x0C04},
+    {"hak", 0x0804},
+    {"zh", 0x0804},
+    {"de", 0x0407},
+    {"nl", 0x0413},
+    {"sr", 0x241A},
+    {"bs", 0x141A},
+    {"hr", 0x041A},
+    {"vi-vn-x-central", 0x042A},
+    {"vi-vn-x-south", 0x042A},
+    {"sv", 0x041D},
+    {"it", 0x0410},
+    {"nb", 0x0414},
+    {"no", 0x0414},
+};
+
+// Primary language subtags and their Windows primary language ids.
+struct PrimaryLanguage {
+    const char *tag;
+    WORD primary;
+};
+constexpr PrimaryLanguage kPrimary[] = {
+    {"af", 0x36},  {"am", 0x5E},  {"ar", 0x01},  {"as", 0x4D},  {"az", 0x2C}, {"ba", 0x6D}, {"be", 0x23}, {"bg", 0x02},
+    {"bn", 0x45},  {"bs", 0x1A},  {"ca", 0x03},  {"chr", 0x5C}, {"cs", 0x05}, {"cy", 0x52}, {"da", 0x06}, {"de", 0x07},
+    {"el", 0x08},  {"en", 0x09},  {"es", 0x0A},  {"et", 0x25},  {"eu", 0x2D}, {"fa", 0x29}, {"fi", 0x0B}, {"fo", 0x38},
+    {"fr", 0x0C},  {"fy", 0x62},  {"ga", 0x3C},  {"gd", 0x91},  {"gl", 0x56}, {"gn", 0x74}, {"gu", 0x47}, {"ha", 0x68},
+    {"haw", 0x75}, {"he", 0x0D},  {"hi", 0x39},  {"hr", 0x1A},  {"hu", 0x0E}, {"hy", 0x2B}, {"id", 0x21}, {"ig", 0x70},
+    {"is", 0x0F},  {"it", 0x10},  {"ja", 0x11},  {"ka", 0x37},  {"kk", 0x3F}, {"kl", 0x6F}, {"km", 0x53}, {"kn", 0x4B},
+    {"ko", 0x12},  {"kok", 0x57}, {"ku", 0x92},  {"ky", 0x40},  {"lb", 0x6E}, {"lo", 0x54}, {"lt", 0x27}, {"lv", 0x26},
+    {"mi", 0x81},  {"mk", 0x2F},  {"ml", 0x4C},  {"mn", 0x50},  {"mr", 0x4E}, {"ms", 0x3E}, {"mt", 0x3A}, {"my", 0x55},
+    {"nb", 0x14},  {"ne", 0x61},  {"nl", 0x13},  {"nn", 0x14},  {"no", 0x14}, {"om", 0x72}, {"or", 0x48}, {"pa", 0x46},
+    {"pl", 0x15},  {"ps", 0x63},  {"pt", 0x16},  {"qu", 0x6B},  {"ro", 0x18}, {"ru", 0x19}, {"sa", 0x4F}, {"sd", 0x59},
+    {"si", 0x5B},  {"sk", 0x1B},  {"sl", 0x24},  {"so", 0x77},  {"sq", 0x1C}, {"sr", 0x1A}, {"sv", 0x1D}, {"sw", 0x41},
+    {"ta", 0x49},  {"te", 0x4A},  {"th", 0x1E},  {"ti", 0x73},  {"tk", 0x42}, {"tn", 0x32}, {"tr", 0x1F}, {"tt", 0x44},
+    {"ug", 0x80},  {"uk", 0x22},  {"ur", 0x20},  {"uz", 0x43},  {"vi", 0x2A}, {"xh", 0x34}, {"yo", 0x6A}, {"zh", 0x04},
+    {"zu", 0x35},  {"cmn", 0x04}, {"yue", 0x04}, {"hak", 0x04},
+};
+
+// LOCALE_CUSTOM_UNSPECIFIED: a language without a Windows id (Esperanto, Lojban...).
+constexpr LANGID kCustomLanguage = 0x1000;
+
+std::string LowerAscii(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
+    return s;
+}
+
+} // namespace
+
+LANGID LanguageIdForTag(const std::string &tagIn)
+{
+    const std::string tag = LowerAscii(tagIn);
+    for (const auto &r : kRegional)
+        if (tag == r.tag)
+            return r.id;
+    const std::string primary = tag.substr(0, tag.find('-'));
+    for (const auto &p : kPrimary)
+        if (primary == p.tag)
+            return MAKELANGID(p.primary, SUBLANG_DEFAULT);
+    return kCustomLanguage;
+}
+
+namespace {
+
+std::u16string Widen(const std::string &s)
+{
+    // espeak-ng's names and identifiers are ASCII.
+    return std::u16string(s.begin(), s.end());
+}
+
+std::u16string DisplayName(const EspeakVoiceInfo &v)
+{
+    std::string name = v.name;
+    for (char &c : name)
+        if (c == '_')
+            c = ' ';
+    return u"eSpeak NG " + Widen(name);
+}
+
+std::u16string TokenKeyName(const EspeakVoiceInfo &v)
+{
+    std::string id = v.identifier;
+    for (char &c : id)
+        if (c == '/' || c == '\\')
+            c = '.';
+    return u"eSpeakNG." + Widen(id);
+}
+
+std::u16string Hex(unsigned v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%X", v);
+    return Widen(buf);
+}
+
+void SetString(HKEY key, const char16_t *name, const std::u16string &value)
+{
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
+}
+
+const char16_t *GenderName(int gender)
+{
+    switch (gender) {
+    case 1:
+        return u"Male";
+    case 2:
+        return u"Female";
+    default:
+        return u"Neutral";
+    }
+}
+
+void WriteVoiceToken(HKEY tokens, const EspeakVoiceInfo &v, const std::u16string &engineClsid)
+{
+    RegKey key;
+    DWORD disposition = 0;
+    if (RegCreateKeyExW(tokens, TokenKeyName(v).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                        &disposition) != ERROR_SUCCESS)
+        return;
+    std::u16string existing;
+    if (disposition == REG_OPENED_EXISTING_KEY && SUCCEEDED(ReadString(key.get(), u"VoiceId", existing)))
+        return; // written by an earlier run
+    const std::u16string display = DisplayName(v);
+    const std::u16string language = Hex(LanguageIdForTag(v.language));
+    SetString(key.get(), u"", display);
+    SetString(key.get(), u"409", display); // the names are English
+    SetString(key.get(), u"CLSID", engineClsid);
+    RegKey attributes;
+    if (RegCreateKeyExW(key.get(), u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.put(), nullptr) ==
+        ERROR_SUCCESS) {
+        SetString(attributes.get(), u"Name", display);
+        SetString(attributes.get(), u"Gender", GenderName(v.gender));
+        SetString(attributes.get(), u"Language", language);
+        SetString(attributes.get(), u"Vendor", u"eSpeak NG");
+        SetString(attributes.get(), u"Age", v.age > 0 && v.age < 18 ? u"Child" : u"Adult");
+    }
+    // Written last: its presence marks a complete token.
+    SetString(key.get(), u"VoiceId", Widen(v.identifier));
+}
+
+} // namespace
+
+void EnsureEspeakVoicesRegistered()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        RegKey tokens;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kVoiceTokensKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, tokens.put(),
+                            nullptr) != ERROR_SUCCESS)
+            return;
+        OLECHAR clsid[40] = {};
+        StringFromGUID2(CLSID_OrafonEspeakEngine, clsid, 40);
+        for (const auto &v : ListEspeakVoices())
+            WriteVoiceToken(tokens.get(), v, clsid);
+    });
+}
+
+HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine)
+{
+    engine.reset();
+    if (!token)
+        return E_INVALIDARG;
+    LPWSTR text = nullptr;
+    HRESULT hr = token->GetStringValue(u"CLSID", &text);
+    if (FAILED(hr))
+        return hr;
+    CLSID clsid{};
+    hr = CLSIDFromString(text, &clsid);
+    CoTaskMemFree(text);
+    if (FAILED(hr))
+        return REGDB_E_CLASSNOTREG;
+    if (IsEqualCLSID(clsid, CLSID_OrafonEspeakEngine)) {
+        LPWSTR id = nullptr;
+        hr = token->GetStringValue(u"VoiceId", &id);
+        if (FAILED(hr))
+            return hr;
+        std::string voice;
+        for (const char16_t *p = id; *p; ++p)
+            voice.push_back(static_cast<char>(*p));
+        CoTaskMemFree(id);
+        engine = CreateEspeakEngine(voice);
+        return S_OK;
+    }
+    if (IsEqualCLSID(clsid, CLSID_OrafonScriptedEngine)) {
+        LPWSTR id = nullptr;
+        hr = token->GetId(&id);
+        if (FAILED(hr))
+            return hr;
+        std::u16string full(id);
+        CoTaskMemFree(id);
+        const size_t slash = full.rfind(u'\\');
+        engine = CreateScriptedEngine(slash == std::u16string::npos ? full : full.substr(slash + 1));
+        return engine ? S_OK : SPERR_NOT_FOUND;
+    }
+    return REGDB_E_CLASSNOTREG;
+}
+
+} // namespace orafon::sapi5

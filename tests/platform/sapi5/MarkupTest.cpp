@@ -1,0 +1,143 @@
+#include "sapi5/Markup.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace orafon::sapi5 {
+namespace {
+
+std::u16string Slice(const std::u16string &s, uint32_t begin, uint32_t end)
+{
+    return s.substr(begin, end - begin);
+}
+
+std::vector<SpeechItem> Parse(const std::u16string &text, bool xml = true)
+{
+    std::vector<SpeechItem> items;
+    EXPECT_EQ(S_OK, ParseSpeech(text.data(), text.size(), xml, items)) << std::string(text.begin(), text.end());
+    return items;
+}
+
+TEST(Sapi5Markup, PlainTextIsOneRunWithItsOwnPositions)
+{
+    const std::u16string text = u"a <b> & c";
+    const auto items = Parse(text, false);
+    ASSERT_EQ(1u, items.size());
+    EXPECT_EQ(text, items[0].run.text);
+    EXPECT_EQ(4u, items[0].run.begin[4]);
+    EXPECT_EQ(Prosody{}, items[0].run.prosody);
+}
+
+TEST(Sapi5Markup, TextPositionsPointIntoTheCallersString)
+{
+    const std::u16string text = u"<pitch absmiddle=\"3\"/>Hello &amp; world";
+    const auto items = Parse(text);
+    ASSERT_EQ(1u, items.size());
+    const TextRun &run = items[0].run;
+    EXPECT_EQ(u"Hello & world", run.text);
+    EXPECT_EQ(3, run.prosody.pitch);
+    EXPECT_EQ(u"Hello", Slice(text, run.OriginBegin(0), run.OriginEnd(5)));
+    EXPECT_EQ(u"&amp;", Slice(text, run.OriginBegin(6), run.OriginEnd(7)));
+    EXPECT_EQ(u"world", Slice(text, run.OriginBegin(8), run.OriginEnd(13)));
+}
+
+struct ProsodyCase {
+    const char16_t *markup;
+    std::vector<Prosody> runs;
+};
+
+TEST(Sapi5Markup, ProsodyTagsAsEmptyAndContainerTags)
+{
+    const ProsodyCase cases[] = {
+        {u"<pitch absmiddle=\"-4\"/>x", {{0, -4, 100}}},
+        {u"<pitch absmiddle='2'>x</pitch>y", {{0, 2, 100}, {0, 0, 100}}},
+        {u"<pitch middle=\"3\"><pitch middle=\"3\">x</pitch>y</pitch>", {{0, 6, 100}, {0, 3, 100}}},
+        {u"<pitch absmiddle=\"25\"/>x", {{0, 10, 100}}},
+        {u"<rate absspeed=\"5\"/>x", {{5, 0, 100}}},
+        {u"<rate speed=\"-3\">x</rate>y", {{-3, 0, 100}, {0, 0, 100}}},
+        {u"<volume level=\"50\">x</volume>y", {{0, 0, 50}, {0, 0, 100}}},
+        {u"<VOLUME LEVEL=\"150\"/>x", {{0, 0, 100}}},
+        {u"<emph>x</emph> y <voice required=\"Gender=Female\">z</voice>", {{0, 0, 100}}},
+        {u"<?xml version=\"1.0\"?><!-- note --><sapi>x</sapi>", {{0, 0, 100}}},
+    };
+    for (const auto &c : cases) {
+        const auto items = Parse(c.markup);
+        std::vector<Prosody> got;
+        for (const auto &i : items)
+            got.push_back(i.run.prosody);
+        ASSERT_EQ(c.runs.size(), got.size())
+            << std::string(c.markup, c.markup + std::char_traits<char16_t>::length(c.markup));
+        for (size_t k = 0; k < got.size(); ++k)
+            EXPECT_EQ(c.runs[k], got[k]) << k;
+    }
+}
+
+TEST(Sapi5Markup, SilenceAndBookmarkItems)
+{
+    const std::u16string text = u"One<silence msec=\"250\"/>two<bookmark mark=\"42x\"/>three";
+    const auto items = Parse(text);
+    ASSERT_EQ(5u, items.size());
+    EXPECT_EQ(SpeechItem::Kind::Silence, items[1].kind);
+    EXPECT_EQ(250u, items[1].silenceMs);
+    EXPECT_EQ(SpeechItem::Kind::Bookmark, items[3].kind);
+    EXPECT_EQ(u"42x", items[3].mark);
+    EXPECT_EQ(text.find(u"<bookmark"), items[3].markPosition);
+    EXPECT_EQ(u"three", items[4].run.text);
+}
+
+TEST(Sapi5Markup, MalformedDocumentsAreRefused)
+{
+    const char16_t *bad[] = {
+        u"<pitch absmiddle=\"3\">unclosed",
+        u"text </pitch>",
+        u"<pitch middle=3/>x",
+        u"<pitch",
+        u"<>x",
+        u"a & b",
+        u"&bogus;",
+        u"<a></b>",
+        u"<!-- no end",
+        u"<rate speed=\"1\"",
+        u"&#xD800;",
+        u"<a b=\"1\"c=\"2\"/>",
+    };
+    for (const char16_t *text : bad) {
+        std::vector<SpeechItem> items(1);
+        const std::u16string s(text);
+        EXPECT_EQ(SPERR_XML_BAD_SYNTAX, ParseSpeech(s.data(), s.size(), true, items))
+            << std::string(s.begin(), s.end());
+        EXPECT_TRUE(items.empty());
+    }
+}
+
+TEST(Sapi5Markup, MarkupIsDetectedByItsFirstCharacter)
+{
+    const std::u16string a = u"  <pitch middle=\"1\"/>x", b = u"x <b>";
+    EXPECT_TRUE(LooksLikeMarkup(a.data(), a.size()));
+    EXPECT_FALSE(LooksLikeMarkup(b.data(), b.size()));
+}
+
+TEST(Sapi5Markup, EngineTextCountsCodePoints)
+{
+    std::u16string text = u"a\U0001F600b?c";
+    text[4] = 0xD800; // an unpaired surrogate
+    const EngineText t = ToEngineText(text);
+    EXPECT_EQ("a\xF0\x9F\x98\x80"
+              "b\xEF\xBF\xBD"
+              "c",
+              t.utf8);
+    EXPECT_EQ((std::vector<uint32_t>{0, 1, 3, 4, 5, 6}), t.unitOfCodePoint);
+}
+
+TEST(Sapi5Markup, SentenceEndsAtTerminatorFollowedByBlank)
+{
+    const std::u16string text = u"Dr.Smith went home. Then 3.5 more!  ";
+    EXPECT_EQ(19u, SentenceEnd(text, 0));
+    EXPECT_EQ(text.find(u'!') + 1, SentenceEnd(text, 20));
+    EXPECT_EQ(4u, SentenceEnd(u"tail  ", 0));
+}
+
+} // namespace
+} // namespace orafon::sapi5
