@@ -28,13 +28,11 @@ HRESULT CTextToSpeech::ReleaseVoice(LONG)
 
 HRESULT CTextToSpeech::SpeakRequest(BSTR, BSTR, TTSFLAG)
 {
-    // A request still marked as running is ended first.
+    // A request still marked as running is ended first; with no voice to
+    // speak with, the text state is cleared and the request fails.
     m_bSpeaking = false;
-    if (!HasVoice()) {
-        m_nTextLen = 0;
-        m_bstrText.Reset();
-        return E_FAIL;
-    }
+    m_nTextLen = 0;
+    m_bstrText.Reset();
     return E_FAIL;
 }
 
