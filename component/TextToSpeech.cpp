@@ -21,6 +21,7 @@ CTextToSpeech::CTextToSpeech(IUnknown *pUnkOuter) noexcept
       m_cpPropertyNotify(this, IID_IPropertyNotifySink), m_cpEvents(this, DIID__ITextToSpeechEvents)
 {
     ModuleLock();
+    m_sink.emplace();
 }
 
 CTextToSpeech::~CTextToSpeech()
@@ -36,6 +37,7 @@ void CTextToSpeech::ReleaseMembers() noexcept
     // The order is fixed: file output first, then the speaking state, the
     // voices and their engines, and the host-side objects last.
     m_waveFormats.Clear();
+    m_sink.reset();
     m_bstrText.Reset();
     m_nTextLen = 0;
     ReleaseVoiceCatalogue();

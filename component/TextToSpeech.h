@@ -6,11 +6,13 @@
 #include "ConnectionPoint.h"
 #include "OleHelpers.h"
 
+#include <audio_out/AudioSink.h>
 #include <orafon/Orafon.h>
 
 #include <speech/VoiceInfo.h>
 #include <speech/WaveFormatCatalogue.h>
 
+#include <optional>
 #include <vector>
 
 class CTextToSpeech final : public ITextToSpeech,
@@ -165,8 +167,9 @@ private:
     LONG m_nFileFormat = FF_WAVE;
     LONG m_nWaveFormatIdx = -1;
     CWaveFormatCatalogue m_waveFormats;
-    // The file type the file output is set to; its own copy of FileFormat.
-    LONG m_nSinkFileFormat = FF_WAVE;
+    // The file output, made with the object; released at its fixed place in
+    // the teardown order.
+    std::optional<CAudioSinkHandle> m_sink;
 
     LONG m_nSWFFrameRate = 15;
 };

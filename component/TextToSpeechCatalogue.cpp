@@ -1,8 +1,6 @@
 // FileFormat put: rebuilding the wave-format catalogue for a file type.
 #include "TextToSpeech.h"
 
-#include <audio_out/AudioSink.h>
-
 HRESULT CTextToSpeech::RebuildWaveFormats(LONG fileFormat)
 {
     m_waveFormats.Clear();
@@ -14,7 +12,7 @@ HRESULT CTextToSpeech::RebuildWaveFormats(LONG fileFormat)
     }
 
     HRESULT hr = S_OK;
-    if (FAILED(CAudioSink::EnumFormats(fileFormat, &CWaveFormatCatalogue::AddWaveFormat, &m_waveFormats))) {
+    if (FAILED(m_sink->EnumFormats(fileFormat, &CWaveFormatCatalogue::AddWaveFormat, &m_waveFormats))) {
         hr = E_UNEXPECTED;
     } else if (m_waveFormats.Incomplete()) {
         // A list with holes would shift every index; offer none of it.
@@ -23,7 +21,7 @@ HRESULT CTextToSpeech::RebuildWaveFormats(LONG fileFormat)
     } else {
         put_WaveFormatIdx(0); // refused when the list is empty: the old index stays
         m_nFileFormat = fileFormat;
-        m_nSinkFileFormat = fileFormat;
+        m_sink->SetFileFormat(fileFormat);
     }
     if (m_waveFormats.Count() == 0)
         return E_INVALIDARG;

@@ -104,9 +104,9 @@ TEST(ComponentConnectionPoints, EnumConnectionPointsInMapOrder)
 
 TEST(ComponentConnectionPoints, CookiesCountFromOneAndAreReused)
 {
+    EventSink a, b, c, d;
     auto tts = MakeTts();
     auto point = EventPoint(tts);
-    EventSink a, b, c, d;
     DWORD cookie = 0;
     EXPECT_EQ(point->Advise(&a, &cookie), S_OK);
     EXPECT_EQ(cookie, 1u);
@@ -127,9 +127,9 @@ TEST(ComponentConnectionPoints, CookiesCountFromOneAndAreReused)
 
 TEST(ComponentConnectionPoints, SingleSinkAdvisedAgainGetsCookieOne)
 {
+    EventSink a;
     auto tts = MakeTts();
     auto point = EventPoint(tts);
-    EventSink a;
     DWORD cookie = 0;
     EXPECT_EQ(point->Advise(&a, &cookie), S_OK);
     EXPECT_EQ(cookie, 1u);
@@ -141,9 +141,10 @@ TEST(ComponentConnectionPoints, SingleSinkAdvisedAgainGetsCookieOne)
 
 TEST(ComponentConnectionPoints, SlotsGrowAndKeepTheirCookies)
 {
+    std::vector<std::unique_ptr<EventSink>> sinks;
+    EventSink late;
     auto tts = MakeTts();
     auto point = EventPoint(tts);
-    std::vector<std::unique_ptr<EventSink>> sinks;
     for (DWORD expected = 1; expected <= 40; ++expected) {
         sinks.push_back(std::make_unique<EventSink>());
         DWORD cookie = 0;
@@ -158,7 +159,6 @@ TEST(ComponentConnectionPoints, SlotsGrowAndKeepTheirCookies)
     // Free a few slots in the middle; the lowest is reused first.
     for (DWORD cookie : {17u, 5u, 33u})
         EXPECT_EQ(point->Unadvise(cookie), S_OK);
-    EventSink late;
     DWORD cookie = 0;
     for (DWORD expected : {5u, 17u, 33u, 41u}) {
         ASSERT_EQ(point->Advise(&late, &cookie), S_OK);
@@ -169,15 +169,15 @@ TEST(ComponentConnectionPoints, SlotsGrowAndKeepTheirCookies)
 
 TEST(ComponentConnectionPoints, AdviseChecksTheSink)
 {
+    EventSink good;
+    EventSink dispatchOnly(false);
     auto tts = MakeTts();
     auto point = EventPoint(tts);
     DWORD cookie = 77;
     EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
     EXPECT_EQ(cookie, 0u);
-    EventSink good;
     EXPECT_EQ(point->Advise(&good, nullptr), E_POINTER);
 
-    EventSink dispatchOnly(false);
     cookie = 77;
     EXPECT_EQ(point->Advise(&dispatchOnly, &cookie), CONNECT_E_CANNOTCONNECT);
     EXPECT_EQ(cookie, 0u);
@@ -218,9 +218,9 @@ TEST(ComponentConnectionPoints, AdvisedSinksAreReleasedWithTheObject)
 
 TEST(ComponentConnectionPoints, EnumConnectionsIsASnapshot)
 {
+    EventSink a, b, c;
     auto tts = MakeTts();
     auto point = EventPoint(tts);
-    EventSink a, b, c;
     DWORD cookie = 0;
     point->Advise(&a, &cookie);
     point->Advise(&b, &cookie);
@@ -252,8 +252,8 @@ TEST(ComponentConnectionPoints, EnumConnectionsIsASnapshot)
 
 TEST(ComponentEvents, EachEventReachesTheSinkWithItsArguments)
 {
-    auto tts = MakeTts();
     EventSink sink;
+    auto tts = MakeTts();
     DWORD cookie = 0;
     ASSERT_EQ(EventPoint(tts)->Advise(&sink, &cookie), S_OK);
     CTextToSpeech *impl = Impl(tts);
@@ -282,10 +282,10 @@ TEST(ComponentEvents, NoSinkIsFine)
 
 TEST(ComponentEvents, SinksAreCalledInSlotOrder)
 {
+    EventSink first, second, third;
     auto tts = MakeTts();
     auto point = EventPoint(tts);
     std::vector<int> order;
-    EventSink first, second, third;
     first.onEvent = [&](EventSink &, DISPID, EXCEPINFO *) {
         order.push_back(1);
         return S_OK;
@@ -315,9 +315,9 @@ HRESULT STDAPICALLTYPE FillInDescription(EXCEPINFO *info)
 
 TEST(ComponentEvents, FailingSinkStopsThatEventAndLeavesAnErrorObject)
 {
+    EventSink failing, next;
     auto tts = MakeTts();
     auto point = EventPoint(tts);
-    EventSink failing, next;
     int calls = 0;
     failing.onEvent = [&](EventSink &, DISPID, EXCEPINFO *info) {
         if (++calls > 1)
@@ -362,9 +362,9 @@ TEST(ComponentEvents, FailingSinkStopsThatEventAndLeavesAnErrorObject)
 
 TEST(ComponentEvents, SinkRemovedByAnEarlierHandlerIsNotCalled)
 {
+    EventSink remover, removed;
     auto tts = MakeTts();
     auto point = EventPoint(tts);
-    EventSink remover, removed;
     DWORD removedCookie = 0, cookie = 0;
     point->Advise(&remover, &cookie);
     point->Advise(&removed, &removedCookie);
@@ -376,9 +376,9 @@ TEST(ComponentEvents, SinkRemovedByAnEarlierHandlerIsNotCalled)
 
 TEST(ComponentEvents, HandlerMayUnadviseItself)
 {
+    EventSink self, other;
     auto tts = MakeTts();
     auto point = EventPoint(tts);
-    EventSink self, other;
     DWORD selfCookie = 0, cookie = 0;
     point->Advise(&self, &selfCookie);
     point->Advise(&other, &cookie);
@@ -393,10 +393,10 @@ TEST(ComponentEvents, HandlerMayUnadviseItself)
 
 TEST(ComponentEvents, HandlerMayAdviseUntilTheSlotsMove)
 {
-    auto tts = MakeTts();
-    auto point = EventPoint(tts);
     EventSink grower;
     std::vector<std::unique_ptr<EventSink>> added;
+    auto tts = MakeTts();
+    auto point = EventPoint(tts);
     grower.onEvent = [&](EventSink &, DISPID, EXCEPINFO *) {
         for (int i = 0; i < 20; ++i) {
             added.push_back(std::make_unique<EventSink>());
@@ -423,8 +423,8 @@ TEST(ComponentEvents, HandlerMayAdviseUntilTheSlotsMove)
 
 TEST(ComponentEvents, HandlerMayDropTheLastReference)
 {
-    const LONG locksBefore = ModuleLockCountForTest();
     EventSink dropper, after;
+    const LONG locksBefore = ModuleLockCountForTest();
     ITextToSpeech *raw = nullptr;
     ASSERT_EQ(CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&raw)), S_OK);
     {
