@@ -37,7 +37,10 @@ public:
         if (hwnd_) {
             // No message may reach a notifier that is gone.
             SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
-            DestroyWindow(hwnd_);
+            // Only the owning thread may destroy the window; from any other
+            // thread it is asked to close itself.
+            if (!DestroyWindow(hwnd_))
+                PostMessageA(hwnd_, WM_CLOSE, 0, 0);
         }
     }
 

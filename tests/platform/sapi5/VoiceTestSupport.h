@@ -1,0 +1,189 @@
+// What the voice tests share: a client stream that keeps what the voice
+// writes, event collection, and signal measurements.
+#pragma once
+
+#include <orafon/win/objbase.h>
+#include <orafon/win/sapi.h>
+
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sapi5test {
+
+// An ISpStreamFormat that stores the PCM written to it, in the format it
+// announces. It can be told to refuse writes after some bytes.
+class MemoryStream final : public ISpStreamFormat {
+public:
+    explicit MemoryStream(const WAVEFORMATEX &format) : format_(format) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISpStreamFormat) || IsEqualIID(riid, IID_IStream) ||
+            IsEqualIID(riid, IID_ISequentialStream))
+            *ppv = static_cast<ISpStreamFormat *>(this);
+        if (!*ppv)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const ULONG left = --refs_;
+        if (!left)
+            delete this;
+        return left;
+    }
+    STDMETHODIMP Read(void *, ULONG, ULONG *) override { return STG_E_ACCESSDENIED; }
+    STDMETHODIMP Write(const void *pv, ULONG cb, ULONG *written) override
+    {
+        std::lock_guard lock(mutex_);
+        ++writes_;
+        if (data_.size() + cb > refuseAfter_)
+            return STG_E_MEDIUMFULL;
+        const auto *p = static_cast<const uint8_t *>(pv);
+        data_.insert(data_.end(), p, p + cb);
+        if (written)
+            *written = cb;
+        cv_.notify_all();
+        return S_OK;
+    }
+    STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *position) override
+    {
+        if (position)
+            position->QuadPart = 0;
+        return S_OK;
+    }
+    STDMETHODIMP SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+    STDMETHODIMP CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *, ULARGE_INTEGER *) override { return E_NOTIMPL; }
+    STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Revert() override { return E_NOTIMPL; }
+    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Stat(STATSTG *, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(IStream **) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFormat(GUID *id, WAVEFORMATEX **wfx) override
+    {
+        if (!id || !wfx)
+            return E_POINTER;
+        *id = SPDFID_WaveFormatEx;
+        *wfx = static_cast<WAVEFORMATEX *>(CoTaskMemAlloc(sizeof(WAVEFORMATEX)));
+        if (!*wfx)
+            return E_OUTOFMEMORY;
+        **wfx = format_;
+        return S_OK;
+    }
+
+    std::vector<uint8_t> Data()
+    {
+        std::lock_guard lock(mutex_);
+        return data_;
+    }
+    size_t Size()
+    {
+        std::lock_guard lock(mutex_);
+        return data_.size();
+    }
+    size_t Writes()
+    {
+        std::lock_guard lock(mutex_);
+        return writes_;
+    }
+    void RefuseAfter(size_t bytes)
+    {
+        std::lock_guard lock(mutex_);
+        refuseAfter_ = bytes;
+    }
+    std::vector<int16_t> Samples()
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<int16_t> s(data_.size() / 2);
+        if (!s.empty())
+            std::memcpy(s.data(), data_.data(), s.size() * 2);
+        return s;
+    }
+
+private:
+    ~MemoryStream() = default;
+    std::atomic<ULONG> refs_{1};
+    WAVEFORMATEX format_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<uint8_t> data_;
+    size_t writes_ = 0;
+    size_t refuseAfter_ = SIZE_MAX;
+};
+
+inline WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
+{
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.wBitsPerSample = bits;
+    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    return f;
+}
+
+struct Event {
+    WORD id;
+    ULONG stream;
+    ULONGLONG offset;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::u16string bookmark;
+};
+
+// Takes every queued event, freeing what they carry.
+inline std::vector<Event> DrainEvents(ISpVoice *voice)
+{
+    std::vector<Event> out;
+    SPEVENT e{};
+    ULONG fetched = 0;
+    while (voice->GetEvents(1, &e, &fetched) == S_OK && fetched == 1) {
+        Event ev{e.eEventId, e.ulStreamNum, e.ullAudioStreamOffset, e.wParam, e.lParam, {}};
+        if (e.elParamType == SPET_LPARAM_IS_STRING) {
+            ev.bookmark = reinterpret_cast<const char16_t *>(e.lParam);
+            CoTaskMemFree(reinterpret_cast<void *>(e.lParam));
+            ev.lParam = 0;
+        }
+        out.push_back(std::move(ev));
+    }
+    return out;
+}
+
+inline std::vector<std::u16string> Slices(const std::vector<Event> &events, const std::u16string &text, WORD id)
+{
+    std::vector<std::u16string> out;
+    for (const auto &e : events)
+        if (e.id == id)
+            out.push_back(text.substr(static_cast<size_t>(e.lParam), e.wParam));
+    return out;
+}
+
+inline double Rms(const std::vector<int16_t> &s)
+{
+    double sum = 0;
+    for (int16_t v : s)
+        sum += static_cast<double>(v) * v;
+    return s.empty() ? 0 : std::sqrt(sum / static_cast<double>(s.size()));
+}
+
+inline std::string Narrow(const std::u16string &s)
+{
+    std::string out;
+    for (char16_t c : s)
+        out.push_back(c < 128 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+} // namespace sapi5test
