@@ -1,0 +1,88 @@
+// What an engine mode is to the engine: its description, its audio format,
+// the ranges of its attributes, and a source of PCM for a text.
+#pragma once
+
+#include "SpeechText.h"
+
+#include <orafon/win/speech.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orafon::sapi4 {
+
+struct AttributeRange {
+    uint32_t min = 0;
+    uint32_t max = 0;
+    uint32_t def = 0;
+
+    uint32_t Clamp(uint32_t v) const { return v < min ? min : (v > max ? max : v); }
+};
+
+struct AttributeRanges {
+    AttributeRange speed;  // words per minute
+    AttributeRange pitch;  // Hz, 16-bit
+    AttributeRange volume; // low word left, high word right
+};
+
+// The speaking attributes in force for a stretch of text.
+struct Prosody {
+    uint32_t speed = 0;
+    uint32_t pitch = 0;
+    uint32_t volume = 0;
+};
+
+// A point in a chunk's PCM, as a byte offset into it.
+struct SpeechEvent {
+    enum class Kind { Word, Mark };
+    size_t byte = 0;
+    Kind kind = Kind::Word;
+    uint32_t value = 0; // Word: byte offset in the caller's UTF-16 text; Mark: the mark number
+};
+
+struct SpeechChunk {
+    std::vector<uint8_t> pcm;
+    std::vector<SpeechEvent> events; // in order of their byte offsets
+};
+
+// Produces the PCM of one text, a sentence or a pause at a time.
+class SpeechSource {
+public:
+    virtual ~SpeechSource() = default;
+    // Fills the next chunk; done = true (and an empty chunk) at the end.
+    virtual HRESULT Next(SpeechChunk &chunk, bool &done) = 0;
+};
+
+// The engine's current attributes; read by a source for each sentence.
+using ProsodyReader = std::function<Prosody()>;
+
+// The engine calls a mode may be asked to fail (scripted modes only).
+enum class ModeCall { Select, TextData, SpeedGet, SpeedSet, PitchGet, PitchSet, VolumeGet, VolumeSet, Count };
+
+class EngineMode {
+public:
+    virtual ~EngineMode() = default;
+    virtual const TTSMODEINFOW &Info() const = 0;
+    // Loads what speaking needs; a failure makes Select fail.
+    virtual HRESULT Prepare() = 0;
+    // Valid after Prepare.
+    virtual WAVEFORMATEX Format() const = 0;
+    virtual AttributeRanges Ranges() const = 0;
+    virtual std::unique_ptr<SpeechSource> CreateSource(std::u16string text, std::vector<TextPiece> pieces,
+                                                       ProsodyReader prosody) = 0;
+    // S_OK unless a test made this call fail.
+    virtual HRESULT Outcome(ModeCall) const { return S_OK; }
+};
+
+// Every mode: the flite voices, then the scripted modes of tests.
+std::vector<std::shared_ptr<EngineMode>> AllModes();
+std::shared_ptr<EngineMode> FindMode(const GUID &modeId);
+
+// Fills the text fields of a mode record.
+void CopyName(WCHAR (&dest)[TTSI_NAMELEN], std::u16string_view name);
+
+WAVEFORMATEX PcmFormat(DWORD rate, WORD channels, WORD bits);
+
+} // namespace orafon::sapi4

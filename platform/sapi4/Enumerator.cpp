@@ -1,0 +1,97 @@
+// TTSEnumerator: the list of engine modes and the way to select one.
+#include "ComSupport.h"
+#include "Engine.h"
+#include "EngineMode.h"
+
+#include <algorithm>
+
+namespace orafon::sapi4 {
+namespace {
+
+class TtsEnumerator final : public ITTSEnumW, private ModuleObject {
+public:
+    TtsEnumerator() : modes_(AllModes()) {}
+    TtsEnumerator(const TtsEnumerator &other) : ITTSEnumW(), ModuleObject(), modes_(other.modes_), next_(other.next_) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_ITTSEnumW) {
+            *ppv = static_cast<ITTSEnumW *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ORAFON_IMPLEMENT_REFCOUNT(TtsEnumerator)
+
+    STDMETHODIMP Next(ULONG count, PTTSMODEINFOW infos, ULONG *fetched) override
+    {
+        if (!infos || (!fetched && count != 1))
+            return E_INVALIDARG;
+        ULONG n = 0;
+        for (; n < count && next_ < modes_.size(); ++n, ++next_)
+            infos[n] = modes_[next_]->Info();
+        if (fetched)
+            *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+
+    STDMETHODIMP Skip(ULONG count) override
+    {
+        const size_t left = modes_.size() - next_;
+        next_ += std::min<size_t>(count, left);
+        return count <= left ? S_OK : S_FALSE;
+    }
+
+    STDMETHODIMP Reset() override
+    {
+        next_ = 0;
+        return S_OK;
+    }
+
+    STDMETHODIMP Clone(ITTSEnumW **clone) override
+    {
+        if (!clone)
+            return E_INVALIDARG;
+        *clone = new TtsEnumerator(*this);
+        return S_OK;
+    }
+
+    STDMETHODIMP Select(GUID modeId, PITTSCENTRALW *central, LPUNKNOWN audio) override
+    {
+        if (!central)
+            return E_INVALIDARG;
+        *central = nullptr;
+        // Each engine gets a mode object of its own; a scripted mode added
+        // after this list was made can be selected too.
+        std::shared_ptr<EngineMode> mode = FindMode(modeId);
+        if (!mode) {
+            auto listed =
+                std::find_if(modes_.begin(), modes_.end(), [&](const auto &m) { return m->Info().gModeID == modeId; });
+            if (listed == modes_.end())
+                return TTSERR_INVALIDMODE;
+            mode = *listed;
+        }
+        return CreateEngine(mode, audio, central);
+    }
+
+private:
+    ~TtsEnumerator() = default;
+    RefCount refs_;
+    std::vector<std::shared_ptr<EngineMode>> modes_;
+    size_t next_ = 0;
+};
+
+} // namespace
+
+HRESULT CreateTtsEnumerator(REFIID riid, void **ppv)
+{
+    CComPtr<ITTSEnumW> enumerator;
+    enumerator.Attach(new TtsEnumerator());
+    return enumerator->QueryInterface(riid, ppv);
+}
+
+} // namespace orafon::sapi4
