@@ -1,0 +1,570 @@
+// VariantChangeType(Ex): the Automation conversion rules between the
+// VARIANT types, with Windows' rounding, range and text rules.
+#include "date_text.h"
+#include "number_text.h"
+#include "variant_internal.h"
+
+#include <orafon/win/winbase.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+
+using namespace orafon::oleaut;
+using orafon::locale::LocaleInfo;
+
+namespace {
+
+using Int128 = __int128;
+
+struct Context {
+    const LocaleInfo &loc;
+    LCID lcid;
+    USHORT flags;
+};
+
+// The integer types a VARIANT can hold, with their ranges.
+struct IntegerType {
+    VARTYPE vt;
+    int bits;
+    bool isSigned;
+};
+
+constexpr IntegerType kIntegerTypes[] = {
+    {VT_I1, 8, true},    {VT_UI1, 8, false}, {VT_I2, 16, true},    {VT_UI2, 16, false}, {VT_I4, 32, true},
+    {VT_UI4, 32, false}, {VT_INT, 32, true}, {VT_UINT, 32, false}, {VT_I8, 64, true},   {VT_UI8, 64, false},
+};
+
+const IntegerType *FindIntegerType(VARTYPE vt)
+{
+    for (const IntegerType &t : kIntegerTypes)
+        if (t.vt == vt)
+            return &t;
+    return nullptr;
+}
+
+Int128 MinOf(const IntegerType &t)
+{
+    return t.isSigned ? -(Int128{1} << (t.bits - 1)) : 0;
+}
+Int128 MaxOf(const IntegerType &t)
+{
+    return t.isSigned ? (Int128{1} << (t.bits - 1)) - 1 : (Int128{1} << t.bits) - 1;
+}
+
+void StoreInteger(VARIANT &out, VARTYPE vt, Int128 value)
+{
+    out.vt = vt;
+    switch (vt) {
+    case VT_I1:
+        out.cVal = static_cast<CHAR>(static_cast<int8_t>(value));
+        break;
+    case VT_UI1:
+        out.bVal = static_cast<BYTE>(value);
+        break;
+    case VT_I2:
+        out.iVal = static_cast<SHORT>(value);
+        break;
+    case VT_UI2:
+        out.uiVal = static_cast<USHORT>(value);
+        break;
+    case VT_I4:
+    case VT_INT:
+        out.lVal = static_cast<LONG>(value);
+        break;
+    case VT_UI4:
+    case VT_UINT:
+        out.ulVal = static_cast<ULONG>(value);
+        break;
+    case VT_I8:
+        out.llVal = static_cast<LONGLONG>(value);
+        break;
+    default:
+        out.ullVal = static_cast<ULONGLONG>(value);
+        break;
+    }
+}
+
+// The exact value of an integer-typed source.
+bool ExactInteger(const VARIANT &v, Int128 &out)
+{
+    switch (v.vt) {
+    case VT_EMPTY:
+        out = 0;
+        return true;
+    case VT_I1:
+        out = static_cast<int8_t>(v.cVal);
+        return true;
+    case VT_UI1:
+        out = v.bVal;
+        return true;
+    case VT_I2:
+        out = v.iVal;
+        return true;
+    case VT_UI2:
+        out = v.uiVal;
+        return true;
+    case VT_I4:
+    case VT_INT:
+        out = v.lVal;
+        return true;
+    case VT_UI4:
+    case VT_UINT:
+        out = v.ulVal;
+        return true;
+    case VT_I8:
+        out = v.llVal;
+        return true;
+    case VT_UI8:
+        out = v.ullVal;
+        return true;
+    case VT_BOOL:
+        out = v.boolVal;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsFloating(VARTYPE vt)
+{
+    return vt == VT_R4 || vt == VT_R8 || vt == VT_DATE;
+}
+
+double FloatingValue(const VARIANT &v)
+{
+    return v.vt == VT_R4 ? static_cast<double>(v.fltVal) : v.dblVal;
+}
+
+// Rounds half to even (the FPU's default rounding) to an integer; false when
+// the result does not fit 128 bits or is not a number.
+bool RoundDouble(double d, Int128 &out)
+{
+    if (!std::isfinite(d))
+        return false;
+    double r = std::nearbyint(d);
+    if (std::fabs(r) >= 1.0e38)
+        return false;
+    out = static_cast<Int128>(r);
+    return true;
+}
+
+// Currency (scaled by 10000) rounded half to even to a whole number.
+Int128 RoundCurrency(LONGLONG scaled)
+{
+    Int128 q = scaled / 10000, r = scaled % 10000;
+    Int128 absR = r < 0 ? -r : r;
+    if (absR > 5000 || (absR == 5000 && (q & 1)))
+        q += r < 0 ? -1 : 1;
+    return q;
+}
+
+HRESULT ToInteger(const VARIANT &v, const Context &ctx, const IntegerType &t, VARIANT &out)
+{
+    Int128 value;
+    if (v.vt == VT_BOOL) {
+        // Booleans keep their bit pattern: True is 255 as VT_UI1.
+        StoreInteger(out, t.vt, v.boolVal);
+        return S_OK;
+    }
+    if (v.vt == VT_BSTR) {
+        ParsedNumber n;
+        HRESULT hr = ParseNumber(v.bstrVal, ctx.loc, n);
+        if (FAILED(hr))
+            return hr;
+        if (t.isSigned) {
+            LONGLONG s;
+            hr = ParsedToInt64(n, static_cast<LONGLONG>(MinOf(t)), static_cast<LONGLONG>(MaxOf(t)), t.bits, s);
+            value = s;
+        } else {
+            ULONGLONG u;
+            hr = ParsedToUInt64(n, static_cast<ULONGLONG>(MaxOf(t)), u);
+            value = u;
+        }
+        if (FAILED(hr))
+            return hr;
+        StoreInteger(out, t.vt, value);
+        return S_OK;
+    }
+    if (ExactInteger(v, value)) {
+    } else if (IsFloating(v.vt)) {
+        if (!RoundDouble(FloatingValue(v), value))
+            return DISP_E_OVERFLOW;
+    } else if (v.vt == VT_CY) {
+        value = RoundCurrency(v.cyVal.int64);
+    } else {
+        return DISP_E_TYPEMISMATCH;
+    }
+    if (value < MinOf(t) || value > MaxOf(t))
+        return DISP_E_OVERFLOW;
+    StoreInteger(out, t.vt, value);
+    return S_OK;
+}
+
+HRESULT ToDouble(const VARIANT &v, const Context &ctx, double &out)
+{
+    Int128 exact;
+    if (ExactInteger(v, exact)) {
+        out = static_cast<double>(exact);
+    } else if (IsFloating(v.vt)) {
+        out = FloatingValue(v);
+    } else if (v.vt == VT_CY) {
+        out = static_cast<double>(v.cyVal.int64) / 10000.0;
+    } else if (v.vt == VT_BSTR) {
+        ParsedNumber n;
+        HRESULT hr = ParseNumber(v.bstrVal, ctx.loc, n);
+        return FAILED(hr) ? hr : ParsedToDouble(n, out);
+    } else {
+        return DISP_E_TYPEMISMATCH;
+    }
+    return S_OK;
+}
+
+HRESULT ToR4(const VARIANT &v, const Context &ctx, VARIANT &out)
+{
+    double d;
+    HRESULT hr = ToDouble(v, ctx, d);
+    if (FAILED(hr))
+        return hr;
+    if (std::isfinite(d) && std::fabs(d) > FLT_MAX)
+        return DISP_E_OVERFLOW;
+    out.vt = VT_R4;
+    out.fltVal = static_cast<float>(d);
+    return S_OK;
+}
+
+HRESULT ToR8(const VARIANT &v, const Context &ctx, VARIANT &out)
+{
+    double d;
+    HRESULT hr = ToDouble(v, ctx, d);
+    if (FAILED(hr))
+        return hr;
+    out.vt = VT_R8;
+    out.dblVal = d;
+    return S_OK;
+}
+
+HRESULT ToCurrency(const VARIANT &v, const Context &ctx, VARIANT &out)
+{
+    constexpr Int128 kMin = std::numeric_limits<LONGLONG>::min(), kMax = std::numeric_limits<LONGLONG>::max();
+    Int128 scaled;
+    if (v.vt == VT_CY) {
+        scaled = v.cyVal.int64;
+    } else if (Int128 exact; ExactInteger(v, exact)) {
+        scaled = exact * 10000;
+    } else if (IsFloating(v.vt)) {
+        if (!RoundDouble(FloatingValue(v) * 10000.0, scaled))
+            return DISP_E_OVERFLOW;
+    } else if (v.vt == VT_BSTR) {
+        ParsedNumber n;
+        LONGLONG s;
+        HRESULT hr = ParseNumber(v.bstrVal, ctx.loc, n);
+        if (SUCCEEDED(hr))
+            hr = ParsedToCurrency(n, s);
+        if (FAILED(hr))
+            return hr;
+        scaled = s;
+    } else {
+        return DISP_E_TYPEMISMATCH;
+    }
+    if (scaled < kMin || scaled > kMax)
+        return DISP_E_OVERFLOW;
+    out.vt = VT_CY;
+    out.cyVal.int64 = static_cast<LONGLONG>(scaled);
+    return S_OK;
+}
+
+HRESULT ToDate(const VARIANT &v, const Context &ctx, VARIANT &out)
+{
+    double d;
+    if (v.vt == VT_BSTR) {
+        HRESULT hr = ParseDate(v.bstrVal, ctx.loc, d);
+        if (FAILED(hr))
+            return hr;
+    } else {
+        HRESULT hr = ToDouble(v, ctx, d);
+        if (FAILED(hr))
+            return hr;
+        if (!IsDateInRange(d))
+            return DISP_E_OVERFLOW;
+    }
+    out.vt = VT_DATE;
+    out.date = d;
+    return S_OK;
+}
+
+bool EqualsIgnoringCase(const OLECHAR *a, const char16_t *b)
+{
+    auto lower = [](char16_t c) -> char16_t {
+        if (c < 0x80)
+            return (c >= u'A' && c <= u'Z') ? c + 32 : c;
+        // Latin-1 and Cyrillic capitals, enough for the locale Boolean names.
+        if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x410 && c <= 0x42F))
+            return c + 32;
+        return c;
+    };
+    for (; *a && *b; ++a, ++b)
+        if (lower(*a) != lower(*b))
+            return false;
+    return *a == *b;
+}
+
+bool EqualsExactly(const OLECHAR *a, const char16_t *b)
+{
+    for (; *a && *b; ++a, ++b)
+        if (*a != *b)
+            return false;
+    return *a == *b;
+}
+
+HRESULT BoolFromText(const OLECHAR *text, const Context &ctx, VARIANT_BOOL &out)
+{
+    if (!text)
+        return DISP_E_TYPEMISMATCH;
+    // "#TRUE#"/"#FALSE#" (exact case) and English names are always understood,
+    // the locale's own names only when asked for.
+    if (EqualsExactly(text, u"#TRUE#") || EqualsIgnoringCase(text, u"true")) {
+        out = VARIANT_TRUE;
+        return S_OK;
+    }
+    if (EqualsExactly(text, u"#FALSE#") || EqualsIgnoringCase(text, u"false")) {
+        out = VARIANT_FALSE;
+        return S_OK;
+    }
+    if (ctx.flags & VARIANT_LOCALBOOL) {
+        if (EqualsIgnoringCase(text, ctx.loc.trueName)) {
+            out = VARIANT_TRUE;
+            return S_OK;
+        }
+        if (EqualsIgnoringCase(text, ctx.loc.falseName)) {
+            out = VARIANT_FALSE;
+            return S_OK;
+        }
+    }
+    ParsedNumber n;
+    HRESULT hr = ParseNumber(text, ctx.loc, n);
+    if (FAILED(hr))
+        return hr;
+    double d;
+    hr = ParsedToDouble(n, d);
+    if (FAILED(hr) && hr != DISP_E_OVERFLOW)
+        return hr;
+    out = (FAILED(hr) || d != 0.0) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT ToBool(const VARIANT &v, const Context &ctx, VARIANT &out)
+{
+    VARIANT_BOOL b;
+    Int128 exact;
+    if (ExactInteger(v, exact)) {
+        b = exact != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    } else if (IsFloating(v.vt)) {
+        b = FloatingValue(v) != 0.0 ? VARIANT_TRUE : VARIANT_FALSE;
+    } else if (v.vt == VT_CY) {
+        b = v.cyVal.int64 != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    } else if (v.vt == VT_BSTR) {
+        HRESULT hr = BoolFromText(v.bstrVal, ctx, b);
+        if (FAILED(hr))
+            return hr;
+    } else {
+        return DISP_E_TYPEMISMATCH;
+    }
+    out.vt = VT_BOOL;
+    out.boolVal = b;
+    return S_OK;
+}
+
+HRESULT TextOf(const VARIANT &v, const Context &ctx, std::u16string &text)
+{
+    switch (v.vt) {
+    case VT_EMPTY:
+        text.clear();
+        return S_OK;
+    case VT_BOOL:
+        // Numbers by default; the words only when asked for.
+        if (ctx.flags & VARIANT_LOCALBOOL)
+            text = v.boolVal ? ctx.loc.trueName : ctx.loc.falseName;
+        else if (ctx.flags & VARIANT_ALPHABOOL)
+            text = v.boolVal ? u"True" : u"False";
+        else
+            text = FormatInteger(v.boolVal);
+        return S_OK;
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UINT:
+    case VT_UI8: {
+        Int128 exact;
+        ExactInteger(v, exact);
+        text = FormatUnsigned(static_cast<ULONGLONG>(exact));
+        return S_OK;
+    }
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_INT:
+    case VT_I8: {
+        Int128 exact;
+        ExactInteger(v, exact);
+        text = FormatInteger(static_cast<LONGLONG>(exact));
+        return S_OK;
+    }
+    case VT_R4:
+        text = FormatReal(v.fltVal, 7, ctx.loc);
+        return S_OK;
+    case VT_R8:
+        text = FormatReal(v.dblVal, 15, ctx.loc);
+        return S_OK;
+    case VT_CY:
+        text = FormatCurrency(v.cyVal.int64, ctx.loc);
+        return S_OK;
+    case VT_DATE:
+        return FormatDate(v.date, ctx.loc, text);
+    default:
+        return DISP_E_TYPEMISMATCH;
+    }
+}
+
+HRESULT ToBstr(const VARIANT &v, const Context &ctx, VARIANT &out)
+{
+    std::u16string text;
+    HRESULT hr = TextOf(v, ctx, text);
+    if (FAILED(hr))
+        return hr;
+    BSTR bstr = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!bstr)
+        return E_OUTOFMEMORY;
+    out.vt = VT_BSTR;
+    out.bstrVal = bstr;
+    return S_OK;
+}
+
+HRESULT ToInterface(const VARIANT &v, VARTYPE vt, VARIANT &out)
+{
+    IUnknown *result = nullptr;
+    if (v.vt == VT_EMPTY) {
+        // An empty VARIANT becomes a null interface.
+    } else if (v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) {
+        if (v.punkVal) {
+            HRESULT hr = v.punkVal->QueryInterface(vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown,
+                                                   reinterpret_cast<void **>(&result));
+            if (FAILED(hr))
+                return hr;
+        }
+    } else {
+        return DISP_E_TYPEMISMATCH;
+    }
+    out.vt = vt;
+    out.punkVal = result;
+    return S_OK;
+}
+
+// Targets VariantChangeType recognises; the rest are not VARIANT value types.
+HRESULT CheckTarget(VARTYPE vt)
+{
+    if (vt & ~VT_TYPEMASK)
+        return DISP_E_BADVARTYPE;
+    if (vt == VT_VARIANT || vt == VT_RECORD || vt == VT_DECIMAL)
+        return DISP_E_TYPEMISMATCH;
+    return IsValueType(vt) ? S_OK : DISP_E_BADVARTYPE;
+}
+
+constexpr int kMaxValueDepth = 8;
+
+HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out);
+
+// The default value of an object: its DISPID_VALUE property.
+HRESULT CoerceDispatch(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out)
+{
+    if ((ctx.flags & VARIANT_NOVALUEPROP) || !v.pdispVal || depth >= kMaxValueDepth)
+        return DISP_E_TYPEMISMATCH;
+    DISPPARAMS noArgs{nullptr, nullptr, 0, 0};
+    VARIANT value;
+    VariantInit(&value);
+    HRESULT hr =
+        v.pdispVal->Invoke(DISPID_VALUE, IID_NULL, ctx.lcid, DISPATCH_PROPERTYGET, &noArgs, &value, nullptr, nullptr);
+    if (FAILED(hr))
+        return hr;
+    VARIANT plain;
+    hr = Dereference(value, plain);
+    if (SUCCEEDED(hr))
+        hr = Coerce(plain, ctx, vt, depth + 1, out);
+    VariantClear(&value);
+    return hr;
+}
+
+HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out)
+{
+    if (vt == VT_EMPTY || vt == VT_NULL) {
+        out.vt = vt;
+        return S_OK;
+    }
+    if (v.vt == VT_NULL)
+        return DISP_E_TYPEMISMATCH;
+    if (v.vt == vt)
+        return VariantCopy(&out, &v);
+    if (vt == VT_DISPATCH || vt == VT_UNKNOWN)
+        return ToInterface(v, vt, out);
+    if (v.vt == VT_DISPATCH)
+        return CoerceDispatch(v, ctx, vt, depth, out);
+    if (v.vt == VT_ERROR || v.vt == VT_UNKNOWN || v.vt == VT_DECIMAL)
+        return DISP_E_TYPEMISMATCH;
+
+    if (const IntegerType *t = FindIntegerType(vt))
+        return ToInteger(v, ctx, *t, out);
+    switch (vt) {
+    case VT_R4:
+        return ToR4(v, ctx, out);
+    case VT_R8:
+        return ToR8(v, ctx, out);
+    case VT_CY:
+        return ToCurrency(v, ctx, out);
+    case VT_DATE:
+        return ToDate(v, ctx, out);
+    case VT_BOOL:
+        return ToBool(v, ctx, out);
+    case VT_BSTR:
+        return ToBstr(v, ctx, out);
+    default:
+        return DISP_E_TYPEMISMATCH; // VT_ERROR and the rest take no other type
+    }
+}
+
+} // namespace
+
+STDAPI VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt)
+{
+    if (!pvargDest || !pvarSrc)
+        return E_INVALIDARG;
+    if (!IsValidVariantType(pvarSrc->vt))
+        return DISP_E_BADVARTYPE;
+    HRESULT hr = CheckTarget(vt);
+    if (FAILED(hr))
+        return hr;
+    VARIANT value;
+    hr = Dereference(*pvarSrc, value);
+    if (FAILED(hr))
+        return hr;
+
+    Context ctx{orafon::locale::LocaleOrDefault(lcid), lcid, wFlags};
+    VARIANT result;
+    VariantInit(&result);
+    hr = Coerce(value, ctx, vt, 0, result);
+    if (FAILED(hr))
+        return hr;
+    // The destination is released only once the conversion has succeeded; it
+    // may be the source itself.
+    hr = VariantClear(pvargDest);
+    if (FAILED(hr)) {
+        VariantClear(&result);
+        return hr;
+    }
+    *pvargDest = result;
+    return S_OK;
+}
+
+STDAPI VariantChangeType(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, USHORT wFlags, VARTYPE vt)
+{
+    return VariantChangeTypeEx(pvargDest, pvarSrc, LOCALE_USER_DEFAULT, wFlags, vt);
+}

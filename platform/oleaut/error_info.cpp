@@ -1,0 +1,140 @@
+// Error objects and the per-thread error slot behind SetErrorInfo/GetErrorInfo.
+#include <orafon/win/oleauto.h>
+
+#include <atomic>
+#include <new>
+#include <optional>
+#include <string>
+
+namespace {
+
+// One object answers both the writing (ICreateErrorInfo) and the reading
+// (IErrorInfo) side, as Windows' error objects do.
+class CErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+public:
+    // IUnknown (shared by both interfaces)
+    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IErrorInfo)
+            *ppv = static_cast<IErrorInfo *>(this);
+        else if (riid == IID_ICreateErrorInfo)
+            *ppv = static_cast<ICreateErrorInfo *>(this);
+        else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    // IErrorInfo
+    STDMETHODIMP GetGUID(GUID *pGUID) override
+    {
+        if (!pGUID)
+            return E_INVALIDARG;
+        *pGUID = guid_;
+        return S_OK;
+    }
+    STDMETHODIMP GetSource(BSTR *p) override { return Read(source_, p); }
+    STDMETHODIMP GetDescription(BSTR *p) override { return Read(description_, p); }
+    STDMETHODIMP GetHelpFile(BSTR *p) override { return Read(helpFile_, p); }
+    STDMETHODIMP GetHelpContext(DWORD *p) override
+    {
+        if (!p)
+            return E_INVALIDARG;
+        *p = helpContext_;
+        return S_OK;
+    }
+
+    // ICreateErrorInfo
+    STDMETHODIMP SetGUID(REFGUID rguid) override
+    {
+        guid_ = rguid;
+        return S_OK;
+    }
+    STDMETHODIMP SetSource(LPOLESTR s) override { return Write(source_, s); }
+    STDMETHODIMP SetDescription(LPOLESTR s) override { return Write(description_, s); }
+    STDMETHODIMP SetHelpFile(LPOLESTR s) override { return Write(helpFile_, s); }
+    STDMETHODIMP SetHelpContext(DWORD context) override
+    {
+        helpContext_ = context;
+        return S_OK;
+    }
+
+private:
+    ~CErrorInfo() = default;
+
+    // A field never set reads as a null BSTR.
+    static HRESULT Read(const std::optional<std::u16string> &field, BSTR *out);
+    static HRESULT Write(std::optional<std::u16string> &field, LPOLESTR value);
+
+    std::atomic<ULONG> refs_{1};
+    GUID guid_ = GUID_NULL;
+    std::optional<std::u16string> source_, description_, helpFile_;
+    DWORD helpContext_ = 0;
+};
+
+HRESULT CErrorInfo::Read(const std::optional<std::u16string> &field, BSTR *out)
+{
+    if (!out)
+        return E_INVALIDARG;
+    *out = nullptr;
+    if (!field)
+        return S_OK;
+    *out = SysAllocStringLen(field->data(), static_cast<UINT>(field->size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CErrorInfo::Write(std::optional<std::u16string> &field, LPOLESTR value)
+{
+    try {
+        if (value)
+            field = std::u16string(value);
+        else
+            field.reset();
+        return S_OK;
+    } catch (const std::bad_alloc &) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// The calling thread's current error object; released when the thread ends.
+thread_local CComPtr<IErrorInfo> t_errorInfo;
+
+} // namespace
+
+STDAPI CreateErrorInfo(ICreateErrorInfo **pperrinfo)
+{
+    if (!pperrinfo)
+        return E_INVALIDARG;
+    CErrorInfo *info = new (std::nothrow) CErrorInfo();
+    *pperrinfo = info;
+    return info ? S_OK : E_OUTOFMEMORY;
+}
+
+STDAPI SetErrorInfo(ULONG dwReserved, IErrorInfo *perrinfo)
+{
+    if (dwReserved)
+        return E_INVALIDARG;
+    t_errorInfo = perrinfo;
+    return S_OK;
+}
+
+STDAPI GetErrorInfo(ULONG dwReserved, IErrorInfo **pperrinfo)
+{
+    if (dwReserved || !pperrinfo)
+        return E_INVALIDARG;
+    // Reading the error object takes it: the slot is empty afterwards.
+    *pperrinfo = t_errorInfo.Detach();
+    return *pperrinfo ? S_OK : S_FALSE;
+}
