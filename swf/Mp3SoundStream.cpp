@@ -1,0 +1,344 @@
+#include "Mp3SoundStream.h"
+
+#include "FlashTags.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Version field (header byte 1, bits 4..3) to version index: MPEG-1 0, MPEG-2 1,
+// MPEG-2.5 2, reserved 3.
+constexpr int32_t kVersionMap[4] = {2, 3, 1, 0};
+
+// Sampling-frequency field to MPEG-1 rate; MPEG-2 halves it, MPEG-2.5 quarters it.
+constexpr int32_t kBaseRate[4] = {44100, 48000, 32000, 0};
+
+// Bitrates in kbit/s by [lsf][layer index][bitrate index] (ISO/IEC 11172-3, 13818-3).
+constexpr int32_t kBitrateKbps[2][3][16] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}},
+};
+
+constexpr int32_t kLayerIII = 2;
+constexpr size_t kId3v2HeaderSize = 10;
+constexpr size_t kId3v1Size = 128;
+
+int32_t SamplesPerFrameFor(int32_t sampleRate)
+{
+    return sampleRate >= 32000 ? 1152 : 576;
+}
+
+// Truncates toward zero; values that no 32-bit integer holds (or NaN) give 0.
+int32_t TruncateToInt32(double value)
+{
+    if (!(value > std::numeric_limits<int32_t>::min() - 1.0 && value < std::numeric_limits<int32_t>::max() + 1.0)) {
+        return 0;
+    }
+    return static_cast<int32_t>(value);
+}
+
+std::vector<uint8_t> ReadWholeFile(const char *path, bool &failed)
+{
+    std::vector<uint8_t> bytes;
+    failed = true;
+    if (path == nullptr) {
+        return bytes;
+    }
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return bytes;
+    }
+    struct stat info {};
+    constexpr size_t kChunk = size_t{1} << 20;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        // Room for the final, short read too, so the buffer is never regrown.
+        bytes.reserve(static_cast<size_t>(info.st_size) + kChunk);
+    }
+    for (;;) {
+        const size_t have = bytes.size();
+        bytes.resize(have + kChunk);
+        const ssize_t got = ::read(fd, bytes.data() + have, kChunk);
+        if (got < 0 && errno == EINTR) {
+            bytes.resize(have);
+            continue;
+        }
+        bytes.resize(have + static_cast<size_t>(got > 0 ? got : 0));
+        if (got <= 0) {
+            failed = got < 0;
+            break;
+        }
+    }
+    ::close(fd);
+    if (failed) {
+        bytes.clear();
+    }
+    return bytes;
+}
+
+} // namespace
+
+Mp3SoundStream::Mp3SoundStream(const char *path, int32_t frameRate) : frameRate_(frameRate)
+{
+    file_ = ReadWholeFile(path, readFailed_);
+    if (readFailed_) {
+        file_.clear();
+        return;
+    }
+    Scan();
+}
+
+Mp3SoundStream::Mp3SoundStream(std::vector<uint8_t> fileBytes, int32_t frameRate)
+    : file_(std::move(fileBytes)), frameRate_(frameRate)
+{
+    Scan();
+}
+
+uint8_t Mp3SoundStream::RateCode(int32_t sampleRate)
+{
+    switch (sampleRate) {
+    case 44100:
+        return 3;
+    case 22050:
+        return 2;
+    case 11025:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+int32_t Mp3SoundStream::UnpaddedFrameSize(int32_t versionIndex, int32_t bitrate, int32_t sampleRate)
+{
+    if (sampleRate <= 0) {
+        return 0;
+    }
+    return (versionIndex != 0 ? 72 : 144) * bitrate / sampleRate;
+}
+
+bool Mp3SoundStream::DecodeHeader(const uint8_t *b, FrameHeader &header)
+{
+    if (b[0] != 0xFF || b[1] < 0xE0) {
+        return false;
+    }
+    header.versionIndex = kVersionMap[(b[1] >> 3) & 3];
+    header.layerIndex = 3 - ((b[1] >> 1) & 3);
+    header.stereo = ((b[3] >> 6) & 3) != 3 ? 1 : 0;
+    if (header.versionIndex == 3 || header.layerIndex != kLayerIII) {
+        return false;
+    }
+    header.rateIndex = (b[2] >> 2) & 3;
+    header.sampleRate = kBaseRate[header.rateIndex] >> header.versionIndex;
+    const int lsf = header.versionIndex != 0 ? 1 : 0;
+    header.bitrate = kBitrateKbps[lsf][header.layerIndex][b[2] >> 4] * 1000;
+    header.padded = (b[2] & 0x02) != 0;
+    return header.sampleRate != 0 && header.bitrate != 0;
+}
+
+bool Mp3SoundStream::FindFrameHeader(size_t &pos, FrameHeader &header) const
+{
+    const uint8_t *data = file_.data();
+    while (audioEnd_ >= 4 && pos <= audioEnd_ - 4) {
+        // Every header starts with 0xFF; jump between those bytes rather than
+        // probing each position.
+        const void *sync = std::memchr(data + pos, 0xFF, audioEnd_ - 3 - pos);
+        if (sync == nullptr) {
+            return false;
+        }
+        pos = static_cast<size_t>(static_cast<const uint8_t *>(sync) - data);
+        if (DecodeHeader(data + pos, header)) {
+            return true;
+        }
+        ++pos;
+    }
+    return false;
+}
+
+int32_t Mp3SoundStream::ReadFrame(size_t pos, const FrameHeader &header) const
+{
+    const int32_t size =
+        UnpaddedFrameSize(header.versionIndex, header.bitrate, header.sampleRate) + (header.padded ? 1 : 0);
+    if (size <= 0 || audioEnd_ - pos < static_cast<size_t>(size)) {
+        return 0;
+    }
+    return size;
+}
+
+size_t Mp3SoundStream::SkipLeadingTags() const
+{
+    size_t pos = 0;
+    // "ID3", version and revision below 0xFF, flags, then a 28-bit sync-safe size.
+    while (file_.size() - pos >= kId3v2HeaderSize) {
+        const uint8_t *h = file_.data() + pos;
+        const bool wellFormed = h[0] == 'I' && h[1] == 'D' && h[2] == '3' && h[3] != 0xFF && h[4] != 0xFF &&
+                                h[6] < 0x80 && h[7] < 0x80 && h[8] < 0x80 && h[9] < 0x80;
+        if (!wellFormed) {
+            break;
+        }
+        size_t size = (size_t{h[6]} << 21) | (size_t{h[7]} << 14) | (size_t{h[8]} << 7) | size_t{h[9]};
+        size += kId3v2HeaderSize;
+        if (h[5] & 0x10) {
+            size += kId3v2HeaderSize; // footer
+        }
+        if (size > file_.size() - pos) {
+            // A tag that claims more than the file holds is not trusted as one.
+            break;
+        }
+        pos += size;
+    }
+    return pos;
+}
+
+size_t Mp3SoundStream::AudioEnd() const
+{
+    const size_t size = file_.size();
+    if (size >= kId3v1Size && std::memcmp(file_.data() + size - kId3v1Size, "TAG", 3) == 0) {
+        return size - kId3v1Size;
+    }
+    return size;
+}
+
+void Mp3SoundStream::Scan()
+{
+    audioEnd_ = AudioEnd();
+    size_t pos = SkipLeadingTags();
+    if (pos > audioEnd_) {
+        return;
+    }
+    FrameHeader header;
+    FrameHeader last;
+    while (FindFrameHeader(pos, header)) {
+        const int32_t size = ReadFrame(pos, header);
+        if (size == 0) {
+            // The file ends inside this frame: what is missing was never audio we have.
+            break;
+        }
+        frameOffsets_.push_back(pos);
+        frameSizes_.push_back(size);
+        samplesPerRate_[header.versionIndex][header.rateIndex] += SamplesPerFrameFor(header.sampleRate);
+        last = header;
+        pos += static_cast<size_t>(size);
+    }
+    if (frameSizes_.empty()) {
+        return;
+    }
+    layerIndex_ = last.layerIndex;
+    versionIndex_ = last.versionIndex;
+    stereo_ = last.stereo;
+    sampleRate_ = last.sampleRate;
+    bitrate_ = last.bitrate;
+    samplesPerFrame_ = SamplesPerFrameFor(sampleRate_);
+    for (int version = 0; version < 3; ++version) {
+        for (int rate = 0; rate < 3; ++rate) {
+            durationSeconds_ += static_cast<double>(samplesPerRate_[version][rate]) / (kBaseRate[rate] >> version);
+        }
+    }
+}
+
+int64_t Mp3SoundStream::MovieFramesNeeded() const
+{
+    if (frameSizes_.empty() || frameRate_ < 1) {
+        return 0;
+    }
+    int rates = 0;
+    int64_t samples = 0;
+    int64_t sampleRate = 0;
+    for (int version = 0; version < 3; ++version) {
+        for (int rate = 0; rate < 3; ++rate) {
+            if (samplesPerRate_[version][rate] != 0) {
+                ++rates;
+                samples = static_cast<int64_t>(samplesPerRate_[version][rate]);
+                sampleRate = kBaseRate[rate] >> version;
+            }
+        }
+    }
+    if (rates == 1) {
+        // Exact for the usual single-rate stream: no floating-point round-off can add
+        // or lose a movie frame.
+        return (samples * frameRate_ + sampleRate - 1) / sampleRate;
+    }
+    const double frames = std::ceil(durationSeconds_ * frameRate_);
+    return frames < static_cast<double>(std::numeric_limits<int32_t>::max()) ? static_cast<int64_t>(frames)
+                                                                             : std::numeric_limits<int32_t>::max();
+}
+
+double Mp3SoundStream::FrameMilliseconds() const
+{
+    return 1000.0 / (static_cast<double>(sampleRate_) / samplesPerFrame_);
+}
+
+void Mp3SoundStream::WriteStreamHead(std::ostream &out) const
+{
+    int32_t sampleCount = 0;
+    if (samplesPerFrame_ > 0 && frameRate_ > 0) {
+        const double frameMs = FrameMilliseconds();
+        sampleCount = TruncateToInt32((1000.0 / frameRate_) / frameMs * samplesPerFrame_);
+    }
+    FlashTagSoundStreamHead2 head(3, 1, 1, FlashTagSoundStreamHead2::kCompressionMp3, RateCode(sampleRate_), 1,
+                                  static_cast<uint8_t>(stereo_), static_cast<uint16_t>(sampleCount));
+    head.Write(out);
+}
+
+void Mp3SoundStream::WriteStreamBlock(std::ostream &out)
+{
+    // A rate below 1 has no movie frame to fill (and would never satisfy the
+    // frame search below).
+    if (frameRate_ < 1 || frameSizes_.empty()) {
+        finished_ = true;
+    }
+    if (finished_) {
+        return;
+    }
+    const double swfMs = 1000.0 / frameRate_;
+    const double frameMs = FrameMilliseconds();
+    uint32_t n = 0;
+    while (n * frameMs + seekSamples_ * frameMs / samplesPerFrame_ <= swfMs) {
+        ++n;
+    }
+    const size_t available = frameSizes_.size() - nextFrame_;
+    const size_t count = n < available ? n : available;
+
+    const uint8_t *data = nullptr;
+    size_t total = 0;
+    if (count > 0) {
+        const size_t first = frameOffsets_[nextFrame_];
+        const size_t last = nextFrame_ + count - 1;
+        const size_t end = frameOffsets_[last] + static_cast<size_t>(frameSizes_[last]);
+        bool contiguous = true;
+        for (size_t i = nextFrame_; i <= last; ++i) {
+            total += static_cast<size_t>(frameSizes_[i]);
+        }
+        contiguous = end - first == total;
+        if (contiguous) {
+            data = file_.data() + first;
+        } else {
+            // Junk between frames: gather the frames themselves.
+            scratch_.clear();
+            for (size_t i = nextFrame_; i <= last; ++i) {
+                const uint8_t *frame = FrameData(i);
+                scratch_.insert(scratch_.end(), frame, frame + frameSizes_[i]);
+            }
+            data = scratch_.data();
+        }
+    }
+    FlashTagSoundStreamBlockMP3 block(static_cast<uint16_t>(samplesPerFrame_ * static_cast<int32_t>(count)),
+                                      static_cast<int16_t>(seekSamples_), data, static_cast<uint32_t>(total));
+    block.Write(out);
+
+    blocksWritten_ += 1;
+    nextFrame_ += static_cast<uint32_t>(count);
+    seekSamples_ = TruncateToInt32((nextFrame_ * frameMs - blocksWritten_ * swfMs) * samplesPerFrame_ / frameMs);
+    if (nextFrame_ >= frameSizes_.size()) {
+        finished_ = true;
+    }
+}

@@ -1,0 +1,279 @@
+#include "Mp3ToSwf.h"
+
+#include "FlashActions.h"
+#include "FlashTags.h"
+#include "FlashTypes.h"
+#include "Mp3SoundStream.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint8_t kSwfVersion = 5;
+constexpr int32_t kStageTwips = 200;   // 10 x 10 pixels
+constexpr int32_t kMaxFrameRate = 255; // the 8.8 rate field holds no more
+constexpr int64_t kMaxMovieFrames = 0xFFFF;
+
+// Buffered writes to a file descriptor that remember the first failure, so a full
+// disk or an I/O error cannot pass for success.
+class FdOutBuf : public std::streambuf {
+public:
+    explicit FdOutBuf(int fd) : fd_(fd), buffer_(size_t{1} << 20)
+    {
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+    }
+    FdOutBuf(const FdOutBuf &) = delete;
+    FdOutBuf &operator=(const FdOutBuf &) = delete;
+
+    bool Failed() const { return failed_; }
+    uint64_t BytesWritten() const { return flushed_ + static_cast<uint64_t>(pptr() - pbase()); }
+
+protected:
+    int_type overflow(int_type ch) override
+    {
+        if (!Drain()) {
+            return traits_type::eof();
+        }
+        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(ch);
+            pbump(1);
+        }
+        return traits_type::not_eof(ch);
+    }
+
+    std::streamsize xsputn(const char *s, std::streamsize n) override
+    {
+        if (n >= static_cast<std::streamsize>(buffer_.size())) {
+            // Large blocks go straight out rather than through the buffer.
+            if (!Drain() || !WriteAll(s, static_cast<size_t>(n))) {
+                return 0;
+            }
+            return n;
+        }
+        return std::streambuf::xsputn(s, n);
+    }
+
+    int sync() override { return Drain() ? 0 : -1; }
+
+private:
+    bool Drain()
+    {
+        const size_t pending = static_cast<size_t>(pptr() - pbase());
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return WriteAll(buffer_.data(), pending);
+    }
+
+    bool WriteAll(const char *data, size_t size)
+    {
+        while (!failed_ && size > 0) {
+            const ssize_t done = ::write(fd_, data, size);
+            if (done < 0 && errno == EINTR) {
+                continue;
+            }
+            if (done <= 0) {
+                failed_ = true;
+                break;
+            }
+            data += done;
+            size -= static_cast<size_t>(done);
+            flushed_ += static_cast<uint64_t>(done);
+        }
+        return !failed_;
+    }
+
+    int fd_;
+    std::vector<char> buffer_;
+    uint64_t flushed_ = 0;
+    bool failed_ = false;
+};
+
+// A new file beside the output that takes the output's name only when committed;
+// otherwise it is removed, so a failed conversion leaves the output path as it was.
+class TempOutput {
+public:
+    explicit TempOutput(const std::string &target) : target_(target)
+    {
+        static std::atomic<unsigned> counter{0};
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            path_ = target + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ < 0 && errno != EEXIST) {
+                break;
+            }
+        }
+    }
+    ~TempOutput()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        if (created() && !committed_) {
+            ::unlink(path_.c_str());
+        }
+    }
+    TempOutput(const TempOutput &) = delete;
+    TempOutput &operator=(const TempOutput &) = delete;
+
+    int Fd() const { return fd_; }
+    bool created() const { return fd_ >= 0 || closedOk_; }
+
+    bool WriteAt(uint64_t offset, const std::vector<uint8_t> &bytes)
+    {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n =
+                ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    // Closes the file (a failed close may be a lost delayed write) and renames it into place.
+    bool Commit()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        closedOk_ = true;
+        if (::close(fd) != 0) {
+            return false;
+        }
+        if (std::rename(path_.c_str(), target_.c_str()) != 0) {
+            return false;
+        }
+        committed_ = true;
+        return true;
+    }
+
+private:
+    std::string target_;
+    std::string path_;
+    int fd_ = -1;
+    bool closedOk_ = false;
+    bool committed_ = false;
+};
+
+bool SameFile(const char *a, const char *b)
+{
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// Writes the movie body after a header placeholder; returns the movie frame
+// count, or -1 when the movie would need more frames than the header can count.
+int64_t WriteMovieBody(std::ostream &out, Mp3SoundStream &stream, int64_t plannedFrames, bool loop)
+{
+    out << FlashTagBackgroundColor(255, 255, 255);
+    stream.WriteStreamHead(out);
+    int64_t frames = 0;
+    // The planned count carries every frame; keep going should rounding ever leave one behind.
+    while (frames < plannedFrames || !stream.Finished()) {
+        if (frames == kMaxMovieFrames) {
+            return -1;
+        }
+        stream.WriteStreamBlock(out);
+        out << FlashTagShowFrame();
+        ++frames;
+    }
+    out << FlashTagStartSound(0, FlashSoundInfo(0));
+    if (loop) {
+        if (frames == kMaxMovieFrames) {
+            return -1;
+        }
+        ++frames;
+        out << FlashTagShowFrame();
+        FlashActionGotoFrame gotoFirst(0);
+        FlashActionPlay play;
+        FlashTagDoAction action;
+        action.Add(&gotoFirst);
+        action.Add(&play);
+        out << action;
+    }
+    out << FlashTagEnd();
+    return frames;
+}
+
+std::vector<uint8_t> EncodeHeader(uint32_t bodyLength, int32_t frameRate, int64_t frames)
+{
+    std::vector<uint8_t> bytes;
+    struct Sink : std::streambuf {
+        std::vector<uint8_t> *bytes;
+        int_type overflow(int_type ch) override
+        {
+            bytes->push_back(static_cast<uint8_t>(ch));
+            return ch;
+        }
+    } sink;
+    sink.bytes = &bytes;
+    std::ostream out(&sink);
+    out << FlashHeader(kSwfVersion, bodyLength, kStageTwips, kStageTwips, frameRate, static_cast<uint16_t>(frames));
+    return bytes;
+}
+
+int Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
+{
+    if (mp3Path == nullptr || swfPath == nullptr || frameRate < 1 || frameRate > kMaxFrameRate) {
+        return -1;
+    }
+    if (SameFile(mp3Path, swfPath)) {
+        return -1;
+    }
+    Mp3SoundStream stream(mp3Path, frameRate);
+    if (stream.ReadFailed()) {
+        return -1;
+    }
+    const int64_t planned = stream.MovieFramesNeeded();
+    if (planned <= 0 || planned + (loop ? 1 : 0) > kMaxMovieFrames) {
+        return -1;
+    }
+
+    TempOutput output(swfPath);
+    if (output.Fd() < 0) {
+        return -1;
+    }
+    FdOutBuf buffer(output.Fd());
+    std::ostream out(&buffer);
+    const std::vector<uint8_t> placeholder = EncodeHeader(0, frameRate, 0);
+    out.write(reinterpret_cast<const char *>(placeholder.data()), static_cast<std::streamsize>(placeholder.size()));
+    const int64_t frames = WriteMovieBody(out, stream, planned, loop);
+    out.flush();
+    if (frames < 0 || !out || buffer.Failed()) {
+        return -1;
+    }
+    const uint64_t bodyLength = buffer.BytesWritten() - placeholder.size();
+    if (bodyLength > std::numeric_limits<uint32_t>::max() - placeholder.size()) {
+        return -1; // the header's file length could not hold it
+    }
+    if (!output.WriteAt(0, EncodeHeader(static_cast<uint32_t>(bodyLength), frameRate, frames))) {
+        return -1;
+    }
+    return output.Commit() ? 0 : -1;
+}
+
+} // namespace
+
+int ConvertMp3ToSwf(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
+{
+    try {
+        return Convert(mp3Path, swfPath, loop, frameRate);
+    } catch (...) {
+        // Allocation failure or any other exception: nothing was renamed into place.
+        return -1;
+    }
+}
