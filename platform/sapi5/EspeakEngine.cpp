@@ -14,7 +14,10 @@ namespace orafon::sapi5 {
 
 namespace {
 
-constexpr int kBufferMs = 20; // short buffers: a cancel acts quickly, the first audio comes early
+// espeak-ng synthesises a buffer in well under a millisecond per 100 ms of
+// audio, so a cancel still acts at once and the first audio still comes
+// early, while the hand-over to the voice costs little per second of speech.
+constexpr int kBufferMs = 100;
 
 bool IsBlank(char16_t c)
 {

@@ -378,7 +378,9 @@ private:
             case PipeItem::Kind::Audio:
                 bytes.clear();
                 converter.Convert(item.pcm.data(), item.pcm.size(), item.gainPercent * Volume() / 100, bytes);
-                if (toDevice) {
+                if (bytes.empty()) {
+                    break;
+                } else if (toDevice) {
                     device_.Write(bytes, stop, release);
                 } else if (HRESULT hr = WriteStream(r.stream, bytes); FAILED(hr)) {
                     // A stream that refuses the audio ends the request; the
