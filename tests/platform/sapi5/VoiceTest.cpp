@@ -497,6 +497,48 @@ TEST_F(Sapi5Voice, AStreamThatRefusesWritesEndsTheRequest)
     stream->Release();
 }
 
+TEST_F(Sapi5Voice, AStreamThatDoesNotCountTakesEverything)
+{
+    CComPtr<ISpVoice> voice = NewVoice();
+    const Spoken counted = SpeakToStream(voice, u"Counting the bytes.");
+    auto *stream = new MemoryStream(Pcm(22050, 1, 16));
+    stream->LeaveCountUnset();
+    ASSERT_EQ(S_OK, voice->SetOutput(stream, TRUE));
+    EXPECT_EQ(S_OK, voice->Speak(u"Counting the bytes.", SPF_DEFAULT, nullptr));
+    EXPECT_NEAR(static_cast<double>(counted.pcm.size()), static_cast<double>(stream->Size()), 4410.0);
+    EXPECT_EQ(SPEI_END_INPUT_STREAM, DrainEvents(voice).back().id);
+    voice->SetOutput(nullptr, FALSE);
+    stream->Release();
+}
+
+TEST_F(Sapi5Voice, EveryVoiceCanBeSelectedAndHeard)
+{
+    CComPtr<ISpObjectTokenCategory> category;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SpObjectTokenCategory, nullptr, CLSCTX_ALL, IID_ISpObjectTokenCategory,
+                                     reinterpret_cast<void **>(&category)));
+    ASSERT_EQ(S_OK, category->SetId(SPCAT_VOICES, FALSE));
+    CComPtr<IEnumSpObjectTokens> tokens;
+    ASSERT_EQ(S_OK, category->EnumTokens(u"Vendor=eSpeak NG", nullptr, &tokens));
+    CComPtr<ISpVoice> voice;
+    ASSERT_EQ(S_OK,
+              CoCreateInstance(CLSID_SpVoice, nullptr, CLSCTX_ALL, IID_ISpVoice, reinterpret_cast<void **>(&voice)));
+    CComPtr<ISpObjectToken> token;
+    size_t voices = 0;
+    while (tokens->Next(1, &token, nullptr) == S_OK) {
+        LPWSTR id = nullptr;
+        ASSERT_EQ(S_OK, token->GetId(&id));
+        const std::string name = Narrow(id);
+        CoTaskMemFree(id);
+        ASSERT_EQ(S_OK, voice->SetVoice(token)) << name;
+        const Spoken s = SpeakToStream(voice, u"a b c 1 2 3");
+        EXPECT_EQ(S_OK, s.hr) << name;
+        EXPECT_GT(Rms(s.samples), 100.0) << name;
+        token.Release();
+        ++voices;
+    }
+    EXPECT_GT(voices, 100u);
+}
+
 TEST_F(Sapi5Voice, HugeTextIsSpokenWithoutTrouble)
 {
     CComPtr<ISpVoice> voice = NewVoice();

@@ -51,7 +51,7 @@ public:
             return STG_E_MEDIUMFULL;
         const auto *p = static_cast<const uint8_t *>(pv);
         data_.insert(data_.end(), p, p + cb);
-        if (written)
+        if (written && reportWritten_)
             *written = cb;
         cv_.notify_all();
         return S_OK;
@@ -97,6 +97,12 @@ public:
         std::lock_guard lock(mutex_);
         return writes_;
     }
+    // Like a stream that takes the bytes without reporting the count.
+    void LeaveCountUnset()
+    {
+        std::lock_guard lock(mutex_);
+        reportWritten_ = false;
+    }
     void RefuseAfter(size_t bytes)
     {
         std::lock_guard lock(mutex_);
@@ -120,6 +126,7 @@ private:
     std::vector<uint8_t> data_;
     size_t writes_ = 0;
     size_t refuseAfter_ = SIZE_MAX;
+    bool reportWritten_ = true;
 };
 
 inline WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
