@@ -1,0 +1,139 @@
+// Orafon.so: the module's load and unload work, its exported entry points and
+// the module-wide services of Module.h.
+#include "Module.h"
+
+#include "ClassFactory.h"
+#include "ModuleState.h"
+#include "Registration.h"
+#include "component/TextToSpeechFactory.h"
+
+#include <orafon/OrafonIds.h>
+
+#include <dlfcn.h>
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+// The type library bytes, generated at build time (orafon_tlbgen).
+extern const unsigned char kOrafonTypeLibBytes[];
+extern const std::size_t kOrafonTypeLibSize;
+
+namespace {
+
+using orafon::module::CClassFactory;
+using orafon::module::ClassEntry;
+using orafon::module::ModuleState;
+
+ClassEntry g_classes[] = {
+    {&CLSID_TextToSpeech, orafon::module::UpdateTextToSpeechRegistry, CClassFactory::Make,
+     CTextToSpeech_CreateInstance},
+};
+
+ModuleState &State()
+{
+    // Built on first use and never destroyed: the unload work is explicit
+    // (OnProcessDetach), and objects still alive at exit may call in late.
+    static ModuleState *state = new ModuleState(g_classes, LIBID_Orafon);
+    return *state;
+}
+
+// This file's absolute path, resolved from an address inside it.
+std::string FindModulePath()
+{
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<const void *>(&FindModulePath), &info) || !info.dli_fname)
+        return {};
+    char resolved[PATH_MAX];
+    if (!realpath(info.dli_fname, resolved))
+        return {};
+    return resolved;
+}
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+
+// What DllMain does on Windows: attach builds the module state, detach tears
+// it down (cached class factory and type information released).
+BOOL ModuleMain(DWORD reason)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        return State().Attach(FindModulePath().c_str()) ? TRUE : FALSE;
+    if (reason == DLL_PROCESS_DETACH)
+        State().Detach();
+    return TRUE;
+}
+
+__attribute__((constructor)) void OnProcessAttach()
+{
+    // A failed attach cannot refuse the load here; the module stays loaded
+    // and every entry point that needs the state answers E_UNEXPECTED.
+    ModuleMain(DLL_PROCESS_ATTACH);
+}
+
+__attribute__((destructor)) void OnProcessDetach()
+{
+    ModuleMain(DLL_PROCESS_DETACH);
+}
+
+} // namespace
+
+LONG ModuleLock()
+{
+    return State().Lock();
+}
+LONG ModuleUnlock()
+{
+    return State().Unlock();
+}
+HRESULT ModuleGetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo)
+{
+    return State().GetTypeInfo(guid, ppTInfo);
+}
+const char *ModuleGetPath()
+{
+    return State().Path();
+}
+
+extern "C" {
+
+ORAFON_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv)
+{
+    return State().GetClassObject(rclsid, riid, ppv);
+}
+
+ORAFON_EXPORT HRESULT DllCanUnloadNow()
+{
+    return State().CanUnloadNow();
+}
+
+ORAFON_EXPORT HRESULT DllRegisterServer()
+{
+    return State().RegisterServer();
+}
+
+ORAFON_EXPORT HRESULT DllUnregisterServer()
+{
+    return State().UnregisterServer();
+}
+
+// Type library resource 1.
+ORAFON_EXPORT HRESULT DllGetTypeLibResource(INT id, const void **ppData, SIZE_T *pcbData)
+{
+    if (!ppData || !pcbData)
+        return E_POINTER;
+    *ppData = nullptr;
+    *pcbData = 0;
+    if (id != 1)
+        return TYPE_E_ELEMENTNOTFOUND;
+    *ppData = kOrafonTypeLibBytes;
+    *pcbData = kOrafonTypeLibSize;
+    return S_OK;
+}
+
+} // extern "C"
+
+// Keeps the exported signatures in step with the platform's declarations.
+static_assert(std::is_same_v<decltype(&DllGetClassObject), LPFNGETCLASSOBJECT>);
+static_assert(std::is_same_v<decltype(&DllCanUnloadNow), LPFNCANUNLOADNOW>);
+static_assert(std::is_same_v<decltype(&DllGetTypeLibResource), LPFNGETTYPELIBRESOURCE>);

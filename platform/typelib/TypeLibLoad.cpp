@@ -1,0 +1,133 @@
+// LoadTypeLib: from a module file's type-library resource or from a .tlb file.
+#include "TypeLibObjects.h"
+#include "TypeLibText.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+using namespace orafon::typelib;
+
+namespace {
+
+constexpr INT kDefaultResource = 1;
+// Far beyond any real library; refuses to read arbitrary big files whole.
+constexpr off_t kMaxFileSize = 64 * 1024 * 1024;
+
+struct FileCloser {
+    void operator()(const int *fd) const
+    {
+        if (*fd >= 0)
+            ::close(*fd);
+        delete fd;
+    }
+};
+
+// Reads a whole regular file; false when it cannot be opened or read.
+bool ReadFile(const std::string &path, std::vector<BYTE> &bytes)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::unique_ptr<int, FileCloser> guard(new int(fd));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize)
+        return false;
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool IsSharedObject(const std::vector<BYTE> &bytes)
+{
+    static const BYTE elf[4] = {0x7F, 'E', 'L', 'F'};
+    return bytes.size() >= 4 && std::memcmp(bytes.data(), elf, 4) == 0;
+}
+
+struct ModuleCloser {
+    void operator()(void *handle) const { dlclose(handle); }
+};
+
+// The resource the module exports through DllGetTypeLibResource, copied out
+// before the module is let go.
+HRESULT ReadModuleResource(const std::string &path, INT id, std::vector<BYTE> &bytes)
+{
+    // dlopen searches the library path for bare names; a file name is meant.
+    std::string name = path.find('/') == std::string::npos ? "./" + path : path;
+    std::unique_ptr<void, ModuleCloser> module(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!module)
+        return TYPE_E_CANTLOADLIBRARY;
+    auto get = reinterpret_cast<LPFNGETTYPELIBRESOURCE>(dlsym(module.get(), ORAFON_TYPELIB_RESOURCE_EXPORT));
+    if (!get)
+        return TYPE_E_CANTLOADLIBRARY;
+    const void *data = nullptr;
+    SIZE_T size = 0;
+    if (FAILED(get(id, &data, &size)) || !data)
+        return TYPE_E_CANTLOADLIBRARY;
+    const auto *begin = static_cast<const BYTE *>(data);
+    bytes.assign(begin, begin + size);
+    return S_OK;
+}
+
+// The directory part of a path with its trailing separator, as the help
+// directory of a library registered by LoadTypeLibEx.
+std::u16string DirectoryOf(std::u16string_view path)
+{
+    size_t cut = path.find_last_of(u"/\\");
+    return cut == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, cut + 1));
+}
+
+} // namespace
+
+STDAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib)
+{
+    if (!pptlib)
+        return E_INVALIDARG;
+    *pptlib = nullptr;
+    if (!szFile || !*szFile)
+        return E_INVALIDARG;
+    std::string path = ToUtf8(szFile);
+    std::vector<BYTE> bytes;
+    if (!ReadFile(path, bytes))
+        return TYPE_E_CANTLOADLIBRARY;
+    if (IsSharedObject(bytes)) {
+        HRESULT hr = ReadModuleResource(path, kDefaultResource, bytes);
+        if (FAILED(hr))
+            return hr;
+    }
+    CComPtr<ITypeLib> lib;
+    HRESULT hr = CreateTypeLibFromBytes(bytes, &lib);
+    if (FAILED(hr))
+        return hr;
+    // Loading registers only when asked: a process that merely reads a
+    // library does not write the registry behind its back.
+    if (regkind == REGKIND_REGISTER) {
+        std::u16string full = FromUtf8(path);
+        if (!path.empty() && path[0] != '/') {
+            char cwd[4096];
+            if (getcwd(cwd, sizeof cwd))
+                full = FromUtf8(std::string(cwd) + "/" + path);
+        }
+        hr = RegisterTypeLib(lib, full.c_str(), DirectoryOf(full).c_str());
+        if (FAILED(hr))
+            return hr;
+    }
+    *pptlib = lib.Detach();
+    return S_OK;
+}
+
+STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib **pptlib)
+{
+    return LoadTypeLibEx(szFile, REGKIND_DEFAULT, pptlib);
+}
