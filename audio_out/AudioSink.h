@@ -10,6 +10,19 @@
 // returns a failure, and Close returns a failure when the file could not be
 // finished or when any Write since Open failed to store its data, so a
 // caller that only looks at Close still learns the file is incomplete.
+//
+// Speaking to a file with it:
+//   sink.SetFileFormat(format);                 // when FileFormat is put
+//   hr = sink.Open(ansiPath, &engineFormat, &catalogueEntry, entryBitRate);
+//   ... every PCM block the engine delivers:   sink.Write(pb, cb);
+//   hr = sink.Close();                          // at the end of the speech
+// Open fails without leaving anything open (E_NOTIMPL when the file type has
+// no writer in this build or, for MP3, no encoder library). Close drains the
+// converter, so the last milliseconds of a resampled file are not lost, and
+// its result is the file's verdict: S_OK only for a complete file.
+// The MP3 encoder library is loaded by Mp3EncoderApiLoad (Mp3EncoderApi.h),
+// which the component's module calls when it loads (the MP3 writer also
+// loads it on first use) and releases with Mp3EncoderApiUnload.
 #pragma once
 
 #include "FileWriter.h"

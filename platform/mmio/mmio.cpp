@@ -99,9 +99,11 @@ MMRESULT RelocateBuffer(HMMIO__ &f, LONG lOffset)
     const MMRESULT mr = FlushBuffer(f);
     if (mr != MMSYSERR_NOERROR)
         return mr;
+    // Offsets are 32-bit signed: the buffer never reaches past the largest one.
+    const LONG room = std::min<LONG>(f.info.cchBuffer, INT32_MAX - lOffset);
     LONG loaded = 0;
     if (f.readable) {
-        loaded = ReadSome(f.fd, f.info.pchBuffer, static_cast<size_t>(f.info.cchBuffer), lOffset);
+        loaded = ReadSome(f.fd, f.info.pchBuffer, static_cast<size_t>(room), lOffset);
         if (loaded < 0)
             return MMIOERR_CANNOTREAD;
         f.info.lDiskOffset = lOffset + loaded;
@@ -109,7 +111,7 @@ MMRESULT RelocateBuffer(HMMIO__ &f, LONG lOffset)
     f.info.lBufOffset = lOffset;
     f.info.pchNext = f.info.pchBuffer;
     f.info.pchEndRead = f.info.pchBuffer + loaded;
-    f.info.pchEndWrite = f.info.pchBuffer + f.info.cchBuffer;
+    f.info.pchEndWrite = f.info.pchBuffer + room;
     return MMSYSERR_NOERROR;
 }
 
@@ -328,8 +330,9 @@ STDAPI_(LONG) mmioWrite(HMMIO hmmio, const char *pch, LONG cch)
     }
     LONG total = 0;
     while (total < cch) {
-        if (f.info.pchNext >= f.info.pchEndWrite && RelocateBuffer(f, CurrentPosition(f)) != MMSYSERR_NOERROR)
-            return total > 0 ? total : -1;
+        if (f.info.pchNext >= f.info.pchEndWrite &&
+            (RelocateBuffer(f, CurrentPosition(f)) != MMSYSERR_NOERROR || f.info.pchNext >= f.info.pchEndWrite))
+            return total > 0 ? total : -1; // a failed flush, or the largest offset reached
         const LONG n = std::min<LONG>(cch - total, static_cast<LONG>(f.info.pchEndWrite - f.info.pchNext));
         std::copy_n(pch + total, n, f.info.pchNext);
         f.info.pchNext += n;
@@ -380,6 +383,8 @@ STDAPI_(MMRESULT) mmioAdvance(HMMIO hmmio, LPMMIOINFO pmmioinfo, UINT fuAdvance)
     // The whole buffer has been consumed or filled: the next one starts where
     // the caller stopped.
     MMRESULT mr = RelocateBuffer(f, CurrentPosition(f));
+    if (mr == MMSYSERR_NOERROR && fuAdvance == MMIO_WRITE && f.info.pchEndWrite == f.info.pchBuffer)
+        mr = MMIOERR_CANNOTEXPAND;
     if (pmmioinfo) {
         *pmmioinfo = f.info;
         if (mr == MMSYSERR_NOERROR && fuAdvance == MMIO_READ && f.info.pchEndRead == f.info.pchBuffer)

@@ -205,6 +205,24 @@ TEST_F(MmioTest, AdvanceReportsAFullDiskAndCloseStillFails)
     EXPECT_EQ(static_cast<MMRESULT>(MMIOERR_CANNOTWRITE), mmioClose(h, 0));
 }
 
+TEST_F(MmioTest, WritingStopsAtTheLargestOffset)
+{
+    const std::string path = Path("sparse.bin"); // sparse: only the last bytes are stored
+    HMMIO h = Create(path);
+    ASSERT_NE(nullptr, h);
+    ASSERT_EQ(INT32_MAX - 4, mmioSeek(h, INT32_MAX - 4, SEEK_SET));
+    EXPECT_EQ(4, mmioWrite(h, "abcdefgh", 8));
+    EXPECT_EQ(-1, mmioWrite(h, "i", 1));
+    MMIOINFO info{};
+    ASSERT_EQ(MMSYSERR_NOERROR, mmioGetInfo(h, &info, 0));
+    EXPECT_EQ(info.pchNext, info.pchEndWrite);
+    info.dwFlags |= MMIO_DIRTY;
+    EXPECT_EQ(static_cast<MMRESULT>(MMIOERR_CANNOTEXPAND), mmioAdvance(h, &info, MMIO_WRITE));
+    ASSERT_EQ(MMSYSERR_NOERROR, mmioSetInfo(h, &info, 0));
+    EXPECT_EQ(MMSYSERR_NOERROR, mmioClose(h, 0));
+    EXPECT_EQ(static_cast<uintmax_t>(INT32_MAX), fs::file_size(path));
+}
+
 TEST_F(MmioTest, UnbufferedFilesWriteAndReadDirectly)
 {
     const std::string path = Path("plain.bin");
