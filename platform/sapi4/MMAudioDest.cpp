@@ -165,10 +165,15 @@ public:
     {
         if (!device_)
             return AUDERR_NOTCLAIMED;
-        if (HRESULT hr = FromMmResult(waveOut_->restart(device_)); FAILED(hr))
-            return hr;
-        if (auto sink = Sink())
+        // The sink hears of the start before any block can finish playing.
+        auto sink = Sink();
+        if (sink)
             sink->AudioStart();
+        if (HRESULT hr = FromMmResult(waveOut_->restart(device_)); FAILED(hr)) {
+            if (sink)
+                sink->AudioStop(IANSRSN_INACTIVE);
+            return hr;
+        }
         return S_OK;
     }
     STDMETHODIMP Stop() override

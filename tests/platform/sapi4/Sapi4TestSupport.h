@@ -75,6 +75,9 @@ public:
     int failDataSetAfter = -1; // DataSet calls that succeed before they fail
     bool holdMarks = false;
     bool weakSink = false; // keep the engine's sink without a reference, as some hosts do
+    // When not negative: the destination reports no free space once this
+    // many DataSet calls were made (a device that is full).
+    std::atomic<int> dataSetBudget{-1};
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
     {
@@ -138,8 +141,10 @@ public:
     }
     STDMETHODIMP FreeSpace(DWORD *bytes, BOOL *eof) override
     {
+        const int budget = dataSetBudget.load();
+        const bool full = budget >= 0 && static_cast<int>(Count("DataSet")) >= budget;
         Log("FreeSpace");
-        *bytes = 0xFFFFFFFF;
+        *bytes = full ? 0 : 0xFFFFFFFF;
         if (eof)
             *eof = FALSE;
         return S_OK;
