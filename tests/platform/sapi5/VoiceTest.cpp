@@ -442,8 +442,14 @@ TEST_F(Sapi5Voice, TwoVoicesOnTwoThreadsSoundAsOneAtATime)
     std::thread ta(speak, a, std::ref(bothA)), tb(speak, b, std::ref(bothB));
     ta.join();
     tb.join();
-    EXPECT_NEAR(static_cast<double>(soloA.size()), static_cast<double>(bothA.size()), 100.0);
-    EXPECT_NEAR(static_cast<double>(soloB.size()), static_cast<double>(bothB.size()), 100.0);
+    // espeak-ng carries a little state from one utterance to the next, so the
+    // same text differs by a few milliseconds; interleaved synthesis would
+    // change the loudness contour altogether.
+    EXPECT_NEAR(static_cast<double>(soloA.size()), static_cast<double>(bothA.size()), soloA.size() * 0.02);
+    EXPECT_NEAR(static_cast<double>(soloB.size()), static_cast<double>(bothB.size()), soloB.size() * 0.02);
+    EXPECT_GT(ContourSimilarity(soloA, bothA), 0.97);
+    EXPECT_GT(ContourSimilarity(soloB, bothB), 0.97);
+    EXPECT_LT(ContourSimilarity(soloA, soloB), 0.8);
     EXPECT_NEAR(Rms(soloA), Rms(bothA), Rms(soloA) * 0.05);
     EXPECT_NEAR(Rms(soloB), Rms(bothB), Rms(soloB) * 0.05);
 }

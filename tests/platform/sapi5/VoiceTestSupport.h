@@ -5,6 +5,7 @@
 #include <orafon/win/objbase.h>
 #include <orafon/win/sapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -183,6 +184,36 @@ inline double Rms(const std::vector<int16_t> &s)
     for (int16_t v : s)
         sum += static_cast<double>(v) * v;
     return s.empty() ? 0 : std::sqrt(sum / static_cast<double>(s.size()));
+}
+
+// How alike two utterances sound: the correlation of their loudness contours
+// (RMS per 10 ms at 22050 Hz).
+inline double ContourSimilarity(const std::vector<int16_t> &a, const std::vector<int16_t> &b)
+{
+    auto contour = [](const std::vector<int16_t> &s) {
+        std::vector<double> e;
+        for (size_t i = 0; i + 220 <= s.size(); i += 220) {
+            double sum = 0;
+            for (size_t k = i; k < i + 220; ++k)
+                sum += static_cast<double>(s[k]) * s[k];
+            e.push_back(std::sqrt(sum / 220));
+        }
+        return e;
+    };
+    const auto ea = contour(a), eb = contour(b);
+    const size_t n = std::min(ea.size(), eb.size());
+    double ma = 0, mb = 0;
+    for (size_t i = 0; i < n; ++i) {
+        ma += ea[i] / static_cast<double>(n);
+        mb += eb[i] / static_cast<double>(n);
+    }
+    double ab = 0, aa = 0, bb = 0;
+    for (size_t i = 0; i < n; ++i) {
+        ab += (ea[i] - ma) * (eb[i] - mb);
+        aa += (ea[i] - ma) * (ea[i] - ma);
+        bb += (eb[i] - mb) * (eb[i] - mb);
+    }
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
 inline std::string Narrow(const std::u16string &s)
