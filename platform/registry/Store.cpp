@@ -231,6 +231,18 @@ public:
 
     int Exec(const char *sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
 
+    // Runs a statement kept prepared (transaction control runs on every call).
+    int ExecPrepared(const char *sql)
+    {
+        int rc;
+        sqlite3_stmt *stmt = Statement(sql, rc);
+        if (!stmt)
+            return rc;
+        rc = sqlite3_step(stmt);
+        sqlite3_reset(stmt);
+        return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+    }
+
     const std::string &path() const { return path_; }
 
 private:
@@ -488,18 +500,18 @@ template <typename Body> LSTATUS Run(bool writing, Body &&body)
     Connection &c = state.connection;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (int attempt = 0;; ++attempt) {
-        int rc = c.Exec(writing ? "BEGIN IMMEDIATE" : "BEGIN");
+        int rc = c.ExecPrepared(writing ? "BEGIN IMMEDIATE" : "BEGIN");
         if (rc == SQLITE_OK) {
             Transaction tx(c, writing);
             LSTATUS status = body(state, tx);
             if (tx.ok()) {
-                rc = c.Exec(status == ERROR_SUCCESS ? "COMMIT" : "ROLLBACK");
+                rc = c.ExecPrepared(status == ERROR_SUCCESS ? "COMMIT" : "ROLLBACK");
                 if (rc == SQLITE_OK)
                     return status;
             } else {
                 rc = tx.rc();
             }
-            c.Exec("ROLLBACK");
+            c.ExecPrepared("ROLLBACK");
             if (!IsBusy(rc))
                 return ErrorFromSqlite(rc, writing);
         } else if (!IsBusy(rc)) {

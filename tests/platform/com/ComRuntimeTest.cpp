@@ -1,4 +1,5 @@
 #include "com/TestServer.h"
+#include "support/Process.h"
 #include "support/TempRegistry.h"
 
 #include <orafon/win/objbase.h>
@@ -9,6 +10,7 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -319,6 +321,45 @@ TEST_F(ComApartment, ProgIdFailures)
     EXPECT_EQ(REGDB_E_CLASSNOTREG, ProgIDFromCLSID(kUnknownClass, &progId));
     EXPECT_EQ(nullptr, progId);
     EXPECT_EQ(E_INVALIDARG, ProgIDFromCLSID(kUnknownClass, nullptr));
+}
+
+// ---- Platform modules -------------------------------------------------------------
+
+// The speech platform's modules provide their classes without registry
+// entries: they are found beside the platform library. A separate process
+// loads the platform library from a scratch folder holding the test server
+// under the speech module's name.
+TEST(ComPlatformModules, ClassComesFromModuleBesideThePlatformLibrary)
+{
+    TempRegistry registry; // empty: no InprocServer32 anywhere
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(registry.dir()) / "platform";
+    fs::create_directories(dir);
+    fs::copy_file(PLATFORM_PATH, dir / "liborafon_platform.so");
+    fs::copy_file(TEST_SERVER_PATH, dir / "liborafon_sapi5.so");
+
+    const char *old = getenv("LD_LIBRARY_PATH");
+    const std::string saved = old ? old : "";
+    setenv("LD_LIBRARY_PATH", dir.c_str(), 1);
+    const auto result = orafon::test::RunProgram(MODULE_PROBE, {});
+    if (old)
+        setenv("LD_LIBRARY_PATH", saved.c_str(), 1);
+    else
+        unsetenv("LD_LIBRARY_PATH");
+
+    EXPECT_EQ(0, result.exitCode) << result.output;
+    EXPECT_EQ("00000000\n" + (dir / "liborafon_platform.so").string() + "\n", result.output);
+
+    // Without the module the class is unknown.
+    fs::remove(dir / "liborafon_sapi5.so");
+    setenv("LD_LIBRARY_PATH", dir.c_str(), 1);
+    const auto missing = orafon::test::RunProgram(MODULE_PROBE, {});
+    if (old)
+        setenv("LD_LIBRARY_PATH", saved.c_str(), 1);
+    else
+        unsetenv("LD_LIBRARY_PATH");
+    EXPECT_EQ(3, missing.exitCode);
+    EXPECT_EQ("80040154", missing.output.substr(0, 8)); // REGDB_E_CLASSNOTREG
 }
 
 } // namespace
