@@ -159,9 +159,23 @@ Int128 RoundCurrency(LONGLONG scaled)
     return q;
 }
 
+// The integer type of v, if it is one.
+const IntegerType *IntegerTypeOf(const VARIANT &v)
+{
+    return FindIntegerType(v.vt);
+}
+
 HRESULT ToInteger(const VARIANT &v, const Context &ctx, const IntegerType &t, VARIANT &out)
 {
     Int128 value;
+    const IntegerType *from = IntegerTypeOf(v);
+    if (from && from->bits == t.bits && from->isSigned != t.isSigned) {
+        // Between the signed and unsigned types of one size Windows keeps the
+        // bits: VT_I1 -1 is VT_UI1 255, VT_UI4 0xFFFFFFFF is VT_I4 -1.
+        ExactInteger(v, value);
+        StoreInteger(out, t.vt, value);
+        return S_OK;
+    }
     if (v.vt == VT_BOOL) {
         // Booleans keep their bit pattern: True is 255 as VT_UI1.
         StoreInteger(out, t.vt, v.boolVal);
@@ -442,10 +456,9 @@ HRESULT ToBstr(const VARIANT &v, const Context &ctx, VARIANT &out)
 
 HRESULT ToInterface(const VARIANT &v, VARTYPE vt, VARIANT &out)
 {
+    // Only the other interface type converts; a null pointer stays null.
     IUnknown *result = nullptr;
-    if (v.vt == VT_EMPTY) {
-        // An empty VARIANT becomes a null interface.
-    } else if (v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) {
+    if (v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) {
         if (v.punkVal) {
             HRESULT hr = v.punkVal->QueryInterface(vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown,
                                                    reinterpret_cast<void **>(&result));
@@ -463,11 +476,18 @@ HRESULT ToInterface(const VARIANT &v, VARTYPE vt, VARIANT &out)
 // Targets VariantChangeType recognises; the rest are not VARIANT value types.
 HRESULT CheckTarget(VARTYPE vt)
 {
-    if (vt & ~VT_TYPEMASK)
+    if (vt & (VT_VECTOR | VT_RESERVED))
         return DISP_E_BADVARTYPE;
-    if (vt == VT_VARIANT || vt == VT_RECORD || vt == VT_DECIMAL)
+    VARTYPE base = vt & VT_TYPEMASK;
+    if (!IsValueType(base) && base != VT_VARIANT && base != VT_RECORD)
+        return DISP_E_BADVARTYPE;
+    if ((vt & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL)
+        return DISP_E_BADVARTYPE;
+    // Well-formed, but no value converts to a reference, an array, a
+    // VARIANT or a record (nor, here, to a DECIMAL).
+    if ((vt & (VT_BYREF | VT_ARRAY)) || base == VT_VARIANT || base == VT_RECORD || base == VT_DECIMAL)
         return DISP_E_TYPEMISMATCH;
-    return IsValueType(vt) ? S_OK : DISP_E_BADVARTYPE;
+    return S_OK;
 }
 
 constexpr int kMaxValueDepth = 8;
@@ -477,7 +497,7 @@ HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARI
 // The default value of an object: its DISPID_VALUE property.
 HRESULT CoerceDispatch(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out)
 {
-    if ((ctx.flags & VARIANT_NOVALUEPROP) || !v.pdispVal || depth >= kMaxValueDepth)
+    if (!v.pdispVal || depth >= kMaxValueDepth)
         return DISP_E_TYPEMISMATCH;
     DISPPARAMS noArgs{nullptr, nullptr, 0, 0};
     VARIANT value;
@@ -494,16 +514,34 @@ HRESULT CoerceDispatch(const VARIANT &v, const Context &ctx, VARTYPE vt, int dep
     return hr;
 }
 
+// VT_INT and VT_UINT convert exactly as VT_I4 and VT_UI4.
+VARTYPE Canonical(VARTYPE vt)
+{
+    if (vt == VT_INT)
+        return VT_I4;
+    if (vt == VT_UINT)
+        return VT_UI4;
+    return vt;
+}
+
 HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out)
 {
+    if (Canonical(v.vt) == Canonical(vt)) {
+        HRESULT hr = VariantCopy(&out, &v);
+        out.vt = vt;
+        return hr;
+    }
+    if ((ctx.flags & VARIANT_NOVALUEPROP) && v.vt == VT_DISPATCH && vt != VT_UNKNOWN)
+        return DISP_E_TYPEMISMATCH;
     if (vt == VT_EMPTY || vt == VT_NULL) {
+        // Anything but an error code empties; only VT_NULL itself stays null.
+        if (v.vt == VT_ERROR || (vt == VT_EMPTY && v.vt == VT_NULL))
+            return DISP_E_TYPEMISMATCH;
         out.vt = vt;
         return S_OK;
     }
     if (v.vt == VT_NULL)
         return DISP_E_TYPEMISMATCH;
-    if (v.vt == vt)
-        return VariantCopy(&out, &v);
     if (vt == VT_DISPATCH || vt == VT_UNKNOWN)
         return ToInterface(v, vt, out);
     if (v.vt == VT_DISPATCH)
@@ -545,7 +583,7 @@ STDAPI VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LCI
     VARIANT value;
     hr = Dereference(*pvarSrc, value);
     if (FAILED(hr))
-        return hr;
+        return hr == E_INVALIDARG ? DISP_E_TYPEMISMATCH : hr;
 
     Context ctx{orafon::locale::LocaleOrDefault(lcid), lcid, wFlags};
     VARIANT result;

@@ -468,15 +468,23 @@ const Row kIntegers[] = {
     {I4(-128), VT_I1, Int(-128)},
     {I4(-1), VT_UI1, kOverflow},
     {I4(255), VT_UI1, Int(255)},
-    {UI1(255), VT_I1, kOverflow},
+    // Between the signed and unsigned types of one size the bits are kept.
+    {UI1(255), VT_I1, Int(-1)},
+    {I1(-1), VT_UI1, Int(255)},
+    {I2(-2), VT_UI2, Int(65534)},
+    {UI4(4294967295u), VT_I4, Int(-1)},
+    {I4(-1), VT_UINT, UInt(4294967295u)},
+    {Source{VT_INT, -5}, VT_UI4, UInt(4294967291u)},
+    {Source{VT_INT, -5}, VT_I4, Int(-5)},
+    {I8(-1), VT_UI8, UInt(18446744073709551615ull)},
+    {UI8(18446744073709551615ull), VT_I8, Int(-1)},
+    {I4(-1), VT_UI8, kOverflow},
+    {I2(-1), VT_UI4, kOverflow},
     {I2(-32768), VT_I4, Int(-32768)},
-    {UI4(4294967295u), VT_I4, kOverflow},
     {I8(2147483648LL), VT_I4, kOverflow},
     {I8(-2147483648LL), VT_I4, Int(-2147483647 - 1)},
-    {UI8(18446744073709551615ull), VT_I8, kOverflow},
-    {I8(-1), VT_UI8, kOverflow},
     {I1(-5), VT_I8, Int(-5)},
-    {UI2(65535), VT_I2, kOverflow},
+    {UI2(65535), VT_I4, Int(65535)},
     {Bool(true), VT_I4, Int(-1)},
     {Bool(true), VT_I2, Int(-1)},
     {Bool(true), VT_I1, Int(-1)},
@@ -676,6 +684,11 @@ const Row kToText[] = {
     {R8(1234567890123456.0), VT_BSTR, Text(u"1.23456789012346E+15")},
     {R8(1e20), VT_BSTR, Text(u"1E+20")},
     {R8(-0.0), VT_BSTR, Text(u"0")},
+    {R8(0.0001), VT_BSTR, Text(u"0.0001")},
+    {R8(1e-5), VT_BSTR, Text(u"1E-05")},
+    {R8(-1.5e-10), VT_BSTR, Text(u"-1.5E-10")},
+    {R8(999999999999999.0), VT_BSTR, Text(u"999999999999999")},
+    {R8(9999999999999999.0), VT_BSTR, Text(u"1E+16")},
     {R8(1.5), VT_BSTR, Text(u"1,5"), kDeDe},
     {R8(0.5), VT_BSTR, Text(u"0,5"), kFrFr},
     {R4(1.5), VT_BSTR, Text(u"1.5")},
@@ -692,6 +705,10 @@ const Row kToText[] = {
     {Cy(9), VT_BSTR, Text(u"0,0009"), kDeDe},
     {Date(0.0), VT_BSTR, Text(u"12:00:00 AM")},
     {Date(0.5), VT_BSTR, Text(u"12:00:00 PM")},
+    {Date(0.627835648148148), VT_BSTR, Text(u"3:04:05 PM")},
+    {Date(-0.25), VT_BSTR, Text(u"6:00:00 AM")},
+    {Date(-5.25), VT_BSTR, Text(u"12/25/1899 6:00:00 AM")},
+    {Date(29221.9999999), VT_BSTR, Text(u"1/2/1980")},
     {Date(3.34), VT_BSTR, Text(u"1/2/1900 8:09:36 AM")},
     {Date(3339.34), VT_BSTR, Text(u"2/20/1909 8:09:36 AM")},
     {Date(365.0), VT_BSTR, Text(u"12/30/1900")},
@@ -731,7 +748,11 @@ const Row kSpecial[] = {
     {Null(), VT_BOOL, kMismatch},
     {Null(), VT_DATE, kMismatch},
     {Null(), VT_NULL, Int(0)},
-    {Null(), VT_EMPTY, Int(0)},
+    {Null(), VT_EMPTY, kMismatch},
+    {Error(DISP_E_PARAMNOTFOUND), VT_EMPTY, kMismatch},
+    {Error(DISP_E_PARAMNOTFOUND), VT_NULL, kMismatch},
+    {Empty(), VT_DISPATCH, kMismatch},
+    {Empty(), VT_UNKNOWN, kMismatch},
     {I4(1), VT_NULL, Int(0)},
     {I4(1), VT_EMPTY, Int(0)},
     {Str(u"x"), VT_EMPTY, Int(0)},
@@ -747,8 +768,11 @@ const Row kSpecial[] = {
     {I4(1), VT_VOID, Fails(DISP_E_BADVARTYPE)},
     {I4(1), VT_HRESULT, Fails(DISP_E_BADVARTYPE)},
     {I4(1), VT_LPSTR, Fails(DISP_E_BADVARTYPE)},
-    {I4(1), VT_I4 | VT_BYREF, Fails(DISP_E_BADVARTYPE)},
-    {I4(1), VT_I4 | VT_ARRAY, Fails(DISP_E_BADVARTYPE)},
+    {I4(1), VT_I4 | VT_BYREF, kMismatch},
+    {I4(1), VT_I4 | VT_ARRAY, kMismatch},
+    {I4(1), VT_I4 | VT_VECTOR, Fails(DISP_E_BADVARTYPE)},
+    {I4(1), VARTYPE(72), Fails(DISP_E_BADVARTYPE)}, // VT_CLSID
+    {I4(1), VARTYPE(15), Fails(DISP_E_BADVARTYPE)},
     {Source{VARTYPE(15)}, VT_I4, Fails(DISP_E_BADVARTYPE)},
     {Source{VT_VOID}, VT_BSTR, Fails(DISP_E_BADVARTYPE)},
 };
@@ -820,7 +844,14 @@ TEST(ByReference, ValuesAreReadThroughTheirPointers)
     BYTE ub = 200;
     src.vt = VT_UI1 | VT_BYREF;
     src.pbVal = &ub;
-    ASSERT_EQ(VariantChangeTypeEx(&dst, &src, kEnUs, 0, VT_I1), DISP_E_OVERFLOW);
+    ASSERT_EQ(VariantChangeTypeEx(&dst, &src, kEnUs, 0, VT_I1), S_OK);
+    EXPECT_EQ(dst.cVal, -56);
+
+    SHORT s = 300;
+    src.vt = VT_I2 | VT_BYREF;
+    src.piVal = &s;
+    EXPECT_EQ(VariantChangeTypeEx(&dst, &src, kEnUs, 0, VT_UI1), DISP_E_OVERFLOW);
+    EXPECT_EQ(dst.vt, VT_I1); // left as it was
 }
 
 TEST(ByReference, VariantReferenceAndSameTypeCopy)
@@ -853,7 +884,7 @@ TEST(ByReference, NullReferenceIsRefused)
     src.plVal = nullptr;
     VARIANT dst;
     VariantInit(&dst);
-    EXPECT_EQ(VariantChangeTypeEx(&dst, &src, kEnUs, 0, VT_BSTR), E_INVALIDARG);
+    EXPECT_EQ(VariantChangeTypeEx(&dst, &src, kEnUs, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(dst.vt, VT_EMPTY);
 }
 
