@@ -1,0 +1,669 @@
+#include "Commands.h"
+
+#include "Automation.h"
+#include "EventSink.h"
+#include "Messages.h"
+#include "Text.h"
+
+#include <orafon/Orafon.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace orafon_cli {
+
+int CommandDescribe(DispatchObject &tts);
+
+namespace {
+
+constexpr UINT WM_ORAFON_STOP = WM_APP + 1;
+
+std::atomic<bool> g_interrupted{false};
+std::atomic<HWND> g_stopWindow{nullptr};
+
+int Fail(const std::string &message)
+{
+    std::fprintf(stderr, "orafon: %s\n", message.c_str());
+    return kExitFailure;
+}
+
+int Usage(const std::string &message, const std::string &command)
+{
+    std::fprintf(stderr, "orafon: %s\n%s", message.c_str(), HelpText(command).c_str());
+    return kExitUsage;
+}
+
+std::string DefaultModulePath()
+{
+    char self[4096];
+    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (length == 0 || length >= sizeof self)
+        return "Orafon.so";
+    return (std::filesystem::path(std::string(self, length)).parent_path() / "Orafon.so").string();
+}
+
+HRESULT CallModuleEntry(const std::string &path, const char *entry)
+{
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (!module)
+        return CO_E_DLLNOTFOUND;
+    auto function = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, entry));
+    HRESULT hr = function ? function() : CO_E_ERRORINDLL;
+    FreeLibrary(module);
+    return hr;
+}
+
+// CoInitialize for the life of a command.
+class ComApartment {
+public:
+    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComApartment()
+    {
+        if (SUCCEEDED(hr_))
+            CoUninitialize();
+    }
+    HRESULT status() const { return hr_; }
+
+private:
+    HRESULT hr_;
+};
+
+// The text-to-speech object, created from its ProgID as a script would.
+// The first use registers the module by itself.
+HRESULT CreateTextToSpeech(CComPtr<IDispatch> &object)
+{
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(u"Orafon.TextToSpeech", &clsid);
+    if (FAILED(hr)) {
+        hr = CallModuleEntry(DefaultModulePath(), "DllRegisterServer");
+        if (FAILED(hr))
+            return hr;
+        hr = CLSIDFromProgID(u"Orafon.TextToSpeech", &clsid);
+        if (FAILED(hr))
+            return hr;
+    }
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, reinterpret_cast<void **>(&object));
+    if (hr == REGDB_E_CLASSNOTREG) {
+        // Keys left by an older build can point at a module that moved.
+        if (SUCCEEDED(CallModuleEntry(DefaultModulePath(), "DllRegisterServer")))
+            hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, reinterpret_cast<void **>(&object));
+    }
+    return hr;
+}
+
+std::string JsonEscape(const std::string &text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += (char)c;
+            }
+        }
+    }
+    return out;
+}
+
+// Shows how speaking goes: a progress bar on a terminal, the words with
+// --words, or one JSON object per event with --events json.
+class SpeechReporter final : public SpeechListener {
+public:
+    SpeechReporter(const std::u16string &text, const Options &options)
+        : text_(text), words_(options.words), json_(options.eventsJson), bar_(isatty(STDERR_FILENO) && !json_)
+    {
+    }
+    ~SpeechReporter() { FinishBar(); }
+
+    bool ended() const { return ended_; }
+    bool started() const { return started_; }
+
+    void OnStart() override
+    {
+        started_ = true;
+        if (json_)
+            Emit("{\"event\":\"start\"}");
+    }
+    void OnEnd() override
+    {
+        ended_ = true;
+        if (json_)
+            Emit("{\"event\":\"end\"}");
+        if (words_ && wroteWord_) {
+            std::fputc('\n', stdout);
+            std::fflush(stdout);
+        }
+        FinishBar();
+    }
+    void OnWord(LONG start, LONG length) override
+    {
+        std::string word = Slice(start, length);
+        if (json_)
+            Emit("{\"event\":\"word\",\"start\":" + std::to_string(start) + ",\"length\":" + std::to_string(length) +
+                 ",\"text\":\"" + JsonEscape(word) + "\"}");
+        if (words_ && !json_) {
+            ClearBar();
+            std::printf("%s%s", wroteWord_ ? " " : "", word.c_str());
+            std::fflush(stdout);
+            wroteWord_ = true;
+            DrawBar();
+        }
+    }
+    void OnSentence(LONG start, LONG length) override
+    {
+        if (json_)
+            Emit("{\"event\":\"sentence\",\"start\":" + std::to_string(start) +
+                 ",\"length\":" + std::to_string(length) + ",\"text\":\"" + JsonEscape(Slice(start, length)) +
+                 "\"}");
+    }
+    void OnProgress(LONG percent) override
+    {
+        percent_ = percent;
+        if (json_)
+            Emit("{\"event\":\"progress\",\"percent\":" + std::to_string(percent) + "}");
+        DrawBar();
+    }
+
+private:
+    std::string Slice(LONG start, LONG length) const
+    {
+        if (start < 0 || length < 0 || (size_t)start > text_.size())
+            return {};
+        size_t count = std::min(text_.size() - (size_t)start, (size_t)length);
+        return Utf16ToUtf8(text_.data() + start, count);
+    }
+    static void Emit(const std::string &line)
+    {
+        std::fputs(line.c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    void DrawBar()
+    {
+        if (!bar_ || words_)
+            return;
+        constexpr int kWidth = 40;
+        int filled = std::clamp<int>(percent_, 0, 100) * kWidth / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                     std::string(kWidth - filled, ' ').c_str(), std::clamp<int>(percent_, 0, 100));
+        std::fflush(stderr);
+        barShown_ = true;
+    }
+    void ClearBar()
+    {
+        if (barShown_) {
+            std::fputs("\r\033[K", stderr);
+            barShown_ = false;
+        }
+    }
+    void FinishBar()
+    {
+        if (barShown_) {
+            std::fputc('\n', stderr);
+            barShown_ = false;
+        }
+    }
+
+    const std::u16string &text_;
+    bool words_, json_, bar_;
+    bool barShown_ = false, wroteWord_ = false;
+    bool started_ = false, ended_ = false;
+    LONG percent_ = 0;
+};
+
+LRESULT CALLBACK StopWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_ORAFON_STOP) {
+        auto *object = reinterpret_cast<DispatchObject *>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (object)
+            object->Call(u"StopTTS", {});
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A message-only window of the speaking thread: the interrupt watcher posts
+// to it, and the stop runs on this thread, inside whatever message pump is
+// active (the component's own while a synchronous request waits).
+class StopWindow {
+public:
+    explicit StopWindow(DispatchObject &object)
+    {
+        WNDCLASSEXA wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = StopWindowProc;
+        wc.lpszClassName = "OrafonStopWindow";
+        RegisterClassExA(&wc);
+        window_ = CreateWindowExA(0, "OrafonStopWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        if (window_) {
+            SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&object));
+            g_stopWindow = window_;
+            if (g_interrupted)
+                PostMessageA(window_, WM_ORAFON_STOP, 0, 0);
+        }
+    }
+    ~StopWindow()
+    {
+        g_stopWindow = nullptr;
+        if (window_)
+            DestroyWindow(window_);
+    }
+
+private:
+    HWND window_ = nullptr;
+};
+
+// Processes messages until the end of speech, or an interrupt, or WM_QUIT.
+void PumpUntilEnd(const SpeechReporter &reporter)
+{
+    MSG message;
+    while (!reporter.ended() && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+// Reads the text to speak; returns kExitOk, or the exit status with problem set.
+int LoadText(const Options &options, std::u16string &text, std::string &problem)
+{
+    std::string utf8;
+    std::string source;
+    if (options.textFile) {
+        if (!options.positional.empty()) {
+            problem = "give the text either as an argument or with -f, not both";
+            return kExitUsage;
+        }
+        source = *options.textFile;
+    } else if (options.positional.size() == 1 && options.positional[0] == "-") {
+        source = "-";
+    } else if (options.positional.empty()) {
+        problem = "no text given";
+        return kExitUsage;
+    }
+    if (!source.empty()) {
+        if (!ReadWholeFile(source, utf8)) {
+            problem = "cannot read " + (source == "-" ? std::string("standard input") : source);
+            return kExitFailure;
+        }
+    } else {
+        for (size_t i = 0; i < options.positional.size(); ++i)
+            utf8 += (i ? " " : "") + options.positional[i];
+    }
+    text = Utf8ToUtf16(utf8);
+    if (!utf8.empty() && text.empty()) {
+        problem = "the text is not valid UTF-8";
+        return kExitFailure;
+    }
+    // Text ends at its first NUL on the way to the engines.
+    size_t nul = text.find(u'\0');
+    if (nul != std::u16string::npos)
+        text.resize(nul);
+    return kExitOk;
+}
+
+// Reports a LoadText problem with the right exit status.
+int TextProblem(int status, const std::string &problem, const std::string &command)
+{
+    return status == kExitUsage ? Usage(problem, command) : Fail(problem);
+}
+
+struct VoiceChoice {
+    LONG index = -1;
+    std::string problem;
+};
+
+VoiceChoice FindVoice(DispatchObject &tts, const std::string &wanted)
+{
+    VoiceChoice choice;
+    LONG count = 0;
+    if (FAILED(tts.GetLong(u"VoiceCount", count)) || count == 0) {
+        choice.problem = "no voice is installed";
+        return choice;
+    }
+    char *end = nullptr;
+    long number = std::strtol(wanted.c_str(), &end, 10);
+    if (!wanted.empty() && end && *end == '\0') {
+        if (number < 0 || number >= count)
+            choice.problem = "no such voice: " + wanted + " (there are " + std::to_string(count) + ", from 0)";
+        else
+            choice.index = (LONG)number;
+        return choice;
+    }
+    std::vector<std::pair<LONG, std::string>> matches;
+    for (LONG i = 0; i < count; ++i) {
+        Variant index(i), name;
+        if (FAILED(tts.Call(u"GetVoiceName", {&index}, &name)))
+            continue;
+        std::string text = name.ToUtf8();
+        if (EqualsNoCase(text, wanted)) {
+            choice.index = i;
+            return choice;
+        }
+        if (StartsWithNoCase(text, wanted))
+            matches.emplace_back(i, text);
+    }
+    if (matches.size() == 1) {
+        choice.index = matches[0].first;
+    } else if (matches.empty()) {
+        choice.problem = "no such voice: " + wanted + " (see 'orafon voices')";
+    } else {
+        choice.problem = "several voices match '" + wanted + "':";
+        for (size_t i = 0; i < matches.size() && i < 8; ++i)
+            choice.problem += (i ? ", " : " ") + matches[i].second;
+        if (matches.size() > 8)
+            choice.problem += ", ...";
+        choice.problem += "; give more of the name or the index";
+    }
+    return choice;
+}
+
+// Applies --voice, --rate, --volume, --pitch; an empty result means success.
+std::string ApplyVoiceOptions(DispatchObject &tts, const Options &options)
+{
+    if (options.voice) {
+        VoiceChoice choice = FindVoice(tts, *options.voice);
+        if (choice.index < 0)
+            return choice.problem;
+        HRESULT hr = tts.PutLong(u"VoiceIdx", choice.index);
+        if (FAILED(hr))
+            return DescribeFailure(Activity::Speak, hr);
+    }
+    struct Setting {
+        const char16_t *name;
+        const std::optional<long> &value;
+    };
+    for (const Setting &s : {Setting{u"Rate", options.rate}, Setting{u"Volume", options.volume},
+                             Setting{u"Pitch", options.pitch}}) {
+        if (!s.value)
+            continue;
+        HRESULT hr = tts.PutLong(s.name, (LONG)std::clamp<long>(*s.value, INT32_MIN, INT32_MAX));
+        if (FAILED(hr))
+            return DescribeFailure(Activity::Speak, hr);
+    }
+    return {};
+}
+
+const std::map<std::string, LONG> kTypeNames = {
+    {"wav", FF_WAVE}, {"wave", FF_WAVE}, {"mp3", FF_MP3},   {"wma", FF_WMA}, {"ogg", FF_OGG},
+    {"vox", FF_VOX},  {"au", FF_AU},     {"aif", FF_AIFF},  {"aiff", FF_AIFF}, {"mp4", FF_MP4},
+    {"m4a", FF_MP4},  {"aac", FF_MP4},   {"flac", FF_FLAC},
+};
+const char *const kTypeLabels[] = {"wav", "mp3", "wma", "ogg", "vox", "au", "aiff", "mp4", "flac"};
+
+bool TypeFromName(std::string name, LONG &type)
+{
+    for (char &c : name)
+        c = (char)std::tolower((unsigned char)c);
+    auto found = kTypeNames.find(name);
+    if (found == kTypeNames.end())
+        return false;
+    type = found->second;
+    return true;
+}
+
+// Runs one speaking request and waits for its end; returns the exit status.
+int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, const std::string *file)
+{
+    SpeechReporter reporter(text, options);
+    auto *sink = new EventSink(reporter);
+    EventConnection connection;
+    HRESULT hr = connection.Connect(tts.get(), sink);
+    sink->Release();
+    if (FAILED(hr))
+        return Fail("cannot receive the component's events (" + std::to_string(hr) + ")");
+
+    StopWindow stop(tts);
+    LONG flags = options.tagged ? TF_WITHTAG : TF_DEFAULT;
+    Variant textArg(text), flagArg(flags);
+    if (file) {
+        Variant fileArg(Utf8ToUtf16(*file));
+        hr = tts.Call(u"SpeakToFile", {&textArg, &fileArg, &flagArg});
+    } else {
+        hr = tts.Call(u"Speak", {&textArg, &flagArg});
+    }
+    if (SUCCEEDED(hr) && !g_interrupted)
+        PumpUntilEnd(reporter);
+    connection.Disconnect();
+    if (g_interrupted)
+        return kExitInterrupted;
+    if (FAILED(hr))
+        return Fail(file ? DescribeFailure(Activity::Save, hr, *file) : DescribeFailure(Activity::Speak, hr));
+    return kExitOk;
+}
+
+int CommandVoices(DispatchObject &tts)
+{
+    LONG count = 0, current = -1;
+    HRESULT hr = tts.GetLong(u"VoiceCount", count);
+    if (FAILED(hr))
+        return Fail(DescribeFailure(Activity::Voices, hr));
+    tts.GetLong(u"VoiceIdx", current);
+    std::printf("%5s  %-32s  %-10s  %-10s  %s\n", "index", "name", "gender", "language", "engine");
+    for (LONG i = 0; i < count; ++i) {
+        if (FAILED(tts.PutLong(u"VoiceIdx", i))) {
+            Variant index(i), name;
+            tts.Call(u"GetVoiceName", {&index}, &name);
+            std::printf("%5d  %-32s  %-10s  %-10s  %s\n", i, name.ToUtf8().c_str(), "?", "?", "unavailable");
+            continue;
+        }
+        std::string name, gender, language;
+        LONG generation = 0;
+        tts.GetText(u"VoiceName", name);
+        tts.GetText(u"VoiceGender", gender);
+        tts.GetText(u"VoiceLanguage", language);
+        tts.GetLong(u"SAPIVersion", generation);
+        std::printf("%5d  %-32s  %-10s  %-10s  %s\n", i, name.c_str(), gender.c_str(), language.c_str(),
+                    generation == 0 ? "SAPI 5" : "SAPI 4");
+    }
+    if (current >= 0)
+        tts.PutLong(u"VoiceIdx", current);
+    return kExitOk;
+}
+
+int CommandFormats(DispatchObject &tts, const Options &options)
+{
+    if (options.positional.size() > 1)
+        return Usage("formats takes at most one file type", "formats");
+    if (options.positional.empty()) {
+        std::printf("%5s  %-5s  %s\n", "value", "type", "wave formats");
+        for (LONG type = FF_WAVE; type <= FF_FLAC; ++type) {
+            LONG count = 0;
+            if (FAILED(tts.PutLong(u"FileFormat", type)) || FAILED(tts.GetLong(u"WaveFormatCount", count)))
+                count = 0;
+            std::printf("%5d  %-5s  %d%s\n", type, kTypeLabels[type], count, count ? "" : " (not available)");
+        }
+        return kExitOk;
+    }
+    LONG type;
+    if (!TypeFromName(options.positional[0], type))
+        return Usage("unknown file type " + options.positional[0], "formats");
+    HRESULT hr = tts.PutLong(u"FileFormat", type);
+    LONG count = 0;
+    if (FAILED(hr) || FAILED(tts.GetLong(u"WaveFormatCount", count)) || count == 0)
+        return Fail("no wave format is available for " + options.positional[0] + " files on this machine");
+    std::printf("%5s  %s\n", "index", "format");
+    for (LONG i = 0; i < count; ++i) {
+        std::string name;
+        if (SUCCEEDED(tts.PutLong(u"WaveFormatIdx", i)) && SUCCEEDED(tts.GetText(u"WaveFormatName", name)))
+            std::printf("%5d  %s\n", i, name.c_str());
+    }
+    return kExitOk;
+}
+
+int CommandSay(DispatchObject &tts, const Options &options)
+{
+    std::u16string text;
+    std::string problem;
+    if (int status = LoadText(options, text, problem))
+        return TextProblem(status, problem, "say");
+    problem = ApplyVoiceOptions(tts, options);
+    if (!problem.empty())
+        return Fail(problem);
+    return Speak(tts, text, options, nullptr);
+}
+
+int CommandSave(DispatchObject &tts, const Options &options)
+{
+    if (options.output.empty())
+        return Usage("save needs an output file: -o OUT", "save");
+    std::u16string text;
+    std::string problem;
+    if (int status = LoadText(options, text, problem))
+        return TextProblem(status, problem, "save");
+
+    LONG type;
+    std::string typeName = options.type;
+    if (typeName.empty()) {
+        typeName = std::filesystem::path(options.output).extension().string();
+        if (!typeName.empty())
+            typeName.erase(0, 1);
+    }
+    if (!TypeFromName(typeName, type))
+        return Usage(typeName.empty() ? "cannot tell the file type from " + options.output + "; give --type"
+                                      : "unknown file type " + typeName,
+                     "save");
+    std::filesystem::path folder = std::filesystem::path(options.output).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
+        return Fail("cannot write " + options.output + ": the folder " + folder.string() + " does not exist");
+
+    problem = ApplyVoiceOptions(tts, options);
+    if (!problem.empty())
+        return Fail(problem);
+    HRESULT hr = tts.PutLong(u"FileFormat", type);
+    if (FAILED(hr))
+        return Fail("cannot write " + typeName + " files: no wave format is available for this type here");
+    if (options.format) {
+        LONG count = 0;
+        tts.GetLong(u"WaveFormatCount", count);
+        if (*options.format < 0 || *options.format >= count)
+            return Fail("no wave format " + std::to_string(*options.format) + " for " + typeName + " (0.." +
+                        std::to_string(count - 1) + "; see 'orafon formats " + typeName + "')");
+        tts.PutLong(u"WaveFormatIdx", (LONG)*options.format);
+    }
+    return Speak(tts, text, options, &options.output);
+}
+
+int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
+{
+    if (options.positional.size() != 2)
+        return Usage("mp3-to-swf needs IN.mp3 and OUT.swf", "mp3-to-swf");
+    const std::string &in = options.positional[0], &out = options.positional[1];
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(in, ec))
+        return Fail("cannot read " + in + ": no such file");
+    if (options.fps) {
+        HRESULT hr = tts.PutLong(u"SWFFrameRate", (LONG)std::clamp<long>(*options.fps, INT32_MIN, INT32_MAX));
+        if (FAILED(hr))
+            return Usage("--fps must be 0 or more", "mp3-to-swf");
+    }
+    Variant inArg(Utf8ToUtf16(in)), outArg(Utf8ToUtf16(out)), loopArg(options.loop);
+    HRESULT hr = tts.Call(u"Mp3ToSWF", {&inArg, &outArg, &loopArg});
+    if (FAILED(hr))
+        return Fail(DescribeFailure(Activity::Convert, hr, in));
+    return kExitOk;
+}
+
+int CommandRegister(const Options &options, bool unregister)
+{
+    const char *name = unregister ? "unregister" : "register";
+    if (options.positional.size() > 1)
+        return Usage(std::string(name) + " takes at most one module path", name);
+    std::string path = options.positional.empty() ? DefaultModulePath() : options.positional[0];
+    std::error_code ec;
+    std::string absolute = std::filesystem::absolute(path, ec).string();
+    HRESULT hr = CallModuleEntry(ec ? path : absolute, unregister ? "DllUnregisterServer" : "DllRegisterServer");
+    if (FAILED(hr))
+        return Fail(DescribeFailure(Activity::Register, hr, path));
+    std::printf("%s %s\n", unregister ? "unregistered" : "registered", (ec ? path : absolute).c_str());
+    return kExitOk;
+}
+
+
+
+} // namespace
+
+void InstallInterruptWatcher()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals] {
+        for (;;) {
+            int received = 0;
+            if (sigwait(&signals, &received) != 0)
+                continue;
+            if (g_interrupted.exchange(true)) {
+                // A second Ctrl-C does not wait for the engine.
+                _exit(kExitInterrupted);
+            }
+            if (HWND window = g_stopWindow.load())
+                PostMessageA(window, WM_ORAFON_STOP, 0, 0);
+        }
+    }).detach();
+}
+
+int RunCommand(const Options &options)
+{
+    const std::string &command = options.command;
+    static const char *const kCommands[] = {"voices", "formats", "say",        "save",    "mp3-to-swf",
+                                            "register", "unregister", "describe"};
+    if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands))
+        return Usage("unknown command " + command, "");
+
+    ComApartment apartment;
+    if (FAILED(apartment.status()))
+        return Fail("cannot initialise COM (" + std::to_string(apartment.status()) + ")");
+    if (command == "register" || command == "unregister")
+        return CommandRegister(options, command == "unregister");
+
+    CComPtr<IDispatch> object;
+    HRESULT hr = CreateTextToSpeech(object);
+    if (FAILED(hr))
+        return Fail(DescribeFailure(Activity::Create, hr));
+    DispatchObject tts(object);
+    object = nullptr;
+
+    if (command == "voices")
+        return CommandVoices(tts);
+    if (command == "formats")
+        return CommandFormats(tts, options);
+    if (command == "say")
+        return CommandSay(tts, options);
+    if (command == "save")
+        return CommandSave(tts, options);
+    if (command == "mp3-to-swf")
+        return CommandMp3ToSwf(tts, options);
+    return CommandDescribe(tts);
+}
+
+} // namespace orafon_cli

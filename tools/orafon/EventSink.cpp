@@ -1,0 +1,109 @@
+#include "EventSink.h"
+
+#include <orafon/Orafon.h>
+
+namespace orafon_cli {
+
+namespace {
+
+// Event arguments arrive last-first; each is a long but a host must accept
+// any type the caller chose, so convert.
+LONG ArgumentAt(DISPPARAMS *params, UINT index)
+{
+    if (!params || index >= params->cArgs)
+        return 0;
+    VARIANT &arg = params->rgvarg[params->cArgs - 1 - index];
+    VARIANT converted;
+    VariantInit(&converted);
+    if (FAILED(VariantChangeType(&converted, &arg, 0, VT_I4)))
+        return 0;
+    return converted.lVal;
+}
+
+} // namespace
+
+STDMETHODIMP EventSink::QueryInterface(REFIID riid, void **ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__ITextToSpeechEvents) {
+        *ppv = static_cast<IDispatch *>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) EventSink::Release()
+{
+    ULONG left = --refs_;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+STDMETHODIMP EventSink::GetTypeInfoCount(UINT *pctinfo)
+{
+    if (!pctinfo)
+        return E_POINTER;
+    *pctinfo = 0;
+    return S_OK;
+}
+
+STDMETHODIMP EventSink::GetTypeInfo(UINT, LCID, ITypeInfo **ppTInfo)
+{
+    if (ppTInfo)
+        *ppTInfo = nullptr;
+    return DISP_E_BADINDEX;
+}
+
+STDMETHODIMP EventSink::GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) { return DISP_E_UNKNOWNNAME; }
+
+STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *, UINT *)
+{
+    switch (id) {
+    case 1:
+        listener_.OnStart();
+        return S_OK;
+    case 2:
+        listener_.OnEnd();
+        return S_OK;
+    case 3:
+        listener_.OnWord(ArgumentAt(params, 0), ArgumentAt(params, 1));
+        return S_OK;
+    case 4:
+        listener_.OnSentence(ArgumentAt(params, 0), ArgumentAt(params, 1));
+        return S_OK;
+    case 5:
+        listener_.OnProgress(ArgumentAt(params, 0));
+        return S_OK;
+    default:
+        return DISP_E_MEMBERNOTFOUND;
+    }
+}
+
+HRESULT EventConnection::Connect(IUnknown *object, IUnknown *sink)
+{
+    CComPtr<IConnectionPointContainer> container;
+    HRESULT hr = object->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&container));
+    if (FAILED(hr))
+        return hr;
+    hr = container->FindConnectionPoint(DIID__ITextToSpeechEvents, &point_);
+    if (FAILED(hr))
+        return hr;
+    hr = point_->Advise(sink, &cookie_);
+    if (FAILED(hr))
+        point_ = nullptr;
+    return hr;
+}
+
+void EventConnection::Disconnect()
+{
+    if (point_ && cookie_)
+        point_->Unadvise(cookie_);
+    point_ = nullptr;
+    cookie_ = 0;
+}
+
+} // namespace orafon_cli

@@ -1,0 +1,162 @@
+#include "Options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+
+namespace orafon_cli {
+
+namespace {
+
+const std::map<std::string, std::string> kHelp = {
+    {"", "usage: orafon [--help] [--version] COMMAND [ARGS]\n"
+         "\n"
+         "Commands:\n"
+         "  voices                       list the installed voices\n"
+         "  formats [TYPE]               list the file types, or the wave formats of one type\n"
+         "  say [TEXT | -f FILE | -]     speak text aloud\n"
+         "  save [TEXT | -f FILE | -] -o OUT\n"
+         "                               speak text into an audio file\n"
+         "  mp3-to-swf IN.mp3 OUT.swf    wrap an MP3 file into a streaming SWF movie\n"
+         "  register [MODULE]            register the component (as regsvr32 does)\n"
+         "  unregister [MODULE]          remove the component's registration\n"
+         "  describe                     show the members, events and enums of the type library\n"
+         "\n"
+         "Run 'orafon COMMAND --help' for the options of a command.\n"},
+    {"voices", "usage: orafon voices\n\nLists index, name, gender, language and engine generation of every voice.\n"},
+    {"formats", "usage: orafon formats [TYPE]\n\n"
+                "Without TYPE, lists the file types. With TYPE (wav, mp3, wma, ogg, vox, au, aiff, mp4, flac),\n"
+                "lists that type's wave formats with the index to give to 'save --format'.\n"},
+    {"say", "usage: orafon say [TEXT | -f FILE | -] [OPTIONS]\n\n"
+            "Speaks TEXT, the UTF-8 text of FILE, or standard input aloud.\n\n"
+            "Options:\n"
+            "  --voice N|NAME   voice by index or by name (case-insensitive prefix)\n"
+            "  --rate N         -10..10      --volume N   0..100      --pitch N   -10..10\n"
+            "  --tagged         the text carries the engine's markup\n"
+            "  --words          print each word as it is spoken\n"
+            "  --events json    print one JSON object per event on standard output\n"},
+    {"save", "usage: orafon save [TEXT | -f FILE | -] -o OUT [--type T] [--format N] [OPTIONS]\n\n"
+             "Speaks the text into OUT. The file type follows the extension (.wav .mp3 .wma .ogg .vox .au\n"
+             ".aif/.aiff .mp4/.m4a .flac) unless --type names it; --format picks an entry of 'orafon formats T'.\n"
+             "Takes the voice options of 'say'.\n"},
+    {"mp3-to-swf", "usage: orafon mp3-to-swf IN.mp3 OUT.swf [--loop] [--fps N]\n\n"
+                   "Wraps the MP3 frames of IN.mp3, unchanged, into a SWF movie that streams them.\n"
+                   "  --loop    the movie starts again at its end\n"
+                   "  --fps N   movie frames per second (default 15)\n"},
+    {"register", "usage: orafon register [MODULE]\n\n"
+                 "Registers the component module (default: Orafon.so beside this command).\n"},
+    {"unregister", "usage: orafon unregister [MODULE]\n\n"
+                   "Removes the registration of the component module (default: Orafon.so beside this command).\n"},
+    {"describe", "usage: orafon describe\n\nPrints the members, events and enums read from the type library.\n"},
+};
+
+bool ParseLong(const std::string &text, long &value)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && end && *end == '\0';
+}
+
+} // namespace
+
+std::string HelpText(const std::string &command)
+{
+    auto found = kHelp.find(command);
+    return found != kHelp.end() ? found->second : kHelp.at("");
+}
+
+bool ParseOptions(int argc, char **argv, Options &options, UsageError &error)
+{
+    auto needValue = [&](int &i, const std::string &name, std::string &value) {
+        if (i + 1 >= argc) {
+            error.message = "option " + name + " needs a value";
+            return false;
+        }
+        value = argv[++i];
+        return true;
+    };
+    auto needNumber = [&](int &i, const std::string &name, std::optional<long> &target) {
+        std::string text;
+        if (!needValue(i, name, text))
+            return false;
+        long value;
+        if (!ParseLong(text, value)) {
+            error.message = "option " + name + " needs a whole number, not '" + text + "'";
+            return false;
+        }
+        target = value;
+        return true;
+    };
+
+    bool onlyPositional = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (onlyPositional || arg == "-" || arg.empty() || arg[0] != '-') {
+            if (options.command.empty())
+                options.command = arg;
+            else
+                options.positional.push_back(arg);
+            continue;
+        }
+        std::string value;
+        if (arg == "--") {
+            onlyPositional = true;
+        } else if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "-f" || arg == "--file") {
+            if (!needValue(i, arg, value))
+                return false;
+            options.textFile = value;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!needValue(i, arg, options.output))
+                return false;
+        } else if (arg == "--type") {
+            if (!needValue(i, arg, options.type))
+                return false;
+        } else if (arg == "--format") {
+            if (!needNumber(i, arg, options.format))
+                return false;
+        } else if (arg == "--voice") {
+            if (!needValue(i, arg, value))
+                return false;
+            options.voice = value;
+        } else if (arg == "--rate") {
+            if (!needNumber(i, arg, options.rate))
+                return false;
+        } else if (arg == "--volume") {
+            if (!needNumber(i, arg, options.volume))
+                return false;
+        } else if (arg == "--pitch") {
+            if (!needNumber(i, arg, options.pitch))
+                return false;
+        } else if (arg == "--fps") {
+            if (!needNumber(i, arg, options.fps))
+                return false;
+        } else if (arg == "--tagged") {
+            options.tagged = true;
+        } else if (arg == "--words") {
+            options.words = true;
+        } else if (arg == "--loop") {
+            options.loop = true;
+        } else if (arg == "--events") {
+            if (!needValue(i, arg, value))
+                return false;
+            if (value != "json") {
+                error.message = "--events takes 'json'";
+                return false;
+            }
+            options.eventsJson = true;
+        } else {
+            error.message = "unknown option " + arg;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace orafon_cli

@@ -1,0 +1,37 @@
+// The command line of orafon.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orafon_cli {
+
+struct Options {
+    std::string command;
+    std::vector<std::string> positional;
+    std::optional<std::string> textFile; // -f FILE ("-" for standard input)
+    std::string output;                  // -o OUT
+    std::string type;                    // --type T
+    std::optional<long> format;          // --format N
+    std::optional<std::string> voice;    // --voice N|NAME
+    std::optional<long> rate, volume, pitch, fps;
+    bool tagged = false;
+    bool words = false;
+    bool eventsJson = false;
+    bool loop = false;
+    bool help = false;
+    bool version = false;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+// Parses argv; on a usage error returns false with error set.
+bool ParseOptions(int argc, char **argv, Options &options, UsageError &error);
+
+// Help for the whole command, or for one subcommand.
+std::string HelpText(const std::string &command);
+
+} // namespace orafon_cli

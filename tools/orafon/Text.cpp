@@ -1,0 +1,77 @@
+#include "Text.h"
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+namespace orafon_cli {
+
+std::u16string Utf8ToUtf16(const std::string &text)
+{
+    if (text.empty())
+        return {};
+    int needed = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
+    if (needed <= 0)
+        return {};
+    std::u16string wide((size_t)needed, u'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), wide.data(), needed);
+    return wide;
+}
+
+std::string Utf16ToUtf8(const char16_t *text, size_t length)
+{
+    if (!text || length == 0)
+        return {};
+    int needed = WideCharToMultiByte(CP_UTF8, 0, text, (int)length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+        return {};
+    std::string narrow((size_t)needed, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, (int)length, narrow.data(), needed, nullptr, nullptr);
+    return narrow;
+}
+
+std::string Utf16ToUtf8(const std::u16string &text) { return Utf16ToUtf8(text.data(), text.size()); }
+
+std::string BstrToUtf8(BSTR text) { return Utf16ToUtf8(text, SysStringLen(text)); }
+
+static bool SameLetter(char a, char b)
+{
+    return std::tolower((unsigned char)a) == std::tolower((unsigned char)b);
+}
+
+bool StartsWithNoCase(const std::string &text, const std::string &prefix)
+{
+    if (prefix.size() > text.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (!SameLetter(text[i], prefix[i]))
+            return false;
+    return true;
+}
+
+bool EqualsNoCase(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+bool ReadWholeFile(const std::string &path, std::string &contents)
+{
+    if (path == "-") {
+        std::ostringstream all;
+        all << std::cin.rdbuf();
+        if (std::cin.bad())
+            return false;
+        contents = all.str();
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+} // namespace orafon_cli
