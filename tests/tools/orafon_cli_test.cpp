@@ -114,8 +114,9 @@ protected:
     {
         int outFd, errFd, inFd;
         pid_t pid = Spawn(args, outFd, errFd, inFd);
-        if (!input.empty())
+        if (!input.empty()) {
             EXPECT_EQ(write(inFd, input.data(), input.size()), (ssize_t)input.size());
+        }
         close(inFd);
         Result result;
         Drain(outFd, errFd, result);
@@ -281,7 +282,7 @@ TEST_F(CliTest, JsonEventsComeInOrderAndSliceTheText)
     ASSERT_GE(lines.size(), 3u) << r.out;
     EXPECT_EQ(lines.front(), "{\"event\":\"start\"}");
     EXPECT_EQ(lines.back(), "{\"event\":\"end\"}");
-    std::regex word(R"(\{"event":"word","start":(\d+),"length":(\d+),"text":"([^"]*)"\})");
+    std::regex word(R"re(\{"event":"word","start":(\d+),"length":(\d+),"text":"([^"]*)"\})re");
     std::vector<std::string> words;
     int lastProgress = -1;
     for (const std::string &l : lines) {
@@ -289,7 +290,7 @@ TEST_F(CliTest, JsonEventsComeInOrderAndSliceTheText)
         if (std::regex_match(l, m, word))
             words.push_back(m[3]);
         std::smatch p;
-        if (std::regex_match(l, p, std::regex(R"(\{"event":"progress","percent":(\d+)\})"))) {
+        if (std::regex_match(l, p, std::regex(R"re(\{"event":"progress","percent":(\d+)\})re"))) {
             int percent = std::stoi(p[1]);
             EXPECT_GE(percent, lastProgress);
             lastProgress = percent;
