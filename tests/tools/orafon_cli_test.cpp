@@ -4,15 +4,15 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstring>
-#include <sstream>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <regex>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -221,7 +221,8 @@ TEST_F(CliTest, Mp3ToSwfWrapsAnEncodedFile)
 {
     fs::path mp3 = dir_ / "tone.mp3", swf = dir_ / "tone.swf";
     std::string make = "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=2 -ar 22050 -ac 1 -c:a libmp3lame "
-                       "-b:a 64k '" + mp3.string() + "'";
+                       "-b:a 64k '" +
+                       mp3.string() + "'";
     ASSERT_EQ(std::system(make.c_str()), 0);
     Result r = Run({"mp3-to-swf", mp3.string(), swf.string(), "--loop", "--fps", "12"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -250,8 +251,8 @@ TEST_F(CliTest, SaveWritesEveryAvailableType)
         GTEST_SKIP() << "no voice installed";
     Result types = Run({"formats"});
     const std::vector<std::pair<std::string, std::string>> kinds = {
-        {"wav", "pcm_"}, {"mp3", "mp3"}, {"ogg", "vorbis"}, {"au", "pcm_"}, {"aiff", "pcm_"}, {"flac", "flac"},
-        {"m4a", "aac"},
+        {"wav", "pcm_"},  {"mp3", "mp3"},   {"ogg", "vorbis"}, {"au", "pcm_"},
+        {"aiff", "pcm_"}, {"flac", "flac"}, {"m4a", "aac"},
     };
     int written = 0;
     for (const auto &[ext, codec] : kinds) {

@@ -46,8 +46,8 @@ HRESULT DispatchObject::IdOf(const char16_t *name, DISPID &id)
 HRESULT DispatchObject::InvokeById(DISPID id, WORD flags, DISPPARAMS &params, Variant *result)
 {
     UINT argErr = 0;
-    return object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result ? result->get() : nullptr,
-                           nullptr, &argErr);
+    return object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result ? result->get() : nullptr, nullptr,
+                           &argErr);
 }
 
 HRESULT DispatchObject::Get(const char16_t *name, Variant &result)

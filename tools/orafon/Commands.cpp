@@ -180,8 +180,7 @@ public:
     {
         if (json_)
             Emit("{\"event\":\"sentence\",\"start\":" + std::to_string(start) +
-                 ",\"length\":" + std::to_string(length) + ",\"text\":\"" + JsonEscape(Slice(start, length)) +
-                 "\"}");
+                 ",\"length\":" + std::to_string(length) + ",\"text\":\"" + JsonEscape(Slice(start, length)) + "\"}");
     }
     void OnProgress(LONG percent) override
     {
@@ -399,8 +398,8 @@ std::string ApplyVoiceOptions(DispatchObject &tts, const Options &options)
         const char16_t *name;
         const std::optional<long> &value;
     };
-    for (const Setting &s : {Setting{u"Rate", options.rate}, Setting{u"Volume", options.volume},
-                             Setting{u"Pitch", options.pitch}}) {
+    for (const Setting &s :
+         {Setting{u"Rate", options.rate}, Setting{u"Volume", options.volume}, Setting{u"Pitch", options.pitch}}) {
         if (!s.value)
             continue;
         HRESULT hr = tts.PutLong(s.name, (LONG)std::clamp<long>(*s.value, INT32_MIN, INT32_MAX));
@@ -411,7 +410,7 @@ std::string ApplyVoiceOptions(DispatchObject &tts, const Options &options)
 }
 
 const std::map<std::string, LONG> kTypeNames = {
-    {"wav", FF_WAVE}, {"wave", FF_WAVE}, {"mp3", FF_MP3},   {"wma", FF_WMA}, {"ogg", FF_OGG},
+    {"wav", FF_WAVE}, {"wave", FF_WAVE}, {"mp3", FF_MP3},   {"wma", FF_WMA},   {"ogg", FF_OGG},
     {"vox", FF_VOX},  {"au", FF_AU},     {"aif", FF_AIFF},  {"aiff", FF_AIFF}, {"mp4", FF_MP4},
     {"m4a", FF_MP4},  {"aac", FF_MP4},   {"flac", FF_FLAC},
 };
@@ -606,8 +605,6 @@ int CommandRegister(const Options &options, bool unregister)
     return kExitOk;
 }
 
-
-
 } // namespace
 
 void InstallInterruptWatcher()
@@ -635,8 +632,8 @@ void InstallInterruptWatcher()
 int RunCommand(const Options &options)
 {
     const std::string &command = options.command;
-    static const char *const kCommands[] = {"voices", "formats", "say",        "save",    "mp3-to-swf",
-                                            "register", "unregister", "describe"};
+    static const char *const kCommands[] = {"voices",     "formats",  "say",        "save",
+                                            "mp3-to-swf", "register", "unregister", "describe"};
     if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands))
         return Usage("unknown command " + command, "");
 

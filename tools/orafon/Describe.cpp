@@ -117,9 +117,13 @@ void PrintTypeInfo(ITypeInfo *info)
         return;
     std::string help;
     std::string name = Documentation(info, MEMBERID_NIL, &help);
-    OLECHAR guid[40];
-    StringFromGUID2(attr->guid, guid, 40);
-    std::printf("\n%s %s %s%s%s\n", KindName(attr->typekind), name.c_str(), Utf16ToUtf8(std::u16string(guid)).c_str(),
+    std::string guidText;
+    if (attr->guid != GUID_NULL) {
+        OLECHAR guid[40];
+        StringFromGUID2(attr->guid, guid, 40);
+        guidText = " " + Utf16ToUtf8(std::u16string(guid));
+    }
+    std::printf("\n%s %s%s%s%s\n", KindName(attr->typekind), name.c_str(), guidText.c_str(),
                 help.empty() ? "" : "  -- ", help.c_str());
     switch (attr->typekind) {
     case TKIND_ENUM:
@@ -169,8 +173,8 @@ int CommandDescribe(DispatchObject &tts)
     library->GetDocumentation(-1, &name, &help, nullptr, nullptr);
     TLIBATTR *libAttr = nullptr;
     if (SUCCEEDED(library->GetLibAttr(&libAttr))) {
-        std::printf("library %s %d.%d  -- %s\n", BstrToUtf8(name).c_str(), libAttr->wMajorVerNum,
-                    libAttr->wMinorVerNum, BstrToUtf8(help).c_str());
+        std::printf("library %s %d.%d  -- %s\n", BstrToUtf8(name).c_str(), libAttr->wMajorVerNum, libAttr->wMinorVerNum,
+                    BstrToUtf8(help).c_str());
         library->ReleaseTLibAttr(libAttr);
     }
     SysFreeString(name);

@@ -28,8 +28,7 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT *pctinfo) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **ppTInfo) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *,
-                        UINT *) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *, UINT *) override;
 
 private:
     SpeechListener &listener_;

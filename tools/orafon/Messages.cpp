@@ -17,7 +17,8 @@ std::string SaveFailure(HRESULT hr, const std::string &file)
 {
     switch (hr) {
     case E_NOTIMPL:
-        return "cannot write " + file + ": this file type needs an encoder library that was not found "
+        return "cannot write " + file +
+               ": this file type needs an encoder library that was not found "
                "(for MP3, lame_enc.so beside Orafon.so); choose another type with --type";
     case E_ACCESSDENIED:
     case STG_E_ACCESSDENIED:
@@ -27,7 +28,8 @@ std::string SaveFailure(HRESULT hr, const std::string &file)
     case E_OUTOFMEMORY:
         return "cannot write " + file + ": out of memory";
     case E_FAIL:
-        return "cannot write " + file + ": the file could not be written (check the path, the folder and "
+        return "cannot write " + file +
+               ": the file could not be written (check the path, the folder and "
                "free disk space)";
     default:
         return "cannot write " + file + ": the file could not be written (" + Hex(hr) + ")";

@@ -33,9 +33,15 @@ std::string Utf16ToUtf8(const char16_t *text, size_t length)
     return narrow;
 }
 
-std::string Utf16ToUtf8(const std::u16string &text) { return Utf16ToUtf8(text.data(), text.size()); }
+std::string Utf16ToUtf8(const std::u16string &text)
+{
+    return Utf16ToUtf8(text.data(), text.size());
+}
 
-std::string BstrToUtf8(BSTR text) { return Utf16ToUtf8(text, SysStringLen(text)); }
+std::string BstrToUtf8(BSTR text)
+{
+    return Utf16ToUtf8(text, SysStringLen(text));
+}
 
 static bool SameLetter(char a, char b)
 {
