@@ -245,6 +245,14 @@ public:
 
     const std::string &path() const { return path_; }
 
+    // Closing checkpoints the write-ahead log into the database and lets
+    // SQLite remove its side files; a child of fork leaves the parent's alone.
+    void CloseIfOwner()
+    {
+        if (db_ && pid_ == getpid())
+            Close();
+    }
+
 private:
     int Open(const std::string &path)
     {
@@ -335,10 +343,23 @@ struct State {
     std::unordered_set<KeyHandle *> handles;
 };
 
+void CloseAtExit();
+
 State &GetState()
 {
-    static State *state = new State;
+    static State *state = [] {
+        auto *created = new State;
+        std::atexit(CloseAtExit);
+        return created;
+    }();
     return *state;
+}
+
+void CloseAtExit()
+{
+    State &state = GetState();
+    std::lock_guard lock(state.mutex);
+    state.connection.CloseIfOwner();
 }
 
 REGSAM EffectiveAccess(REGSAM sam)

@@ -35,6 +35,8 @@ TEST(RegistryProcesses, ValueWrittenByOneProcessIsReadByAnother)
     EXPECT_FALSE(FileExists(registry.path()));
     ASSERT_EQ(0, RunProgram(kHelper, {"set", "Software\\Shared", "Greeting", "hello from child"}).exitCode);
     EXPECT_TRUE(FileExists(registry.path())); // created on first use
+    // The writer closed the database on exit: its log went into the file.
+    EXPECT_FALSE(FileExists(registry.path() + "-wal"));
 
     Key key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\shared", 0, KEY_READ, &key));
@@ -119,6 +121,20 @@ TEST(RegistryProcesses, DatabaseFolderIsCreated)
     EXPECT_EQ(ERROR_SUCCESS, s);
     EXPECT_TRUE(FileExists(nested));
     setenv("ORAFON_REGISTRY", scratch.path().c_str(), 1);
+}
+
+TEST(RegistryProcesses, UnusableDatabaseGivesAnErrorNotACrash)
+{
+    TempRegistry scratch;
+    setenv("ORAFON_REGISTRY", "/proc/orafon-no-such-dir/registry.db", 1);
+    Key key;
+    EXPECT_EQ(ERROR_CANTOPEN,
+              RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    EXPECT_EQ(nullptr, static_cast<HKEY>(key));
+    // Back on a usable file, everything works again.
+    setenv("ORAFON_REGISTRY", scratch.path().c_str(), 1);
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
 }
 
 } // namespace
