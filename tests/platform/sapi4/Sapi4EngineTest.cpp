@@ -4,6 +4,9 @@
 #include "Sapi4TestSupport.h"
 #include "ScriptedMode.h"
 
+#include <orafon/win/mmsystem.h>
+#include <orafon/win/objbase.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -668,3 +671,47 @@ TEST(Sapi4Module, UnloadsOnlyWithoutLiveObjects)
 }
 
 } // namespace
+
+// ---- Through the COM runtime --------------------------------------------------------
+
+class Sapi4Com : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // A registry of this test's own unless the run already has one.
+        registry_ = testing::TempDir() + "sapi4-com-registry.db";
+        setenv("ORAFON_REGISTRY", registry_.c_str(), 0);
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    }
+    void TearDown() override { CoUninitialize(); }
+    std::string registry_;
+};
+
+TEST_F(Sapi4Com, TheRuntimeFindsBothClassesBesideThePlatform)
+{
+    CComPtr<ITTSEnumW> enumerator;
+    ASSERT_EQ(CoCreateInstance(CLSID_TTSEnumerator, nullptr, CLSCTX_ALL, IID_ITTSEnumW,
+                               reinterpret_cast<void **>(&enumerator)),
+              S_OK);
+    TTSMODEINFOW info{};
+    ASSERT_EQ(enumerator->Next(1, &info, nullptr), S_OK);
+    EXPECT_EQ(std::u16string(info.szModeName), u"Flite kal");
+
+    CComPtr<IAudioMultiMediaDevice> device;
+    ASSERT_EQ(CoCreateInstance(CLSID_MMAudioDest, nullptr, CLSCTX_ALL, IID_IAudioMultiMediaDevice,
+                               reinterpret_cast<void **>(&device)),
+              S_OK);
+    EXPECT_EQ(device->DeviceNumSet(WAVE_MAPPER), S_OK);
+    CComPtr<IAudio> audio;
+    ASSERT_EQ(device.QueryInterface(&audio), S_OK);
+
+    // A host's whole path: select with the device, speak, hear the end.
+    CComPtr<ITTSCentralW> central;
+    ASSERT_EQ(enumerator->Select(info.gModeID, &central, audio), S_OK);
+    auto *sink = new TestSink();
+    CComPtr<ITTSBufNotifySink> sinkRef;
+    sinkRef.Attach(sink);
+    ASSERT_EQ(central->TextData(CHARSET_TEXT, 0, TextOf(u"Hi."), sink, IID_ITTSBufNotifySink), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return sink->DoneCount() == 1; }));
+    EXPECT_EQ(sink->Values(Notice::Done), std::vector<DWORD>{0});
+}
