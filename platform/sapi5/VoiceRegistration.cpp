@@ -6,6 +6,7 @@
 #include <orafon/win/objbase.h>
 #include <orafon/win/winbase.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -185,6 +186,49 @@ void WriteVoiceToken(HKEY tokens, const EspeakVoiceInfo &v, const std::u16string
 
 } // namespace
 
+namespace {
+
+// Names the installed voice set, so that a registry already holding exactly
+// these voices is left alone.
+std::u16string VoiceSetSignature(const std::vector<EspeakVoiceInfo> &voices)
+{
+    uint64_t hash = 1469598103934665603ull; // FNV-1a
+    for (const auto &v : voices) {
+        for (char c : v.identifier + "|" + v.name + "|" + v.language + ";") {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ull;
+        }
+    }
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%zu:%016llx", voices.size(), static_cast<unsigned long long>(hash));
+    return Widen(buf);
+}
+
+// Tokens of espeak-ng voices that are no longer installed would select
+// nothing; they go.
+void RemoveStaleTokens(HKEY tokens, const std::vector<EspeakVoiceInfo> &voices)
+{
+    std::vector<std::u16string> current;
+    for (const auto &v : voices)
+        current.push_back(TokenKeyName(v));
+    std::vector<std::u16string> stale;
+    for (DWORD i = 0;; ++i) {
+        char16_t name[256];
+        DWORD cch = 256;
+        if (RegEnumKeyExW(tokens, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const std::u16string key(name, cch);
+        if (key.rfind(u"eSpeakNG.", 0) == 0 && std::find(current.begin(), current.end(), key) == current.end())
+            stale.push_back(key);
+    }
+    for (const auto &key : stale)
+        RegDeleteTreeW(tokens, key.c_str());
+}
+
+constexpr char16_t kSignatureValue[] = u"OrafonEspeakVoices";
+
+} // namespace
+
 void EnsureEspeakVoicesRegistered()
 {
     static std::once_flag once;
@@ -193,10 +237,19 @@ void EnsureEspeakVoicesRegistered()
         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kVoiceTokensKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, tokens.put(),
                             nullptr) != ERROR_SUCCESS)
             return;
+        const std::vector<EspeakVoiceInfo> voices = ListEspeakVoices();
+        if (voices.empty())
+            return;
+        const std::u16string signature = VoiceSetSignature(voices);
+        std::u16string registered;
+        if (SUCCEEDED(ReadString(tokens.get(), kSignatureValue, registered)) && registered == signature)
+            return;
         OLECHAR clsid[40] = {};
         StringFromGUID2(CLSID_OrafonEspeakEngine, clsid, 40);
-        for (const auto &v : ListEspeakVoices())
+        for (const auto &v : voices)
             WriteVoiceToken(tokens.get(), v, clsid);
+        RemoveStaleTokens(tokens.get(), voices);
+        SetString(tokens.get(), kSignatureValue, signature);
     });
 }
 

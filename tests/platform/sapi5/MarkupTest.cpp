@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,72 @@ TEST(Sapi5Markup, SentenceEndsAtTerminatorFollowedByBlank)
     EXPECT_EQ(19u, SentenceEnd(text, 0));
     EXPECT_EQ(text.find(u'!') + 1, SentenceEnd(text, 20));
     EXPECT_EQ(4u, SentenceEnd(u"tail  ", 0));
+}
+
+TEST(Sapi5Markup, ArbitraryInputGivesValidRunsOrBadSyntax)
+{
+    const char16_t *pieces[] = {u"<",
+                                u">",
+                                u"/",
+                                u"=",
+                                u"\"",
+                                u"'",
+                                u"&",
+                                u"amp;",
+                                u"#x41;",
+                                u"pitch",
+                                u"rate",
+                                u"volume",
+                                u" ",
+                                u"word",
+                                u"<pitch absmiddle=\"2\">",
+                                u"</pitch>",
+                                u"<silence msec=\"5\"/>",
+                                u"<!--",
+                                u"-->",
+                                u"\xe9",
+                                u"\U0001F600",
+                                u"<bookmark mark=\"m\"/>",
+                                u"?",
+                                u"!",
+                                u"\n"};
+    std::mt19937 rng(12345);
+    size_t accepted = 0, refused = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::u16string text;
+        const int count = static_cast<int>(rng() % 12);
+        for (int i = 0; i < count; ++i)
+            text += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+        if (rng() % 4 == 0 && !text.empty())
+            text[rng() % text.size()] = static_cast<char16_t>(0xD800 + rng() % 0x800); // a stray surrogate
+        std::vector<SpeechItem> items;
+        const HRESULT hr = ParseSpeech(text.data(), text.size(), true, items);
+        if (hr == SPERR_XML_BAD_SYNTAX) {
+            ++refused;
+            EXPECT_TRUE(items.empty());
+            continue;
+        }
+        ASSERT_EQ(S_OK, hr);
+        ++accepted;
+        uint32_t previous = 0;
+        for (const auto &item : items) {
+            if (item.kind != SpeechItem::Kind::Text)
+                continue;
+            const TextRun &run = item.run;
+            ASSERT_EQ(run.text.size(), run.begin.size());
+            ASSERT_EQ(run.text.size(), run.end.size());
+            for (size_t i = 0; i < run.text.size(); ++i) {
+                ASSERT_LT(run.begin[i], run.end[i]);
+                ASSERT_LE(run.end[i], text.size());
+                ASSERT_LE(previous, run.begin[i]);
+                previous = run.begin[i];
+            }
+            const EngineText engine = ToEngineText(run.text);
+            ASSERT_EQ(run.text.size(), engine.unitOfCodePoint.back());
+        }
+    }
+    EXPECT_GT(accepted, 1000u);
+    EXPECT_GT(refused, 1000u);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "VoiceTestSupport.h"
 
 #include <orafon/win/winbase.h>
+#include <orafon/win/winreg.h>
 #include <orafon/win/winuser.h>
 #include <sapi5/ScriptedEngine.h>
 
@@ -200,6 +201,42 @@ TEST_F(Sapi5Tokens, RequiredAttributesFilterTheTokens)
         EXPECT_FALSE(matches);
         token.Release();
     }
+}
+
+// Run in a child process with a registry of its own (see the next test):
+// a stale espeak-ng token from an older installation is removed on first use.
+TEST(Sapi5Registration, DISABLED_FreshRegistryDropsStaleTokens)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens\\eSpeakNG.zz.gone", 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegCloseKey(key);
+    CComPtr<ISpObjectTokenCategory> category;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SpObjectTokenCategory, nullptr, CLSCTX_ALL, IID_ISpObjectTokenCategory,
+                                     reinterpret_cast<void **>(&category)));
+    ASSERT_EQ(S_OK, category->SetId(SPCAT_VOICES, FALSE));
+    CComPtr<ISpObjectToken> gone;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SpObjectToken, nullptr, CLSCTX_ALL, IID_ISpObjectToken,
+                                     reinterpret_cast<void **>(&gone)));
+    EXPECT_EQ(SPERR_NOT_FOUND, gone->SetId(nullptr, (kTokens + u"eSpeakNG.zz.gone").c_str(), FALSE));
+    CComPtr<IEnumSpObjectTokens> tokens;
+    ASSERT_EQ(S_OK, category->EnumTokens(nullptr, nullptr, &tokens));
+    ULONG count = 0;
+    ASSERT_EQ(S_OK, tokens->GetCount(&count));
+    EXPECT_GT(count, 100u);
+}
+
+TEST(Sapi5Registration, StaleTokensAreDroppedOnFirstUse)
+{
+    const std::string registry = TempDir() + "/stale.db";
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string command =
+        "ORAFON_SAPI5_TEST_CHILD=1 ORAFON_REGISTRY='" + registry + "' '" + self +
+        "' --gtest_also_run_disabled_tests "
+        "--gtest_filter=Sapi5Registration.DISABLED_FreshRegistryDropsStaleTokens >/dev/null 2>&1";
+    EXPECT_EQ(0, std::system(command.c_str()));
 }
 
 // ---- Speaking into a stream --------------------------------------------------------
@@ -714,7 +751,9 @@ TEST_F(Sapi5Voice, ScriptedVoiceFollowsItsScript)
 int main(int argc, char **argv)
 {
     // A registry and an audio device of the tests' own, before anything uses them.
-    ::setenv("ORAFON_REGISTRY", (TempDir() + "/registry.db").c_str(), 1);
+    // A child run by a test brings the registry it is to use.
+    if (!std::getenv("ORAFON_SAPI5_TEST_CHILD"))
+        ::setenv("ORAFON_REGISTRY", (TempDir() + "/registry.db").c_str(), 1);
     ::setenv("ORAFON_AUDIO_DEVICE", "silent", 1);
     ::setenv("LC_ALL", "en_US.UTF-8", 1);
     ::testing::InitGoogleTest(&argc, argv);
