@@ -10,13 +10,14 @@ namespace {
 constexpr const char *kWindowClass = "OrafonSapi4Notify";
 constexpr UINT kRunCall = WM_APP + 0x41;
 
+// wParam: the ClientThread, which the owning thread keeps alive for as long
+// as it can dispatch; lParam: the call's id.
 LRESULT CALLBACK NotifyWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message != kRunCall)
         return DefWindowProcA(hwnd, message, wParam, lParam);
-    std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()> *>(lParam));
-    if (call && *call)
-        (*call)();
+    if (auto *client = reinterpret_cast<ClientThread *>(wParam))
+        client->Run(static_cast<uint64_t>(lParam));
     return 0;
 }
 
@@ -53,11 +54,32 @@ std::shared_ptr<ClientThread> ClientThread::Current()
 
 bool ClientThread::Post(std::function<void()> call)
 {
-    auto boxed = std::make_unique<std::function<void()>>(std::move(call));
-    if (!PostMessageA(window_, kRunCall, 0, reinterpret_cast<LPARAM>(boxed.get())))
-        return false;
-    boxed.release(); // the window procedure owns it now
-    return true;
+    uint64_t id = 0;
+    {
+        std::lock_guard lock(mutex_);
+        id = nextId_++;
+        pending_.emplace(id, std::move(call));
+    }
+    if (PostMessageA(window_, kRunCall, reinterpret_cast<WPARAM>(this), static_cast<LPARAM>(id)))
+        return true;
+    std::lock_guard lock(mutex_);
+    pending_.erase(id);
+    return false;
+}
+
+void ClientThread::Run(uint64_t id)
+{
+    std::function<void()> call;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = pending_.find(id);
+        if (it == pending_.end())
+            return;
+        call = std::move(it->second);
+        pending_.erase(it);
+    }
+    if (call)
+        call();
 }
 
 ClientThread::~ClientThread()

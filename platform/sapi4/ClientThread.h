@@ -5,8 +5,11 @@
 
 #include <orafon/win/wintypes.h>
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace orafon::sapi4 {
@@ -20,6 +23,9 @@ public:
     bool Post(std::function<void()> call);
     bool IsCurrent() const { return std::this_thread::get_id() == owner_; }
 
+    // Runs a queued call (on the owning thread, from its window).
+    void Run(uint64_t id);
+
     ClientThread(HWND window) : window_(window), owner_(std::this_thread::get_id()) {}
     ~ClientThread();
     ClientThread(const ClientThread &) = delete;
@@ -28,6 +34,11 @@ public:
 private:
     HWND window_;
     std::thread::id owner_;
+    // Calls are kept here, not in the messages, so that calls nobody will
+    // dispatch any more are released with this object.
+    std::mutex mutex_;
+    std::map<uint64_t, std::function<void()>> pending_;
+    uint64_t nextId_ = 1;
 };
 
 } // namespace orafon::sapi4

@@ -485,6 +485,26 @@ TEST(Sapi4Threads, NotificationsArriveOnTheSelectingThread)
     EXPECT_NE(selector, std::this_thread::get_id());
 }
 
+TEST(Sapi4Threads, NotificationsNeverDispatchedAreReleasedWithTheThread)
+{
+    auto *sink = new TestSink();
+    CComPtr<ITTSBufNotifySink> sinkRef;
+    sinkRef.Attach(sink);
+    std::thread worker([&] {
+        Session s;
+        ASSERT_EQ(s.Select(ModeId(u"Flite kal")), S_OK);
+        ASSERT_EQ(s.central->TextData(CHARSET_TEXT, 0, TextOf(u"Nobody listens."), sink, IID_ITTSBufNotifySink), S_OK);
+        // Wait for the engine without processing any message.
+        while (s.audio->Count("UnClaim") == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    worker.join();
+    EXPECT_TRUE(sink->notices.empty());
+    // Only this test's reference is left.
+    EXPECT_EQ(sink->AddRef(), 2u);
+    sink->Release();
+}
+
 TEST(Sapi4Threads, EnginesOfDifferentVoicesSpeakAtOnce)
 {
     std::vector<std::unique_ptr<Session>> sessions;
