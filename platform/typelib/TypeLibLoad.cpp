@@ -19,40 +19,53 @@ constexpr INT kDefaultResource = 1;
 // Far beyond any real library; refuses to read arbitrary big files whole.
 constexpr off_t kMaxFileSize = 64 * 1024 * 1024;
 
-struct FileCloser {
-    void operator()(const int *fd) const
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    ~FileDescriptor()
     {
-        if (*fd >= 0)
-            ::close(*fd);
-        delete fd;
+        if (fd_ >= 0)
+            ::close(fd_);
     }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
 };
 
-// Reads a whole regular file; false when it cannot be opened or read.
-bool ReadFile(const std::string &path, std::vector<BYTE> &bytes)
+constexpr BYTE kElfMagic[4] = {0x7F, 'E', 'L', 'F'};
+
+enum class FileKind { Unreadable, Module, Data };
+
+// Reads a regular file: a module is only recognised (its library is read
+// through the loader), anything else is read whole into bytes.
+FileKind ReadFile(const std::string &path, std::vector<BYTE> &bytes)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = file.get();
     if (fd < 0)
-        return false;
-    std::unique_ptr<int, FileCloser> guard(new int(fd));
+        return FileKind::Unreadable;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize)
-        return false;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return FileKind::Unreadable;
+    BYTE magic[sizeof kElfMagic];
+    if (st.st_size >= static_cast<off_t>(sizeof magic) &&
+        ::pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
+        std::memcmp(magic, kElfMagic, sizeof magic) == 0)
+        return FileKind::Module;
+    if (st.st_size > kMaxFileSize)
+        return FileKind::Unreadable;
     bytes.resize(static_cast<size_t>(st.st_size));
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (n <= 0)
-            return false;
+            return FileKind::Unreadable;
         done += static_cast<size_t>(n);
     }
-    return true;
-}
-
-bool IsSharedObject(const std::vector<BYTE> &bytes)
-{
-    static const BYTE elf[4] = {0x7F, 'E', 'L', 'F'};
-    return bytes.size() >= 4 && std::memcmp(bytes.data(), elf, 4) == 0;
+    return FileKind::Data;
 }
 
 struct ModuleCloser {
@@ -99,9 +112,10 @@ STDAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib)
         return E_INVALIDARG;
     std::string path = ToUtf8(szFile);
     std::vector<BYTE> bytes;
-    if (!ReadFile(path, bytes))
+    FileKind kind = ReadFile(path, bytes);
+    if (kind == FileKind::Unreadable)
         return TYPE_E_CANTLOADLIBRARY;
-    if (IsSharedObject(bytes)) {
+    if (kind == FileKind::Module) {
         HRESULT hr = ReadModuleResource(path, kDefaultResource, bytes);
         if (FAILED(hr))
             return hr;
