@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,60 +50,121 @@ int32_t TruncateToInt32(double value)
     return static_cast<int32_t>(value);
 }
 
-std::vector<uint8_t> ReadWholeFile(const char *path, bool &failed)
+// Reads from fd until the end or until capacity bytes are in; false on a read error.
+bool ReadAll(int fd, uint8_t *into, size_t capacity, size_t &got)
 {
-    std::vector<uint8_t> bytes;
-    failed = true;
-    if (path == nullptr) {
-        return bytes;
-    }
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return bytes;
-    }
-    struct stat info {};
-    constexpr size_t kChunk = size_t{1} << 20;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        // Room for the final, short read too, so the buffer is never regrown.
-        bytes.reserve(static_cast<size_t>(info.st_size) + kChunk);
-    }
-    for (;;) {
-        const size_t have = bytes.size();
-        bytes.resize(have + kChunk);
-        const ssize_t got = ::read(fd, bytes.data() + have, kChunk);
-        if (got < 0 && errno == EINTR) {
-            bytes.resize(have);
+    got = 0;
+    while (got < capacity) {
+        const ssize_t n = ::read(fd, into + got, capacity - got);
+        if (n < 0 && errno == EINTR) {
             continue;
         }
-        bytes.resize(have + static_cast<size_t>(got > 0 ? got : 0));
-        if (got <= 0) {
-            failed = got < 0;
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
             break;
         }
+        got += static_cast<size_t>(n);
     }
-    ::close(fd);
-    if (failed) {
-        bytes.clear();
-    }
-    return bytes;
+    return true;
 }
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
 
 } // namespace
 
+Mp3SoundStream::Mapping::~Mapping()
+{
+    if (address != nullptr) {
+        ::munmap(address, length);
+    }
+}
+
 Mp3SoundStream::Mp3SoundStream(const char *path, int32_t frameRate) : frameRate_(frameRate)
 {
-    file_ = ReadWholeFile(path, readFailed_);
+    readFailed_ = !LoadFile(path);
     if (readFailed_) {
-        file_.clear();
+        bytes_ = nullptr;
+        size_ = 0;
         return;
     }
     Scan();
 }
 
 Mp3SoundStream::Mp3SoundStream(std::vector<uint8_t> fileBytes, int32_t frameRate)
-    : file_(std::move(fileBytes)), frameRate_(frameRate)
+    : owned_(std::move(fileBytes)), bytes_(owned_.data()), size_(owned_.size()), frameRate_(frameRate)
 {
     Scan();
+}
+
+bool Mp3SoundStream::LoadFile(const char *path)
+{
+    if (path == nullptr) {
+        return false;
+    }
+    const FileDescriptor file(::open(path, O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) {
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(file.Get(), &info) != 0) {
+        return false;
+    }
+    if (S_ISREG(info.st_mode)) {
+        // The file as it is now; anything appended while we read is not ours.
+        const size_t length = static_cast<size_t>(info.st_size);
+        if (length == 0) {
+            return true;
+        }
+        void *address =
+            ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (address == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        mapping_.address = address;
+        mapping_.length = length;
+        size_t got = 0;
+        if (!ReadAll(file.Get(), static_cast<uint8_t *>(address), length, got)) {
+            return false;
+        }
+        bytes_ = static_cast<const uint8_t *>(address);
+        size_ = got;
+        return true;
+    }
+    // Pipes and devices: read until the end, growing as needed.
+    constexpr size_t kChunk = size_t{1} << 20;
+    for (;;) {
+        const size_t have = owned_.size();
+        owned_.resize(have + kChunk);
+        size_t got = 0;
+        const bool ok = ReadAll(file.Get(), owned_.data() + have, kChunk, got);
+        owned_.resize(have + got);
+        if (!ok) {
+            return false;
+        }
+        if (got < kChunk) {
+            break;
+        }
+    }
+    bytes_ = owned_.data();
+    size_ = owned_.size();
+    return true;
 }
 
 uint8_t Mp3SoundStream::RateCode(int32_t sampleRate)
@@ -147,7 +210,7 @@ bool Mp3SoundStream::DecodeHeader(const uint8_t *b, FrameHeader &header)
 
 bool Mp3SoundStream::FindFrameHeader(size_t &pos, FrameHeader &header) const
 {
-    const uint8_t *data = file_.data();
+    const uint8_t *data = bytes_;
     while (audioEnd_ >= 4 && pos <= audioEnd_ - 4) {
         // Every header starts with 0xFF; jump between those bytes rather than
         // probing each position.
@@ -178,8 +241,8 @@ size_t Mp3SoundStream::SkipLeadingTags() const
 {
     size_t pos = 0;
     // "ID3", version and revision below 0xFF, flags, then a 28-bit sync-safe size.
-    while (file_.size() - pos >= kId3v2HeaderSize) {
-        const uint8_t *h = file_.data() + pos;
+    while (size_ - pos >= kId3v2HeaderSize) {
+        const uint8_t *h = bytes_ + pos;
         const bool wellFormed = h[0] == 'I' && h[1] == 'D' && h[2] == '3' && h[3] != 0xFF && h[4] != 0xFF &&
                                 h[6] < 0x80 && h[7] < 0x80 && h[8] < 0x80 && h[9] < 0x80;
         if (!wellFormed) {
@@ -190,7 +253,7 @@ size_t Mp3SoundStream::SkipLeadingTags() const
         if (h[5] & 0x10) {
             size += kId3v2HeaderSize; // footer
         }
-        if (size > file_.size() - pos) {
+        if (size > size_ - pos) {
             // A tag that claims more than the file holds is not trusted as one.
             break;
         }
@@ -201,8 +264,8 @@ size_t Mp3SoundStream::SkipLeadingTags() const
 
 size_t Mp3SoundStream::AudioEnd() const
 {
-    const size_t size = file_.size();
-    if (size >= kId3v1Size && std::memcmp(file_.data() + size - kId3v1Size, "TAG", 3) == 0) {
+    const size_t size = size_;
+    if (size >= kId3v1Size && std::memcmp(bytes_ + size - kId3v1Size, "TAG", 3) == 0) {
         return size - kId3v1Size;
     }
     return size;
@@ -320,7 +383,7 @@ void Mp3SoundStream::WriteStreamBlock(std::ostream &out)
         }
         contiguous = end - first == total;
         if (contiguous) {
-            data = file_.data() + first;
+            data = bytes_ + first;
         } else {
             // Junk between frames: gather the frames themselves.
             scratch_.clear();

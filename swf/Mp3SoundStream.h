@@ -36,7 +36,7 @@ public:
     size_t FrameCount() const { return frameSizes_.size(); }
     const std::vector<int32_t> &FrameSizes() const { return frameSizes_; }
     // The bytes of accepted frame i, header included.
-    const uint8_t *FrameData(size_t i) const { return file_.data() + frameOffsets_[i]; }
+    const uint8_t *FrameData(size_t i) const { return bytes_ + frameOffsets_[i]; }
 
     int32_t LayerIndex() const { return layerIndex_; }
     int32_t VersionIndex() const { return versionIndex_; }
@@ -78,7 +78,22 @@ private:
     // Milliseconds per MP3 frame, from the stream properties.
     double FrameMilliseconds() const;
 
-    std::vector<uint8_t> file_;
+    // The whole input: either a caller's vector or a file read into pre-faulted
+    // anonymous memory (much cheaper than faulting a fresh heap buffer page by page).
+    struct Mapping {
+        void *address = nullptr;
+        size_t length = 0;
+        Mapping() = default;
+        Mapping(const Mapping &) = delete;
+        Mapping &operator=(const Mapping &) = delete;
+        ~Mapping();
+    };
+    bool LoadFile(const char *path);
+
+    std::vector<uint8_t> owned_;
+    Mapping mapping_;
+    const uint8_t *bytes_ = nullptr;
+    size_t size_ = 0;
     std::vector<size_t> frameOffsets_;
     std::vector<int32_t> frameSizes_;
     std::vector<uint8_t> scratch_;
