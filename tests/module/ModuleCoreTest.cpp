@@ -3,6 +3,7 @@
 // instance maker makes small counted objects.
 #include "ClassFactory.h"
 #include "ModuleState.h"
+#include "ModuleTestSupport.h"
 #include "Registration.h"
 
 #include <orafon/OrafonIds.h>
@@ -18,6 +19,8 @@
 using namespace orafon::module;
 
 namespace {
+
+const bool kRegistry = (orafon::test::UsePrivateRegistry(), true);
 
 DEFINE_GUID(CLSID_TestThing, 0x11112222, 0x3333, 0x4444, 0x55, 0x55, 0x66, 0x66, 0x77, 0x77, 0x88, 0x88);
 
@@ -272,6 +275,30 @@ TEST(ModuleTypeLib, FallsBackToTheTlbBesideTheModule)
         EXPECT_EQ(state.GetTypeInfo(GUID_NULL, &none), TYPE_E_ELEMENTNOTFOUND);
     }
     std::filesystem::remove_all(dir);
+}
+
+// Registration loads the library the same way and registers it with the
+// file it came from, the help directory cut after its last separator.
+TEST(ModuleTypeLib, RegistersTheLibraryFromWhereItWasLoaded)
+{
+    const std::filesystem::path dir = orafon::test::TestDir() / "fallback";
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path module = dir / "Fake.so";
+    std::ofstream(module) << "not a module";
+    ClassEntry classes[1] = {{&CLSID_TestThing, NoRegistry, CClassFactory::Make, MakeTestThing}};
+    ModuleState state(classes, LIBID_Orafon);
+    ASSERT_TRUE(state.Attach(module.c_str()));
+    EXPECT_EQ(state.RegisterServer(), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_EQ(state.UnregisterServer(), TYPE_E_CANTLOADLIBRARY);
+
+    std::filesystem::copy_file(ORAFON_TLB, dir / "Fake.tlb");
+    ASSERT_EQ(state.RegisterServer(), S_OK);
+    const std::string version = "TypeLib\\{F29A07DB-9775-46B7-A7DD-94C440145B52}\\1.0";
+    EXPECT_EQ(orafon::test::Key(version + "\\409\\win32").value(), (dir / "Fake.tlb").string());
+    EXPECT_EQ(orafon::test::Key(version + "\\HELPDIR").value(), dir.string() + "/");
+    ASSERT_EQ(state.UnregisterServer(), S_OK);
+    EXPECT_FALSE(orafon::test::Key(version).exists());
+    EXPECT_EQ(state.UnregisterServer(), TYPE_E_REGISTRYACCESS);
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 using namespace orafon::module;
 using namespace orafon::test;
 
@@ -94,6 +96,26 @@ TEST_F(Registration, UnregisteringRemovesAllButClsidItself)
     EXPECT_TRUE(Key("CLSID").exists());
     // Nothing left to remove is no failure.
     EXPECT_EQ(UpdateTextToSpeechRegistry(kModule.c_str(), false), S_OK);
+}
+
+// A registry that cannot be opened: the first failure ends the call and is
+// reported as an HRESULT.
+TEST_F(Registration, RegistryFailureIsReported)
+{
+    const std::string saved = std::getenv("ORAFON_REGISTRY");
+    const std::filesystem::path blocker = TestDir() / "not-a-directory";
+    {
+        std::ofstream(blocker) << "x";
+    }
+    setenv("ORAFON_REGISTRY", (blocker / "registry.db").c_str(), 1);
+    HRESULT reg = UpdateTextToSpeechRegistry(kModule.c_str(), true);
+    HRESULT unreg = UpdateTextToSpeechRegistry(kModule.c_str(), false);
+    setenv("ORAFON_REGISTRY", saved.c_str(), 1);
+    EXPECT_TRUE(FAILED(reg)) << std::hex << reg;
+    EXPECT_EQ(HRESULT_FACILITY(reg), FACILITY_WIN32) << std::hex << reg;
+    EXPECT_TRUE(FAILED(unreg)) << std::hex << unreg;
+    // Nothing reached the real database meanwhile.
+    EXPECT_FALSE(Key("Orafon.TextToSpeech").exists());
 }
 
 TEST(RegistryScript, NoRemoveKeysStayAndOnlyListedChildrenGo)
