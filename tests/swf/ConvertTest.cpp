@@ -16,6 +16,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -490,6 +491,57 @@ TEST(SwfConvert, TruncatedFinalFrameIsDropped)
     const std::string audio = CopiedAudio(swf);
     EXPECT_EQ(audio.size(), bytes.size() - (lastSize - lastSize / 2));
     EXPECT_EQ(audio, AsString(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(audio.size()))));
+}
+
+TEST(SwfConvert, MixedRateStreamStillCarriesEveryFrame)
+{
+    // Timed by the last frame's 72 ms, the 44.1 kHz frames before it need more movie
+    // frames than their duration suggests; the movie grows until all are carried.
+    TempDir dir;
+    std::vector<uint8_t> mp3;
+    for (int i = 0; i < 60; ++i) {
+        Append(mp3, MakeFrame(FrameSpec{}, 417, static_cast<uint8_t>(1 + i)));
+    }
+    Append(mp3, MakeFrame(FrameSpec{0, 1, 1, 2, false, 3}, 72, 0x66));
+    WriteFile(dir.File("in.mp3"), mp3);
+    const std::string swf = dir.File("out.swf");
+    ASSERT_EQ(ConvertMp3ToSwf(dir.File("in.mp3").c_str(), swf.c_str(), false, 12), 0);
+    const FlashMovie movie = ReadMovie(swf);
+    ASSERT_TRUE(movie.complete);
+    std::vector<uint8_t> carried;
+    int showFrames = 0;
+    for (const auto &tag : movie.tags) {
+        showFrames += tag->EndsFrame() ? 1 : 0;
+        if (auto *block = dynamic_cast<FlashTagSoundStreamBlockMP3 *>(tag.get())) {
+            carried.insert(carried.end(), block->Data(), block->Data() + block->DataLength());
+        }
+    }
+    EXPECT_EQ(carried, mp3);
+    EXPECT_EQ(showFrames, movie.header.FrameCount());
+}
+
+TEST(SwfConvert, InputFromAPipeIsReadToItsEnd)
+{
+    TempDir dir;
+    std::vector<uint8_t> mp3;
+    for (int i = 0; i < 3000; ++i) { // 1.25 MB: more than one read chunk
+        Append(mp3, MakeFrame(FrameSpec{}, 417, static_cast<uint8_t>(1 + i % 100)));
+    }
+    const std::string fifo = dir.File("in.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        std::ofstream out(fifo, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(mp3.data()), static_cast<std::streamsize>(mp3.size()));
+        ::_exit(out ? 0 : 1);
+    }
+    const std::string swf = dir.File("out.swf");
+    const int result = ConvertMp3ToSwf(fifo.c_str(), swf.c_str(), false, 15);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(CopiedAudio(swf), AsString(mp3));
 }
 
 } // namespace
