@@ -608,14 +608,13 @@ STDMETHODIMP Engine::TextData(VOICECHARSET charset, DWORD flags, SDATA text, PVO
         return E_NOTIMPL;
     if (flags & ~TTSDATAFLAG_TAGGED)
         return E_INVALIDARG;
-    if (!text.pData || text.dwSize < sizeof(char16_t) || text.dwSize % sizeof(char16_t) != 0)
+    if (!text.pData || text.dwSize % sizeof(char16_t) != 0)
         return E_INVALIDARG;
-    // The text must end within the given size.
+    // The text is what the size covers, up to a NUL within it; callers
+    // count the terminator or not, and nothing past the size is read.
     const auto *chars = static_cast<const char16_t *>(text.pData);
     const size_t capacity = text.dwSize / sizeof(char16_t);
     const size_t length = std::find(chars, chars + capacity, u'\0') - chars;
-    if (length == capacity)
-        return E_INVALIDARG;
     CComPtr<ITTSBufNotifySink> sink;
     if (notify) {
         if (notifyIid != IID_ITTSBufNotifySink)

@@ -526,7 +526,6 @@ TEST(Sapi4BadInput, TextDataRefusesWhatItCannotRead)
 {
     Session s;
     ASSERT_EQ(s.Select(ModeId(u"Flite kal")), S_OK);
-    const char16_t noNul[] = {u'a', u'b', u'c'};
     const char16_t text[] = u"ok";
     struct Case {
         VOICECHARSET charset;
@@ -537,8 +536,7 @@ TEST(Sapi4BadInput, TextDataRefusesWhatItCannotRead)
     };
     const Case cases[] = {
         {CHARSET_TEXT, 0, {nullptr, 6}, IID_ITTSBufNotifySink, E_INVALIDARG},
-        {CHARSET_TEXT, 0, {const_cast<char16_t *>(text), 0}, IID_ITTSBufNotifySink, E_INVALIDARG},
-        {CHARSET_TEXT, 0, {const_cast<char16_t *>(noNul), sizeof(noNul)}, IID_ITTSBufNotifySink, E_INVALIDARG},
+        {CHARSET_TEXT, 0, {nullptr, 0}, IID_ITTSBufNotifySink, E_INVALIDARG},
         {CHARSET_TEXT, 0, {const_cast<char16_t *>(text), 5}, IID_ITTSBufNotifySink, E_INVALIDARG},
         {CHARSET_TEXT, 0x80, {const_cast<char16_t *>(text), sizeof(text)}, IID_ITTSBufNotifySink, E_INVALIDARG},
         {CHARSET_IPAPHONETIC, 0, {const_cast<char16_t *>(text), sizeof(text)}, IID_ITTSBufNotifySink, E_NOTIMPL},
@@ -552,6 +550,30 @@ TEST(Sapi4BadInput, TextDataRefusesWhatItCannotRead)
     ASSERT_TRUE(s.WaitUnclaimed());
     EXPECT_GT(s.audio->Count("DataSet"), 0u);
     EXPECT_TRUE(s.sink->notices.empty());
+}
+
+TEST(Sapi4BadInput, TheSizeBoundsTheTextWithOrWithoutItsTerminator)
+{
+    Session s;
+    ASSERT_EQ(s.Select(ModeId(u"Flite kal16")), S_OK);
+    // Without a terminator in the size (as a host counting characters
+    // passes it); only the first two words are inside the size.
+    const char16_t text[] = {u'o', u'n', u'e', u' ', u't', u'w', u'o', u' ', u'x', u'x', u'x'};
+    ASSERT_EQ(
+        s.central->TextData(CHARSET_TEXT, 0, SDATA{const_cast<char16_t *>(text), 14}, s.sink, IID_ITTSBufNotifySink),
+        S_OK);
+    // A NUL inside the size ends the text there.
+    const char16_t early[] = u"three\0four";
+    ASSERT_EQ(s.central->TextData(CHARSET_TEXT, 0, SDATA{const_cast<char16_t *>(early), sizeof(early)}, s.sink,
+                                  IID_ITTSBufNotifySink),
+              S_OK);
+    // An empty text is a text.
+    ASSERT_EQ(
+        s.central->TextData(CHARSET_TEXT, 0, SDATA{const_cast<char16_t *>(early), 0}, s.sink, IID_ITTSBufNotifySink),
+        S_OK);
+    ASSERT_TRUE(s.WaitDone(3));
+    EXPECT_EQ(s.sink->Values(Notice::Word), (std::vector<DWORD>{0, 8, 0}));
+    EXPECT_EQ(s.sink->Values(Notice::Done), (std::vector<DWORD>{0, 0, 0}));
 }
 
 TEST(Sapi4BadInput, AFailingDestinationAbortsTheTextOnly)
