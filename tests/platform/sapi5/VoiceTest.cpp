@@ -700,6 +700,60 @@ TEST_F(Sapi5Voice, CallbackRunsInsideTheRegisteringThreadsDispatch)
     stream->Release();
 }
 
+struct CountingSink final : ISpNotifySink {
+    std::atomic<int> notified{0};
+    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
+    {
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ISpNotifySink))
+            return E_NOINTERFACE;
+        *ppv = static_cast<ISpNotifySink *>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Notify() override
+    {
+        ++notified;
+        return S_OK;
+    }
+};
+
+TEST_F(Sapi5Voice, SinkAndWindowMessageNotifications)
+{
+    CComPtr<ISpVoice> voice = NewVoice();
+    CountingSink sink;
+    ASSERT_EQ(S_OK, voice->SetNotifySink(&sink));
+    const Spoken s = SpeakToStream(voice, u"Sink.");
+    EXPECT_GE(sink.notified.load(), 2); // at least the start and the end
+    SPEVENTSOURCEINFO info{};
+    ASSERT_EQ(S_OK, voice->GetInfo(&info));
+    EXPECT_EQ(SPFEI_ALL_TTS_EVENTS, info.ullEventInterest);
+    EXPECT_EQ(0u, info.ulCount);
+    ASSERT_EQ(S_OK, voice->SetNotifySink(nullptr));
+
+    static std::atomic<int> messages{0};
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        if (m == WM_APP + 7 && w == 11 && l == 22)
+            ++messages;
+        return DefWindowProcA(h, m, w, l);
+    };
+    wc.lpszClassName = "Sapi5TestWindow";
+    RegisterClassExA(&wc);
+    HWND hwnd = CreateWindowExA(0, "Sapi5TestWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(hwnd);
+    ASSERT_EQ(S_OK, voice->SetNotifyWindowMessage(hwnd, WM_APP + 7, 11, 22));
+    SpeakToStream(voice, u"Window.");
+    MSG msg{};
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+    EXPECT_GE(messages.load(), 2);
+    ASSERT_EQ(S_OK, voice->SetNotifySink(nullptr));
+    DestroyWindow(hwnd);
+}
+
 // ---- The scripted test engine -----------------------------------------------------
 
 TEST_F(Sapi5Voice, ScriptedVoiceFollowsItsScript)
