@@ -30,12 +30,16 @@ ClassEntry g_classes[] = {
      CTextToSpeech_CreateInstance},
 };
 
+ModuleState *g_state = nullptr;
+
+// Made by the load work, before any entry point can be called. The unload
+// work frees it only when nothing holds the module any more: objects still
+// alive then may call in late.
 ModuleState &State()
 {
-    // Built on first use and never destroyed: the unload work is explicit
-    // (OnProcessDetach), and objects still alive at exit may call in late.
-    static ModuleState *state = new ModuleState(g_classes, LIBID_Orafon);
-    return *state;
+    if (!g_state)
+        g_state = new ModuleState(g_classes, LIBID_Orafon);
+    return *g_state;
 }
 
 // This file's absolute path, resolved from an address inside it.
@@ -59,8 +63,13 @@ BOOL ModuleMain(DWORD reason)
 {
     if (reason == DLL_PROCESS_ATTACH)
         return State().Attach(FindModulePath().c_str()) ? TRUE : FALSE;
-    if (reason == DLL_PROCESS_DETACH)
+    if (reason == DLL_PROCESS_DETACH) {
         State().Detach();
+        if (State().LockCount() == 0) {
+            delete g_state;
+            g_state = nullptr;
+        }
+    }
     return TRUE;
 }
 
