@@ -592,6 +592,7 @@ private:
 
     HRESULT Set(ModeCall call, std::atomic<uint32_t> &value, const AttributeRange &range, uint32_t requested)
     {
+        core_->Mode()->Observe(call, requested);
         if (HRESULT hr = core_->Mode()->Outcome(call); FAILED(hr))
             return hr;
         value = range.Clamp(requested);
@@ -621,6 +622,7 @@ STDMETHODIMP Engine::TextData(VOICECHARSET charset, DWORD flags, SDATA text, PVO
             return TTSERR_INVALIDINTERFACE;
         sink = static_cast<ITTSBufNotifySink *>(notify);
     }
+    core_->Mode()->Observe(ModeCall::TextData, flags, text.dwSize);
     if (HRESULT hr = core_->Mode()->Outcome(ModeCall::TextData); FAILED(hr))
         return hr;
     TextRequest request;

@@ -74,6 +74,9 @@ public:
                                                        ProsodyReader prosody) = 0;
     // S_OK unless a test made this call fail.
     virtual HRESULT Outcome(ModeCall) const { return S_OK; }
+    // A call an engine of this mode received, with its argument (the value
+    // asked for, the TextData flags); scripted modes keep a record of them.
+    virtual void Observe(ModeCall, uint32_t /*argument*/, uint32_t /*size*/ = 0) {}
 };
 
 // Every mode: the flite voices, then the scripted modes of tests.

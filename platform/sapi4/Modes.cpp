@@ -44,6 +44,8 @@ struct ScriptedDescription {
     std::vector<DWORD> offsets;
     bool explicitOffsets = false;
     GUID id{};
+    mutable std::mutex recordMutex;
+    mutable OrafonScriptedRecord record{};
 };
 
 std::mutex gScriptedMutex;
@@ -137,6 +139,33 @@ public:
         return std::make_unique<ScriptedSource>(d_, std::move(offsets));
     }
 
+    void Observe(ModeCall call, uint32_t argument, uint32_t size) override
+    {
+        std::lock_guard lock(d_->recordMutex);
+        OrafonScriptedRecord &r = d_->record;
+        switch (call) {
+        case ModeCall::TextData:
+            ++r.textDataCalls;
+            r.lastTextDataFlags = argument;
+            r.lastTextDataSize = size;
+            break;
+        case ModeCall::SpeedSet:
+            ++r.speedSetCalls;
+            r.lastSpeedSet = argument;
+            break;
+        case ModeCall::PitchSet:
+            ++r.pitchSetCalls;
+            r.lastPitchSet = static_cast<WORD>(argument);
+            break;
+        case ModeCall::VolumeSet:
+            ++r.volumeSetCalls;
+            r.lastVolumeSet = argument;
+            break;
+        default:
+            break;
+        }
+    }
+
     HRESULT Outcome(ModeCall call) const override
     {
         const auto i = static_cast<size_t>(call);
@@ -205,6 +234,21 @@ EXTERN_C ORAFON_EXPORT GUID OrafonSapi4_AddScriptedMode(const OrafonScriptedMode
     d->id = ScriptedGuid(++gScriptedCounter);
     gScripted.push_back(d);
     return d->id;
+}
+
+EXTERN_C ORAFON_EXPORT HRESULT OrafonSapi4_GetScriptedRecord(const GUID *modeId, OrafonScriptedRecord *record)
+{
+    if (!modeId || !record)
+        return E_INVALIDARG;
+    std::lock_guard lock(gScriptedMutex);
+    for (const auto &d : gScripted) {
+        if (d->id == *modeId) {
+            std::lock_guard recordLock(d->recordMutex);
+            *record = d->record;
+            return S_OK;
+        }
+    }
+    return E_INVALIDARG;
 }
 
 EXTERN_C ORAFON_EXPORT void OrafonSapi4_RemoveScriptedModes(void)

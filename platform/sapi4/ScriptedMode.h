@@ -35,7 +35,21 @@ enum OrafonScriptedCall {
     ORAFON_SCRIPTED_VOLUMESET,
 };
 
+// What the engines of a scripted mode were asked, over all its engines.
+struct OrafonScriptedRecord {
+    DWORD textDataCalls;
+    DWORD lastTextDataFlags;
+    DWORD lastTextDataSize; // dwSize, in bytes
+    DWORD speedSetCalls, pitchSetCalls, volumeSetCalls;
+    // The last values asked for, before they were clamped to the range.
+    DWORD lastSpeedSet;
+    WORD lastPitchSet;
+    DWORD lastVolumeSet;
+};
+
 // Adds a scripted mode; returns its mode id. The description is copied.
 EXTERN_C ORAFON_EXPORT GUID OrafonSapi4_AddScriptedMode(const OrafonScriptedMode *mode);
-// Removes every scripted mode (engines already selected keep theirs).
+// The record of a scripted mode; E_INVALIDARG for an unknown mode id.
+EXTERN_C ORAFON_EXPORT HRESULT OrafonSapi4_GetScriptedRecord(const GUID *modeId, OrafonScriptedRecord *record);
+// Removes every scripted mode (engines already selected keep theirs) and their records.
 EXTERN_C ORAFON_EXPORT void OrafonSapi4_RemoveScriptedModes(void);

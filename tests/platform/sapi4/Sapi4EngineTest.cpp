@@ -686,6 +686,35 @@ TEST_F(Sapi4Scripted, FailsTheCallsATestAsksFor)
     EXPECT_EQ(s.Speak(u"Hello"), TTSERR_QUEUEFULL);
 }
 
+TEST_F(Sapi4Scripted, RecordsWhatItsEnginesWereAsked)
+{
+    const GUID id = OrafonSapi4_AddScriptedMode(&(const OrafonScriptedMode &)ScriptedDescription());
+    OrafonScriptedRecord record{};
+    ASSERT_EQ(OrafonSapi4_GetScriptedRecord(&id, &record), S_OK);
+    EXPECT_EQ(record.textDataCalls, 0u);
+    Session s;
+    ASSERT_EQ(s.Select(id), S_OK);
+    CComPtr<ITTSAttributesW> attrs;
+    ASSERT_EQ(s.central->QueryInterface(IID_ITTSAttributesA, reinterpret_cast<void **>(&attrs)), S_OK);
+    attrs->SpeedSet(1000);
+    attrs->PitchSet(0xFFFF);
+    attrs->VolumeSet(65534);
+    attrs->VolumeSet(7);
+    ASSERT_EQ(s.Speak(u"Hello world", TTSDATAF_TAGGED), S_OK);
+    ASSERT_TRUE(s.WaitDone());
+    ASSERT_EQ(OrafonSapi4_GetScriptedRecord(&id, &record), S_OK);
+    EXPECT_EQ(record.textDataCalls, 1u);
+    EXPECT_EQ(record.lastTextDataFlags, TTSDATAF_TAGGED);
+    EXPECT_EQ(record.lastTextDataSize, 24u);
+    EXPECT_EQ(record.speedSetCalls, 1u);
+    EXPECT_EQ(record.lastSpeedSet, 1000u); // as asked; the engine holds 350
+    EXPECT_EQ(record.lastPitchSet, 0xFFFF);
+    EXPECT_EQ(record.volumeSetCalls, 2u);
+    EXPECT_EQ(record.lastVolumeSet, 7u);
+    const GUID unknown{9, 9, 9, {9, 9, 9, 9, 9, 9, 9, 9}};
+    EXPECT_EQ(OrafonSapi4_GetScriptedRecord(&unknown, &record), E_INVALIDARG);
+}
+
 TEST_F(Sapi4Scripted, ReportsEveryWordOfTheTextWithoutGivenOffsets)
 {
     const GUID id = OrafonSapi4_AddScriptedMode(&(const OrafonScriptedMode &)ScriptedDescription());
