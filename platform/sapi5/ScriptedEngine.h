@@ -12,7 +12,10 @@
 //                   ScriptStep::Audio(3200)};
 //   RegisterScriptedVoice(u"TestVoice", u"Test Voice", script);
 //
-// Every accepted request then produces: SPEI_START_INPUT_STREAM, the steps
+// A Speak call is first answered from speakResults (and recorded with its
+// text and flags); a call the script accepts still goes through the voice's
+// markup check, so malformed markup gives SPERR_XML_BAD_SYNTAX as with any
+// voice. Every accepted request then produces: SPEI_START_INPUT_STREAM, the steps
 // in order (audio written to the voice's output, events queued at their place
 // in the audio), SPEI_END_INPUT_STREAM. The output is written from the voice's
 // own thread, never from the thread that called Speak.
