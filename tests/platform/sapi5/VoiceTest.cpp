@@ -239,6 +239,68 @@ TEST(Sapi5Registration, StaleTokensAreDroppedOnFirstUse)
     EXPECT_EQ(0, std::system(command.c_str()));
 }
 
+// Calls the function in the given slot of an object's function table, as a
+// client compiled against the published headers would.
+template <typename R, typename... Args> R CallSlot(void *object, int slot, Args... args)
+{
+    using Fn = R (*)(void *, Args...);
+    return reinterpret_cast<Fn>((*reinterpret_cast<void ***>(object))[slot])(object, args...);
+}
+
+TEST(Sapi5Layout, FunctionTablesKeepThePublishedSlots)
+{
+    CComPtr<ISpVoice> voice = NewVoice();
+    EXPECT_EQ(S_OK, (CallSlot<HRESULT, LONG>(voice, 28, 7))); // SetRate
+    LONG rate = 0;
+    EXPECT_EQ(S_OK, (CallSlot<HRESULT, LONG *>(voice, 29, &rate))); // GetRate
+    EXPECT_EQ(7, rate);
+    EXPECT_EQ(S_OK, (CallSlot<HRESULT, USHORT>(voice, 30, static_cast<USHORT>(33)))); // SetVolume
+    USHORT volume = 0;
+    ASSERT_EQ(S_OK, voice->GetVolume(&volume));
+    EXPECT_EQ(33, volume);
+    EXPECT_EQ(S_OK,
+              (CallSlot<HRESULT, ULONGLONG, ULONGLONG>(voice, 10, SPFEI(SPEI_WORD_BOUNDARY), 0ull))); // SetInterest
+    SPEVENTSOURCEINFO info{};
+    EXPECT_EQ(S_OK, (CallSlot<HRESULT, SPEVENTSOURCEINFO *>(voice, 12, &info))); // GetInfo
+    EXPECT_EQ(SPFEI(SPEI_WORD_BOUNDARY), info.ullEventInterest);
+    EXPECT_EQ(S_OK, (CallSlot<HRESULT, ULONG>(voice, 32, 0u))); // WaitUntilDone
+    EXPECT_EQ(E_INVALIDARG, (CallSlot<HRESULT, LPCWSTR, DWORD, ULONG *>(voice, 20, nullptr, 0u, nullptr))); // Speak
+
+    CComPtr<ISpObjectToken> token = Token(u"eSpeakNG.gmw.en-US");
+    LPWSTR id = nullptr;
+    ASSERT_EQ(S_OK, (CallSlot<HRESULT, LPWSTR *>(token, 16, &id))); // GetId
+    EXPECT_EQ(kTokens + u"eSpeakNG.gmw.en-US", std::u16string(id));
+    CoTaskMemFree(id);
+    LPWSTR name = nullptr;
+    ASSERT_EQ(S_OK, (CallSlot<HRESULT, LPCWSTR, LPWSTR *>(token, 6, u"409", &name))); // GetStringValue
+    EXPECT_EQ(u"eSpeak NG English (America)", std::u16string(name));
+    CoTaskMemFree(name);
+    BOOL matches = FALSE;
+    ASSERT_EQ(S_OK,
+              (CallSlot<HRESULT, LPCWSTR, BOOL *>(token, 24, u"Vendor=eSpeak NG", &matches))); // MatchesAttributes
+    EXPECT_TRUE(matches);
+
+    CComPtr<ISpObjectTokenCategory> category;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SpObjectTokenCategory, nullptr, CLSCTX_ALL, IID_ISpObjectTokenCategory,
+                                     reinterpret_cast<void **>(&category)));
+    ASSERT_EQ(S_OK, (CallSlot<HRESULT, LPCWSTR, BOOL>(category, 15, SPCAT_VOICES, FALSE))); // SetId
+    IEnumSpObjectTokens *tokens = nullptr;
+    ASSERT_EQ(S_OK, (CallSlot<HRESULT, LPCWSTR, LPCWSTR, IEnumSpObjectTokens **>(category, 18, nullptr, nullptr,
+                                                                                 &tokens))); // EnumTokens
+    ULONG count = 0;
+    EXPECT_EQ(S_OK, (CallSlot<HRESULT, ULONG *>(tokens, 8, &count))); // GetCount
+    EXPECT_GT(count, 100u);
+    tokens->Release();
+
+    CComPtr<ISpStreamFormat> stream;
+    ASSERT_EQ(S_OK, voice->GetOutputStream(&stream));
+    GUID format{};
+    WAVEFORMATEX *wfx = nullptr;
+    ASSERT_EQ(S_OK, (CallSlot<HRESULT, GUID *, WAVEFORMATEX **>(stream, 14, &format, &wfx))); // GetFormat
+    EXPECT_EQ(SPDFID_WaveFormatEx, format);
+    CoTaskMemFree(wfx);
+}
+
 // ---- Speaking into a stream --------------------------------------------------------
 
 class Sapi5Voice : public ::testing::Test {};
