@@ -105,8 +105,14 @@ public:
     explicit TempOutput(const std::string &target) : target_(target)
     {
         static std::atomic<unsigned> counter{0};
+        // Same folder, so the rename is atomic; the name is cut so that a long output
+        // name cannot push the temporary one past the file system's limit.
+        const std::filesystem::path path(target);
+        const std::string name = path.filename().string().substr(0, 200);
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-            path_ = target + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+            const std::string tempName =
+                "." + name + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+            path_ = (path.parent_path() / tempName).string();
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd_ < 0 && errno != EEXIST) {
                 break;
@@ -228,7 +234,7 @@ std::vector<uint8_t> EncodeHeader(uint32_t bodyLength, int32_t frameRate, int64_
 
 int Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
 {
-    if (mp3Path == nullptr || swfPath == nullptr || frameRate < 1 || frameRate > kMaxFrameRate) {
+    if (mp3Path == nullptr || swfPath == nullptr || *swfPath == '\0' || frameRate < 1 || frameRate > kMaxFrameRate) {
         return -1;
     }
     if (SameFile(mp3Path, swfPath)) {

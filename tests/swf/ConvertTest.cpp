@@ -340,11 +340,20 @@ TEST_F(FailureTest, InputNamedAsOutputIsRefusedAndKept)
     ExpectUntouched();
 }
 
-TEST_F(FailureTest, NullPathsFail)
+TEST_F(FailureTest, NullOrEmptyPathsFail)
 {
     EXPECT_EQ(ConvertMp3ToSwf(nullptr, dir_.File("out.swf").c_str(), false, 12), -1);
     EXPECT_EQ(ConvertMp3ToSwf(dir_.File("in.mp3").c_str(), nullptr, false, 12), -1);
+    EXPECT_EQ(ConvertMp3ToSwf(dir_.File("in.mp3").c_str(), "", false, 12), -1);
     ExpectUntouched();
+}
+
+TEST_F(FailureTest, LongOutputNameStillConverts)
+{
+    const std::string name(250, 'n');
+    ASSERT_EQ(ConvertMp3ToSwf(dir_.File("in.mp3").c_str(), dir_.File(name).c_str(), false, 12), 0);
+    EXPECT_TRUE(fs::exists(dir_.File(name)));
+    EXPECT_EQ(dir_.List(), (std::vector<std::string>{"in.mp3", name, "out.swf"}));
 }
 
 TEST_F(FailureTest, OutputThatCannotBeCreatedIsReported)
