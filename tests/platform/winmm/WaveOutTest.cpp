@@ -257,8 +257,16 @@ TEST_F(WaveOutTest, PauseHoldsThePositionAndRestartGoesOn)
     while (PositionBytes() == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ASSERT_EQ(MMSYSERR_NOERROR, waveOutPause(hwo_));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // lets a chunk in flight finish
-    const DWORD held = PositionBytes();
+    // A chunk in flight when the pause came still finishes; wait for that,
+    // however busy the machine is.
+    DWORD held = PositionBytes();
+    for (int i = 0; i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const DWORD now = PositionBytes();
+        if (now == held)
+            break;
+        held = now;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(held, PositionBytes());
     EXPECT_EQ(0u, rec_.DoneCount());
