@@ -305,10 +305,10 @@ TEST_F(WaveOutTest, ResetWhilePausedCompletesTheBuffers)
 
 TEST_F(WaveOutTest, PlaybackKeepsTheRealPace)
 {
-    // Half a second of audio must not be reported played at once: position
+    // Two seconds of audio must not be reported played at once: position
     // grows gradually. Checked by order, not by time.
     Open(Pcm(8000, 1, 16));
-    Buffer a(Ramp16(4000, 1000));
+    Buffer a(Ramp16(16000, 1000));
     Play(a);
     const DWORD early = PositionBytes();
     EXPECT_LT(early, a.data.size());
