@@ -43,8 +43,9 @@ template <typename F> void Resolve(HMODULE h, const char *name, F &entry)
 
 } // namespace
 
-const Mp3EncoderApi &Mp3EncoderApiGet()
+Mp3EncoderApi Mp3EncoderApiGet()
 {
+    std::lock_guard lock(g_apiLock);
     return g_api;
 }
 

@@ -20,8 +20,10 @@ struct Mp3EncoderApi {
     HMODULE hModule = nullptr;
 };
 
-// The table; entries stay null until a successful load.
-const Mp3EncoderApi &Mp3EncoderApiGet();
+// A copy of the table; entries are null until a successful load. A writer
+// keeps the copy it opened with, so a later load elsewhere never changes the
+// entry points under a stream in use.
+Mp3EncoderApi Mp3EncoderApiGet();
 // Loads the library and resolves the names once; later calls do nothing
 // while it is loaded. Called when the component's module loads and again by
 // the MP3 writer while "beInitStream" is missing.

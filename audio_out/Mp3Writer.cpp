@@ -61,7 +61,9 @@ HRESULT CMp3Writer::Open(LONG nKbps, DWORD dwSampleRate, LONG nMode, const char 
         Close();
     if (!Mp3EncoderApiGet().beInitStream)
         Mp3EncoderApiLoad();
-    const Mp3EncoderApi &api = Mp3EncoderApiGet();
+    m_api = Mp3EncoderApiGet();
+    const Mp3EncoderApi &api = m_api;
+    // A library without the calls every file needs is as good as none.
     if (!api.beInitStream || !api.beEncodeChunk || !api.beDeinitStream || !api.beCloseStream)
         return E_NOTIMPL;
     if (!pszFileName)
@@ -110,8 +112,8 @@ HRESULT CMp3Writer::WriteOutput(DWORD cb)
 HRESULT CMp3Writer::EncodeBlock(DWORD nSamples)
 {
     DWORD cbProduced = 0;
-    const BE_ERR err = Mp3EncoderApiGet().beEncodeChunk(
-        m_hbeStream, nSamples, reinterpret_cast<PSHORT>(m_pbInput.get()), m_pbOutput.get(), &cbProduced);
+    const BE_ERR err = m_api.beEncodeChunk(m_hbeStream, nSamples, reinterpret_cast<PSHORT>(m_pbInput.get()),
+                                           m_pbOutput.get(), &cbProduced);
     m_cbFilled = 0;
     if (err != BE_ERR_SUCCESSFUL)
         return E_UNEXPECTED;
@@ -149,7 +151,7 @@ HRESULT CMp3Writer::Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten)
 
 HRESULT CMp3Writer::Finish()
 {
-    const Mp3EncoderApi &api = Mp3EncoderApiGet();
+    const Mp3EncoderApi &api = m_api;
     HRESULT hr = S_OK;
     if (m_cbFilled / 2 > 0) {
         const HRESULT hrLast = EncodeBlock(m_cbFilled / 2);
@@ -184,7 +186,7 @@ HRESULT CMp3Writer::Finish()
 void CMp3Writer::Release()
 {
     if (m_hbeStream) {
-        Mp3EncoderApiGet().beCloseStream(m_hbeStream);
+        m_api.beCloseStream(m_hbeStream);
         m_hbeStream = 0;
     }
     if (m_pFile) {

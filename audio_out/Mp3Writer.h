@@ -4,6 +4,7 @@
 #pragma once
 
 #include "FileWriter.h"
+#include "Mp3EncoderApi.h"
 
 #include <orafon/win/BladeMP3EncDLL.h>
 #include <orafon/win/wintypes.h>
@@ -49,6 +50,8 @@ private:
     HRESULT Finish();
     void Release();
 
+    // The encoder library's entry points this file was opened with.
+    Mp3EncoderApi m_api;
     DWORD m_dwSamples = 0;
     DWORD m_cbOutput = 0;
     HBE_STREAM m_hbeStream = 0;

@@ -160,6 +160,21 @@ TEST_F(AudioSinkTest, FileFormatOutsideTheTable)
     EXPECT_FALSE(fs::exists(Path("none")));
 }
 
+TEST_F(AudioSinkTest, OpeningAgainFinishesTheOpenFile)
+{
+    const std::string first = Path("first.wav"), second = Path("second.wav");
+    const WAVEFORMATEX src = Pcm(22050, 1, 16), dst = Pcm(16000, 2, 8);
+    const auto pcm = Sine16(22050, 22050);
+    ASSERT_EQ(S_OK, m_sink.Open(first.c_str(), &src, &dst, 256000));
+    ASSERT_EQ(S_OK, m_sink.Write(pcm.data(), static_cast<ULONG>(pcm.size())));
+    ASSERT_EQ(S_OK, m_sink.Open(second.c_str(), &src, &dst, 256000));
+    ASSERT_EQ(S_OK, m_sink.Close());
+    // The first file was drained and finished: a complete second of audio.
+    EXPECT_NEAR(1.0, std::stod(RunCommand("sox --i -D " + Quote(first))), 0.001);
+    EXPECT_EQ(56u, ReadAll(second).size());
+    EXPECT_EQ(FF_WAVE, m_sink.GetFileFormat()); // Open and Close leave the file format alone
+}
+
 TEST_F(AudioSinkTest, CloseOnANeverOpenedSinkSucceeds)
 {
     EXPECT_EQ(S_OK, m_sink.Close());
