@@ -8,6 +8,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 using namespace orafon::oleaut;
@@ -126,6 +127,24 @@ bool ExactInteger(const VARIANT &v, Int128 &out)
     }
 }
 
+// Sources held as exact decimal numbers: text and DECIMAL.
+bool IsDecimalNumber(VARTYPE vt)
+{
+    return vt == VT_BSTR || vt == VT_DECIMAL;
+}
+
+// The exact number of a text or DECIMAL source. A DECIMAL fills the whole
+// VARIANT, its first field overlaying vt.
+HRESULT DecimalNumberOf(const VARIANT &v, const Context &ctx, ParsedNumber &n)
+{
+    if (v.vt == VT_BSTR)
+        return ParseNumber(v.bstrVal, ctx.loc, n);
+    static_assert(sizeof(DECIMAL) <= sizeof(VARIANT));
+    DECIMAL dec;
+    std::memcpy(&dec, &v, sizeof dec);
+    return DecimalToParsed(dec, n);
+}
+
 bool IsFloating(VARTYPE vt)
 {
     return vt == VT_R4 || vt == VT_R8 || vt == VT_DATE;
@@ -181,9 +200,9 @@ HRESULT ToInteger(const VARIANT &v, const Context &ctx, const IntegerType &t, VA
         StoreInteger(out, t.vt, v.boolVal);
         return S_OK;
     }
-    if (v.vt == VT_BSTR) {
+    if (IsDecimalNumber(v.vt)) {
         ParsedNumber n;
-        HRESULT hr = ParseNumber(v.bstrVal, ctx.loc, n);
+        HRESULT hr = DecimalNumberOf(v, ctx, n);
         if (FAILED(hr))
             return hr;
         if (t.isSigned) {
@@ -224,9 +243,9 @@ HRESULT ToDouble(const VARIANT &v, const Context &ctx, double &out)
         out = FloatingValue(v);
     } else if (v.vt == VT_CY) {
         out = static_cast<double>(v.cyVal.int64) / 10000.0;
-    } else if (v.vt == VT_BSTR) {
+    } else if (IsDecimalNumber(v.vt)) {
         ParsedNumber n;
-        HRESULT hr = ParseNumber(v.bstrVal, ctx.loc, n);
+        HRESULT hr = DecimalNumberOf(v, ctx, n);
         return FAILED(hr) ? hr : ParsedToDouble(n, out);
     } else {
         return DISP_E_TYPEMISMATCH;
@@ -269,10 +288,10 @@ HRESULT ToCurrency(const VARIANT &v, const Context &ctx, VARIANT &out)
     } else if (IsFloating(v.vt)) {
         if (!RoundDouble(FloatingValue(v) * 10000.0, scaled))
             return DISP_E_OVERFLOW;
-    } else if (v.vt == VT_BSTR) {
+    } else if (IsDecimalNumber(v.vt)) {
         ParsedNumber n;
         LONGLONG s;
-        HRESULT hr = ParseNumber(v.bstrVal, ctx.loc, n);
+        HRESULT hr = DecimalNumberOf(v, ctx, n);
         if (SUCCEEDED(hr))
             hr = ParsedToCurrency(n, s);
         if (FAILED(hr))
@@ -381,6 +400,12 @@ HRESULT ToBool(const VARIANT &v, const Context &ctx, VARIANT &out)
         HRESULT hr = BoolFromText(v.bstrVal, ctx, b);
         if (FAILED(hr))
             return hr;
+    } else if (v.vt == VT_DECIMAL) {
+        ParsedNumber n;
+        HRESULT hr = DecimalNumberOf(v, ctx, n);
+        if (FAILED(hr))
+            return hr;
+        b = n.digits.empty() ? VARIANT_FALSE : VARIANT_TRUE;
     } else {
         return DISP_E_TYPEMISMATCH;
     }
@@ -435,6 +460,13 @@ HRESULT TextOf(const VARIANT &v, const Context &ctx, std::u16string &text)
         return S_OK;
     case VT_DATE:
         return FormatDate(v.date, ctx.loc, text);
+    case VT_DECIMAL: {
+        ParsedNumber n;
+        HRESULT hr = DecimalNumberOf(v, ctx, n);
+        if (SUCCEEDED(hr))
+            text = FormatParsed(n, ctx.loc);
+        return hr;
+    }
     default:
         return DISP_E_TYPEMISMATCH;
     }
@@ -484,8 +516,8 @@ HRESULT CheckTarget(VARTYPE vt)
     if ((vt & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL)
         return DISP_E_BADVARTYPE;
     // Well-formed, but no value converts to a reference, an array, a
-    // VARIANT or a record (nor, here, to a DECIMAL).
-    if ((vt & (VT_BYREF | VT_ARRAY)) || base == VT_VARIANT || base == VT_RECORD || base == VT_DECIMAL)
+    // VARIANT or a record. DECIMAL is read but not produced here.
+    if ((vt & (VT_BYREF | VT_ARRAY)) || base == VT_VARIANT || base == VT_RECORD)
         return DISP_E_TYPEMISMATCH;
     return S_OK;
 }
@@ -546,7 +578,7 @@ HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARI
         return ToInterface(v, vt, out);
     if (v.vt == VT_DISPATCH)
         return CoerceDispatch(v, ctx, vt, depth, out);
-    if (v.vt == VT_ERROR || v.vt == VT_UNKNOWN || v.vt == VT_DECIMAL)
+    if (v.vt == VT_ERROR || v.vt == VT_UNKNOWN)
         return DISP_E_TYPEMISMATCH;
 
     if (const IntegerType *t = FindIntegerType(vt))
@@ -565,7 +597,7 @@ HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARI
     case VT_BSTR:
         return ToBstr(v, ctx, out);
     default:
-        return DISP_E_TYPEMISMATCH; // VT_ERROR and the rest take no other type
+        return DISP_E_TYPEMISMATCH; // VT_ERROR takes no other type; DECIMAL is not produced here
     }
 }
 

@@ -300,6 +300,48 @@ HRESULT ParsedToCurrency(const ParsedNumber &n, LONGLONG &out)
     return ParsedToInt64(scaled, std::numeric_limits<LONGLONG>::min(), std::numeric_limits<LONGLONG>::max(), 64, out);
 }
 
+HRESULT DecimalToParsed(const DECIMAL &dec, ParsedNumber &out)
+{
+    constexpr BYTE kNegative = 0x80;
+    if (dec.scale > 28 || (dec.sign & ~kNegative))
+        return E_INVALIDARG;
+    out = ParsedNumber{};
+    unsigned __int128 value = (static_cast<unsigned __int128>(dec.Hi32) << 64) | dec.Lo64;
+    std::string reversed;
+    for (; value; value /= 10)
+        reversed.push_back(static_cast<char>('0' + static_cast<int>(value % 10)));
+    out.digits.assign(reversed.rbegin(), reversed.rend());
+    out.exponent = -static_cast<int>(dec.scale);
+    while (!out.digits.empty() && out.digits.back() == '0') {
+        out.digits.pop_back();
+        ++out.exponent;
+    }
+    if (out.digits.empty())
+        out.exponent = 0;
+    out.negative = (dec.sign & kNegative) && !out.digits.empty();
+    return S_OK;
+}
+
+std::u16string FormatParsed(const ParsedNumber &n, const locale::LocaleInfo &loc)
+{
+    if (n.digits.empty())
+        return u"0";
+    std::u16string text = n.negative ? u"-" : u"";
+    long whole = static_cast<long>(n.digits.size()) + n.exponent; // digits before the decimal separator
+    if (n.exponent >= 0) {
+        text += Widen(n.digits) + std::u16string(static_cast<size_t>(n.exponent), u'0');
+    } else if (whole > 0) {
+        text += Widen(n.digits.substr(0, static_cast<size_t>(whole)));
+        text += loc.decimalSep;
+        text += Widen(n.digits.substr(static_cast<size_t>(whole)));
+    } else {
+        text += u"0";
+        text += loc.decimalSep;
+        text += std::u16string(static_cast<size_t>(-whole), u'0') + Widen(n.digits);
+    }
+    return text;
+}
+
 std::u16string FormatInteger(LONGLONG value)
 {
     return Widen(std::to_string(value));

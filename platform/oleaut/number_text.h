@@ -36,6 +36,12 @@ HRESULT ParsedToDouble(const ParsedNumber &n, double &out);
 // Scaled by 10000 and rounded half to even, as currency holds it.
 HRESULT ParsedToCurrency(const ParsedNumber &n, LONGLONG &out);
 
+// The exact value of a DECIMAL; E_INVALIDARG for a scale above 28 or an
+// unknown sign bit, as Windows refuses them.
+HRESULT DecimalToParsed(const DECIMAL &dec, ParsedNumber &out);
+// Exact decimal text of a parsed (non-based) number: "1.5", "0.0009".
+std::u16string FormatParsed(const ParsedNumber &n, const locale::LocaleInfo &loc);
+
 // Text of an integer, of a double with `digits` significant digits (15 for
 // VT_R8, 7 for VT_R4) and of a currency amount, with the locale's decimal
 // separator and no thousands separators.

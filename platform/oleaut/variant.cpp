@@ -100,6 +100,12 @@ HRESULT Dereference(const VARIANT &src, VARIANT &value)
     case VT_DISPATCH:
         value.punkVal = *src.ppunkVal;
         return S_OK;
+    case VT_DECIMAL:
+        // A DECIMAL fills the whole VARIANT; its first field is where vt goes.
+        static_assert(sizeof(DECIMAL) <= sizeof(VARIANT));
+        std::memcpy(&value, src.pdecVal, sizeof(DECIMAL));
+        value.vt = VT_DECIMAL;
+        return S_OK;
     default:
         return DISP_E_BADVARTYPE;
     }

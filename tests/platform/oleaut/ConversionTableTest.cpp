@@ -8,6 +8,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -23,9 +24,11 @@ constexpr LCID kEnGb = 0x0809;
 
 struct Source {
     VARTYPE vt;
-    LONGLONG i = 0; // integers, booleans, currency (scaled by 10000)
+    LONGLONG i = 0; // integers, booleans, currency (scaled by 10000), DECIMAL low 64 bits
     double d = 0;   // R4, R8, DATE
     const char16_t *s = nullptr;
+    BYTE scale = 0, sign = 0; // DECIMAL
+    ULONG hi = 0;
 };
 
 Source Str(const char16_t *s)
@@ -96,6 +99,10 @@ Source Error(LONGLONG scode)
 {
     return {VT_ERROR, scode};
 }
+Source Dec(BYTE scale, BYTE sign, ULONG hi, ULONGLONG lo)
+{
+    return {VT_DECIMAL, static_cast<LONGLONG>(lo), 0, nullptr, scale, sign, hi};
+}
 
 // Builds the VARIANT (owning its string) for a source.
 VARIANT Build(const Source &src)
@@ -104,6 +111,16 @@ VARIANT Build(const Source &src)
     VariantInit(&v);
     v.vt = src.vt;
     switch (src.vt) {
+    case VT_DECIMAL: {
+        DECIMAL dec{};
+        dec.scale = src.scale;
+        dec.sign = src.sign;
+        dec.Hi32 = src.hi;
+        dec.Lo64 = static_cast<ULONGLONG>(src.i);
+        std::memcpy(&v, &dec, sizeof dec); // a DECIMAL overlays the whole VARIANT
+        v.vt = VT_DECIMAL;
+        break;
+    }
     case VT_BSTR:
         v.bstrVal = SysAllocString(src.s);
         break;
@@ -800,6 +817,45 @@ const Row kLocales[] = {
     {Str(u"2/1/2000"), VT_DATE, Real(36527.0), kEnGb},
 };
 INSTANTIATE_TEST_SUITE_P(Locales, Conversion, testing::ValuesIn(kLocales));
+
+// ---- DECIMAL sources ------------------------------------------------------------------------
+const Row kFromDecimal[] = {
+    {Dec(0, 0x80, 0, 129), VT_I1, kOverflow},
+    {Dec(0, 0x80, 0, 128), VT_I1, Int(-128)},
+    {Dec(2, 0x80, 0, 12800), VT_I1, Int(-128)},
+    {Dec(2, 0, 0, 12700), VT_I1, Int(127)},
+    {Dec(2, 0x80, 0, 100), VT_UI1, kOverflow},
+    {Dec(2, 0, 0, 25500), VT_UI1, Int(255)},
+    {Dec(2, 0, 0, 3276800), VT_I2, kOverflow},
+    {Dec(2, 0, 0, 6553500), VT_UI2, Int(65535)},
+    {Dec(1, 0, 0, 25), VT_I4, Int(2)},
+    {Dec(1, 0, 0, 35), VT_I4, Int(4)},
+    {Dec(0, 0, 1, 0), VT_R8, Real(18446744073709551616.0)},
+    {Dec(2, 0x80, 0, 3276800), VT_R8, Real(-32768.0)},
+    {Dec(2, 0, 0, 1500), VT_CY, Scaled(150000)},
+    {Dec(2, 0x80, 0, 1), VT_CY, Scaled(-100)},
+    {Dec(2, 0, 0, 999), VT_CY, Scaled(99900)},
+    {Dec(0, 0x80, 0, 1), VT_BOOL, True()},
+    {Dec(0, 0, 0, 0), VT_BOOL, False()},
+    {Dec(2, 0, 0, 10000), VT_BOOL, True()},
+    {Dec(0, 0x80, 0, 32768), VT_DATE, Real(-32768.0)},
+    {Dec(0, 0, 0, 0), VT_BSTR, Text(u"0")},
+    {Dec(3, 0, 0, 1000), VT_BSTR, Text(u"1")},
+    {Dec(1, 0, 0, 15), VT_BSTR, Text(u"1.5")},
+    {Dec(1, 0x80, 0, 15), VT_BSTR, Text(u"-1.5")},
+    {Dec(0, 0, 0, 0xffffffffffffffffull), VT_BSTR, Text(u"18446744073709551615")},
+    {Dec(0, 0, 0xffffffff, 0xffffffffffffffffull), VT_BSTR, Text(u"79228162514264337593543950335")},
+    {Dec(10, 0, 0, 1), VT_BSTR, Text(u"0.0000000001")},
+    {Dec(28, 0, 0xffffffff, 0xffffffffffffffffull), VT_BSTR, Text(u"7.9228162514264337593543950335")},
+    {Dec(4, 0, 0, 9), VT_BSTR, Text(u"0.0009")},
+    {Dec(7, 0, 0, 9000), VT_BSTR, Text(u"0,0009"), kDeDe},
+    {Dec(29, 0, 0, 0), VT_I4, Fails(E_INVALIDARG)},
+    {Dec(0, 0x01, 0, 0), VT_I4, Fails(E_INVALIDARG)},
+    {Dec(0, 0x40, 0, 0), VT_BSTR, Fails(E_INVALIDARG)},
+    {Dec(0, 0, 0, 5), VT_DECIMAL, Int(5)}, // same type: copied
+    {I4(5), VT_DECIMAL, kMismatch},        // not produced here
+};
+INSTANTIATE_TEST_SUITE_P(FromDecimal, Conversion, testing::ValuesIn(kFromDecimal));
 
 // ---- By-reference sources ------------------------------------------------------------
 TEST(ByReference, ValuesAreReadThroughTheirPointers)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -321,6 +322,32 @@ TEST(VariantInPlace, StringToStringCopies)
     EXPECT_EQ(std::u16string(dst.bstrVal), u"text");
     VariantClear(&src);
     VariantClear(&dst);
+}
+
+} // namespace
+
+namespace {
+
+TEST(VariantCopying, CopyIndOfDecimalReferenceCopiesTheWholeValue)
+{
+    DECIMAL dec{};
+    dec.scale = 2;
+    dec.sign = 0x80;
+    dec.Hi32 = 1;
+    dec.Lo64 = 42;
+    VARIANT src;
+    src.vt = VT_DECIMAL | VT_BYREF;
+    src.pdecVal = &dec;
+    VARIANT dst;
+    VariantInit(&dst);
+    ASSERT_EQ(VariantCopyInd(&dst, &src), S_OK);
+    EXPECT_EQ(dst.vt, VT_DECIMAL);
+    DECIMAL copy;
+    std::memcpy(&copy, &dst, sizeof copy);
+    EXPECT_EQ(copy.scale, 2);
+    EXPECT_EQ(copy.sign, 0x80);
+    EXPECT_EQ(copy.Hi32, 1u);
+    EXPECT_EQ(copy.Lo64, 42u);
 }
 
 } // namespace
