@@ -50,6 +50,9 @@ ORAFON_DECLARE_IID(ITextToSpeech, IID_ITextToSpeech);
 struct _ITextToSpeechEvents : public IDispatch {};
 ORAFON_DECLARE_IID(_ITextToSpeechEvents, DIID__ITextToSpeechEvents);
 
+// The coclass's identifier under the name the type library's coclass gives it.
+inline constexpr const CLSID &CLSID_CTextToSpeech = CLSID_TextToSpeech;
+
 // DISPIDs of the events.
 #define DISPID_TTS_ONTTSSTART 1
 #define DISPID_TTS_ONTTSEND 2

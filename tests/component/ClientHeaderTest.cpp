@@ -60,6 +60,9 @@ TEST(ComponentClientHeader, IdentifiersAndEnumerations)
     EXPECT_EQ(__uuidof(ITextToSpeech), IID_ITextToSpeech);
     EXPECT_EQ(__uuidof(_ITextToSpeechEvents), DIID__ITextToSpeechEvents);
     EXPECT_EQ(IID_ITextToSpeech.Data1, 0x3FFB694Eu);
+    EXPECT_EQ(CLSID_CTextToSpeech, CLSID_TextToSpeech);
+    EXPECT_EQ(CLSID_CTextToSpeech.Data1, 0xA5584957u);
+    EXPECT_EQ(LIBID_Orafon.Data1, 0xF29A07DBu);
     EXPECT_EQ(DIID__ITextToSpeechEvents.Data1, 0xC1D378DBu);
     EXPECT_EQ(sizeof(TTSFLAG), 4u);
     EXPECT_EQ(sizeof(FILEFORMAT), 4u);
