@@ -26,6 +26,10 @@ CTextToSpeech::CTextToSpeech(IUnknown *pUnkOuter) noexcept
 
 CTextToSpeech::~CTextToSpeech()
 {
+    // Engines may still hold the output objects and call them from their own
+    // threads: cut them off before anything they could reach goes away.
+    if (m_link)
+        m_link->Detach();
     ReleaseMembers();
     // Given back only after the members are gone: once the count is 0 the
     // module may be unloaded, and releasing a member runs code of the module.
@@ -80,6 +84,8 @@ HRESULT CTextToSpeech::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **p
 
 HRESULT CTextToSpeech::InitObject()
 {
+    if (HRESULT hr = CreateEngineOutput(); FAILED(hr))
+        return hr;
     m_nVoiceIdx = -1;
     m_nWaveFormatIdx = -1;
     m_wfxEngine = WAVEFORMATEX{};
@@ -156,6 +162,16 @@ HRESULT CTextToSpeech::InternalQueryInterface(REFIID riid, void **ppv)
         found = static_cast<ISupportErrorInfo *>(this);
     else if (riid == IID_IObjectWithSite)
         found = static_cast<IObjectWithSite *>(this);
+    // The engine output objects are objects of their own (see
+    // speech/EngineOutput.h); they are what a speech engine gets as this
+    // object's stream or audio destination.
+    else if (m_spOutputStream &&
+             (riid == IID_ISpStreamFormat || riid == IID_IStream || riid == IID_ISequentialStream))
+        found = static_cast<ISpStreamFormat *>(m_spOutputStream.get());
+    else if (m_spAudioDest && riid == IID_IAudio)
+        found = static_cast<IAudio *>(m_spAudioDest.get());
+    else if (m_spAudioDest && riid == IID_IAudioDest)
+        found = static_cast<IAudioDest *>(m_spAudioDest.get());
     if (!found) {
         *ppv = nullptr;
         return E_NOINTERFACE;

@@ -9,9 +9,12 @@
 #include <audio_out/AudioSink.h>
 #include <orafon/Orafon.h>
 
+#include <speech/EngineOutput.h>
 #include <speech/VoiceInfo.h>
 #include <speech/WaveFormatCatalogue.h>
 
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -19,7 +22,8 @@ class CTextToSpeech final : public ITextToSpeech,
                             public IConnectionPointContainer,
                             public IProvideClassInfo2,
                             public ISupportErrorInfo,
-                            public IObjectWithSite {
+                            public IObjectWithSite,
+                            public ISpNotifyCallback {
 public:
     // Makes an object (aggregated when pUnkOuter is given), runs InitObject
     // and asks for riid. See TextToSpeechFactory.h.
@@ -82,6 +86,9 @@ public:
     STDMETHODIMP SetSite(IUnknown *pUnkSite) override;
     STDMETHODIMP GetSite(REFIID riid, void **ppvSite) override;
 
+    // ---- ISpNotifyCallback: a SAPI 5 voice has events waiting ------------------
+    STDMETHODIMP NotifyCallback(WPARAM wParam, LPARAM lParam) override;
+
     // ---- Events ---------------------------------------------------------------
     // Each calls every advised _ITextToSpeechEvents sink in cookie order and
     // stops at the first sink that fails, returning its failure and leaving an
@@ -96,6 +103,10 @@ public:
     HRESULT FireOnTTSProgress(LONG nPercent);
 
 private:
+    friend class CSpeechOutputStream;
+    friend class CSpeechAudioDest;
+    friend class CSpeechBufNotify;
+
     // The object's own IUnknown: keeps the count and answers QueryInterface.
     // An outer object that aggregates this one holds this interface.
     class CInnerUnknown final : public IUnknown {
@@ -139,6 +150,29 @@ private:
     HRESULT EngineSetVolume(LONG volume);
     void ReleaseVoiceCatalogue() noexcept;
     HRESULT VoiceText(const std::string VoiceInfo::*field, BSTR *pVal);
+    HRESULT CreateEngineOutput() noexcept;
+
+    // ---- Speaking (speech/Speaking.cpp, speech/EngineEvents.cpp) --------------
+    HRESULT SelectSapi5Voice(const VoiceInfo &voice);
+    HRESULT SelectSapi4Mode(const VoiceInfo &voice);
+    HRESULT Sapi5Speak(BSTR text, BSTR file, TTSFLAG flags);
+    HRESULT Sapi4Speak(BSTR text, BSTR file, TTSFLAG flags);
+    void ApplySapi4Attributes(ITTSAttributesA *attributes);
+    HRESULT OpenFileOutput(BSTR file);
+    void CloseFileOutput() noexcept;
+    HRESULT WaitForEndOfSpeech();
+    void EndOfSpeech(bool closeFile);
+    void ClearTextState() noexcept;
+    void OnSapi5Events();
+    void OnTextDataStarted();
+    void OnTextDataDone(DWORD flags);
+    void OnWordPosition(DWORD byteOffset);
+
+    // ---- Engine output (speech/FileCapture.cpp); engine threads, link locked --
+    HRESULT StreamWrite(const void *pv, ULONG cb, ULONG *pcbWritten);
+    HRESULT StreamFormat(GUID *pguidFormatId, WAVEFORMATEX **ppwfx);
+    void AudioFormatSet(const WAVEFORMATEX &format);
+    void AudioData(const void *pData, DWORD cb);
 
     // ---- Identity and lifetime -------------------------------------------------
     LONG m_nRefCount = 0;
@@ -159,9 +193,31 @@ private:
     LONG m_nRate = 0;
     LONG m_nVolume = 100;
     LONG m_nPitch = 0;
-    bool m_bSpeaking = false;
+    // Read by engine threads deciding whether audio still belongs to a file.
+    std::atomic<bool> m_bSpeaking{false};
     orafon::CBstr m_bstrText;
     ULONG m_nTextLen = 0;
+    LONG m_nPrefixLen = 0;
+    CComPtr<ISpVoice> m_spVoice;
+    CComPtr<IAudioMultiMediaDevice> m_spDevice;
+    CComPtr<ITTSCentralW> m_spCentral;
+    bool m_bDeviceEngine = false;
+    std::atomic<bool> m_bToFile{false};
+    ULONG m_nDefSpeed = 0;
+    ULONG m_nDefVolume = 100;
+    WORD m_nDefPitch = 0;
+    // The format the SAPI 5 output stream reports: a format id and a wave format.
+    GUID m_streamFormatId = GUID_NULL;
+    std::optional<WAVEFORMATEX> m_streamFormatWfx;
+    // PCM bytes a SAPI 4 engine delivered to a file and the sink accepted.
+    ULONGLONG m_qwBytes = 0;
+    // The verdict on the file of the current request: the first failure of a
+    // sink write or of closing the file.
+    HRESULT m_hrFileResult = S_OK;
+    std::shared_ptr<CEngineLink> m_link;
+    CComPtr<CSpeechOutputStream> m_spOutputStream;
+    CComPtr<CSpeechAudioDest> m_spAudioDest;
+    CComPtr<CSpeechBufNotify> m_spBufNotify;
 
     // ---- Wave-format catalogue and file output ---------------------------------
     LONG m_nFileFormat = FF_WAVE;

@@ -1,6 +1,7 @@
 // One entry of the voice catalogue.
 #pragma once
 
+#include <orafon/win/sapi.h>
 #include <orafon/win/windows.h>
 
 #include <string>
@@ -12,11 +13,14 @@ enum VoiceEngineKind : LONG {
 };
 
 // Texts are 8-bit, in the ANSI code page of the thread that built the
-// catalogue; they are widened on every read. The engine key (SAPI 5 token or
-// SAPI 4 mode id) is added by the speech bridge that enumerates the engines.
+// catalogue; they are widened on every read. The engine key is the SAPI 5
+// voice token (kind 0; copying an entry takes a further reference) or the
+// SAPI 4 mode id (kind 1).
 struct VoiceInfo {
     LONG EngineKind = ENGINE_SAPI5;
     std::string name;
     std::string gender;
     std::string language;
+    CComPtr<ISpObjectToken> token;
+    GUID modeId = GUID_NULL;
 };
