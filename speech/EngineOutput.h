@@ -50,15 +50,10 @@ private:
 class CEngineOutputBase {
 protected:
     explicit CEngineOutputBase(std::shared_ptr<CEngineLink> link) : m_link(std::move(link)) {}
-    virtual ~CEngineOutputBase() = default;
+    ~CEngineOutputBase() = default;
     ULONG AddRefImpl() { return ++m_refs; }
-    ULONG ReleaseImpl()
-    {
-        ULONG left = --m_refs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    // The count left; the caller deletes itself at 0.
+    ULONG DropRef() { return --m_refs; }
 
     std::shared_ptr<CEngineLink> m_link;
 
@@ -73,7 +68,13 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const ULONG left = DropRef();
+        if (left == 0)
+            delete this;
+        return left;
+    }
 
     STDMETHODIMP Read(void *pv, ULONG cb, ULONG *pcbRead) override;
     STDMETHODIMP Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
@@ -96,7 +97,13 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const ULONG left = DropRef();
+        if (left == 0)
+            delete this;
+        return left;
+    }
 
     // IAudio
     STDMETHODIMP Flush() override { return S_OK; }
@@ -130,7 +137,13 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const ULONG left = DropRef();
+        if (left == 0)
+            delete this;
+        return left;
+    }
 
     STDMETHODIMP TextDataDone(QWORD qTimeStamp, DWORD dwFlags) override;
     STDMETHODIMP TextDataStarted(QWORD qTimeStamp) override;
