@@ -165,8 +165,7 @@ HRESULT CTextToSpeech::InternalQueryInterface(REFIID riid, void **ppv)
     // The engine output objects are objects of their own (see
     // speech/EngineOutput.h); they are what a speech engine gets as this
     // object's stream or audio destination.
-    else if (m_spOutputStream &&
-             (riid == IID_ISpStreamFormat || riid == IID_IStream || riid == IID_ISequentialStream))
+    else if (m_spOutputStream && (riid == IID_ISpStreamFormat || riid == IID_IStream || riid == IID_ISequentialStream))
         found = static_cast<ISpStreamFormat *>(m_spOutputStream.get());
     else if (m_spAudioDest && riid == IID_IAudio)
         found = static_cast<IAudio *>(m_spAudioDest.get());

@@ -46,8 +46,8 @@ HRESULT CTextToSpeech::SpeakRequest(BSTR text, BSTR file, TTSFLAG flags)
 {
     CSelfReference hold(static_cast<ITextToSpeech *>(this));
     if (m_bSpeaking) {
-        const bool writesFile = HasVoice() && (CurrentVoice().EngineKind == ENGINE_SAPI5 ? m_bToFile.load()
-                                                                                          : !m_bDeviceEngine);
+        const bool writesFile =
+            HasVoice() && (CurrentVoice().EngineKind == ENGINE_SAPI5 ? m_bToFile.load() : !m_bDeviceEngine);
         if (writesFile)
             CloseFileOutput();
         m_bSpeaking = false;
@@ -57,8 +57,8 @@ HRESULT CTextToSpeech::SpeakRequest(BSTR text, BSTR file, TTSFLAG flags)
         return E_FAIL;
     }
     m_bstrText.Reset();
-    HRESULT hr = CurrentVoice().EngineKind == ENGINE_SAPI5 ? Sapi5Speak(text, file, flags)
-                                                           : Sapi4Speak(text, file, flags);
+    HRESULT hr =
+        CurrentVoice().EngineKind == ENGINE_SAPI5 ? Sapi5Speak(text, file, flags) : Sapi4Speak(text, file, flags);
     if (FAILED(hr)) {
         m_bSpeaking = false;
         ClearTextState();
@@ -155,9 +155,9 @@ void CTextToSpeech::ApplySapi4Attributes(ITTSAttributesA *attributes)
     attributes->VolumeGet(&maxVolume);
     // The hundredth is the single-precision constant: a full range of
     // 0..65535 at volume 100 gives 65534.
-    const double volume = static_cast<double>(static_cast<ULONG>(maxVolume - minVolume)) * m_nVolume *
-                              static_cast<double>(0.01f) +
-                          static_cast<double>(minVolume);
+    const double volume =
+        static_cast<double>(static_cast<ULONG>(maxVolume - minVolume)) * m_nVolume * static_cast<double>(0.01f) +
+        static_cast<double>(minVolume);
     attributes->VolumeSet(static_cast<ULONG>(static_cast<ULONGLONG>(std::trunc(volume))));
 
     WORD minPitch = 0, maxPitch = 0;
