@@ -65,17 +65,20 @@ void CTextToSpeech::OnSapi5Events()
 
 void CTextToSpeech::OnTextDataStarted()
 {
-    FireOnTTSStart();
+    if (m_bSpeaking)
+        FireOnTTSStart();
 }
 
 void CTextToSpeech::OnTextDataDone(DWORD flags)
 {
-    if (flags == 0)
+    if (flags == 0 && m_bSpeaking)
         EndOfSpeech(!m_bDeviceEngine);
 }
 
 void CTextToSpeech::OnWordPosition(DWORD byteOffset)
 {
+    if (!m_bSpeaking)
+        return;
     CComPtr<ITextToSpeech> hold(static_cast<ITextToSpeech *>(this));
     const ULONG start = byteOffset / 2;
     const OLECHAR *text = m_bstrText.Get();
