@@ -1,0 +1,178 @@
+// The real engines end to end, called through IDispatch as a script host
+// calls the object: espeak-ng voices (SAPI 5) and flite modes (SAPI 4).
+#include "SpeechTestSupport.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <ostream>
+#include <sstream>
+
+namespace speechtest {
+namespace {
+
+constexpr DISPID kSpeak = 6;
+constexpr DISPID kSpeakToFile = 7;
+
+struct RealVoice {
+    const char16_t *name;
+    LONG sapiVersion;
+};
+
+const RealVoice kVoices[] = {
+    {u"eSpeak NG English (America)", 0},
+    {u"Flite kal16", 1},
+};
+
+std::string Narrow(const std::u16string &s)
+{
+    return std::string(s.begin(), s.end());
+}
+
+void PrintTo(const RealVoice &voice, std::ostream *out)
+{
+    *out << Narrow(voice.name);
+}
+
+class SpeechRealEngine : public testing::TestWithParam<RealVoice> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(subject.tts);
+        const LONG index = subject.Find(GetParam().name);
+        ASSERT_GE(index, 0) << Narrow(GetParam().name) << " is not installed";
+        ASSERT_EQ(subject->put_VoiceIdx(index), S_OK);
+        LONG version = -1;
+        ASSERT_EQ(subject->get_SAPIVersion(&version), S_OK);
+        ASSERT_EQ(version, GetParam().sapiVersion);
+    }
+
+    // The words reported, as slices of the text. A SAPI 4 length counts the
+    // separator after the word, which is trimmed with any punctuation.
+    std::vector<std::string> Words(const std::u16string &text) const
+    {
+        std::vector<std::string> words;
+        for (const ReceivedEvent &e : subject.sink.received) {
+            if (e.id != DISPID_TTS_ONTTSWORD)
+                continue;
+            EXPECT_GE(e.args[0], 0);
+            EXPECT_LE(static_cast<size_t>(e.args[0] + e.args[1]), text.size() + 1);
+            std::string word = Narrow(text.substr(static_cast<size_t>(e.args[0]), static_cast<size_t>(e.args[1])));
+            if (GetParam().sapiVersion == 1)
+                while (!word.empty() && !std::isalnum(static_cast<unsigned char>(word.back())))
+                    word.pop_back();
+            words.push_back(word);
+        }
+        return words;
+    }
+
+    Subject subject;
+};
+
+const std::u16string kTwoSentences = u"The quick brown fox jumps. It was very lazy today.";
+const std::vector<std::string> kTwoSentencesWords = {"The", "quick", "brown", "fox",  "jumps",
+                                                     "It",  "was",   "very",  "lazy", "today"};
+
+TEST_P(SpeechRealEngine, SynchronousSpeakReportsEveryWordOnceInOrder)
+{
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(kTwoSentences), Number(TF_DEFAULT)}), S_OK);
+    const auto &events = subject.sink.received;
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events.front(), Start());
+    EXPECT_EQ(events[events.size() - 2], Progress(100));
+    EXPECT_EQ(events.back(), End());
+    EXPECT_EQ(subject.Ends(), 1u);
+    EXPECT_EQ(Words(kTwoSentences), kTwoSentencesWords) << Describe(events);
+    if (GetParam().sapiVersion == 0) {
+        std::vector<ReceivedEvent> sentences;
+        for (const ReceivedEvent &e : events)
+            if (e.id == DISPID_TTS_ONTTSSENTENCE)
+                sentences.push_back(e);
+        ASSERT_EQ(sentences.size(), 2u) << Describe(events);
+        EXPECT_EQ(sentences[0].args[0], 0);
+        EXPECT_EQ(sentences[1].args[0], 27);
+    }
+}
+
+TEST_P(SpeechRealEngine, AsynchronousSpeakReturnsAtOnceAndEventsArriveWhilePumping)
+{
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(kTwoSentences), Number(TF_ASYNC)}), S_OK);
+    EXPECT_EQ(subject.Ends(), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return subject.Ends() == 1; }));
+    EXPECT_EQ(Words(kTwoSentences), kTwoSentencesWords) << Describe(subject.sink.received);
+    EXPECT_EQ(subject.sink.received.back(), End());
+}
+
+TEST_P(SpeechRealEngine, StopDuringSpeechEndsWithOneOnTTSEnd)
+{
+    const std::u16string text = u"This sentence is long enough that it is still being spoken when the host stops it, "
+                                u"and goes on for a while longer after that.";
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(text), Number(TF_ASYNC)}), S_OK);
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const ReceivedEvent &e : subject.sink.received)
+            if (e.id == DISPID_TTS_ONTTSWORD)
+                return true;
+        return false;
+    }));
+    ASSERT_EQ(subject->StopTTS(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return subject.Ends() >= 1; }));
+    PumpFor(300);
+    EXPECT_EQ(subject.Ends(), 1u) << Describe(subject.sink.received);
+    EXPECT_EQ(subject.sink.received.back(), End());
+}
+
+struct FileTarget {
+    LONG index; // 0: the engine's own format
+    int rate, channels;
+};
+
+TEST_P(SpeechRealEngine, SpeakToFileWritesWaveFilesOfTheChosenFormats)
+{
+    const FileTarget targets[] = {{0, 0, 1}, {1, 8000, 1}, {17, 22050, 1}, {32, 44100, 2}, {36, 48000, 2}};
+    const std::u16string text = u"Testing one two three.";
+    double reference = 0;
+    for (const FileTarget &t : targets) {
+        SCOPED_TRACE(t.index);
+        ASSERT_EQ(subject->put_FileFormat(FF_WAVE), S_OK);
+        ASSERT_EQ(subject->put_WaveFormatIdx(t.index), S_OK);
+        const std::string path =
+            TempPath("real-" + std::to_string(GetParam().sapiVersion) + "-" + std::to_string(t.index) + ".wav");
+        const size_t endsBefore = subject.Ends();
+        ASSERT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(path)), Number(TF_DEFAULT)}), S_OK);
+        EXPECT_EQ(subject.Ends(), endsBefore + 1);
+
+        std::istringstream probe(CommandOutput("ffprobe -v error -show_entries stream=sample_rate,channels "
+                                               "-show_entries format=duration -of default=nw=1 '" +
+                                               path + "'"));
+        int rate = 0, channels = 0;
+        double duration = 0;
+        for (std::string line; std::getline(probe, line);) {
+            if (line.rfind("sample_rate=", 0) == 0)
+                rate = std::atoi(line.c_str() + 12);
+            else if (line.rfind("channels=", 0) == 0)
+                channels = std::atoi(line.c_str() + 9);
+            else if (line.rfind("duration=", 0) == 0)
+                duration = std::atof(line.c_str() + 9);
+        }
+        if (t.index == 0) {
+            // espeak-ng speaks at 22050 Hz, flite's kal16 at 16000 Hz.
+            EXPECT_EQ(rate, GetParam().sapiVersion == 0 ? 22050 : 16000);
+            reference = duration;
+            EXPECT_GT(duration, 0.5);
+            EXPECT_LT(duration, 5.0);
+        } else {
+            EXPECT_EQ(rate, t.rate);
+            EXPECT_NEAR(duration, reference, reference * 0.02);
+        }
+        EXPECT_EQ(channels, t.channels);
+        const std::string soxRate = CommandOutput("sox --i -r '" + path + "'");
+        EXPECT_EQ(std::atoi(soxRate.c_str()), rate);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Voices, SpeechRealEngine, testing::ValuesIn(kVoices),
+                         [](const testing::TestParamInfo<RealVoice> &info) {
+                             return info.param.sapiVersion == 0 ? std::string("Espeak") : std::string("Flite");
+                         });
+
+} // namespace
+} // namespace speechtest

@@ -1,0 +1,183 @@
+// What the speech bridge tests share: making the object with an event sink,
+// finding catalogue entries by name, pumping the thread's messages, calling
+// through IDispatch as a script host does, and reading WAV files back.
+#pragma once
+
+#include "../component/TestObjects.h"
+
+#include <orafon/win/windows.h>
+#include <orafon/win/winuser.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace speechtest {
+
+using orafon::test::EventSink;
+using orafon::test::ReceivedEvent;
+
+// A BSTR owned by the test.
+class Bstr {
+public:
+    explicit Bstr(const std::u16string &text) : m_text(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
+    {
+    }
+    ~Bstr() { SysFreeString(m_text); }
+    Bstr(const Bstr &) = delete;
+    Bstr &operator=(const Bstr &) = delete;
+    operator BSTR() const { return m_text; }
+
+private:
+    BSTR m_text;
+};
+
+// The directory of this test process's files (registry, outputs).
+const std::string &TempDir();
+std::string TempPath(const std::string &name);
+std::u16string U16(const std::string &s);
+
+// Dispatches this thread's messages until done() holds; false when it still
+// does not after a generous guard (a hang, not a speed limit).
+bool PumpUntil(const std::function<bool()> &done, DWORD guardMs = 30000);
+// Dispatches whatever arrives during ms milliseconds.
+void PumpFor(DWORD ms);
+
+// The object under test with a sink advised on its events.
+struct Subject {
+    Subject();
+    ~Subject();
+    Subject(const Subject &) = delete;
+    Subject &operator=(const Subject &) = delete;
+
+    ITextToSpeech *operator->() const { return tts.get(); }
+    // Catalogue index of the entry of that name; -1 when absent.
+    LONG Find(const std::u16string &name) const;
+    LONG Count() const;
+    size_t Ends() const;
+    void Release();
+
+    EventSink sink; // outlives the object, which holds it while advised
+    CComPtr<ITextToSpeech> tts;
+    DWORD cookie = 0;
+};
+
+inline ReceivedEvent Start()
+{
+    return {DISPID_TTS_ONTTSSTART, {}};
+}
+inline ReceivedEvent End()
+{
+    return {DISPID_TTS_ONTTSEND, {}};
+}
+inline ReceivedEvent Word(LONG start, LONG length)
+{
+    return {DISPID_TTS_ONTTSWORD, {start, length}};
+}
+inline ReceivedEvent Sentence(LONG start, LONG length)
+{
+    return {DISPID_TTS_ONTTSSENTENCE, {start, length}};
+}
+inline ReceivedEvent Progress(LONG percent)
+{
+    return {DISPID_TTS_ONTTSPROGRESS, {percent}};
+}
+
+std::string Describe(const std::vector<ReceivedEvent> &events);
+
+// Invoke of a method with integer and string arguments in parameter order.
+struct DispArg {
+    bool isText;
+    std::u16string text;
+    LONG number;
+};
+inline DispArg Text(std::u16string s)
+{
+    return {true, std::move(s), 0};
+}
+inline DispArg Number(LONG n)
+{
+    return {false, {}, n};
+}
+HRESULT InvokeMethod(ITextToSpeech *tts, DISPID id, const std::vector<DispArg> &args);
+
+// A RIFF WAVE file's format chunk and data.
+struct WaveFile {
+    bool valid = false;
+    uint32_t riffSize = 0;
+    uint64_t fileSize = 0;
+    WAVEFORMATEX format{};
+    std::vector<uint8_t> data;
+};
+WaveFile ReadWave(const std::string &path);
+
+// Runs a command and gives its standard output.
+std::string CommandOutput(const std::string &command);
+
+} // namespace speechtest
+
+#include <sapi4/ScriptedMode.h>
+#include <sapi5/ScriptedEngine.h>
+
+namespace speechtest {
+
+// Scripted voices and modes registered for one test and removed after it.
+// They must be registered before the object is made: the catalogue is
+// listed once, at creation.
+class ScriptedEngines : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        for (const std::u16string &token : m_tokens)
+            orafon::sapi5::UnregisterScriptedVoice(token);
+        OrafonSapi4_RemoveScriptedModes();
+    }
+
+    void AddVoice(const std::u16string &token, const std::u16string &name, const orafon::sapi5::VoiceScript &script)
+    {
+        ASSERT_EQ(orafon::sapi5::RegisterScriptedVoice(token, name, script), S_OK);
+        m_tokens.push_back(token);
+    }
+
+    static orafon::sapi5::VoiceScript Script(std::vector<orafon::sapi5::ScriptStep> steps)
+    {
+        orafon::sapi5::VoiceScript script;
+        script.steps = std::move(steps);
+        return script;
+    }
+
+    // 16 kHz mono 16-bit; speed 50..350 (150), pitch 60..240 (120),
+    // volume 0..65535 (32768); every word reported, 2000 bytes each.
+    static OrafonScriptedMode Mode(const char16_t *name = u"Orafon Scripted Mode")
+    {
+        OrafonScriptedMode m{};
+        m.name = name;
+        m.gender = 2;
+        m.language = 1033;
+        m.format = {WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0};
+        m.speedMin = 50;
+        m.speedMax = 350;
+        m.speedDefault = 150;
+        m.pitchMin = 60;
+        m.pitchMax = 240;
+        m.pitchDefault = 120;
+        m.volumeMin = 0;
+        m.volumeMax = 65535;
+        m.volumeDefault = 32768;
+        m.bytesPerWord = 2000;
+        return m;
+    }
+
+    static OrafonScriptedRecord Record(const GUID &mode)
+    {
+        OrafonScriptedRecord record{};
+        EXPECT_EQ(OrafonSapi4_GetScriptedRecord(&mode, &record), S_OK);
+        return record;
+    }
+
+private:
+    std::vector<std::u16string> m_tokens;
+};
+
+} // namespace speechtest
