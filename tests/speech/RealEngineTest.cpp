@@ -120,6 +120,24 @@ TEST_P(SpeechRealEngine, StopDuringSpeechEndsWithOneOnTTSEnd)
     EXPECT_EQ(subject.sink.received.back(), End());
 }
 
+TEST_P(SpeechRealEngine, RateAndVolumeReadBackWhatTheEngineHolds)
+{
+    const struct {
+        LONG rate, volume;
+    } cases[] = {{3, 40}, {-10, 0}, {10, 100}, {0, 100}};
+    for (const auto &c : cases) {
+        ASSERT_EQ(subject->put_Rate(c.rate), S_OK);
+        ASSERT_EQ(subject->put_Volume(c.volume), S_OK);
+        LONG rate = 99, volume = 99;
+        EXPECT_EQ(subject->get_Rate(&rate), S_OK);
+        EXPECT_EQ(subject->get_Volume(&volume), S_OK);
+        EXPECT_EQ(rate, c.rate);
+        EXPECT_EQ(volume, c.volume);
+    }
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(u"Fine."), Number(TF_DEFAULT)}), S_OK);
+    EXPECT_EQ(subject.Ends(), 1u);
+}
+
 struct FileTarget {
     LONG index; // 0: the engine's own format
     int rate, channels;

@@ -183,10 +183,62 @@ TEST_P(SpeechToFile, ReleasingWhileWritingAsynchronouslyReachesNothingLater)
     EXPECT_EQ(s().sink.refCount, 1u);
 }
 
+TEST_P(SpeechToFile, StopWhileWritingLeavesAValidFileAndOneEnd)
+{
+    ASSERT_EQ(s()->put_FileFormat(FF_WAVE), S_OK);
+    ASSERT_EQ(s()->put_WaveFormatIdx(0), S_OK);
+    const std::string path = TempPath("stopped.wav");
+    Bstr file(U16(path));
+    ASSERT_EQ(s()->SpeakToFile(text, file, TF_ASYNC), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return !s().sink.received.empty(); }));
+    ASSERT_EQ(s()->StopTTS(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return s().Ends() >= 1; }));
+    PumpFor(200);
+    EXPECT_EQ(s().Ends(), 1u) << Describe(s().sink.received);
+    const WaveFile wave = ReadWave(path);
+    ASSERT_TRUE(wave.valid);
+    EXPECT_EQ(wave.riffSize + 8, wave.fileSize);
+    EXPECT_LE(wave.data.size(), EngineBytes());
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, SpeechToFile, testing::Values(Generation::Sapi5, Generation::Sapi4),
                          [](const testing::TestParamInfo<Generation> &info) {
                              return info.param == Generation::Sapi5 ? "Sapi5" : "Sapi4";
                          });
+
+} // namespace
+} // namespace speechtest
+
+namespace speechtest {
+namespace {
+
+class SpeechToFileVoiceChange : public ScriptedEngines {};
+
+TEST_F(SpeechToFileVoiceChange, EntryZeroKeepsTheFormatOfTheVoiceWhenFileFormatWasPut)
+{
+    AddVoice(u"OrafonFirstVoice", u"Orafon First Voice", Script({ScriptStep::Audio(6400)}));
+    OrafonScriptedMode mode = Mode(u"Orafon Second Mode");
+    mode.format = {WAVE_FORMAT_PCM, 2, 22050, 44100, 2, 8, 0};
+    mode.bytesPerWord = 4410; // 0.1 s a word
+    OrafonSapi4_AddScriptedMode(&mode);
+    Subject s;
+    ASSERT_TRUE(s.tts);
+    ASSERT_EQ(s->put_VoiceIdx(s.Find(u"Orafon First Voice")), S_OK);
+    ASSERT_EQ(s->put_FileFormat(FF_WAVE), S_OK);
+    ASSERT_EQ(s->put_VoiceIdx(s.Find(u"Orafon Second Mode")), S_OK);
+    ASSERT_EQ(s->put_WaveFormatIdx(0), S_OK);
+    const std::string path = TempPath("voice-changed.wav");
+    Bstr file(U16(path));
+    Bstr text(u"Hello world");
+    ASSERT_EQ(s->SpeakToFile(text, file, TF_DEFAULT), S_OK);
+    const WaveFile wave = ReadWave(path);
+    ASSERT_TRUE(wave.valid);
+    // The first voice's format, converted from the mode's 0.2 s of audio.
+    EXPECT_EQ(wave.format.nSamplesPerSec, 16000u);
+    EXPECT_EQ(wave.format.nChannels, 1);
+    EXPECT_EQ(wave.format.wBitsPerSample, 16);
+    EXPECT_NEAR(static_cast<double>(wave.data.size()), 6400.0, 6400.0 * 0.02);
+}
 
 } // namespace
 } // namespace speechtest
