@@ -155,3 +155,56 @@ TEST_F(SpeechCatalogue, PropertiesAreClamped)
 
 } // namespace
 } // namespace speechtest
+
+namespace speechtest {
+namespace {
+
+class SpeechNoVoice : public ScriptedEngines {};
+
+TEST_F(SpeechNoVoice, AFailedSelectionLeavesNoActiveVoice)
+{
+    OrafonScriptedMode mode = Mode(u"Orafon Busy Mode");
+    mode.results[ORAFON_SCRIPTED_SELECT] = AUDERR_WAVEDEVICEBUSY;
+    OrafonSapi4_AddScriptedMode(&mode);
+    Subject s;
+    ASSERT_TRUE(s.tts);
+    const LONG busy = s.Find(u"Orafon Busy Mode");
+    ASSERT_GE(busy, 0);
+    EXPECT_EQ(s->put_VoiceIdx(busy), AUDERR_WAVEDEVICEBUSY);
+    LONG index = 7;
+    EXPECT_EQ(s->get_VoiceIdx(&index), S_OK);
+    EXPECT_EQ(index, -1);
+
+    BSTR text = nullptr;
+    EXPECT_EQ(s->get_VoiceName(&text), E_FAIL);
+    EXPECT_EQ(s->get_VoiceGender(&text), E_FAIL);
+    EXPECT_EQ(s->get_VoiceLanguage(&text), E_FAIL);
+    // Succeeds without a voice; the component reports -1 as VoiceIdx does.
+    LONG version = 42;
+    EXPECT_EQ(s->get_SAPIVersion(&version), S_OK);
+    EXPECT_EQ(version, -1);
+
+    Bstr hello(u"Hello");
+    Bstr file(U16(TempPath("no-voice.wav")));
+    EXPECT_EQ(s->Speak(hello, TF_DEFAULT), E_FAIL);
+    EXPECT_EQ(s->SpeakToFile(hello, file, TF_DEFAULT), E_FAIL);
+    EXPECT_EQ(s->StopTTS(), E_FAIL);
+    EXPECT_EQ(s->Pause(), E_FAIL);
+    EXPECT_EQ(s->Resume(), E_FAIL);
+    LONG value = 0;
+    EXPECT_EQ(s->get_Rate(&value), E_FAIL);
+    EXPECT_EQ(s->put_Rate(3), E_FAIL);
+    EXPECT_EQ(s->get_Volume(&value), E_FAIL);
+    EXPECT_EQ(s->put_Volume(30), S_OK);
+    EXPECT_EQ(s->get_Pitch(&value), E_FAIL);
+    EXPECT_EQ(s->put_Pitch(3), S_OK);
+    EXPECT_TRUE(s.sink.received.empty());
+
+    // A later selection that succeeds makes the object usable again.
+    ASSERT_EQ(s->put_VoiceIdx(0), S_OK);
+    EXPECT_EQ(s->Speak(hello, TF_DEFAULT), S_OK);
+    EXPECT_EQ(s.Ends(), 1u);
+}
+
+} // namespace
+} // namespace speechtest

@@ -65,6 +65,9 @@ TEST_P(SpeechToFile, EmptyFileNameFailsWithoutEvents)
     EXPECT_EQ(s()->SpeakToFile(nullptr, file, TF_DEFAULT), E_INVALIDARG);
     EXPECT_EQ(s()->SpeakToFile(text, nullptr, TF_DEFAULT), E_INVALIDARG);
     EXPECT_FALSE(Exists(TempPath("after-empty.wav")));
+    // The refused request leaves the voice able to speak aloud.
+    EXPECT_EQ(s()->Speak(text, TF_DEFAULT), S_OK);
+    EXPECT_EQ(s().Ends(), 1u) << Describe(s().sink.received);
 }
 
 TEST_P(SpeechToFile, EmptyFormatListFailsAndOpensNothing)
