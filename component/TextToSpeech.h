@@ -218,6 +218,8 @@ private:
     CComPtr<CSpeechOutputStream> m_spOutputStream;
     CComPtr<CSpeechAudioDest> m_spAudioDest;
     CComPtr<CSpeechBufNotify> m_spBufNotify;
+    // Numbers the SAPI 4 requests; each gets a notification sink of its own.
+    ULONG m_nSapi4Request = 0;
 
     // ---- Wave-format catalogue and file output ---------------------------------
     LONG m_nFileFormat = FF_WAVE;

@@ -133,7 +133,12 @@ private:
 // text is spoken.
 class CSpeechBufNotify final : public ITTSBufNotifySink, private CEngineOutputBase {
 public:
-    explicit CSpeechBufNotify(std::shared_ptr<CEngineLink> link) : CEngineOutputBase(std::move(link)) {}
+    // One sink per request: notifications of an earlier request's engine that
+    // arrive late are told apart by the request number and ignored.
+    CSpeechBufNotify(std::shared_ptr<CEngineLink> link, ULONG request)
+        : CEngineOutputBase(std::move(link)), m_nRequest(request)
+    {
+    }
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
@@ -149,4 +154,10 @@ public:
     STDMETHODIMP TextDataStarted(QWORD qTimeStamp) override;
     STDMETHODIMP BookMark(QWORD qTimeStamp, DWORD dwMarkNum) override;
     STDMETHODIMP WordPosition(QWORD qTimeStamp, DWORD dwByteOffset) override;
+
+private:
+    // The owner when this sink belongs to its current request, else null.
+    CTextToSpeech *CurrentOwner() const;
+
+    const ULONG m_nRequest;
 };

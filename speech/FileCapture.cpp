@@ -27,7 +27,7 @@ HRESULT CTextToSpeech::CreateEngineOutput() noexcept
     }
     m_spOutputStream.Attach(MakeOutput<CSpeechOutputStream>(m_link));
     m_spAudioDest.Attach(MakeOutput<CSpeechAudioDest>(m_link));
-    m_spBufNotify.Attach(MakeOutput<CSpeechBufNotify>(m_link));
+    m_spBufNotify.Attach(new (std::nothrow) CSpeechBufNotify(m_link, m_nSapi4Request));
     if (!m_spOutputStream || !m_spAudioDest || !m_spBufNotify)
         return E_OUTOFMEMORY;
     return S_OK;
@@ -310,16 +310,22 @@ STDMETHODIMP CSpeechBufNotify::QueryInterface(REFIID riid, void **ppv)
     return E_NOINTERFACE;
 }
 
+CTextToSpeech *CSpeechBufNotify::CurrentOwner() const
+{
+    CTextToSpeech *owner = m_link->Owner();
+    return owner && owner->m_nSapi4Request == m_nRequest ? owner : nullptr;
+}
+
 STDMETHODIMP CSpeechBufNotify::TextDataDone(QWORD, DWORD dwFlags)
 {
-    if (CTextToSpeech *owner = m_link->Owner())
+    if (CTextToSpeech *owner = CurrentOwner())
         owner->OnTextDataDone(dwFlags);
     return S_OK;
 }
 
 STDMETHODIMP CSpeechBufNotify::TextDataStarted(QWORD)
 {
-    if (CTextToSpeech *owner = m_link->Owner())
+    if (CTextToSpeech *owner = CurrentOwner())
         owner->OnTextDataStarted();
     return S_OK;
 }
@@ -331,7 +337,7 @@ STDMETHODIMP CSpeechBufNotify::BookMark(QWORD, DWORD)
 
 STDMETHODIMP CSpeechBufNotify::WordPosition(QWORD, DWORD dwByteOffset)
 {
-    if (CTextToSpeech *owner = m_link->Owner())
+    if (CTextToSpeech *owner = CurrentOwner())
         owner->OnWordPosition(dwByteOffset);
     return S_OK;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -211,6 +212,15 @@ HRESULT CTextToSpeech::Sapi4Speak(BSTR text, BSTR file, TTSFLAG flags)
         return E_OUTOFMEMORY;
     }
     m_nTextLen = m_bstrText.Length();
+    CComPtr<CSpeechBufNotify> notify;
+    notify.Attach(new (std::nothrow) CSpeechBufNotify(m_link, m_nSapi4Request + 1));
+    if (!notify) {
+        if (file)
+            CloseFileOutput();
+        return E_OUTOFMEMORY;
+    }
+    ++m_nSapi4Request;
+    m_spBufNotify = notify;
     m_bSpeaking = true;
 
     // The text goes with its terminating NUL inside the size: the engine reads

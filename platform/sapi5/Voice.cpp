@@ -127,7 +127,10 @@ public:
         if (flags & SPF_PURGEBEFORESPEAK)
             Purge();
         const std::u16string copy = text ? std::u16string(text) : std::u16string();
-        if (copy.empty()) {
+        // A purge with no text queues nothing; an empty text on its own is
+        // a stream like any other, with its start and end, so a caller that
+        // waits for the end of what it asked for is not left waiting.
+        if (copy.empty() && (flags & SPF_PURGEBEFORESPEAK)) {
             if (streamNumber) {
                 std::lock_guard lock(mutex_);
                 *streamNumber = lastQueued_;

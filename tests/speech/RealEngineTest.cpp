@@ -102,6 +102,15 @@ TEST_P(SpeechRealEngine, AsynchronousSpeakReturnsAtOnceAndEventsArriveWhilePumpi
     EXPECT_EQ(subject.sink.received.back(), End());
 }
 
+// An empty text is a request like any other: a host waiting for its end
+// must get one, or a synchronous Speak("") would never return.
+TEST_P(SpeechRealEngine, EmptyTextStillEnds)
+{
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(u""), Number(TF_ASYNC)}), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return subject.Ends() == 1; })) << Describe(subject.sink.received);
+    EXPECT_EQ(subject.sink.received.back(), End());
+}
+
 TEST_P(SpeechRealEngine, StopDuringSpeechEndsWithOneOnTTSEnd)
 {
     const std::u16string text = u"This sentence is long enough that it is still being spoken when the host stops it, "

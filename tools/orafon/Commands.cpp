@@ -315,6 +315,10 @@ int LoadText(const Options &options, std::u16string &text, std::string &problem)
         for (size_t i = 0; i < options.positional.size(); ++i)
             utf8 += (i ? " " : "") + options.positional[i];
     }
+    if (utf8.empty()) {
+        problem = "the text is empty";
+        return kExitUsage;
+    }
     text = Utf8ToUtf16(utf8);
     if (!utf8.empty() && text.empty()) {
         problem = "the text is not valid UTF-8";
