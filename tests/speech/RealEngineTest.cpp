@@ -2,10 +2,13 @@
 // calls the object: espeak-ng voices (SAPI 5) and flite modes (SAPI 4).
 #include "SpeechTestSupport.h"
 
+#include <audio_out/AudioSink.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 namespace speechtest {
 namespace {
@@ -147,31 +150,43 @@ TEST_P(SpeechRealEngine, RateAndVolumeReadBackWhatTheEngineHolds)
     EXPECT_EQ(subject.Ends(), 1u);
 }
 
-struct FileTarget {
-    LONG index; // 0: the engine's own format
-    int rate, channels;
-};
-
-TEST_P(SpeechRealEngine, SpeakToFileWritesWaveFilesOfTheChosenFormats)
+// Every WAV catalogue entry: entry 0 is the engine's own format, the others
+// the sink's fixed list in order.
+std::vector<WAVEFORMATEX> WaveTargets()
 {
-    const FileTarget targets[] = {{0, 0, 1}, {1, 8000, 1}, {17, 22050, 1}, {32, 44100, 2}, {36, 48000, 2}};
+    std::vector<WAVEFORMATEX> targets(1, WAVEFORMATEX{});
+    CAudioSink::EnumFormats(
+        FF_WAVE,
+        [](const WAVEFORMATEX *format, LONG, void *context) {
+            static_cast<std::vector<WAVEFORMATEX> *>(context)->push_back(*format);
+            return 1;
+        },
+        &targets);
+    return targets;
+}
+
+TEST_P(SpeechRealEngine, SpeakToFileWritesEveryWaveCatalogueEntry)
+{
+    const std::vector<WAVEFORMATEX> targets = WaveTargets();
+    ASSERT_EQ(targets.size(), 37u);
     const std::u16string text = u"Testing one two three.";
     double reference = 0;
-    for (const FileTarget &t : targets) {
-        SCOPED_TRACE(t.index);
+    for (LONG index = 0; index < static_cast<LONG>(targets.size()); ++index) {
+        SCOPED_TRACE(index);
         ASSERT_EQ(subject->put_FileFormat(FF_WAVE), S_OK);
-        ASSERT_EQ(subject->put_WaveFormatIdx(t.index), S_OK);
+        ASSERT_EQ(subject->put_WaveFormatIdx(index), S_OK);
         const std::string path =
-            TempPath("real-" + std::to_string(GetParam().sapiVersion) + "-" + std::to_string(t.index) + ".wav");
+            TempPath("real-" + std::to_string(GetParam().sapiVersion) + "-" + std::to_string(index) + ".wav");
         const size_t endsBefore = subject.Ends();
         ASSERT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(path)), Number(TF_DEFAULT)}), S_OK);
         EXPECT_EQ(subject.Ends(), endsBefore + 1);
 
-        std::istringstream probe(CommandOutput("ffprobe -v error -show_entries stream=sample_rate,channels "
+        std::istringstream probe(CommandOutput("ffprobe -v error -show_entries stream=sample_rate,channels,codec_name "
                                                "-show_entries format=duration -of default=nw=1 '" +
                                                path + "'"));
         int rate = 0, channels = 0;
         double duration = 0;
+        std::string codec;
         for (std::string line; std::getline(probe, line);) {
             if (line.rfind("sample_rate=", 0) == 0)
                 rate = std::atoi(line.c_str() + 12);
@@ -179,20 +194,28 @@ TEST_P(SpeechRealEngine, SpeakToFileWritesWaveFilesOfTheChosenFormats)
                 channels = std::atoi(line.c_str() + 9);
             else if (line.rfind("duration=", 0) == 0)
                 duration = std::atof(line.c_str() + 9);
+            else if (line.rfind("codec_name=", 0) == 0)
+                codec = line.substr(11);
         }
-        if (t.index == 0) {
-            // espeak-ng speaks at 22050 Hz, flite's kal16 at 16000 Hz.
+        if (index == 0) {
+            // espeak-ng speaks 16-bit mono at 22050 Hz, flite's kal16 at 16000 Hz.
             EXPECT_EQ(rate, GetParam().sapiVersion == 0 ? 22050 : 16000);
+            EXPECT_EQ(channels, 1);
+            EXPECT_EQ(codec, "pcm_s16le");
             reference = duration;
             EXPECT_GT(duration, 0.5);
             EXPECT_LT(duration, 5.0);
         } else {
-            EXPECT_EQ(rate, t.rate);
+            const WAVEFORMATEX &target = targets[static_cast<size_t>(index)];
+            EXPECT_EQ(rate, static_cast<int>(target.nSamplesPerSec));
+            EXPECT_EQ(channels, target.nChannels);
+            EXPECT_EQ(codec, target.wBitsPerSample == 8 ? "pcm_u8" : "pcm_s16le");
             EXPECT_NEAR(duration, reference, reference * 0.02);
         }
-        EXPECT_EQ(channels, t.channels);
         const std::string soxRate = CommandOutput("sox --i -r '" + path + "'");
         EXPECT_EQ(std::atoi(soxRate.c_str()), rate);
+        const std::string soxChannels = CommandOutput("sox --i -c '" + path + "'");
+        EXPECT_EQ(std::atoi(soxChannels.c_str()), channels);
     }
 }
 
