@@ -219,6 +219,42 @@ TEST_P(SpeechRealEngine, SpeakToFileWritesEveryWaveCatalogueEntry)
     }
 }
 
+// Every MP3 catalogue entry through a real voice: the file has the entry's
+// rate, channels and bit rate, and decodes without an error.
+TEST_P(SpeechRealEngine, SpeakToFileWritesEveryMp3CatalogueEntry)
+{
+    struct Entry {
+        WAVEFORMATEX format;
+        LONG bitRate;
+    };
+    std::vector<Entry> entries;
+    CAudioSink::EnumFormats(
+        FF_MP3,
+        [](const WAVEFORMATEX *format, LONG bitRate, void *context) {
+            static_cast<std::vector<Entry> *>(context)->push_back({*format, bitRate});
+            return 1;
+        },
+        &entries);
+    ASSERT_EQ(entries.size(), 22u);
+    ASSERT_EQ(subject->put_FileFormat(FF_MP3), S_OK);
+    const std::u16string text = u"Testing one two three.";
+    for (LONG index = 0; index < static_cast<LONG>(entries.size()); ++index) {
+        SCOPED_TRACE(index);
+        ASSERT_EQ(subject->put_WaveFormatIdx(index), S_OK);
+        const std::string path =
+            TempPath("real-" + std::to_string(GetParam().sapiVersion) + "-" + std::to_string(index) + ".mp3");
+        ASSERT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(path)), Number(TF_DEFAULT)}), S_OK);
+        const std::string probe = CommandOutput("ffprobe -v error -show_entries stream=sample_rate,channels,bit_rate "
+                                                "-of default=nw=1 '" +
+                                                path + "'");
+        const Entry &e = entries[static_cast<size_t>(index)];
+        EXPECT_NE(probe.find("sample_rate=" + std::to_string(e.format.nSamplesPerSec)), std::string::npos) << probe;
+        EXPECT_NE(probe.find("channels=" + std::to_string(e.format.nChannels)), std::string::npos) << probe;
+        EXPECT_NE(probe.find("bit_rate=" + std::to_string(e.bitRate)), std::string::npos) << probe;
+        EXPECT_EQ(CommandOutput("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "");
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Voices, SpeechRealEngine, testing::ValuesIn(kVoices),
                          [](const testing::TestParamInfo<RealVoice> &info) {
                              return info.param.sapiVersion == 0 ? std::string("Espeak") : std::string("Flite");
