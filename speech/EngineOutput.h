@@ -52,8 +52,14 @@ protected:
     explicit CEngineOutputBase(std::shared_ptr<CEngineLink> link) : m_link(std::move(link)) {}
     ~CEngineOutputBase() = default;
     ULONG AddRefImpl() { return ++m_refs; }
-    // The count left; the caller deletes itself at 0.
-    ULONG DropRef() { return --m_refs; }
+    // Drops one reference and deletes the most derived object at 0.
+    template <typename T> ULONG ReleaseOf(T *self)
+    {
+        const ULONG left = --m_refs;
+        if (left == 0)
+            delete self;
+        return left;
+    }
 
     std::shared_ptr<CEngineLink> m_link;
 
@@ -68,13 +74,7 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = DropRef();
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseOf(this); }
 
     STDMETHODIMP Read(void *pv, ULONG cb, ULONG *pcbRead) override;
     STDMETHODIMP Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
@@ -97,13 +97,7 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = DropRef();
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseOf(this); }
 
     // IAudio
     STDMETHODIMP Flush() override { return S_OK; }
@@ -142,13 +136,7 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = DropRef();
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseOf(this); }
 
     STDMETHODIMP TextDataDone(QWORD qTimeStamp, DWORD dwFlags) override;
     STDMETHODIMP TextDataStarted(QWORD qTimeStamp) override;

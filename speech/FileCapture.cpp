@@ -6,16 +6,6 @@
 #include <cstring>
 #include <new>
 
-namespace {
-
-template <typename T> T *MakeOutput(const std::shared_ptr<CEngineLink> &link) noexcept
-{
-    T *object = new (std::nothrow) T(link);
-    return object;
-}
-
-} // namespace
-
 HRESULT CTextToSpeech::CreateEngineOutput() noexcept
 {
     if (m_link)
@@ -25,8 +15,8 @@ HRESULT CTextToSpeech::CreateEngineOutput() noexcept
     } catch (...) {
         return E_OUTOFMEMORY;
     }
-    m_spOutputStream.Attach(MakeOutput<CSpeechOutputStream>(m_link));
-    m_spAudioDest.Attach(MakeOutput<CSpeechAudioDest>(m_link));
+    m_spOutputStream.Attach(new (std::nothrow) CSpeechOutputStream(m_link));
+    m_spAudioDest.Attach(new (std::nothrow) CSpeechAudioDest(m_link));
     m_spBufNotify.Attach(new (std::nothrow) CSpeechBufNotify(m_link, m_nSapi4Request));
     if (!m_spOutputStream || !m_spAudioDest || !m_spBufNotify)
         return E_OUTOFMEMORY;
