@@ -2,6 +2,10 @@
 // engine's format and the events between it. The engine pushes from its own
 // thread; the voice's output thread pops. Cancelling makes both sides stop at
 // once: pushes are dropped and a blocked pusher returns.
+//
+// A consumer that is not bound to a clock (a stream, not the device) may ask
+// to be woken per batch of audio rather than per item: waking a thread for
+// each 100 ms buffer costs the engine's thread more than synthesising it.
 #pragma once
 
 #include <orafon/win/wintypes.h>
@@ -41,19 +45,35 @@ public:
             return false;
         queuedBytes_ += item.pcm.size();
         items_.push_back(std::move(item));
-        itemCv_.notify_all();
+        if (consumerWaiting_ && BatchReady())
+            itemCv_.notify_one();
         return true;
+    }
+
+    // Pop waits for this much queued audio (or the end) before it wakes;
+    // its timeout still hands over whatever is queued by then.
+    void SetBatchBytes(size_t bytes)
+    {
+        std::lock_guard lock(mutex_);
+        batchBytes_ = std::min(bytes, maxQueuedBytes_);
     }
 
     // Waits up to timeout for an item; false on timeout or cancellation.
     bool Pop(PipeItem &item, std::chrono::milliseconds timeout)
     {
         std::unique_lock lock(mutex_);
-        if (!itemCv_.wait_for(lock, timeout, [&] { return cancelled_ || !items_.empty(); }) || cancelled_)
+        // Once woken, the consumer takes everything queued before it waits again.
+        if (!draining_ && !BatchReady()) {
+            consumerWaiting_ = true;
+            itemCv_.wait_for(lock, timeout, [&] { return BatchReady(); });
+            consumerWaiting_ = false;
+        }
+        if (cancelled_ || items_.empty())
             return false;
         item = std::move(items_.front());
         items_.pop_front();
         queuedBytes_ -= item.pcm.size();
+        draining_ = !items_.empty();
         roomCv_.notify_all();
         return true;
     }
@@ -75,12 +95,21 @@ public:
     }
 
 private:
+    bool BatchReady() const
+    {
+        return cancelled_ ||
+               (!items_.empty() && (queuedBytes_ >= batchBytes_ || items_.back().kind == PipeItem::Kind::Done));
+    }
+
     mutable std::mutex mutex_;
     std::condition_variable roomCv_;
     std::condition_variable itemCv_;
     std::deque<PipeItem> items_;
     size_t queuedBytes_ = 0;
     size_t maxQueuedBytes_;
+    size_t batchBytes_ = 0;
+    bool consumerWaiting_ = false;
+    bool draining_ = false;
     bool cancelled_ = false;
 };
 

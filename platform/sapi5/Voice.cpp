@@ -363,6 +363,10 @@ private:
             }
         };
         AddEvent(r, SPEI_START_INPUT_STREAM, 0);
+        // A stream takes audio as fast as it comes: hand it over a second of
+        // speech at a time rather than buffer by buffer.
+        if (!toDevice)
+            r.job->pipe->SetBatchBytes(std::max<size_t>(r.engine->Format().nAvgBytesPerSec, 1));
         if (SUCCEEDED(r.result))
             r.engine->Start(r.job);
         PcmConverter converter(r.engine->Format(), r.outputFormat);

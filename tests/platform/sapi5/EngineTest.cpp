@@ -270,6 +270,51 @@ TEST(Sapi5Espeak, CancelStopsTheEngineAndFreesTheWorker)
     EXPECT_GT(next.samples.size(), 1000u);
 }
 
+PipeItem AudioItem(size_t bytes, uint8_t fill)
+{
+    PipeItem item;
+    item.pcm.assign(bytes, fill);
+    return item;
+}
+
+// A consumer that asked for batches gets a whole batch once it is queued,
+// or what there is at the end, and takes the rest without waiting again.
+TEST(Sapi5Pipe, BatchedConsumerWakesForABatchOrTheEndAndDrainsInOrder)
+{
+    struct Case {
+        size_t items;
+        bool done;
+    };
+    for (const Case c : {Case{10, false}, Case{3, true}}) {
+        SpeechPipe pipe;
+        pipe.SetBatchBytes(1000);
+        std::vector<uint8_t> fills;
+        std::thread consumer([&] {
+            PipeItem item;
+            // A long timeout: only a batch or the end can wake it in time.
+            if (!pipe.Pop(item, std::chrono::seconds(60)))
+                return;
+            fills.push_back(item.kind == PipeItem::Kind::Done ? 0xFF : item.pcm[0]);
+            while (pipe.Pop(item, std::chrono::milliseconds(0)))
+                fills.push_back(item.kind == PipeItem::Kind::Done ? 0xFF : item.pcm[0]);
+        });
+        for (size_t i = 0; i < c.items; ++i)
+            ASSERT_TRUE(pipe.Push(AudioItem(100, static_cast<uint8_t>(i))));
+        if (c.done) {
+            PipeItem done;
+            done.kind = PipeItem::Kind::Done;
+            ASSERT_TRUE(pipe.Push(std::move(done)));
+        }
+        consumer.join();
+        std::vector<uint8_t> expected;
+        for (size_t i = 0; i < c.items; ++i)
+            expected.push_back(static_cast<uint8_t>(i));
+        if (c.done)
+            expected.push_back(0xFF);
+        EXPECT_EQ(expected, fills) << c.items << " items";
+    }
+}
+
 struct ConversionCase {
     WAVEFORMATEX to;
     int gain;
