@@ -360,8 +360,8 @@ bool EngineCore::Speak(TextRequest &request, uint64_t generation)
     NotifyStarted(request.sink);
     std::unique_ptr<SpeechSource> source =
         mode_->CreateSource(request.text, std::move(request.pieces), [this] { return CurrentProsody(); });
+    SpeechChunk chunk; // one buffer for the whole text: the source may swap it for the next
     for (;;) {
-        SpeechChunk chunk;
         bool done = false;
         if (FAILED(source->Next(chunk, done)))
             return false;

@@ -51,7 +51,8 @@ struct SpeechChunk {
 class SpeechSource {
 public:
     virtual ~SpeechSource() = default;
-    // Fills the next chunk; done = true (and an empty chunk) at the end.
+    // Replaces the chunk with the next one; done = true (and an empty chunk)
+    // at the end. The chunk passed in is spent: a source may keep its buffer.
     virtual HRESULT Next(SpeechChunk &chunk, bool &done) = 0;
 };
 

@@ -12,8 +12,11 @@ extern "C" {
 #include <array>
 #include <bit>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
-#include <future>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 static_assert(std::endian::native == std::endian::little, "PCM is copied as it is in memory");
@@ -248,45 +251,94 @@ private:
     size_t cursor_ = 0;
 };
 
-class FliteSource final : public SpeechSource {
+// Makes a text's sentences on the flite thread, keeping a few ahead of the
+// engine so the flite thread does not wait for each hand-over. The PCM
+// buffers go round between the two threads instead of being allocated per
+// sentence: freeing a large block makes glibc consolidate the flite heap.
+class SentenceProducer : public std::enable_shared_from_this<SentenceProducer> {
 public:
-    FliteSource(LoadedVoice voice, DWORD sampleRate, std::u16string text, std::vector<TextPiece> pieces,
-                ProsodyReader prosody)
+    SentenceProducer(LoadedVoice voice, DWORD sampleRate, std::u16string text, std::vector<TextPiece> pieces,
+                     ProsodyReader prosody)
         : voice_(voice), sampleRate_(sampleRate), text_(std::move(text)), pieces_(std::move(pieces)),
           prosody_(std::move(prosody))
     {
     }
 
-    ~FliteSource() override
+    HRESULT Next(SpeechChunk &chunk, bool &done)
     {
-        if (pending_.valid())
-            pending_.wait();
-        // flite objects are released on the flite thread.
-        FliteWorker::Instance().Post([reader = reader_.release()] { delete reader; });
-    }
-
-    HRESULT Next(SpeechChunk &chunk, bool &done) override
-    {
-        if (!pending_.valid())
-            Prefetch();
-        Produced produced = pending_.get();
-        chunk = std::move(produced.chunk);
+        std::unique_lock lock(mutex_);
+        Schedule();
+        changed_.wait(lock, [&] { return !ready_.empty() || (finished_ && !producing_); });
+        if (ready_.empty()) {
+            chunk = {};
+            done = true;
+            return S_OK;
+        }
+        Produced produced = std::move(ready_.front());
+        ready_.pop_front();
+        chunk.pcm.swap(produced.chunk.pcm);
+        chunk.events = std::move(produced.chunk.events);
+        if (produced.chunk.pcm.capacity() > 0 && spare_.size() < kSentencesAhead + 1)
+            spare_.push_back(std::move(produced.chunk.pcm)); // the caller's spent buffer
         done = produced.done;
-        if (!done && SUCCEEDED(produced.result))
-            Prefetch(); // the next sentence is made while this one plays
+        Schedule();
         return produced.result;
     }
 
+    // Waits out a sentence in the making (it reads the engine's attributes)
+    // and lets go of the flite objects on the flite thread.
+    void Stop()
+    {
+        {
+            std::unique_lock lock(mutex_);
+            stopping_ = true;
+            changed_.wait(lock, [&] { return !producing_; });
+        }
+        FliteWorker::Instance().Post([reader = reader_.release()] { delete reader; });
+    }
+
 private:
+    static constexpr size_t kSentencesAhead = 2;
+
     struct Produced {
         SpeechChunk chunk;
         bool done = false;
         HRESULT result = S_OK;
     };
 
-    void Prefetch()
+    // Under mutex_.
+    void Schedule()
     {
-        pending_ = FliteWorker::Instance().Submit([this] { return Produce(); });
+        if (producing_ || finished_ || stopping_ || ready_.size() >= kSentencesAhead)
+            return;
+        producing_ = true;
+        FliteWorker::Instance().Post([self = shared_from_this()] { self->ProduceOne(); });
+    }
+
+    // Runs on the flite thread.
+    void ProduceOne()
+    {
+        std::vector<uint8_t> buffer;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) {
+                producing_ = false;
+                changed_.notify_all();
+                return;
+            }
+            if (!spare_.empty()) {
+                buffer = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        buffer.clear();
+        Produced produced = Produce(std::move(buffer));
+        std::lock_guard lock(mutex_);
+        producing_ = false;
+        finished_ = produced.done || FAILED(produced.result);
+        ready_.push_back(std::move(produced));
+        Schedule(); // behind whatever other engines queued meanwhile
+        changed_.notify_all();
     }
 
     Prosody Current() const
@@ -304,9 +356,10 @@ private:
     static uint32_t GainOf(uint32_t volume) { return ((volume & 0xFFFF) + (volume >> 16)) / 2; }
 
     // Runs on the flite thread.
-    Produced Produce()
+    Produced Produce(std::vector<uint8_t> buffer)
     {
         Produced out;
+        out.chunk.pcm = std::move(buffer);
         while (index_ < pieces_.size()) {
             const TextPiece &piece = pieces_[index_];
             switch (piece.kind) {
@@ -370,6 +423,7 @@ private:
         return false;
     }
 
+    // Touched on the flite thread only, one sentence at a time.
     LoadedVoice voice_;
     DWORD sampleRate_;
     std::u16string text_;
@@ -378,7 +432,27 @@ private:
     size_t index_ = 0;
     std::unique_ptr<UtteranceReader> reader_;
     std::optional<uint32_t> speed_, pitch_, volume_;
-    std::future<Produced> pending_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Produced> ready_;
+    std::vector<std::vector<uint8_t>> spare_;
+    bool producing_ = false; // a ProduceOne is queued or running
+    bool finished_ = false;
+    bool stopping_ = false;
+};
+
+class FliteSource final : public SpeechSource {
+public:
+    explicit FliteSource(std::shared_ptr<SentenceProducer> producer) : producer_(std::move(producer)) {}
+    ~FliteSource() override { producer_->Stop(); }
+    FliteSource(const FliteSource &) = delete;
+    FliteSource &operator=(const FliteSource &) = delete;
+
+    HRESULT Next(SpeechChunk &chunk, bool &done) override { return producer_->Next(chunk, done); }
+
+private:
+    std::shared_ptr<SentenceProducer> producer_;
 };
 
 class FliteMode final : public EngineMode {
@@ -421,8 +495,8 @@ public:
     std::unique_ptr<SpeechSource> CreateSource(std::u16string text, std::vector<TextPiece> pieces,
                                                ProsodyReader prosody) override
     {
-        return std::make_unique<FliteSource>(loaded_, entry_.sampleRate, std::move(text), std::move(pieces),
-                                             std::move(prosody));
+        return std::make_unique<FliteSource>(std::make_shared<SentenceProducer>(
+            loaded_, entry_.sampleRate, std::move(text), std::move(pieces), std::move(prosody)));
     }
 
 private:

@@ -9,12 +9,14 @@ extern "C" {
 cst_voice *register_cmu_us_kal16(const char *voxdir);
 }
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <vector>
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv);
 
@@ -201,57 +203,79 @@ void BM_TextDataToFirstDataSet_kal16_2000Words(benchmark::State &state)
 }
 BENCHMARK(BM_TextDataToFirstDataSet_kal16_2000Words)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
-// Seconds of speech made per second of wall time ("speed") and per second
-// of the process's CPU time ("cpu_speed", which the machine's load does not skew).
-void BM_Synthesis_Engine_kal16(benchmark::State &state)
+struct Run {
+    double audioSeconds = 0, wallSeconds = 0, cpuSeconds = 0;
+};
+
+template <typename F> Run Timed(F speak)
+{
+    const auto start = Clock::now();
+    const double cpuStart = ProcessCpuSeconds();
+    Run run;
+    run.audioSeconds = speak();
+    run.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.cpuSeconds = ProcessCpuSeconds() - cpuStart;
+    return run;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t mid = values.size() / 2;
+    return values.empty() ? 0 : values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+// flite's own text reader, a sentence at a time, on the same text.
+double FliteLibrarySpeak(cst_voice *voice, const std::string &text)
+{
+    cst_tokenstream *ts = ts_open_string(text.c_str(), get_param_string(voice->features, "text_whitespace", nullptr),
+                                         get_param_string(voice->features, "text_singlecharsymbols", nullptr),
+                                         get_param_string(voice->features, "text_prepunctuation", nullptr),
+                                         get_param_string(voice->features, "text_postpunctuation", nullptr));
+    return flite_ts_to_speech(ts, voice, "none");
+}
+
+// Seconds of speech made per second of wall time ("speed") and per second of
+// the process's CPU time ("cpu_speed"), for the engine and for flite's own
+// reader, alternating which goes first so that a change of machine load hits
+// both alike; the goal compares the medians.
+void BM_Synthesis_EngineAgainstFliteLibrary_kal16(benchmark::State &state)
 {
     Engine engine;
     if (!engine.central) {
         state.SkipWithError("kal16 cannot be selected");
         return;
     }
-    const std::u16string text = Widen(LongText());
-    double audioSeconds = 0, wallSeconds = 0, cpuSeconds = 0;
-    for (auto _ : state) {
-        engine.audio->Rearm();
-        const auto start = Clock::now();
-        const double cpuStart = ProcessCpuSeconds();
-        engine.Speak(text);
-        const uint64_t bytes = engine.audio->WaitUnclaimed();
-        wallSeconds += std::chrono::duration<double>(Clock::now() - start).count();
-        cpuSeconds += ProcessCpuSeconds() - cpuStart;
-        audioSeconds += bytes / 32000.0;
-    }
-    state.counters["speed"] = audioSeconds / wallSeconds;
-    state.counters["cpu_speed"] = audioSeconds / cpuSeconds;
-    state.counters["audio_s"] = audioSeconds / static_cast<double>(state.iterations());
-}
-BENCHMARK(BM_Synthesis_Engine_kal16)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-// flite's own text reader, a sentence at a time, on the same text.
-void BM_Synthesis_FliteLibrary_kal16(benchmark::State &state)
-{
     flite_init();
     static cst_voice *voice = register_cmu_us_kal16(nullptr);
-    const std::string text = LongText();
-    double audioSeconds = 0, wallSeconds = 0, cpuSeconds = 0;
+    const std::string text8 = LongText();
+    const std::u16string text = Widen(text8);
+    auto speakEngine = [&] {
+        engine.audio->Rearm();
+        engine.Speak(text);
+        return engine.audio->WaitUnclaimed() / 32000.0;
+    };
+    auto speakLibrary = [&] { return FliteLibrarySpeak(voice, text8); };
+    std::vector<double> engineSpeed, engineCpuSpeed, librarySpeed, libraryCpuSpeed;
+    bool engineFirst = true;
     for (auto _ : state) {
-        const auto start = Clock::now();
-        const double cpuStart = ProcessCpuSeconds();
-        cst_tokenstream *ts =
-            ts_open_string(text.c_str(), get_param_string(voice->features, "text_whitespace", nullptr),
-                           get_param_string(voice->features, "text_singlecharsymbols", nullptr),
-                           get_param_string(voice->features, "text_prepunctuation", nullptr),
-                           get_param_string(voice->features, "text_postpunctuation", nullptr));
-        audioSeconds += flite_ts_to_speech(ts, voice, "none");
-        wallSeconds += std::chrono::duration<double>(Clock::now() - start).count();
-        cpuSeconds += ProcessCpuSeconds() - cpuStart;
+        const Run first = engineFirst ? Timed(speakEngine) : Timed(speakLibrary);
+        const Run second = engineFirst ? Timed(speakLibrary) : Timed(speakEngine);
+        const Run &e = engineFirst ? first : second;
+        const Run &l = engineFirst ? second : first;
+        engineFirst = !engineFirst;
+        engineSpeed.push_back(e.audioSeconds / e.wallSeconds);
+        engineCpuSpeed.push_back(e.audioSeconds / e.cpuSeconds);
+        librarySpeed.push_back(l.audioSeconds / l.wallSeconds);
+        libraryCpuSpeed.push_back(l.audioSeconds / l.cpuSeconds);
+        state.SetIterationTime(e.wallSeconds);
     }
-    state.counters["speed"] = audioSeconds / wallSeconds;
-    state.counters["cpu_speed"] = audioSeconds / cpuSeconds;
-    state.counters["audio_s"] = audioSeconds / static_cast<double>(state.iterations());
+    state.counters["engine_speed"] = Median(engineSpeed);
+    state.counters["library_speed"] = Median(librarySpeed);
+    state.counters["speed_ratio"] = Median(engineSpeed) / Median(librarySpeed); // goal >= 0.95
+    state.counters["cpu_speed_ratio"] = Median(engineCpuSpeed) / Median(libraryCpuSpeed);
 }
-BENCHMARK(BM_Synthesis_FliteLibrary_kal16)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Synthesis_EngineAgainstFliteLibrary_kal16)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
 
 } // namespace
 
