@@ -370,6 +370,7 @@ bool EngineCore::Speak(TextRequest &request, uint64_t generation)
         if (!Deliver(chunk, request, generation))
             return false;
     }
+    source.reset();
     {
         std::unique_lock lock(mutex_);
         if (!Service(lock, generation))

@@ -294,7 +294,8 @@ public:
             stopping_ = true;
             changed_.wait(lock, [&] { return !producing_; });
         }
-        FliteWorker::Instance().Post([reader = reader_.release()] { delete reader; });
+        // Waited for, so no flite work of this text is left once it is reported done.
+        FliteWorker::Instance().Call([this] { reader_.reset(); });
     }
 
 private:
