@@ -5,6 +5,7 @@
 #include "ClassFactory.h"
 #include "ModuleState.h"
 #include "Registration.h"
+#include "audio_out/Mp3EncoderApi.h"
 #include "component/TextToSpeechFactory.h"
 
 #include <orafon/OrafonIds.h>
@@ -57,17 +58,22 @@ std::string FindModulePath()
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
 
-// What DllMain does on Windows: attach builds the module state, detach tears
-// it down (cached class factory and type information released).
+// What DllMain does on Windows: attach builds the module state and loads the
+// MP3 encoder library (a missing one only makes MP3 output unavailable),
+// detach tears them down (cached class factory and type information
+// released) unless objects still alive may call in late.
 BOOL ModuleMain(DWORD reason)
 {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
+        Mp3EncoderApiLoad();
         return State().Attach(FindModulePath().c_str()) ? TRUE : FALSE;
+    }
     if (reason == DLL_PROCESS_DETACH) {
         State().Detach();
         if (State().LockCount() == 0) {
             delete g_state;
             g_state = nullptr;
+            Mp3EncoderApiUnload();
         }
     }
     return TRUE;

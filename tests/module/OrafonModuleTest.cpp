@@ -487,4 +487,30 @@ TEST_F(OrafonRegistration, RegisterAndUnregisterRoundTrip)
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
+// Whether a library of that file name is mapped into this process.
+bool IsMapped(const std::string &fileName)
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.size() > fileName.size() &&
+            line.compare(line.size() - fileName.size(), fileName.size(), fileName) == 0 &&
+            line[line.size() - fileName.size() - 1] == '/')
+            return true;
+    return false;
+}
+
+// Its own load: the suite above loads the module once for all its tests.
+// (Unloading cannot be watched: the dynamic loader keeps a C++ module with
+// unique symbols mapped after dlclose.)
+TEST(OrafonModuleLoad, LoadsTheMp3EncoderWithTheModule)
+{
+    if (IsMapped("lame_enc.so"))
+        GTEST_SKIP() << "an earlier test of this process loaded the encoder";
+    void *module = dlopen(ORAFON_MODULE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    EXPECT_TRUE(IsMapped("lame_enc.so"));
+    dlclose(module);
+}
+
 } // namespace
