@@ -58,7 +58,9 @@ public:
         batchBytes_ = std::min(bytes, maxQueuedBytes_);
     }
 
-    // Waits up to timeout for an item; false on timeout or cancellation.
+    // Waits up to timeout for an item (for a batch, when one is set; at the
+    // timeout it takes what is there); false when nothing came, or on
+    // cancellation.
     bool Pop(PipeItem &item, std::chrono::milliseconds timeout)
     {
         std::unique_lock lock(mutex_);
