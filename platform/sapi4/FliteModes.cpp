@@ -107,6 +107,21 @@ std::u16string Widen(const char *s)
     return std::u16string(s, s + std::strlen(s));
 }
 
+// When a word starts: the end of the segment before its first one (0 for the
+// utterance's first), or the fallback for a word without segments. Walked
+// directly: flite's path strings are parsed anew on every lookup.
+float WordStart(const cst_item *word, float fallback)
+{
+    const cst_item *inSylStructure = word ? item_as(word, "SylStructure") : nullptr;
+    const cst_item *syllable = inSylStructure ? item_daughter(inSylStructure) : nullptr;
+    const cst_item *segment = syllable ? item_daughter(syllable) : nullptr;
+    const cst_item *inSegments = segment ? item_as(segment, "Segment") : nullptr;
+    if (!inSegments)
+        return fallback;
+    const cst_item *previous = item_prev(inSegments);
+    return previous ? item_feat_float(previous, "end") : 0.0f;
+}
+
 // The PCM and word events of one synthesised utterance.
 void AppendUtterance(cst_utterance *utt, const MappedText &mapped, uint32_t gainNumerator, SpeechChunk &chunk)
 {
@@ -136,11 +151,7 @@ void AppendUtterance(cst_utterance *utt, const MappedText &mapped, uint32_t gain
     size_t previous = 0;
     float lastStart = 0;
     for (const cst_item *token = relation_head(utt_relation(utt, "Token")); token; token = item_next(token)) {
-        float start = lastStart;
-        if (const cst_item *word = item_daughter(token)) {
-            if (const cst_item *seg = path_to_item(word, "R:SylStructure.daughter1.daughter1"))
-                start = ffeature_float(seg, "R:Segment.p.end");
-        }
+        const float start = WordStart(item_daughter(token), lastStart);
         lastStart = start;
         size_t sample = std::min(samples, static_cast<size_t>(std::max(0.0, start * scale)));
         sample = std::max(sample, previous);
