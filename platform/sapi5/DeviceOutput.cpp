@@ -45,7 +45,9 @@ void CALLBACK DeviceOutput::OnDone(HWAVEOUT, UINT msg, DWORD_PTR instance, DWORD
 
 void DeviceOutput::ReapDone()
 {
-    while (!buffers_.empty() && (buffers_.front()->header.dwFlags & WHDR_DONE)) {
+    // The device sets WHDR_DONE from its own thread, after its last use of
+    // the buffer; the acquire load orders the buffer's release after it.
+    while (!buffers_.empty() && (__atomic_load_n(&buffers_.front()->header.dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE)) {
         waveOutUnprepareHeader(handle_, &buffers_.front()->header, sizeof(WAVEHDR));
         inFlight_ -= buffers_.front()->data.size();
         buffers_.pop_front();

@@ -17,6 +17,24 @@
 
 namespace orafon::winmm {
 
+// A client may poll a header's WHDR_DONE from its own thread and free the
+// buffer as soon as it sees it: the flag is published with release order,
+// after the device's last use of the header, and read with acquire order.
+namespace {
+
+void PublishDone(WAVEHDR *h)
+{
+    __atomic_store_n(&h->dwFlags, (__atomic_load_n(&h->dwFlags, __ATOMIC_RELAXED) & ~WHDR_INQUEUE) | WHDR_DONE,
+                     __ATOMIC_RELEASE);
+}
+
+} // namespace
+
+DWORD HeaderFlags(const WAVEHDR *h)
+{
+    return __atomic_load_n(&h->dwFlags, __ATOMIC_ACQUIRE);
+}
+
 namespace {
 
 constexpr unsigned kChunkMs = 10;
@@ -195,7 +213,7 @@ private:
         queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
         offset_ = 0;
         for (WAVEHDR *h : finished)
-            h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+            PublishDone(h);
         lock.unlock();
         for (WAVEHDR *h : finished)
             Notify(WOM_DONE, reinterpret_cast<DWORD_PTR>(h));
@@ -271,6 +289,7 @@ bool SupportedFormat(LPCWAVEFORMATEX f)
 } // namespace orafon::winmm
 
 using orafon::winmm::Devices;
+using orafon::winmm::HeaderFlags;
 
 STDAPI_(UINT) waveOutGetNumDevs(void)
 {
@@ -336,7 +355,7 @@ STDAPI_(MMRESULT) waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
         return MMSYSERR_INVALHANDLE;
     if (!pwh || cbwh < sizeof(WAVEHDR))
         return MMSYSERR_INVALPARAM;
-    if (pwh->dwFlags & WHDR_INQUEUE)
+    if (HeaderFlags(pwh) & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
     pwh->dwFlags &= ~WHDR_PREPARED;
     return MMSYSERR_NOERROR;
@@ -351,7 +370,7 @@ STDAPI_(MMRESULT) waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
         return MMSYSERR_INVALPARAM;
     if (!(pwh->dwFlags & WHDR_PREPARED))
         return WAVERR_UNPREPARED;
-    if (pwh->dwFlags & WHDR_INQUEUE)
+    if (HeaderFlags(pwh) & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
     // A partial frame at the end can never be played; drop it.
     pwh->dwBufferLength -= pwh->dwBufferLength % device->Format().BlockAlign();
