@@ -6,6 +6,7 @@
 #include <espeak-ng/speak_lib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <future>
@@ -18,6 +19,11 @@ namespace {
 // audio, so a cancel still acts at once and the first audio still comes
 // early, while the hand-over to the voice costs little per second of speech.
 constexpr int kBufferMs = 100;
+// A long run is spoken in pieces of whole sentences of about this many
+// characters (a minute of speech or so), one piece per turn on the worker.
+constexpr size_t kPieceUnits = 1500;
+// How long a turn waits for room in a full pipe before it lets others go first.
+constexpr auto kRoomWait = std::chrono::milliseconds(50);
 
 bool IsBlank(char16_t c)
 {
@@ -254,27 +260,72 @@ public:
 
     void Start(std::shared_ptr<SynthesisJob> job) override
     {
-        EspeakWorker::Instance().Post([voice = voiceId_, job] { Run(voice, *job); });
+        auto progress = std::make_shared<Progress>();
+        progress->voice = voiceId_;
+        progress->job = std::move(job);
+        progress->items = SplitLongRuns(progress->job->items);
+        EspeakWorker::Instance().Post([progress] { Step(progress); });
     }
 
 private:
-    static void Run(const std::string &voice, SynthesisJob &job)
+    // Where a request stands between its turns on the worker.
+    struct Progress {
+        std::string voice;
+        std::shared_ptr<SynthesisJob> job;
+        std::vector<SpeechItem> items;
+        size_t next = 0;
+    };
+
+    static std::vector<SpeechItem> SplitLongRuns(const std::vector<SpeechItem> &items)
+    {
+        std::vector<SpeechItem> out;
+        for (const SpeechItem &item : items) {
+            if (item.kind != SpeechItem::Kind::Text || item.run.text.size() <= kPieceUnits) {
+                out.push_back(item);
+                continue;
+            }
+            for (TextRun &piece : SplitAtSentences(item.run, kPieceUnits)) {
+                SpeechItem text;
+                text.run = std::move(piece);
+                out.push_back(std::move(text));
+            }
+        }
+        return out;
+    }
+
+    // One turn of a request: its items up to and including the next piece of
+    // text. The worker is shared by every voice of the process, so a request
+    // goes to the back of the queue after each piece, and one whose pipe is
+    // well filled (a paused voice, a device far behind) waits there rather
+    // than in the middle of a piece, where it would hold up the others.
+    static void Step(const std::shared_ptr<Progress> &progress)
     {
         EspeakWorker &worker = EspeakWorker::Instance();
+        SynthesisJob &job = *progress->job;
         HRESULT hr = S_OK;
         const int sampleRate = worker.SampleRate();
-        if (sampleRate == 0 || !worker.SelectVoice(voice))
+        if (sampleRate == 0 || !worker.SelectVoice(progress->voice))
             hr = SPERR_NOT_FOUND;
-        for (size_t i = 0; SUCCEEDED(hr) && i < job.items.size(); ++i) {
-            const SpeechItem &item = job.items[i];
-            if (job.pipe->Cancelled())
+        while (SUCCEEDED(hr) && progress->next < progress->items.size()) {
+            const SpeechItem &item = progress->items[progress->next];
+            if (job.pipe->Cancelled()) {
                 hr = E_ABORT;
-            else if (item.kind == SpeechItem::Kind::Silence)
+            } else if (item.kind == SpeechItem::Kind::Silence) {
                 hr = PushSilence(*job.pipe, sampleRate, item.silenceMs) ? S_OK : E_ABORT;
-            else if (item.kind == SpeechItem::Kind::Bookmark)
+            } else if (item.kind == SpeechItem::Kind::Bookmark) {
                 hr = PushBookmark(*job.pipe, item) ? S_OK : E_ABORT;
-            else
+            } else if (!job.pipe->WaitForRoom(kRoomWait)) {
+                worker.Post([progress] { Step(progress); });
+                return;
+            } else {
                 hr = SpeakRun(item.run, job);
+                if (SUCCEEDED(hr) && ++progress->next < progress->items.size()) {
+                    worker.Post([progress] { Step(progress); });
+                    return;
+                }
+                continue;
+            }
+            ++progress->next;
         }
         PipeItem done;
         done.kind = PipeItem::Kind::Done;

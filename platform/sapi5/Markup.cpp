@@ -491,4 +491,28 @@ size_t SentenceEnd(const std::u16string &text, size_t start)
     return end;
 }
 
+std::vector<TextRun> SplitAtSentences(const TextRun &run, size_t pieceUnits)
+{
+    std::vector<TextRun> pieces;
+    const size_t size = run.text.size();
+    size_t start = 0;
+    while (start < size) {
+        size_t cut = start;
+        do {
+            const size_t end = SentenceEnd(run.text, cut);
+            cut = end > cut ? end : size; // only blanks are left
+        } while (cut < size && cut - start < pieceUnits);
+        TextRun piece;
+        piece.text = run.text.substr(start, cut - start);
+        piece.begin.assign(run.begin.begin() + static_cast<std::ptrdiff_t>(start),
+                           run.begin.begin() + static_cast<std::ptrdiff_t>(cut));
+        piece.end.assign(run.end.begin() + static_cast<std::ptrdiff_t>(start),
+                         run.end.begin() + static_cast<std::ptrdiff_t>(cut));
+        piece.prosody = run.prosody;
+        pieces.push_back(std::move(piece));
+        start = cut;
+    }
+    return pieces;
+}
+
 } // namespace orafon::sapi5

@@ -67,4 +67,9 @@ EngineText ToEngineText(const std::u16string &text);
 // run, else the end of the run without trailing blanks.
 size_t SentenceEnd(const std::u16string &text, size_t start);
 
+// Cuts a run into pieces of whole sentences, each as long as the sentences
+// that fit in about pieceUnits (a longer sentence is a piece of its own).
+// The pieces keep the run's prosody and every unit's origin.
+std::vector<TextRun> SplitAtSentences(const TextRun &run, size_t pieceUnits);
+
 } // namespace orafon::sapi5

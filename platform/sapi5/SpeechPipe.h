@@ -80,6 +80,16 @@ public:
         return true;
     }
 
+    // Waits up to timeout until at most a third of the room is taken: an
+    // engine shared by several voices starts a piece of text only then, so
+    // that the piece does not have to wait for room halfway. True once there
+    // is room or the request is cancelled.
+    bool WaitForRoom(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(mutex_);
+        return roomCv_.wait_for(lock, timeout, [&] { return cancelled_ || queuedBytes_ <= maxQueuedBytes_ / 3; });
+    }
+
     void Cancel()
     {
         std::lock_guard lock(mutex_);

@@ -206,5 +206,45 @@ TEST(Sapi5Markup, ArbitraryInputGivesValidRunsOrBadSyntax)
     EXPECT_GT(refused, 1000u);
 }
 
+TEST(Sapi5Markup, LongRunsSplitAtSentenceEndsKeepingOrigins)
+{
+    std::vector<SpeechItem> items;
+    const std::u16string text =
+        u"<prosody rate=\"2\">One two. Three four five! &amp; six?  Seven eight nine ten</prosody>";
+    ASSERT_EQ(S_OK, ParseSpeech(text.data(), text.size(), true, items));
+    ASSERT_EQ(1u, items.size());
+    const TextRun &run = items[0].run;
+    struct Case {
+        size_t pieceUnits;
+        std::vector<std::u16string> pieces;
+    };
+    const Case cases[] = {
+        {1, {u"One two.", u" Three four five!", u" & six?", u"  Seven eight nine ten"}},
+        {12, {u"One two. Three four five!", u" & six?  Seven eight nine ten"}},
+        {1000, {u"One two. Three four five! & six?  Seven eight nine ten"}},
+    };
+    for (const Case &c : cases) {
+        const std::vector<TextRun> pieces = SplitAtSentences(run, c.pieceUnits);
+        std::vector<std::u16string> texts;
+        size_t at = 0;
+        for (const TextRun &piece : pieces) {
+            texts.push_back(piece.text);
+            EXPECT_EQ(run.prosody, piece.prosody);
+            ASSERT_EQ(piece.text.size(), piece.begin.size());
+            // Every unit still points where it came from in the caller's string.
+            for (size_t i = 0; i < piece.text.size(); ++i) {
+                EXPECT_EQ(run.begin[at + i], piece.begin[i]);
+                EXPECT_EQ(run.end[at + i], piece.end[i]);
+            }
+            at += piece.text.size();
+        }
+        EXPECT_EQ(c.pieces, texts) << c.pieceUnits;
+        EXPECT_EQ(run.text.size(), at);
+    }
+    // The entity's unit covers all five characters of "&amp;".
+    const std::vector<TextRun> pieces = SplitAtSentences(run, 1);
+    EXPECT_EQ(5u, pieces[2].end[1] - pieces[2].begin[1]);
+}
+
 } // namespace
 } // namespace orafon::sapi5

@@ -664,6 +664,38 @@ TEST_F(Sapi5Voice, HugeTextIsSpokenWithoutTrouble)
     stream->Release();
 }
 
+// One engine serves every voice of the process: a paused voice whose queue of
+// audio is full must not keep the others from speaking.
+TEST_F(Sapi5Voice, APausedVoiceWithAFullQueueDoesNotHoldUpAnother)
+{
+    CComPtr<ISpVoice> paused = NewVoice();
+    auto *held = new MemoryStream(Pcm(22050, 1, 16));
+    ASSERT_EQ(S_OK, paused->SetOutput(held, TRUE));
+    ASSERT_EQ(S_OK, paused->Pause());
+    std::u16string longText; // some eight minutes of speech, more than a voice queues
+    for (int i = 0; i < 160; ++i)
+        longText += u"This sentence is repeated to make a long text. ";
+    ASSERT_EQ(S_OK, paused->Speak(longText.c_str(), SPF_ASYNC | SPF_IS_NOT_XML, nullptr));
+    // The engine makes minutes of speech per second: let it fill the queue.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(0u, held->Size());
+
+    CComPtr<ISpVoice> other = NewVoice();
+    auto *stream = new MemoryStream(Pcm(22050, 1, 16));
+    ASSERT_EQ(S_OK, other->SetOutput(stream, TRUE));
+    ASSERT_EQ(S_OK, other->Speak(u"Meanwhile another voice speaks.", SPF_ASYNC, nullptr));
+    EXPECT_EQ(S_OK, other->WaitUntilDone(60000));
+    EXPECT_GT(stream->Size(), 10000u);
+    other->SetOutput(nullptr, FALSE);
+    stream->Release();
+
+    ASSERT_EQ(S_OK, paused->Speak(u"", SPF_PURGEBEFORESPEAK, nullptr));
+    ASSERT_EQ(S_OK, paused->Resume());
+    EXPECT_EQ(S_OK, paused->WaitUntilDone(60000));
+    paused->SetOutput(nullptr, FALSE);
+    held->Release();
+}
+
 // ---- Speaking aloud: the paced device ---------------------------------------------
 
 std::vector<Event> EventsAfter(ISpVoice *voice, std::chrono::milliseconds wait)
