@@ -319,13 +319,12 @@ private:
                 return;
             } else {
                 hr = SpeakRun(item.run, job);
-                if (SUCCEEDED(hr) && ++progress->next < progress->items.size()) {
-                    worker.Post([progress] { Step(progress); });
-                    return;
-                }
-                continue;
             }
-            ++progress->next;
+            const bool spokeText = item.kind == SpeechItem::Kind::Text;
+            if (SUCCEEDED(hr) && ++progress->next < progress->items.size() && spokeText) {
+                worker.Post([progress] { Step(progress); });
+                return;
+            }
         }
         PipeItem done;
         done.kind = PipeItem::Kind::Done;

@@ -362,10 +362,15 @@ TEST_F(SpeechScripted, SpeakFromInsideAStartHandlerIsServed)
     };
     Bstr text(u"Hi");
     EXPECT_EQ(s->Speak(text, TF_DEFAULT), S_OK);
-    ASSERT_TRUE(PumpUntil([&] { return CountOf(s, DISPID_TTS_ONTTSSTART) == s.Ends() && s.Ends() >= 1; }));
+    // The nested Speak drops the voice's events still queued: when the first
+    // text's end was queued already (a busy machine), it is never reported.
+    ASSERT_TRUE(PumpUntil([&] { return CountOf(s, DISPID_TTS_ONTTSSTART) == 2 && s.sink.received.back() == End(); }))
+        << Describe(s.sink.received);
     PumpFor(200);
     EXPECT_TRUE(nested);
-    EXPECT_EQ(CountOf(s, DISPID_TTS_ONTTSSTART), s.Ends()) << Describe(s.sink.received);
+    EXPECT_EQ(CountOf(s, DISPID_TTS_ONTTSSTART), 2u) << Describe(s.sink.received);
+    EXPECT_GE(s.Ends(), 1u);
+    EXPECT_LE(s.Ends(), 2u);
     EXPECT_EQ(s.sink.received.back(), End());
 }
 
