@@ -2,6 +2,8 @@
 // stands for: synthesis with the espeak-ng library directly (WAV at the
 // engine's format) and the `espeak-ng --stdout | … | lame -b 128` pipeline
 // (MP3, 44.1 kHz stereo, 128 kbit/s).
+#include "BenchSupport.h"
+
 #include <component/TextToSpeechFactory.h>
 #include <orafon/Orafon.h>
 
@@ -13,28 +15,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
+using orafon::bench::Median;
+using orafon::bench::Text2000Words;
 using Clock = std::chrono::steady_clock;
-
-std::string Text2000Words()
-{
-    static const char *const words[] = {"the",   "quick",  "brown",  "fox",    "jumps",   "over",  "lazy",
-                                        "dog",   "speech", "engine", "writes", "audio",   "files", "every",
-                                        "voice", "reads",  "clear",  "simple", "numbers", "like",  "seven"};
-    std::mt19937 rng(7);
-    std::string text;
-    for (int i = 0; i < 2000; ++i) {
-        text += words[rng() % (sizeof words / sizeof *words)];
-        text += (i % 12 == 11) ? ". " : " ";
-    }
-    return text;
-}
 
 std::string TempDir()
 {
@@ -48,15 +37,6 @@ std::string TempDir()
 double Best(double current, double ms)
 {
     return current == 0 ? ms : std::min(current, ms);
-}
-
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
 double MillisecondsSince(Clock::time_point start)

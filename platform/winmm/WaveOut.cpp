@@ -17,25 +17,21 @@
 
 namespace orafon::winmm {
 
+namespace {
+
 // A client may poll a header's WHDR_DONE from its own thread and free the
 // buffer as soon as it sees it: the flag is published with release order,
 // after the device's last use of the header, and read with acquire order.
-namespace {
-
 void PublishDone(WAVEHDR *h)
 {
     __atomic_store_n(&h->dwFlags, (__atomic_load_n(&h->dwFlags, __ATOMIC_RELAXED) & ~WHDR_INQUEUE) | WHDR_DONE,
                      __ATOMIC_RELEASE);
 }
 
-} // namespace
-
 DWORD HeaderFlags(const WAVEHDR *h)
 {
     return __atomic_load_n(&h->dwFlags, __ATOMIC_ACQUIRE);
 }
-
-namespace {
 
 constexpr unsigned kChunkMs = 10;
 

@@ -1,5 +1,7 @@
 // How soon a flite engine starts delivering audio for a long text, and how
 // its synthesis speed compares with flite's own text reader on the same text.
+#include "BenchSupport.h"
+
 #include <orafon/win/speech.h>
 
 #include <benchmark/benchmark.h>
@@ -23,6 +25,7 @@ extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv);
 
 namespace {
 
+using orafon::bench::Median;
 using Clock = std::chrono::steady_clock;
 
 // About 2000 words of ordinary prose in sentences of varied length.
@@ -217,13 +220,6 @@ template <typename F> Run Timed(F speak)
     run.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.cpuSeconds = ProcessCpuSeconds() - cpuStart;
     return run;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t mid = values.size() / 2;
-    return values.empty() ? 0 : values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
 // flite's own text reader, a sentence at a time, on the same text.

@@ -9,6 +9,7 @@
 //
 // The library benchmark runs first and alone: espeak-ng is one engine per
 // process, and the voices' worker takes it over on first use.
+#include "BenchSupport.h"
 #include "VoiceTestSupport.h"
 
 #include <espeak-ng/speak_lib.h>
@@ -21,28 +22,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <thread>
 
 namespace {
 
+using orafon::bench::Text2000Words;
 using Clock = std::chrono::steady_clock;
-
-std::string Text2000Words()
-{
-    static const char *words[] = {"the",    "quick",  "brown",   "fox",    "jumps",  "over",     "lazy",   "dog",
-                                  "speech", "engine", "reads",   "every",  "line",   "slowly",   "today",  "while",
-                                  "birds",  "sing",   "outside", "window", "rain",   "falls",    "gently", "on",
-                                  "green",  "hills",  "under",   "grey",   "clouds", "children", "play",   "games"};
-    std::mt19937 rng(7);
-    std::string text;
-    for (int i = 0; i < 2000; ++i) {
-        text += words[rng() % (sizeof words / sizeof *words)];
-        text += (i % 12 == 11) ? ". " : " ";
-    }
-    return text;
-}
 
 std::u16string Widen(const std::string &s)
 {
