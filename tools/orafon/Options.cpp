@@ -192,16 +192,20 @@ std::string CheckOptionsFit(const Options &options)
         std::vector<std::string> options;
         size_t minArgs, maxArgs;
     };
-    const std::vector<std::string> voiceOptions = {"--file",   "--voice", "--rate",  "--volume", "--pitch",
+    const std::vector<std::string> voiceOptions = {"--file",   "--voice", "--rate",   "--volume", "--pitch",
                                                    "--tagged", "--words", "--events", "--quiet"};
     std::vector<std::string> saveOptions = voiceOptions;
     saveOptions.insert(saveOptions.end(), {"--output", "--type", "--format"});
     const size_t any = SIZE_MAX;
     const Fit fits[] = {
-        {"voices", {}, 0, 0},           {"formats", {}, 0, 1},
-        {"say", voiceOptions, 0, any},  {"save", saveOptions, 0, any},
-        {"mp3-to-swf", {"--loop", "--fps"}, 2, 2}, {"register", {}, 0, 1},
-        {"unregister", {}, 0, 1},       {"describe", {}, 0, 0},
+        {"voices", {}, 0, 0},
+        {"formats", {}, 0, 1},
+        {"say", voiceOptions, 0, any},
+        {"save", saveOptions, 0, any},
+        {"mp3-to-swf", {"--loop", "--fps"}, 2, 2},
+        {"register", {}, 0, 1},
+        {"unregister", {}, 0, 1},
+        {"describe", {}, 0, 0},
     };
     for (const Fit &fit : fits) {
         if (options.command != fit.command)

@@ -20,16 +20,16 @@ struct RegionTag {
     const char *tag;
 };
 constexpr RegionTag kRegionTags[] = {
-    {0x0409, "en-US"},  {0x0809, "en-GB"},  {0x0C09, "en-AU"},  {0x1009, "en-CA"},      {0x1409, "en-NZ"},
-    {0x1809, "en-IE"},  {0x1C09, "en-ZA"},  {0x2409, "en-029"}, {0x4009, "en-IN"},      {0x0416, "pt-BR"},
-    {0x0816, "pt-PT"},  {0x0C0A, "es-ES"},  {0x080A, "es-MX"},  {0x2C0A, "es-AR"},      {0x580A, "es-419"},
-    {0x040C, "fr-FR"},  {0x080C, "fr-BE"},  {0x0C0C, "fr-CA"},  {0x100C, "fr-CH"},      {0x0407, "de-DE"},
-    {0x0C07, "de-AT"},  {0x0807, "de-CH"},  {0x0804, "zh-CN"},  {0x0404, "zh-TW"},      {0x0C04, "zh-HK"},
-    {0x0413, "nl-NL"},  {0x0813, "nl-BE"},  {0x0410, "it-IT"},  {0x0810, "it-CH"},      {0x041D, "sv-SE"},
-    {0x0414, "nb-NO"},  {0x0814, "nn-NO"},  {0x041A, "hr-HR"},  {0x241A, "sr-Latn-RS"}, {0x141A, "bs-Latn-BA"},
-    {0x042A, "vi-VN"},  {0x0419, "ru-RU"},  {0x0415, "pl-PL"},  {0x0405, "cs-CZ"},      {0x040B, "fi-FI"},
-    {0x0406, "da-DK"},  {0x040E, "hu-HU"},  {0x041F, "tr-TR"},  {0x0408, "el-GR"},      {0x0411, "ja-JP"},
-    {0x0412, "ko-KR"},  {0x0418, "ro-RO"},  {0x0422, "uk-UA"},  {0x0439, "hi-IN"},      {0x0401, "ar-SA"},
+    {0x0409, "en-US"}, {0x0809, "en-GB"}, {0x0C09, "en-AU"},  {0x1009, "en-CA"},      {0x1409, "en-NZ"},
+    {0x1809, "en-IE"}, {0x1C09, "en-ZA"}, {0x2409, "en-029"}, {0x4009, "en-IN"},      {0x0416, "pt-BR"},
+    {0x0816, "pt-PT"}, {0x0C0A, "es-ES"}, {0x080A, "es-MX"},  {0x2C0A, "es-AR"},      {0x580A, "es-419"},
+    {0x040C, "fr-FR"}, {0x080C, "fr-BE"}, {0x0C0C, "fr-CA"},  {0x100C, "fr-CH"},      {0x0407, "de-DE"},
+    {0x0C07, "de-AT"}, {0x0807, "de-CH"}, {0x0804, "zh-CN"},  {0x0404, "zh-TW"},      {0x0C04, "zh-HK"},
+    {0x0413, "nl-NL"}, {0x0813, "nl-BE"}, {0x0410, "it-IT"},  {0x0810, "it-CH"},      {0x041D, "sv-SE"},
+    {0x0414, "nb-NO"}, {0x0814, "nn-NO"}, {0x041A, "hr-HR"},  {0x241A, "sr-Latn-RS"}, {0x141A, "bs-Latn-BA"},
+    {0x042A, "vi-VN"}, {0x0419, "ru-RU"}, {0x0415, "pl-PL"},  {0x0405, "cs-CZ"},      {0x040B, "fi-FI"},
+    {0x0406, "da-DK"}, {0x040E, "hu-HU"}, {0x041F, "tr-TR"},  {0x0408, "el-GR"},      {0x0411, "ja-JP"},
+    {0x0412, "ko-KR"}, {0x0418, "ro-RO"}, {0x0422, "uk-UA"},  {0x0439, "hi-IN"},      {0x0401, "ar-SA"},
 };
 
 // Primary language ids and their subtags, for the other sublanguages.
@@ -38,19 +38,19 @@ struct PrimaryTag {
     const char *tag;
 };
 constexpr PrimaryTag kPrimaryTags[] = {
-    {0x36, "af"}, {0x5E, "am"}, {0x01, "ar"}, {0x4D, "as"}, {0x2C, "az"}, {0x6D, "ba"}, {0x23, "be"}, {0x02, "bg"},
-    {0x45, "bn"}, {0x03, "ca"}, {0x5C, "chr"}, {0x05, "cs"}, {0x52, "cy"}, {0x06, "da"}, {0x07, "de"}, {0x08, "el"},
-    {0x09, "en"}, {0x0A, "es"}, {0x25, "et"}, {0x2D, "eu"}, {0x29, "fa"}, {0x0B, "fi"}, {0x38, "fo"}, {0x0C, "fr"},
-    {0x62, "fy"}, {0x3C, "ga"}, {0x91, "gd"}, {0x56, "gl"}, {0x74, "gn"}, {0x47, "gu"}, {0x68, "ha"}, {0x75, "haw"},
-    {0x0D, "he"}, {0x39, "hi"}, {0x1A, "hr"}, {0x0E, "hu"}, {0x2B, "hy"}, {0x21, "id"}, {0x70, "ig"}, {0x0F, "is"},
-    {0x10, "it"}, {0x11, "ja"}, {0x37, "ka"}, {0x3F, "kk"}, {0x6F, "kl"}, {0x53, "km"}, {0x4B, "kn"}, {0x12, "ko"},
-    {0x57, "kok"}, {0x92, "ku"}, {0x40, "ky"}, {0x6E, "lb"}, {0x54, "lo"}, {0x27, "lt"}, {0x26, "lv"}, {0x81, "mi"},
-    {0x2F, "mk"}, {0x4C, "ml"}, {0x50, "mn"}, {0x4E, "mr"}, {0x3E, "ms"}, {0x3A, "mt"}, {0x55, "my"}, {0x14, "nb"},
-    {0x61, "ne"}, {0x13, "nl"}, {0x72, "om"}, {0x48, "or"}, {0x46, "pa"}, {0x15, "pl"}, {0x63, "ps"}, {0x16, "pt"},
-    {0x6B, "qu"}, {0x18, "ro"}, {0x19, "ru"}, {0x4F, "sa"}, {0x59, "sd"}, {0x5B, "si"}, {0x1B, "sk"}, {0x24, "sl"},
-    {0x77, "so"}, {0x1C, "sq"}, {0x1D, "sv"}, {0x41, "sw"}, {0x49, "ta"}, {0x4A, "te"}, {0x1E, "th"}, {0x73, "ti"},
-    {0x42, "tk"}, {0x32, "tn"}, {0x1F, "tr"}, {0x44, "tt"}, {0x80, "ug"}, {0x22, "uk"}, {0x20, "ur"}, {0x43, "uz"},
-    {0x2A, "vi"}, {0x34, "xh"}, {0x6A, "yo"}, {0x04, "zh"}, {0x35, "zu"},
+    {0x36, "af"},  {0x5E, "am"}, {0x01, "ar"},  {0x4D, "as"}, {0x2C, "az"}, {0x6D, "ba"}, {0x23, "be"}, {0x02, "bg"},
+    {0x45, "bn"},  {0x03, "ca"}, {0x5C, "chr"}, {0x05, "cs"}, {0x52, "cy"}, {0x06, "da"}, {0x07, "de"}, {0x08, "el"},
+    {0x09, "en"},  {0x0A, "es"}, {0x25, "et"},  {0x2D, "eu"}, {0x29, "fa"}, {0x0B, "fi"}, {0x38, "fo"}, {0x0C, "fr"},
+    {0x62, "fy"},  {0x3C, "ga"}, {0x91, "gd"},  {0x56, "gl"}, {0x74, "gn"}, {0x47, "gu"}, {0x68, "ha"}, {0x75, "haw"},
+    {0x0D, "he"},  {0x39, "hi"}, {0x1A, "hr"},  {0x0E, "hu"}, {0x2B, "hy"}, {0x21, "id"}, {0x70, "ig"}, {0x0F, "is"},
+    {0x10, "it"},  {0x11, "ja"}, {0x37, "ka"},  {0x3F, "kk"}, {0x6F, "kl"}, {0x53, "km"}, {0x4B, "kn"}, {0x12, "ko"},
+    {0x57, "kok"}, {0x92, "ku"}, {0x40, "ky"},  {0x6E, "lb"}, {0x54, "lo"}, {0x27, "lt"}, {0x26, "lv"}, {0x81, "mi"},
+    {0x2F, "mk"},  {0x4C, "ml"}, {0x50, "mn"},  {0x4E, "mr"}, {0x3E, "ms"}, {0x3A, "mt"}, {0x55, "my"}, {0x14, "nb"},
+    {0x61, "ne"},  {0x13, "nl"}, {0x72, "om"},  {0x48, "or"}, {0x46, "pa"}, {0x15, "pl"}, {0x63, "ps"}, {0x16, "pt"},
+    {0x6B, "qu"},  {0x18, "ro"}, {0x19, "ru"},  {0x4F, "sa"}, {0x59, "sd"}, {0x5B, "si"}, {0x1B, "sk"}, {0x24, "sl"},
+    {0x77, "so"},  {0x1C, "sq"}, {0x1D, "sv"},  {0x41, "sw"}, {0x49, "ta"}, {0x4A, "te"}, {0x1E, "th"}, {0x73, "ti"},
+    {0x42, "tk"},  {0x32, "tn"}, {0x1F, "tr"},  {0x44, "tt"}, {0x80, "ug"}, {0x22, "uk"}, {0x20, "ur"}, {0x43, "uz"},
+    {0x2A, "vi"},  {0x34, "xh"}, {0x6A, "yo"},  {0x04, "zh"}, {0x35, "zu"},
 };
 
 std::string Lower(std::string text)
@@ -220,7 +220,8 @@ VoiceChoice FindVoice(DispatchObject &tts, const std::string &wanted)
     if (matches.size() == 1) {
         choice.index = matches[0]->index;
     } else if (matches.empty()) {
-        choice.problem = "no such voice: " + wanted + " (give an index, a name or a language such as en-GB; see 'orafon voices')";
+        choice.problem =
+            "no such voice: " + wanted + " (give an index, a name or a language such as en-GB; see 'orafon voices')";
     } else {
         choice.problem = "several voices match '" + wanted + "':";
         for (size_t i = 0; i < matches.size() && i < 8; ++i)
