@@ -1,5 +1,7 @@
 // Runs the orafon command as a user would, in a child process with a
 // registry of its own, and checks its output, files and exit status.
+#include <FileType.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -777,6 +779,81 @@ TEST_F(CliTest, LosslessFormatsShowTheirBitsPerSample)
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(c.line), std::string::npos) << c.type << "\n" << r.out;
     }
+// What a saved file of each library-backed type must be, by the type's own tools.
+struct SavedType {
+    const char *label;
+    const char *ffprobeCodec; // null: headerless, checked by decoding with sox
+};
+
+const SavedType kSavedTypes[] = {
+    {"vox", nullptr},
+    {"au", "pcm_s16be"},
+    {"aiff", "pcm_s16be"},
+};
+
+TEST_F(CliTest, SaveEveryTypeByEachExtensionAndByName)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    for (const SavedType &t : kSavedTypes) {
+        const FileTypeDescriptor *type = FindFileTypeByName(t.label);
+        ASSERT_NE(type, nullptr) << t.label;
+        std::vector<std::vector<std::string>> saves;
+        for (std::string_view name : type->names)
+            saves.push_back({"-o", (dir_ / ("speech." + std::string(name))).string()});
+        saves.push_back({"-o", (dir_ / (std::string(t.label) + ".bin")).string(), "--type", t.label});
+        for (const std::vector<std::string> &how : saves) {
+            std::vector<std::string> args = {"save", "Hello there."};
+            args.insert(args.end(), how.begin(), how.end());
+            const fs::path out = how[1];
+            SCOPED_TRACE(out.filename().string());
+            Result r = Run(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+            if (t.ffprobeCodec) {
+                EXPECT_NE(Probe(out, "stream=codec_name").find(std::string("codec_name=") + t.ffprobeCodec),
+                          std::string::npos);
+            } else {
+                // The first VOX entry: 6 kHz; the speech decodes to sound, not silence.
+                std::string stat;
+                if (FILE *p = popen(("sox -t vox -r 6000 -c 1 '" + out.string() + "' -n stat 2>&1").c_str(), "r")) {
+                    char line[256];
+                    while (fgets(line, sizeof line, p))
+                        stat += line;
+                    pclose(p);
+                }
+                const size_t at = stat.find("RMS     amplitude:");
+                ASSERT_NE(at, std::string::npos) << stat;
+                EXPECT_GT(std::atof(stat.c_str() + at + 18), 0.01) << stat;
+            }
+        }
+    }
+}
+
+TEST_F(CliTest, FormatsListEveryRowOfTheFileTypeTable)
+{
+    Result r = Run({"formats"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const FileTypeDescriptor &type : AllFileTypes()) {
+        // WAV lists the voice's own format first.
+        const size_t count = IsFileTypeAvailable(type) ? type.formats.size() + (type.nFileFormat == 0) : 0;
+        const std::regex line("(^|\n) *" + std::to_string(type.nFileFormat) + " +" + std::string(type.label) + " +" +
+                              std::to_string(count) + "( |\n)");
+        EXPECT_TRUE(std::regex_search(r.out, line)) << type.label << "\n" << r.out;
+        Result one = Run({"formats", std::string(type.names.front())});
+        if (count == 0) {
+            EXPECT_EQ(one.status, 1) << type.label;
+            continue;
+        }
+        ASSERT_EQ(one.status, 0) << type.label << ": " << one.err;
+        EXPECT_NE(one.out.find("\n" + std::string(5 - std::to_string(count - 1).size(), ' ') +
+                               std::to_string(count - 1) + "  "),
+                  std::string::npos)
+            << one.out;
+    }
+    Result help = Run({"save", "--help"});
+    for (const FileTypeDescriptor &type : AllFileTypes())
+        for (std::string_view name : type.names)
+            EXPECT_NE(help.out.find(" ." + std::string(name)), std::string::npos) << name << "\n" << help.out;
 }
 
 } // namespace
