@@ -779,6 +779,8 @@ TEST_F(CliTest, LosslessFormatsShowTheirBitsPerSample)
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(c.line), std::string::npos) << c.type << "\n" << r.out;
     }
+}
+
 // What a saved file of each library-backed type must be, by the type's own tools.
 struct SavedType {
     const char *label;
