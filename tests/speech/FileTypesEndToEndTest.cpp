@@ -108,6 +108,36 @@ double CheckVox(const std::string &path, const Entry &e)
     return static_cast<double>(info.st_size) * 2 / e.format.nSamplesPerSec;
 }
 
+// ogginfo reads every page and packet; it fails on a damaged stream.
+double CheckOgg(const std::string &path, const Entry &e)
+{
+    const std::string info = CommandOutput("ogginfo " + Quote(path) + " 2>&1; echo \"exit=$?\"");
+    EXPECT_NE(info.find("exit=0"), std::string::npos) << info;
+    EXPECT_NE(info.find("type vorbis"), std::string::npos) << info;
+    EXPECT_NE(info.find("Channels: " + std::to_string(e.format.nChannels) + "\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Rate: " + std::to_string(e.format.nSamplesPerSec) + "\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Nominal bitrate: " + std::to_string(e.bitRate / 1000) + ".000000 kb/s"), std::string::npos)
+        << info;
+    EXPECT_EQ(info.find("WARNING"), std::string::npos) << info;
+    auto probe = Probe(path);
+    EXPECT_EQ(probe["codec_name"], "vorbis");
+    EXPECT_EQ(probe["sample_rate"], std::to_string(e.format.nSamplesPerSec));
+    return std::atof(probe["duration"].c_str());
+}
+
+// flac -t decodes every frame and compares it with the stream's MD5 signature.
+double CheckFlac(const std::string &path, const Entry &e)
+{
+    const std::string test = CommandOutput("flac -t -s " + Quote(path) + " 2>&1; echo \"exit=$?\"");
+    EXPECT_EQ(test, "exit=0\n");
+    auto probe = Probe(path);
+    EXPECT_EQ(probe["codec_name"], "flac");
+    EXPECT_EQ(probe["sample_rate"], std::to_string(e.format.nSamplesPerSec));
+    EXPECT_EQ(probe["channels"], std::to_string(e.format.nChannels));
+    EXPECT_EQ(probe["bits_per_raw_sample"], std::to_string(e.format.wBitsPerSample));
+    return std::atof(probe["duration"].c_str());
+}
+
 struct FileTypeCase {
     FILEFORMAT fileFormat;
     const char *ext;
@@ -125,9 +155,8 @@ void PrintTo(const RealVoice &voice, std::ostream *out)
 }
 
 const FileTypeCase kTypes[] = {
-    {FF_VOX, "vox", CheckVox},
-    {FF_AU, "au", CheckAu},
-    {FF_AIFF, "aiff", CheckAiff},
+    {FF_OGG, "ogg", CheckOgg}, {FF_FLAC, "flac", CheckFlac}, {FF_VOX, "vox", CheckVox},
+    {FF_AU, "au", CheckAu},    {FF_AIFF, "aiff", CheckAiff},
 };
 
 std::vector<Entry> Catalogue(LONG fileFormat)

@@ -788,9 +788,7 @@ struct SavedType {
 };
 
 const SavedType kSavedTypes[] = {
-    {"vox", nullptr},
-    {"au", "pcm_s16be"},
-    {"aiff", "pcm_s16be"},
+    {"ogg", "vorbis"}, {"flac", "flac"}, {"vox", nullptr}, {"au", "pcm_s16be"}, {"aiff", "pcm_s16be"},
 };
 
 TEST_F(CliTest, SaveEveryTypeByEachExtensionAndByName)
