@@ -6,6 +6,7 @@
 #include "ModuleState.h"
 #include "Registration.h"
 #include "audio_out/Mp3EncoderApi.h"
+#include "audio_out/WmRuntimeApi.h"
 #include "component/TextToSpeechFactory.h"
 
 #include <orafon/OrafonIds.h>
@@ -59,13 +60,15 @@ std::string FindModulePath()
 #define DLL_PROCESS_ATTACH 1
 
 // What DllMain does on Windows: attach builds the module state and loads the
-// MP3 encoder library (a missing one only makes MP3 output unavailable),
+// MP3 encoder library and the Windows Media runtime (a missing one only makes
+// its file type unavailable),
 // detach tears them down (cached class factory and type information
 // released) unless objects still alive may call in late.
 BOOL ModuleMain(DWORD reason)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         Mp3EncoderApiLoad();
+        WmRuntimeApiLoad();
         return State().Attach(FindModulePath().c_str()) ? TRUE : FALSE;
     }
     if (reason == DLL_PROCESS_DETACH) {
@@ -74,6 +77,7 @@ BOOL ModuleMain(DWORD reason)
             delete g_state;
             g_state = nullptr;
             Mp3EncoderApiUnload();
+            WmRuntimeApiUnload();
         }
     }
     return TRUE;
