@@ -116,6 +116,12 @@ CWmaWriter::~CWmaWriter()
         CoUninitialize();
 }
 
+void CWmaWriter::UseLoadedRuntime()
+{
+    if (!m_api.hModule)
+        m_api = WmRuntimeApiGet();
+}
+
 void CWmaWriter::NoteFailure(HRESULT hr)
 {
     if (FAILED(hr) && SUCCEEDED(m_hrWriteFailure))
@@ -209,6 +215,7 @@ HRESULT CWmaWriter::FindWmaStreamConfig(REFGUID subtype, const WAVEFORMATEX &wfx
     if (!ppConfig)
         return E_INVALIDARG;
     *ppConfig = nullptr;
+    UseLoadedRuntime();
     if (!m_api.WMCreateProfileManager)
         return E_NOTIMPL;
     CComPtr<IWMProfileManager> spManager;
@@ -361,6 +368,7 @@ HRESULT CWmaWriter::SetFileAttribute(const WCHAR *pwszFileName, WORD wStreamNum,
     const auto parsed = std::from_chars(pszAttribValue, end, value);
     if (parsed.ec != std::errc() || parsed.ptr != end)
         return E_INVALIDARG;
+    UseLoadedRuntime();
     if (!m_api.WMCreateEditor)
         return E_NOTIMPL;
 

@@ -70,6 +70,8 @@ private:
     HRESULT CreateProfile(DWORD nBitRate, CComPtr<IWMProfile> &spProfile);
     HRESULT ConfigureInputs();
     HRESULT DeliverSample(const BYTE *pb, DWORD cb);
+    // Takes the runtime table when none is held yet (calls made before any open).
+    void UseLoadedRuntime();
     void NoteFailure(HRESULT hr);
     void Release();
 
