@@ -1,13 +1,11 @@
 #include "AudioSink.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <span>
 
 namespace {
-
-// The MP3 writer's channel modes.
-constexpr LONG kMp3ModeJointStereo = 1;
-constexpr LONG kMp3ModeMono = 3;
 
 bool SameFormat(const WAVEFORMATEX &a, const WAVEFORMATEX &b)
 {
@@ -16,53 +14,10 @@ bool SameFormat(const WAVEFORMATEX &a, const WAVEFORMATEX &b)
 
 } // namespace
 
-// One row of the writer table: the writer and how the sink's Open arguments
-// reach that writer's own open.
-struct CAudioSink::WriterSlot {
-    CFileWriter &(*writer)(CAudioSink &sink);
-    HRESULT (*open)(CAudioSink &sink, const char *pszFileName, const WAVEFORMATEX &wfx, LONG nBitRate);
-};
-
-// Indexed by FILEFORMAT.
-const CAudioSink::WriterSlot CAudioSink::kWriters[] = {
-    {[](CAudioSink &s) -> CFileWriter & { return s.m_waveWriter; },
-     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) {
-         return s.m_waveWriter.Open(name, wfx, CWaveWriter::kModeWrite);
-     }},
-    {[](CAudioSink &s) -> CFileWriter & { return s.m_mp3Writer; },
-     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG rate) {
-         const LONG mode = wfx.nChannels == 2 ? kMp3ModeJointStereo : kMp3ModeMono;
-         return s.m_mp3Writer.Open(rate / 1000, wfx.nSamplesPerSec, mode, name, kMp3Preset);
-     }},
-    {[](CAudioSink &s) -> CFileWriter & { return s.m_wmaWriter; },
-     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG rate) {
-         return s.m_wmaWriter.Open(rate, wfx.nSamplesPerSec, wfx.nChannels, name);
-     }},
-    {[](CAudioSink &s) -> CFileWriter & { return s.m_oggWriter; },
-     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG rate) {
-         return s.m_oggWriter.Open(rate, wfx.nSamplesPerSec, wfx.nChannels, name);
-     }},
-    {[](CAudioSink &s) -> CFileWriter & { return s.m_sndFileWriter; },
-     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) {
-         return s.m_sndFileWriter.Open(wfx, name, FF_VOX);
-     }},
-    {[](CAudioSink &s) -> CFileWriter & { return s.m_sndFileWriter; },
-     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) {
-         return s.m_sndFileWriter.Open(wfx, name, FF_AU);
-     }},
-    {[](CAudioSink &s) -> CFileWriter & { return s.m_sndFileWriter; },
-     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) {
-         return s.m_sndFileWriter.Open(wfx, name, FF_AIFF);
-     }},
-    {[](CAudioSink &s) -> CFileWriter & { return s.m_mp4Writer; },
-     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG rate) {
-         return s.m_mp4Writer.Open(rate, wfx.nSamplesPerSec, wfx.nChannels, name);
-     }},
-    {[](CAudioSink &s) -> CFileWriter & { return s.m_flacWriter; },
-     [](CAudioSink &s, const char *name, const WAVEFORMATEX &wfx, LONG) { return s.m_flacWriter.Open(wfx, name); }},
-};
-
-CAudioSink::CAudioSink() = default;
+CAudioSink::CAudioSink()
+{
+    MakeWriters();
+}
 
 CAudioSink::~CAudioSink()
 {
@@ -71,11 +26,37 @@ CAudioSink::~CAudioSink()
     ReleaseConversion();
 }
 
-const CAudioSink::WriterSlot *CAudioSink::SelectedSlot() const
+void CAudioSink::MakeWriters() noexcept
 {
-    if (m_nFileFormat < 0 || m_nFileFormat >= static_cast<LONG>(std::size(kWriters)))
+    // Rows with the same maker share one object: one sound-file writer serves
+    // VOX, AU and AIFF, as one file at a time is written.
+    try {
+        const std::span<const FileTypeDescriptor> types = AllFileTypes();
+        std::vector<PFNMAKEFILEWRITER> makers;
+        m_writerOfType.assign(types.size(), nullptr);
+        for (size_t i = 0; i < types.size(); ++i) {
+            const PFNMAKEFILEWRITER make = types[i].writer.make;
+            const auto made = std::find(makers.begin(), makers.end(), make);
+            if (made != makers.end()) {
+                m_writerOfType[i] = m_writers[made - makers.begin()].get();
+                continue;
+            }
+            m_writers.push_back(make());
+            makers.push_back(make);
+            m_writerOfType[i] = m_writers.back().get();
+        }
+    } catch (...) {
+        // Out of memory: every Open reports it.
+        m_writerOfType.clear();
+        m_writers.clear();
+    }
+}
+
+CFileWriter *CAudioSink::SelectedWriter() const
+{
+    if (m_nFileFormat < 0 || m_nFileFormat >= static_cast<LONG>(m_writerOfType.size()))
         return nullptr;
-    return &kWriters[m_nFileFormat];
+    return m_writerOfType[m_nFileFormat];
 }
 
 HRESULT CAudioSink::Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
@@ -88,8 +69,11 @@ HRESULT CAudioSink::Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource
     m_hrWriteFailure = S_OK;
     m_cbCarry = 0;
     HRESULT hr = S_OK;
-    if (const WriterSlot *slot = SelectedSlot()) {
-        hr = slot->open(*this, pszFileName, *pwfxTarget, nBitRate);
+    if (const FileTypeDescriptor *type = FindFileType(m_nFileFormat)) {
+        CFileWriter *writer = SelectedWriter();
+        if (!writer)
+            return E_OUTOFMEMORY;
+        hr = type->writer.open(*writer, pszFileName, *pwfxTarget, nBitRate);
         if (FAILED(hr)) {
             Close();
             return hr;
@@ -211,12 +195,12 @@ HRESULT CAudioSink::WriteConverted(const BYTE *pb, ULONG cb, CFileWriter &writer
 
 HRESULT CAudioSink::Write(const void *pData, ULONG cb)
 {
-    const WriterSlot *slot = SelectedSlot();
-    if (!slot)
+    CFileWriter *selected = SelectedWriter();
+    if (!selected)
         return E_FAIL;
     if (!pData && cb > 0)
         return E_INVALIDARG;
-    CFileWriter &writer = slot->writer(*this);
+    CFileWriter &writer = *selected;
     HRESULT hr;
     if (!m_hStream) {
         hr = WriteToWriter(writer, cb, static_cast<const BYTE *>(pData));
@@ -257,11 +241,10 @@ HRESULT CAudioSink::DrainConversion(CFileWriter &writer)
 HRESULT CAudioSink::Close()
 {
     HRESULT hr = S_OK;
-    if (const WriterSlot *slot = SelectedSlot()) {
-        CFileWriter &writer = slot->writer(*this);
+    if (CFileWriter *writer = SelectedWriter()) {
         if (m_hStream)
-            hr = DrainConversion(writer);
-        const HRESULT hrClose = writer.Close();
+            hr = DrainConversion(*writer);
+        const HRESULT hrClose = writer->Close();
         // An idle writer has nothing to finish; that is not a failure.
         if (FAILED(hrClose) && hrClose != CO_E_NOTINITIALIZED && SUCCEEDED(hr))
             hr = hrClose;

@@ -11,6 +11,10 @@
 // finished or when any Write since Open failed to store its data, so a
 // caller that only looks at Close still learns the file is incomplete.
 //
+// Which writer serves a file type, and how Open's arguments reach it, is the
+// file type's row in the table of FileType.h; the sink makes one object per
+// writer class of that table when it is constructed.
+//
 // Speaking to a file with it:
 //   sink.SetFileFormat(format);                 // when FileFormat is put
 //   hr = sink.Open(ansiPath, &engineFormat, &catalogueEntry, entryBitRate);
@@ -25,14 +29,8 @@
 // loads it on first use) and releases with Mp3EncoderApiUnload.
 #pragma once
 
+#include "FileType.h"
 #include "FileWriter.h"
-#include "FlacWriter.h"
-#include "Mp3Writer.h"
-#include "Mp4Writer.h"
-#include "OggWriter.h"
-#include "SndFileWriter.h"
-#include "WaveWriter.h"
-#include "WmaWriter.h"
 
 #include <orafon/OrafonIds.h>
 #include <orafon/win/msacm.h>
@@ -59,8 +57,8 @@ public:
     CAudioSink &operator=(const CAudioSink &) = delete;
 
     // Selects the writer of the next Open (a FILEFORMAT value; not checked:
-    // an index outside FF_WAVE..FF_FLAC makes Open succeed without a file and
-    // Write fail).
+    // a value without a row in the file-type table makes Open succeed without
+    // a file and Write fail).
     void SetFileFormat(LONG nFileFormat) { m_nFileFormat = nFileFormat; }
     LONG GetFileFormat() const { return m_nFileFormat; }
 
@@ -74,7 +72,8 @@ public:
     // closed first. Codes: E_INVALIDARG (null format, empty name), the
     // writer's code when it cannot start the file (E_FAIL, E_ACCESSDENIED,
     // E_NOTIMPL, ...), E_FAIL when the formats cannot be converted,
-    // E_UNEXPECTED, E_OUTOFMEMORY. After a failure the sink is idle.
+    // E_UNEXPECTED, E_OUTOFMEMORY (also when the sink could not make its
+    // writers). After a failure the sink is idle.
     HRESULT Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
                  LONG nBitRate);
     // PCM bytes in the source format, any count (partial sample frames are
@@ -100,14 +99,11 @@ public:
     const std::string &GetFileName() const { return m_strFileName; }
     LONG GetBitRate() const { return m_nBitRate; }
 
-    // MP3 settings the sink hands the MP3 writer.
-    static constexpr LONG kMp3Preset = -1; // no preset
-    static constexpr bool kMp3JointStereo = true;
-
 private:
-    struct WriterSlot;
-    static const WriterSlot kWriters[];
-    const WriterSlot *SelectedSlot() const;
+    void MakeWriters() noexcept;
+    // The writer of the selected file type; null without a row (or without
+    // writers, when they could not be made).
+    CFileWriter *SelectedWriter() const;
     HRESULT OpenConversion(const WAVEFORMATEX &src, const WAVEFORMATEX &dst);
     void ReleaseConversion();
     HRESULT ConvertPiece(const BYTE *pb, DWORD cb, DWORD fdwConvert, DWORD *pcbUsed, CFileWriter &writer);
@@ -119,13 +115,10 @@ private:
     LONG m_nFileFormat = FF_WAVE;
     LONG m_nBitRate = 0;
 
-    CWaveWriter m_waveWriter;
-    CMp3Writer m_mp3Writer;
-    CWmaWriter m_wmaWriter;
-    COggWriter m_oggWriter;
-    CSndFileWriter m_sndFileWriter;
-    CMp4Writer m_mp4Writer;
-    CFlacWriter m_flacWriter;
+    // One object per writer class of the file-type table, and for each row
+    // (indexed by FILEFORMAT) the object that serves it.
+    std::vector<std::unique_ptr<CFileWriter>> m_writers;
+    std::vector<CFileWriter *> m_writerOfType;
 
     HACMSTREAM m_hStream = nullptr;
     const DWORD m_cbSrcPiece = kSourcePieceSize;

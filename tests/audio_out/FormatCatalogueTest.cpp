@@ -1,5 +1,6 @@
 // The fixed target-format lists each file type offers.
 #include "AudioSink.h"
+#include "WmaWriter.h"
 
 #include <gtest/gtest.h>
 

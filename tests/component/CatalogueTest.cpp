@@ -3,6 +3,7 @@
 #include "TestObjects.h"
 
 #include <audio_out/AudioSink.h>
+#include <audio_out/WmaWriter.h>
 #include <speech/WaveFormatCatalogue.h>
 
 #include <cstring>

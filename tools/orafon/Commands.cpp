@@ -5,6 +5,7 @@
 #include "Messages.h"
 #include "Text.h"
 
+#include <FileType.h>
 #include <orafon/Orafon.h>
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -413,21 +413,12 @@ std::string ApplyVoiceOptions(DispatchObject &tts, const Options &options)
     return {};
 }
 
-const std::map<std::string, LONG> kTypeNames = {
-    {"wav", FF_WAVE}, {"wave", FF_WAVE}, {"mp3", FF_MP3},   {"wma", FF_WMA},   {"ogg", FF_OGG},
-    {"vox", FF_VOX},  {"au", FF_AU},     {"aif", FF_AIFF},  {"aiff", FF_AIFF}, {"mp4", FF_MP4},
-    {"m4a", FF_MP4},  {"aac", FF_MP4},   {"flac", FF_FLAC},
-};
-const char *const kTypeLabels[] = {"wav", "mp3", "wma", "ogg", "vox", "au", "aiff", "mp4", "flac"};
-
-bool TypeFromName(std::string name, LONG &type)
+bool TypeFromName(const std::string &name, LONG &type)
 {
-    for (char &c : name)
-        c = (char)std::tolower((unsigned char)c);
-    auto found = kTypeNames.find(name);
-    if (found == kTypeNames.end())
+    const FileTypeDescriptor *found = FindFileTypeByName(name);
+    if (!found)
         return false;
-    type = found->second;
+    type = found->nFileFormat;
     return true;
 }
 
@@ -496,11 +487,12 @@ int CommandFormats(DispatchObject &tts, const Options &options)
         return Usage("formats takes at most one file type", "formats");
     if (options.positional.empty()) {
         std::printf("%5s  %-5s  %s\n", "value", "type", "wave formats");
-        for (LONG type = FF_WAVE; type <= FF_FLAC; ++type) {
+        for (const FileTypeDescriptor &type : AllFileTypes()) {
             LONG count = 0;
-            if (FAILED(tts.PutLong(u"FileFormat", type)) || FAILED(tts.GetLong(u"WaveFormatCount", count)))
+            if (FAILED(tts.PutLong(u"FileFormat", type.nFileFormat)) || FAILED(tts.GetLong(u"WaveFormatCount", count)))
                 count = 0;
-            std::printf("%5d  %-5s  %d%s\n", type, kTypeLabels[type], count, count ? "" : " (not available)");
+            std::printf("%5d  %-5.*s  %d%s\n", type.nFileFormat, static_cast<int>(type.label.size()), type.label.data(),
+                        count, count ? "" : " (not available)");
         }
         return kExitOk;
     }

@@ -1,5 +1,8 @@
 #include "Options.h"
 
+#include <FileType.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -25,8 +28,8 @@ const std::map<std::string, std::string> kHelp = {
          "Run 'orafon COMMAND --help' for the options of a command.\n"},
     {"voices", "usage: orafon voices\n\nLists index, name, gender, language and engine generation of every voice.\n"},
     {"formats", "usage: orafon formats [TYPE]\n\n"
-                "Without TYPE, lists the file types. With TYPE (wav, mp3, wma, ogg, vox, au, aiff, mp4, flac),\n"
-                "lists that type's wave formats with the index to give to 'save --format'.\n"},
+                "Without TYPE, lists the file types. With TYPE, lists that type's wave formats with the index\n"
+                "to give to 'save --format'.\n"},
     {"say", "usage: orafon say [TEXT | -f FILE | -] [OPTIONS]\n\n"
             "Speaks TEXT, the UTF-8 text of FILE, or standard input aloud.\n\n"
             "Options:\n"
@@ -36,9 +39,8 @@ const std::map<std::string, std::string> kHelp = {
             "  --words          print each word as it is spoken\n"
             "  --events json    print one JSON object per event on standard output\n"},
     {"save", "usage: orafon save [TEXT | -f FILE | -] -o OUT [--type T] [--format N] [OPTIONS]\n\n"
-             "Speaks the text into OUT. The file type follows the extension (.wav .mp3 .wma .ogg .vox .au\n"
-             ".aif/.aiff .mp4/.m4a .flac) unless --type names it; --format picks an entry of 'orafon formats T'.\n"
-             "Takes the voice options of 'say'.\n"},
+             "Speaks the text into OUT. The file type follows the extension unless --type names it;\n"
+             "--format picks an entry of 'orafon formats T'. Takes the voice options of 'say'.\n"},
     {"mp3-to-swf", "usage: orafon mp3-to-swf IN.mp3 OUT.swf [--loop] [--fps N]\n\n"
                    "Wraps the MP3 frames of IN.mp3, unchanged, into a SWF movie that streams them.\n"
                    "  --loop    the movie starts again at its end\n"
@@ -49,6 +51,20 @@ const std::map<std::string, std::string> kHelp = {
                    "Removes the registration of the component module (default: Orafon.so beside this command).\n"},
     {"describe", "usage: orafon describe\n\nPrints the members, events and enums read from the type library.\n"},
 };
+
+// The file types with the extensions that select them, one line each.
+std::string FileTypeList()
+{
+    std::string list = "\nFile types (TYPE, then the extensions that select it):\n";
+    for (const FileTypeDescriptor &type : AllFileTypes()) {
+        std::string line = "  " + std::string(type.label);
+        line.resize(std::max<size_t>(line.size() + 1, 9), ' ');
+        for (std::string_view name : type.names)
+            line += " ." + std::string(name);
+        list += line + "\n";
+    }
+    return list;
+}
 
 bool ParseLong(const std::string &text, long &value)
 {
@@ -65,7 +81,11 @@ bool ParseLong(const std::string &text, long &value)
 std::string HelpText(const std::string &command)
 {
     auto found = kHelp.find(command);
-    return found != kHelp.end() ? found->second : kHelp.at("");
+    if (found == kHelp.end())
+        return kHelp.at("");
+    if (command == "formats" || command == "save")
+        return found->second + FileTypeList();
+    return found->second;
 }
 
 bool ParseOptions(int argc, char **argv, Options &options, UsageError &error)
