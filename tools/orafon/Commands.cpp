@@ -12,6 +12,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <pthread.h>
 #include <thread>
@@ -423,7 +424,9 @@ bool TypeFromName(const std::string &name, LONG &type)
 }
 
 // Runs one speaking request and waits for its end; returns the exit status.
-int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, const std::string *file)
+// saveFailure, when not empty, is the line a failed save prints.
+int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, const std::string *file,
+          const std::string &saveFailure = {})
 {
     SpeechReporter reporter(text, options);
     auto *sink = new EventSink(reporter);
@@ -447,9 +450,42 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
     connection.Disconnect();
     if (g_interrupted)
         return kExitInterrupted;
+    if (FAILED(hr) && file && !saveFailure.empty())
+        return Fail(saveFailure);
     if (FAILED(hr))
         return Fail(file ? DescribeFailure(Activity::Save, hr, *file) : DescribeFailure(Activity::Speak, hr));
     return kExitOk;
+}
+
+// The Windows Media runtime's encoder makes nothing below 24 kbit/s, though
+// the catalogue lists such formats (its first entries among them).
+constexpr long kWmaLowestKbps = 24;
+
+long SelectedKbps(DispatchObject &tts, std::string &name)
+{
+    return SUCCEEDED(tts.GetText(u"WaveFormatName", name)) ? std::atol(name.c_str()) : -1;
+}
+
+// Without --format, a WMA file gets the first entry the encoder makes.
+void SelectFirstWmaEntryOfTheEncoder(DispatchObject &tts)
+{
+    LONG count = 0;
+    tts.GetLong(u"WaveFormatCount", count);
+    std::string name;
+    for (LONG i = 0; i < count; ++i)
+        if (SUCCEEDED(tts.PutLong(u"WaveFormatIdx", i)) && SelectedKbps(tts, name) >= kWmaLowestKbps)
+            return;
+    tts.PutLong(u"WaveFormatIdx", 0);
+}
+
+// A save into an entry the encoder does not make is explained in one line.
+std::string WmaFailure(DispatchObject &tts, const std::string &file)
+{
+    std::string name;
+    if (SelectedKbps(tts, name) >= kWmaLowestKbps)
+        return {};
+    return "cannot write " + file + ": the Windows Media encoder has no format at " + name + " (it encodes " +
+           std::to_string(kWmaLowestKbps) + " kBPS and more; see 'orafon formats wma')";
 }
 
 int CommandVoices(DispatchObject &tts)
@@ -562,8 +598,10 @@ int CommandSave(DispatchObject &tts, const Options &options)
             return Fail("no wave format " + std::to_string(*options.format) + " for " + typeName + " (0.." +
                         std::to_string(count - 1) + "; see 'orafon formats " + typeName + "')");
         tts.PutLong(u"WaveFormatIdx", (LONG)*options.format);
+    } else if (type == FF_WMA) {
+        SelectFirstWmaEntryOfTheEncoder(tts);
     }
-    return Speak(tts, text, options, &options.output);
+    return Speak(tts, text, options, &options.output, type == FF_WMA ? WmaFailure(tts, options.output) : "");
 }
 
 int CommandMp3ToSwf(DispatchObject &tts, const Options &options)

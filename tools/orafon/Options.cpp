@@ -40,7 +40,8 @@ const std::map<std::string, std::string> kHelp = {
             "  --events json    print one JSON object per event on standard output\n"},
     {"save", "usage: orafon save [TEXT | -f FILE | -] -o OUT [--type T] [--format N] [OPTIONS]\n\n"
              "Speaks the text into OUT. The file type follows the extension unless --type names it;\n"
-             "--format picks an entry of 'orafon formats T'. Takes the voice options of 'say'.\n"},
+             "--format picks an entry of 'orafon formats T' (without it, the first entry; for wma, the\n"
+             "first one the Windows Media encoder makes). Takes the voice options of 'say'.\n"},
     {"mp3-to-swf", "usage: orafon mp3-to-swf IN.mp3 OUT.swf [--loop] [--fps N]\n\n"
                    "Wraps the MP3 frames of IN.mp3, unchanged, into a SWF movie that streams them.\n"
                    "  --loop    the movie starts again at its end\n"
