@@ -101,10 +101,16 @@ bool CWmaWriter::IsRuntimeAvailable()
     return WmRuntimeApiGet().IsAvailable();
 }
 
-CWmaWriter::CWmaWriter()
+CWmaWriter::CWmaWriter() = default;
+
+void CWmaWriter::InitializeCom()
 {
-    // Balanced only when it took: a thread already in another apartment
-    // (RPC_E_CHANGED_MODE) must not lose one of its own initialisations.
+    // Once, on the thread that first opens a file; balanced only when it
+    // took, so a thread already in another apartment (RPC_E_CHANGED_MODE)
+    // never loses one of its own initialisations.
+    if (m_bComTried)
+        return;
+    m_bComTried = true;
     m_bComInitialized = SUCCEEDED(CoInitialize(nullptr));
     m_dwComThread = GetCurrentThreadId();
 }
@@ -141,6 +147,7 @@ HRESULT CWmaWriter::Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const
         return E_NOTIMPL;
     if (!pszFileName)
         return E_INVALIDARG;
+    InitializeCom();
     m_strFileName.clear();
     m_hrWriteFailure = S_OK;
     m_cbFill = 0;

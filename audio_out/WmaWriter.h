@@ -32,7 +32,9 @@ public:
     // offered only then.
     static bool IsRuntimeAvailable();
 
-    // Initialises COM on the constructing thread; the destructor undoes it there.
+    // COM is initialised on the thread of the first open, not at
+    // construction: making a sink must not by itself put the thread that
+    // makes the component into an apartment. The destructor undoes it there.
     CWmaWriter();
     ~CWmaWriter() override;
 
@@ -72,6 +74,7 @@ private:
     HRESULT DeliverSample(const BYTE *pb, DWORD cb);
     // Takes the runtime table when none is held yet (calls made before any open).
     void UseLoadedRuntime();
+    void InitializeCom();
     void NoteFailure(HRESULT hr);
     void Release();
 
@@ -86,6 +89,7 @@ private:
     DWORD m_cbFill = 0;
     // The first failure since open: a sample not delivered or not written.
     HRESULT m_hrWriteFailure = S_OK;
+    bool m_bComTried = false;
     bool m_bComInitialized = false;
     DWORD m_dwComThread = 0;
 };
