@@ -1,23 +1,77 @@
-// COggWriter: FF_OGG files (Ogg Vorbis at a nominal bit rate).
-// This build has no encoder for the type yet: open reports E_NOTIMPL and
-// creates no file, so every other file type keeps working.
+// COggWriter: FF_OGG files: one logical Ogg stream of Vorbis audio encoded
+// at a nominal bit rate (libvorbis with its encoder setup, libogg), from
+// 16-bit little-endian PCM of one or two interleaved channels.
+//
+// A file that could not be written completely is a failure: a page the file
+// did not take fails that Write, and Close fails when any page since Open was
+// lost or the file could not be flushed and closed.
 #pragma once
 
 #include "FileWriter.h"
 
 #include <orafon/win/wintypes.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
 class COggWriter final : public CFileWriter {
 public:
-    HRESULT Open(LONG /*nBitRate*/, DWORD /*nSampleRate*/, WORD /*nChannels*/, const char * /*pszFileName*/)
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT Write(ULONG, const BYTE *, ULONG *pcbWritten) override
-    {
-        if (pcbWritten)
-            *pcbWritten = 0;
-        return CO_E_NOTINITIALIZED;
-    }
-    HRESULT Close() override { return S_OK; }
+    COggWriter();
+    ~COggWriter() override;
+
+    // Creates the file and writes the three Vorbis header packets on pages of
+    // their own, so the audio starts on a fresh page. E_ACCESSDENIED when the
+    // file cannot be created, E_FAIL when the encoder refuses the channel
+    // count, rate and bit rate (the empty file stays) or the headers cannot
+    // be written, E_OUTOFMEMORY. A writer still open is finished first.
+    HRESULT Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const char *pszFileName);
+    // Encodes the whole sample frames of cb bytes; a trailing partial frame is
+    // dropped and *pcbWritten tells the bytes taken. A write shorter than one
+    // frame encodes nothing (it does not end the stream). CO_E_NOTINITIALIZED
+    // when idle, E_INVALIDARG for null bytes, E_FAIL when the encoder fails or
+    // the file does not take a page.
+    HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
+    // Ends the stream (every remaining page and the end-of-stream page are
+    // written) and closes the file. S_OK when idle; E_FAIL when the file is
+    // incomplete.
+    HRESULT Close() override;
+
+    bool IsOpen() const { return m_pFile != nullptr; }
+    int GetSerialNumber() const { return m_nSerialNumber; }
+
+    // The stream serial number of a file opened at the given second. It comes
+    // from a generator of the writer's own seeded with that second, so two
+    // files opened in the same second share it and the host's rand() sequence
+    // is left alone.
+    static int SerialNumberFor(std::time_t seconds);
+    // What one 16-bit sample becomes for the analysis: s / 32768.
+    static float SampleToFloat(int16_t s) { return static_cast<float>(s) * (1.0f / 32768.0f); }
+    // Frames per analysis buffer request; longer writes are taken in pieces of
+    // this size so the encoder's buffer stays bounded.
+    static constexpr ULONG kFramesPerPiece = 4096;
+
+private:
+    struct Encoder;
+    struct EncoderDeleter {
+        void operator()(Encoder *p) const;
+    };
+    struct FileCloser {
+        void operator()(FILE *f) const;
+    };
+
+    HRESULT WriteHeaders();
+    HRESULT Analyse(const BYTE *pb, ULONG nFrames);
+    HRESULT DrainBlocks();
+    HRESULT WritePage(const void *pHeader, long cbHeader, const void *pBody, long cbBody);
+    HRESULT Fail(HRESULT hr);
+    HRESULT CloseFile();
+
+    std::unique_ptr<Encoder, EncoderDeleter> m_pEncoder;
+    std::unique_ptr<FILE, FileCloser> m_pFile;
+    int m_nChannels = 0;
+    int m_nSerialNumber = 0;
+    // The first failure since Open; Close reports it.
+    HRESULT m_hrFailure = S_OK;
 };
