@@ -43,30 +43,24 @@ const std::map<std::string, std::string> kHelp = {
             "  --words          print each word as it is spoken\n"
             "  --events json    print one JSON object per event on standard output\n"
             "  -q, --quiet      no progress bar\n"},
-    {
-        "save",
-        "usage: orafon save [TEXT | -f FILE | -] -o OUT [--type T] [--format N] [OPTIONS]\n\n"
-        "Speaks the text into OUT. The file type follows the extension unless --type names it;\n"
-        "--format picks an entry of 'orafon formats T' (without it, the first entry; for wma, the
-        "
-        "first one the Windows Media encoder makes). OUT - writes to standard output (WAV unless
-        "
-        "--type names another type). An existing OUT is replaced only when the whole file was
-        "
-        "written. Takes the voice options of 'say'.
-        "},
-        {"mp3-to-swf", "usage: orafon mp3-to-swf IN.mp3 OUT.swf [--loop] [--fps N]\n\n"
-                       "Wraps the MP3 frames of IN.mp3, unchanged, into a SWF movie that streams them.\n"
-                       "  --loop    the movie starts again at its end\n"
-                       "  --fps N   movie frames per second, 1..255 (default 15); a movie holds at most\n"
-                       "            65535 frames\n"
-                       "An existing OUT.swf is replaced only when the whole movie was written.\n"},
-        {"register", "usage: orafon register [MODULE]\n\n"
-                     "Registers the component module (default: Orafon.so beside this command).\n"},
-        {"unregister", "usage: orafon unregister [MODULE]\n\n"
-                       "Removes the registration of the component module (default: Orafon.so beside this command).\n"},
-        {"describe", "usage: orafon describe\n\nPrints the members, events and enums read from the type library.\n"},
-    };
+    {"save", "usage: orafon save [TEXT | -f FILE | -] -o OUT [--type T] [--format N] [OPTIONS]\n\n"
+             "Speaks the text into OUT. The file type follows the extension unless --type names it;\n"
+             "--format picks an entry of 'orafon formats T' (without it, the first entry; for wma, the\n"
+             "first one the Windows Media encoder makes). OUT - writes to standard output (WAV unless\n"
+             "--type names another type). An existing OUT is replaced only when the whole file was\n"
+             "written. Takes the voice options of 'say'.\n"},
+    {"mp3-to-swf", "usage: orafon mp3-to-swf IN.mp3 OUT.swf [--loop] [--fps N]\n\n"
+                   "Wraps the MP3 frames of IN.mp3, unchanged, into a SWF movie that streams them.\n"
+                   "  --loop    the movie starts again at its end\n"
+                   "  --fps N   movie frames per second, 1..255 (default 15); a movie holds at most\n"
+                   "            65535 frames\n"
+                   "An existing OUT.swf is replaced only when the whole movie was written.\n"},
+    {"register", "usage: orafon register [MODULE]\n\n"
+                 "Registers the component module (default: Orafon.so beside this command).\n"},
+    {"unregister", "usage: orafon unregister [MODULE]\n\n"
+                   "Removes the registration of the component module (default: Orafon.so beside this command).\n"},
+    {"describe", "usage: orafon describe\n\nPrints the members, events and enums read from the type library.\n"},
+};
 
 // The file types with the extensions that select them, one line each.
 std::string FileTypeList()
