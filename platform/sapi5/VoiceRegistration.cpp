@@ -107,10 +107,58 @@ LANGID LanguageIdForTag(const std::string &tagIn)
 
 namespace {
 
+// espeak-ng's names are UTF-8 ("Bokm\u00e5l", "M\u0101ori"); a byte that
+// is not part of a UTF-8 sequence is taken as Latin-1 rather than lost.
 std::u16string Widen(const std::string &s)
 {
-    // espeak-ng's names and identifiers are ASCII.
-    return std::u16string(s.begin(), s.end());
+    std::u16string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char lead = static_cast<unsigned char>(s[i]);
+        const size_t length = lead < 0x80             ? 1
+                              : (lead & 0xE0) == 0xC0 ? 2
+                              : (lead & 0xF0) == 0xE0 ? 3
+                              : (lead & 0xF8) == 0xF0 ? 4
+                                                      : 0;
+        char32_t code = length <= 1 ? lead : lead & (0x7F >> length);
+        bool valid = length >= 1 && i + length <= s.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(s[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && code >= kLeast[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        if (!valid) {
+            out.push_back(static_cast<char16_t>(lead));
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+        i += length;
+    }
+    return out;
+}
+
+// Identifiers are ASCII; anything else is kept as UTF-8 rather than cut to a byte.
+void AppendUtf8(std::string &out, char16_t c)
+{
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
 }
 
 std::u16string DisplayName(const EspeakVoiceInfo &v)
@@ -158,14 +206,12 @@ const char16_t *GenderName(int gender)
 
 void WriteVoiceToken(HKEY tokens, const EspeakVoiceInfo &v, const std::u16string &engineClsid)
 {
+    // Rewritten whole when the voice set changed, so that a token an earlier
+    // build wrote with wrong text is mended.
     RegKey key;
-    DWORD disposition = 0;
-    if (RegCreateKeyExW(tokens, TokenKeyName(v).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                        &disposition) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(tokens, TokenKeyName(v).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) !=
+        ERROR_SUCCESS)
         return;
-    std::u16string existing;
-    if (disposition == REG_OPENED_EXISTING_KEY && SUCCEEDED(ReadString(key.get(), u"VoiceId", existing)))
-        return; // written by an earlier run
     const std::u16string display = DisplayName(v);
     const std::u16string language = Hex(LanguageIdForTag(v.language));
     SetString(key.get(), u"", display);
@@ -200,7 +246,9 @@ std::u16string VoiceSetSignature(const std::vector<EspeakVoiceInfo> &voices)
         }
     }
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%zu:%016llx", voices.size(), static_cast<unsigned long long>(hash));
+    // "2:" since voice names are stored as UTF-16 from UTF-8; a registry of an
+    // earlier build differs and is rewritten.
+    std::snprintf(buf, sizeof buf, "2:%zu:%016llx", voices.size(), static_cast<unsigned long long>(hash));
     return Widen(buf);
 }
 
@@ -274,7 +322,7 @@ HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &
             return hr;
         std::string voice;
         for (const char16_t *p = id; *p; ++p)
-            voice.push_back(static_cast<char>(*p));
+            AppendUtf8(voice, *p);
         CoTaskMemFree(id);
         engine = CreateEspeakEngine(voice);
         return S_OK;

@@ -5,18 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <fcntl.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <regex>
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -25,6 +31,14 @@ extern char **environ;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The command under test: the one built with these tests, or another build
+// named by ORAFON_CLI_UNDER_TEST (to see a test fail on an older build).
+std::string Command()
+{
+    const char *other = std::getenv("ORAFON_CLI_UNDER_TEST");
+    return other && *other ? other : ORAFON_CLI;
+}
 
 struct Result {
     int status = -1;
@@ -68,7 +82,7 @@ protected:
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
         for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]})
             posix_spawn_file_actions_addclose(&actions, fd);
-        std::vector<std::string> argv = {ORAFON_CLI};
+        std::vector<std::string> argv = {Command()};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char *> cargv;
         for (auto &a : argv)
@@ -80,7 +94,7 @@ protected:
             cenv.push_back(e.data());
         cenv.push_back(nullptr);
         pid_t pid = -1;
-        EXPECT_EQ(posix_spawn(&pid, ORAFON_CLI, &actions, nullptr, cargv.data(), cenv.data()), 0);
+        EXPECT_EQ(posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, cargv.data(), cenv.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
         close(err[1]);
@@ -314,16 +328,27 @@ TEST_F(CliTest, BadInputsFailWithOneClearLine)
     } cases[] = {
         {{"say", "-f", (dir_ / "missing.txt").string()}, 1, "cannot read"},
         {{"save", "hi", "-o", (dir_ / "no" / "such" / "folder.wav").string()}, 1, "does not exist"},
-        {{"say", "--voice", "no-such-voice-anywhere", "hi"}, 1, "no such voice"},
-        {{"say", "--voice", "99999", "hi"}, 1, "no such voice"},
-        {{"save", "hi", "-o", "/dev/full", "--type", "wav"}, 1, "cannot write"},
-        {{"save", "hi", "-o", (dir_ / "x.wav").string(), "--format", "999"}, 1, "no wave format 999"},
+        {{"say", "-f", dir_.string()}, 1, "is a directory"},
+        {{"save", "hi", "-o", dir_.string(), "--type", "wav"}, 1, "is a directory"},
     };
     for (const Case &c : cases) {
         Result r = Run(c.args);
         EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args[1] << "\n" << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    struct UsageCase {
+        std::vector<std::string> args;
+        const char *message;
+    } usageCases[] = {
+        {{"say", "--voice", "no-such-voice-anywhere", "hi"}, "no such voice"},
+        {{"say", "--voice", "99999", "hi"}, "the voices are 0.."},
+        {{"save", "hi", "-o", (dir_ / "x.wav").string(), "--format", "999"}, "the wav formats are 0.."},
+    };
+    for (const UsageCase &c : usageCases) {
+        Result r = Run(c.args);
+        EXPECT_EQ(r.status, 2) << c.args[0] << " " << c.args[2] << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
     EXPECT_FALSE(fs::exists(dir_ / "x.wav"));
 }
@@ -374,6 +399,386 @@ TEST_F(CliTest, InterruptStopsSpeechAndClosesTheFile)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_NE((seen + rest.out).find("{\"event\":\"end\"}"), std::string::npos);
+}
+
+std::string ReadAll(const fs::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Files left in a folder whose names say they are someone's temporary.
+std::vector<std::string> Leftovers(const fs::path &folder)
+{
+    std::vector<std::string> found;
+    for (const auto &entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().find(".tmp") != std::string::npos)
+            found.push_back(entry.path().filename().string());
+    return found;
+}
+
+// A character device of the test's own (1,3 is null, 1,7 is full), so that a
+// faulty build can only ever replace this node, never the system's.
+bool MakeDevice(const fs::path &node, unsigned minor)
+{
+    return mknod(node.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0;
+}
+
+// Reads a FIFO on a thread of its own. It is open before the command runs,
+// so the command's open does not wait, and a command that replaced the FIFO
+// instead of writing it cannot leave the reader blocked.
+class FifoReader {
+public:
+    explicit FifoReader(const fs::path &fifo) : fd_(open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
+    {
+        thread_ = std::thread([this] { Read(); });
+    }
+    // Call once the writer has exited: returns everything it wrote.
+    std::string Take()
+    {
+        writerDone_ = true;
+        thread_.join();
+        if (fd_ >= 0)
+            close(fd_);
+        return data_;
+    }
+
+private:
+    void Read()
+    {
+        char buffer[65536];
+        while (fd_ >= 0) {
+            pollfd p = {fd_, POLLIN, 0};
+            poll(&p, 1, 20);
+            const ssize_t n = read(fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                data_.append(buffer, (size_t)n);
+                continue;
+            }
+            if (writerDone_)
+                break;
+            if (n == 0)
+                usleep(5000); // no writer yet, or between writers
+        }
+    }
+
+    int fd_;
+    std::atomic<bool> writerDone_{false};
+    std::string data_;
+    std::thread thread_;
+};
+
+bool MakeMp3(const fs::path &mp3, double seconds = 2)
+{
+    const std::string make = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=" + std::to_string(seconds) +
+                             " -ar 22050 -ac 1 -c:a libmp3lame -b:a 64k '" + mp3.string() + "'";
+    return std::system(make.c_str()) == 0;
+}
+
+TEST_F(CliTest, OptionsOutsideTheirCommandAndOutOfRangeAreUsageErrors)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char *message;
+    } cases[] = {
+        {{"say", "-o", "x.wav", "hi"}, "option --output does not belong to say"},
+        {{"voices", "--voice", "1"}, "option --voice does not belong to voices"},
+        {{"mp3-to-swf", "--rate", "3", "a.mp3", "b.swf"}, "option --rate does not belong to mp3-to-swf"},
+        {{"formats", "--loop"}, "option --loop does not belong to formats"},
+        {{"voices", "extra"}, "voices takes no arguments"},
+        {{"describe", "extra"}, "describe takes no arguments"},
+        {{"mp3-to-swf", "a.mp3", "b.swf", "c.swf"}, "one too many"},
+        {{"say", "--rate", "11", "hi"}, "--rate must be -10..10, not 11"},
+        {{"say", "--volume", "101", "hi"}, "--volume must be 0..100"},
+        {{"say", "--volume", "-1", "hi"}, "--volume must be 0..100"},
+        {{"say", "--pitch", "-11", "hi"}, "--pitch must be -10..10"},
+        {{"save", "hi", "-o", "x.wav", "--format", "-1"}, "--format must be 0 or more"},
+        {{"mp3-to-swf", "a.mp3", "b.swf", "--fps", "0"}, "--fps must be 1..255"},
+        {{"mp3-to-swf", "a.mp3", "b.swf", "--fps", "256"}, "--fps must be 1..255"},
+        {{"say", " \t\n "}, "the text is empty"},
+    };
+    for (const Case &c : cases) {
+        Result r = Run(c.args);
+        EXPECT_EQ(r.status, 2) << c.args[0] << " " << c.args[1] << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(CliTest, TextWithANulIsRefusedNamingWhere)
+{
+    const fs::path text = dir_ / "nul.txt";
+    std::ofstream(text, std::ios::binary) << std::string("Hello\0world", 11);
+    Result r = Run({"save", "-f", text.string(), "-o", (dir_ / "out.wav").string()});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("NUL byte at byte 5"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out.wav"));
+    Result piped = Run({"say", "-"}, std::string("ab\0", 3));
+    EXPECT_EQ(piped.status, 1) << piped.err;
+    EXPECT_NE(piped.err.find("NUL byte at byte 2"), std::string::npos) << piped.err;
+}
+
+TEST_F(CliTest, TextFileThatCannotBeReadIsOneClearLine)
+{
+    const fs::path locked = dir_ / "locked.txt";
+    std::ofstream(locked) << "secret";
+    fs::permissions(locked, fs::perms::none);
+    struct Case {
+        std::string file;
+        const char *message;
+        bool needsNonRoot;
+    } cases[] = {
+        {dir_.string(), "is a directory", false},
+        {(dir_ / "missing.txt").string(), "no such file", false},
+        {locked.string(), "permission denied", true},
+    };
+    for (const Case &c : cases) {
+        if (c.needsNonRoot && geteuid() == 0)
+            continue; // root reads any file
+        Result r = Run({"save", "-f", c.file, "-o", (dir_ / "out.wav").string()});
+        EXPECT_EQ(r.status, 1) << c.file << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+TEST_F(CliTest, SaveRefusesToOverwriteItsOwnInput)
+{
+    const fs::path text = dir_ / "story.txt";
+    std::ofstream(text) << "Once upon a time.";
+    fs::create_symlink(text, dir_ / "alias.wav");
+    for (const fs::path &out : {text, dir_ / "alias.wav"}) {
+        Result r = Run({"save", "-f", text.string(), "-o", out.string(), "--type", "wav"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("it is the input file"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadAll(text), "Once upon a time.");
+    }
+}
+
+TEST_F(CliTest, Mp3ToSwfWritesDevicesAndLinksWithoutReplacingThem)
+{
+    const fs::path mp3 = dir_ / "tone.mp3";
+    ASSERT_TRUE(MakeMp3(mp3));
+
+    // A device or a pipe is written, not replaced by a regular file.
+    const fs::path null = dir_ / "null", full = dir_ / "full", pipe = dir_ / "pipe";
+    if (MakeDevice(null, 3) && MakeDevice(full, 7)) {
+        Result toNull = Run({"mp3-to-swf", mp3.string(), null.string()});
+        EXPECT_EQ(toNull.status, 0) << toNull.err;
+        EXPECT_TRUE(fs::is_character_file(null));
+        Result toFull = Run({"mp3-to-swf", mp3.string(), full.string()});
+        EXPECT_EQ(toFull.status, 1) << toFull.err;
+        EXPECT_NE(toFull.err.find("no space left"), std::string::npos) << toFull.err;
+        EXPECT_TRUE(fs::is_character_file(full));
+    }
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    FifoReader reader(pipe);
+    Result toPipe = Run({"mp3-to-swf", mp3.string(), pipe.string()});
+    const std::string piped = reader.Take();
+    EXPECT_EQ(toPipe.status, 0) << toPipe.err;
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_EQ(piped.substr(0, 3), "FWS");
+
+    // A symbolic link stays a link; its target gets the movie and keeps its mode.
+    const fs::path target = dir_ / "target.swf", link = dir_ / "link.swf";
+    std::ofstream(target) << "old";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(target, link);
+    Result viaLink = Run({"mp3-to-swf", mp3.string(), link.string()});
+    ASSERT_EQ(viaLink.status, 0) << viaLink.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadAll(target).substr(0, 3), "FWS");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    // A hard link stays one file under both names.
+    const fs::path second = dir_ / "second.swf";
+    fs::create_hard_link(target, second);
+    std::ofstream(target) << "old again";
+    Result viaHardLink = Run({"mp3-to-swf", mp3.string(), second.string()});
+    ASSERT_EQ(viaHardLink.status, 0) << viaHardLink.err;
+    EXPECT_TRUE(fs::equivalent(target, second));
+    EXPECT_EQ(ReadAll(target).substr(0, 3), "FWS");
+
+    // Standard output.
+    Result out = Run({"mp3-to-swf", mp3.string(), "-"});
+    ASSERT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(out.out, ReadAll(target));
+
+    // Refused: a directory, the input itself.
+    Result directory = Run({"mp3-to-swf", mp3.string(), dir_.string()});
+    EXPECT_EQ(directory.status, 1);
+    EXPECT_NE(directory.err.find("is a directory"), std::string::npos) << directory.err;
+    Result same = Run({"mp3-to-swf", mp3.string(), mp3.string()});
+    EXPECT_EQ(same.status, 1);
+    EXPECT_NE(same.err.find("it is the input file"), std::string::npos) << same.err;
+    EXPECT_TRUE(Leftovers(dir_).empty());
+}
+
+TEST_F(CliTest, ReadOnlyOutputIsRefusedAsCpRefusesIt)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root may write any file, as cp does";
+    const fs::path mp3 = dir_ / "tone.mp3", out = dir_ / "ro.swf";
+    ASSERT_TRUE(MakeMp3(mp3));
+    std::ofstream(out) << "keep";
+    fs::permissions(out, fs::perms::owner_read);
+    Result r = Run({"mp3-to-swf", mp3.string(), out.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("permission denied"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadAll(out), "keep");
+}
+
+TEST_F(CliTest, SaveToDevicesLinksAndStandardOutput)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    const fs::path pipe = dir_ / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    FifoReader reader(pipe);
+    Result toPipe = Run({"save", "Hello.", "-o", pipe.string(), "--type", "wav"});
+    const std::string piped = reader.Take();
+    EXPECT_EQ(toPipe.status, 0) << toPipe.err;
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_EQ(piped.substr(0, 4), "RIFF");
+
+    const fs::path target = dir_ / "speech.wav", link = dir_ / "link.wav";
+    std::ofstream(target) << "old";
+    fs::create_symlink(target, link);
+    Result viaLink = Run({"save", "Hello.", "-o", link.string()});
+    ASSERT_EQ(viaLink.status, 0) << viaLink.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NE(Probe(target, "stream=codec_name").find("pcm_"), std::string::npos);
+
+    Result out = Run({"save", "Hello.", "-o", "-"});
+    ASSERT_EQ(out.status, 0) << out.err;
+    ASSERT_GT(out.out.size(), 44u);
+    EXPECT_EQ(out.out.substr(0, 4), "RIFF");
+    std::ofstream(dir_ / "stdout.wav", std::ios::binary) << out.out;
+    EXPECT_NE(Probe(dir_ / "stdout.wav", "stream=codec_name").find("pcm_"), std::string::npos);
+    Result typed = Run({"save", "Hello.", "-o", "-", "--type", "mp3"});
+    ASSERT_EQ(typed.status, 0) << typed.err;
+    std::ofstream(dir_ / "stdout.mp3", std::ios::binary) << typed.out;
+    EXPECT_NE(Probe(dir_ / "stdout.mp3", "stream=codec_name").find("codec_name=mp3"), std::string::npos);
+    EXPECT_TRUE(Leftovers(dir_).empty());
+}
+
+// A small file system of the test's own, to fill up and to make read-only.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(const fs::path &where) : where_(where)
+    {
+        fs::create_directories(where);
+        const std::string mount = "mount -t tmpfs -o size=256k tmpfs '" + where.string() + "' 2>/dev/null";
+        mounted_ = geteuid() == 0 && std::system(mount.c_str()) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted_)
+            std::system(("umount '" + where_.string() + "'").c_str());
+    }
+    bool mounted() const { return mounted_; }
+    bool MakeReadOnly() const { return std::system(("mount -o remount,ro '" + where_.string() + "'").c_str()) == 0; }
+
+private:
+    fs::path where_;
+    bool mounted_ = false;
+};
+
+TEST_F(CliTest, FullDiskLeavesTheExistingFileAlone)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    SmallFileSystem small(dir_ / "small");
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount permission)";
+    const fs::path out = dir_ / "small" / "speech.wav";
+    std::ofstream(out) << "the old file";
+    std::string text;
+    while (text.size() < 3000)
+        text += "This text makes far more audio than the small file system holds. ";
+    for (const char *type : {"wav", "mp3"}) {
+        Result r = Run({"save", "-", "-o", out.string(), "--type", type}, text);
+        EXPECT_EQ(r.status, 1) << type << ": " << r.err;
+        EXPECT_NE(r.err.find("no space left on the device"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadAll(out), "the old file") << type;
+        EXPECT_TRUE(Leftovers(dir_ / "small").empty());
+    }
+    ASSERT_TRUE(small.MakeReadOnly());
+    Result readOnly = Run({"save", "Hello.", "-o", out.string()});
+    EXPECT_EQ(readOnly.status, 1);
+    EXPECT_NE(readOnly.err.find("read-only file system"), std::string::npos) << readOnly.err;
+    Result newFile = Run({"save", "Hello.", "-o", (dir_ / "small" / "new.wav").string()});
+    EXPECT_EQ(newFile.status, 1);
+    EXPECT_NE(newFile.err.find("read-only file system"), std::string::npos) << newFile.err;
+}
+
+TEST_F(CliTest, VoicesByLanguageTagAndUniquePartOfTheName)
+{
+    Result list = Run({"voices"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    if (list.out.find("eSpeak NG English") == std::string::npos)
+        GTEST_SKIP() << "no espeak-ng English voice installed";
+    EXPECT_NE(list.out.find(" en-US "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find(" en-GB "), std::string::npos) << list.out;
+    // Every row's tag column starts where the header's does, whatever the name.
+    std::istringstream lines(list.out);
+    std::string header, line;
+    std::getline(lines, header);
+    const size_t tagColumn = header.find("tag");
+    ASSERT_NE(tagColumn, std::string::npos) << header;
+    while (std::getline(lines, line)) {
+        // Columns are counted in characters, not bytes.
+        size_t column = 0, bytes = 0;
+        while (bytes < line.size() && column < tagColumn) {
+            if ((static_cast<unsigned char>(line[bytes]) & 0xC0) != 0x80)
+                ++column;
+            ++bytes;
+        }
+        while (bytes < line.size() && (static_cast<unsigned char>(line[bytes]) & 0xC0) == 0x80)
+            ++bytes;
+        ASSERT_LT(bytes, line.size()) << line;
+        EXPECT_EQ(line[bytes - 1], ' ') << line;
+        EXPECT_NE(line[bytes], ' ') << line;
+    }
+    struct Case {
+        std::string voice;
+        int status;
+    } cases[] = {
+        {"en", 0}, {"EN-gb", 0}, {"fr", 0}, {"Great Britain", 0}, {"xx-YY", 2}, {"eSpeak NG English", 2},
+    };
+    for (const Case &c : cases) {
+        Result r = Run({"save", "Hi.", "-o", (dir_ / "voice.wav").string(), "--voice", c.voice});
+        EXPECT_EQ(r.status, c.status) << c.voice << ": " << r.err;
+    }
+}
+
+TEST_F(CliTest, NonAsciiVoiceNamesArriveWhole)
+{
+    Result list = Run({"voices"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    if (list.out.find("eSpeak NG Norwegian") == std::string::npos)
+        GTEST_SKIP() << "no espeak-ng Norwegian voice installed";
+    EXPECT_NE(list.out.find("eSpeak NG Norwegian Bokm\xC3\xA5l "), std::string::npos) << list.out;
+    Result r = Run({"save", "Hei.", "-o", (dir_ / "nb.wav").string(), "--voice", "eSpeak NG Norwegian Bokm\xC3\xA5l"});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(CliTest, LosslessFormatsShowTheirBitsPerSample)
+{
+    struct Case {
+        const char *type;
+        const char *line;
+    } cases[] = {
+        {"wav", "    1     8  8kHz, 8Bit, Mono"},
+        {"wav", "    3    16  8kHz, 16Bit, Mono"},
+        {"flac", "    0     8  64kBPS, 8kHz, Mono"},
+        {"flac", "    2    16  128kBPS, 8kHz, Mono"},
+    };
+    for (const Case &c : cases) {
+        Result r = Run({"formats", c.type});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(c.line), std::string::npos) << c.type << "\n" << r.out;
+    }
 }
 
 // What a saved file of each library-backed type must be, by the type's own tools.

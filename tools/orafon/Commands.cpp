@@ -3,17 +3,23 @@
 #include "Automation.h"
 #include "EventSink.h"
 #include "Messages.h"
+#include "OutputFile.h"
 #include "Text.h"
+#include "Voices.h"
 
 #include <FileType.h>
 #include <orafon/Orafon.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -137,12 +143,15 @@ std::string JsonEscape(const std::string &text)
 class SpeechReporter final : public SpeechListener {
 public:
     SpeechReporter(const std::u16string &text, const Options &options)
-        : text_(text), words_(options.words), json_(options.eventsJson), bar_(isatty(STDERR_FILENO) && !json_)
+        : text_(text), words_(options.words), json_(options.eventsJson),
+          bar_(isatty(STDERR_FILENO) && !json_ && !options.quiet)
     {
     }
     ~SpeechReporter() { FinishBar(); }
 
     bool ended() const { return ended_; }
+    // Ends the bar's line, so that what is printed next starts on a line of its own.
+    void Finish() { FinishBar(); }
     bool started() const { return started_; }
 
     void OnStart() override
@@ -307,27 +316,31 @@ int LoadText(const Options &options, std::u16string &text, std::string &problem)
         return kExitUsage;
     }
     if (!source.empty()) {
-        if (!ReadWholeFile(source, utf8)) {
-            problem = "cannot read " + (source == "-" ? std::string("standard input") : source);
+        int error = 0;
+        if (!ReadWholeFile(source, utf8, error)) {
+            problem = "cannot read " + (source == "-" ? std::string("standard input") : source) + ": " +
+                      (error == ENOENT ? "no such file" : DescribeErrno(error));
             return kExitFailure;
         }
     } else {
         for (size_t i = 0; i < options.positional.size(); ++i)
             utf8 += (i ? " " : "") + options.positional[i];
     }
-    if (utf8.empty()) {
+    if (utf8.find_first_not_of(" \t\r\n\v\f") == std::string::npos) {
         problem = "the text is empty";
         return kExitUsage;
     }
+    // The engines would end the text at a NUL; say so rather than drop the rest.
+    const size_t nul = utf8.find('\0');
+    if (nul != std::string::npos) {
+        problem = "the text holds a NUL byte at byte " + std::to_string(nul) + " (counting from 0)";
+        return kExitFailure;
+    }
     text = Utf8ToUtf16(utf8);
-    if (!utf8.empty() && text.empty()) {
+    if (text.empty()) {
         problem = "the text is not valid UTF-8";
         return kExitFailure;
     }
-    // Text ends at its first NUL on the way to the engines.
-    size_t nul = text.find(u'\0');
-    if (nul != std::u16string::npos)
-        text.resize(nul);
     return kExitOk;
 }
 
@@ -337,66 +350,21 @@ int TextProblem(int status, const std::string &problem, const std::string &comma
     return status == kExitUsage ? Usage(problem, command) : Fail(problem);
 }
 
-struct VoiceChoice {
-    LONG index = -1;
-    std::string problem;
-};
-
-VoiceChoice FindVoice(DispatchObject &tts, const std::string &wanted)
-{
-    VoiceChoice choice;
-    LONG count = 0;
-    if (FAILED(tts.GetLong(u"VoiceCount", count)) || count == 0) {
-        choice.problem = "no voice is installed";
-        return choice;
-    }
-    char *end = nullptr;
-    long number = std::strtol(wanted.c_str(), &end, 10);
-    if (!wanted.empty() && end && *end == '\0') {
-        if (number < 0 || number >= count)
-            choice.problem = "no such voice: " + wanted + " (there are " + std::to_string(count) + ", from 0)";
-        else
-            choice.index = (LONG)number;
-        return choice;
-    }
-    std::vector<std::pair<LONG, std::string>> matches;
-    for (LONG i = 0; i < count; ++i) {
-        Variant index(i), name;
-        if (FAILED(tts.Call(u"GetVoiceName", {&index}, &name)))
-            continue;
-        std::string text = name.ToUtf8();
-        if (EqualsNoCase(text, wanted)) {
-            choice.index = i;
-            return choice;
-        }
-        if (StartsWithNoCase(text, wanted))
-            matches.emplace_back(i, text);
-    }
-    if (matches.size() == 1) {
-        choice.index = matches[0].first;
-    } else if (matches.empty()) {
-        choice.problem = "no such voice: " + wanted + " (see 'orafon voices')";
-    } else {
-        choice.problem = "several voices match '" + wanted + "':";
-        for (size_t i = 0; i < matches.size() && i < 8; ++i)
-            choice.problem += (i ? ", " : " ") + matches[i].second;
-        if (matches.size() > 8)
-            choice.problem += ", ...";
-        choice.problem += "; give more of the name or the index";
-    }
-    return choice;
-}
-
-// Applies --voice, --rate, --volume, --pitch; an empty result means success.
-std::string ApplyVoiceOptions(DispatchObject &tts, const Options &options)
+// Applies --voice, --rate, --volume, --pitch; returns kExitOk, or the exit
+// status with problem set.
+int ApplyVoiceOptions(DispatchObject &tts, const Options &options, std::string &problem)
 {
     if (options.voice) {
         VoiceChoice choice = FindVoice(tts, *options.voice);
-        if (choice.index < 0)
-            return choice.problem;
+        if (choice.index < 0) {
+            problem = choice.problem;
+            return kExitUsage;
+        }
         HRESULT hr = tts.PutLong(u"VoiceIdx", choice.index);
-        if (FAILED(hr))
-            return DescribeFailure(Activity::Speak, hr);
+        if (FAILED(hr)) {
+            problem = DescribeFailure(Activity::Speak, hr);
+            return kExitFailure;
+        }
     }
     struct Setting {
         const char16_t *name;
@@ -406,11 +374,14 @@ std::string ApplyVoiceOptions(DispatchObject &tts, const Options &options)
          {Setting{u"Rate", options.rate}, Setting{u"Volume", options.volume}, Setting{u"Pitch", options.pitch}}) {
         if (!s.value)
             continue;
-        HRESULT hr = tts.PutLong(s.name, (LONG)std::clamp<long>(*s.value, INT32_MIN, INT32_MAX));
-        if (FAILED(hr))
-            return DescribeFailure(Activity::Speak, hr);
+        // The ranges were checked with the other options.
+        HRESULT hr = tts.PutLong(s.name, (LONG)*s.value);
+        if (FAILED(hr)) {
+            problem = DescribeFailure(Activity::Speak, hr);
+            return kExitFailure;
+        }
     }
-    return {};
+    return kExitOk;
 }
 
 bool TypeFromName(const std::string &name, LONG &type)
@@ -423,7 +394,7 @@ bool TypeFromName(const std::string &name, LONG &type)
 }
 
 // Runs one speaking request and waits for its end; returns the exit status.
-int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, const std::string *file)
+int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file)
 {
     SpeechReporter reporter(text, options);
     auto *sink = new EventSink(reporter);
@@ -437,7 +408,7 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
     LONG flags = options.tagged ? TF_WITHTAG : TF_DEFAULT;
     Variant textArg(text), flagArg(flags);
     if (file) {
-        Variant fileArg(Utf8ToUtf16(*file));
+        Variant fileArg(Utf8ToUtf16(file->WorkPath()));
         hr = tts.Call(u"SpeakToFile", {&textArg, &fileArg, &flagArg});
     } else {
         hr = tts.Call(u"Speak", {&textArg, &flagArg});
@@ -445,46 +416,45 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
     if (SUCCEEDED(hr) && !g_interrupted)
         PumpUntilEnd(reporter);
     connection.Disconnect();
+    reporter.Finish();
     if (g_interrupted)
         return kExitInterrupted;
+    if (FAILED(hr) && file) {
+        const std::string cause = file->LikelyWriteFailure();
+        return Fail(cause.empty() ? DescribeFailure(Activity::Save, hr, options.output)
+                                  : "cannot write " + options.output + ": " + cause);
+    }
     if (FAILED(hr))
-        return Fail(file ? DescribeFailure(Activity::Save, hr, *file) : DescribeFailure(Activity::Speak, hr));
+        return Fail(DescribeFailure(Activity::Speak, hr));
+    std::string problem;
+    if (file && !file->Commit(problem))
+        return Fail(problem);
     return kExitOk;
 }
 
-int CommandVoices(DispatchObject &tts)
+// The bits per sample of a catalogue entry, from its name: "16Bit" in it, or
+// for lossless types whose names give the bit rate, kBPS over samples per second.
+std::string BitsPerSample(const std::string &name)
 {
-    LONG count = 0, current = -1;
-    HRESULT hr = tts.GetLong(u"VoiceCount", count);
-    if (FAILED(hr))
-        return Fail(DescribeFailure(Activity::Voices, hr));
-    tts.GetLong(u"VoiceIdx", current);
-    std::printf("%5s  %-32s  %-10s  %-10s  %s\n", "index", "name", "gender", "language", "engine");
-    for (LONG i = 0; i < count; ++i) {
-        if (FAILED(tts.PutLong(u"VoiceIdx", i))) {
-            Variant index(i), name;
-            tts.Call(u"GetVoiceName", {&index}, &name);
-            std::printf("%5d  %-32s  %-10s  %-10s  %s\n", i, name.ToUtf8().c_str(), "?", "?", "unavailable");
-            continue;
-        }
-        std::string name, gender, language;
-        LONG generation = 0;
-        tts.GetText(u"VoiceName", name);
-        tts.GetText(u"VoiceGender", gender);
-        tts.GetText(u"VoiceLanguage", language);
-        tts.GetLong(u"SAPIVersion", generation);
-        std::printf("%5d  %-32s  %-10s  %-10s  %s\n", i, name.c_str(), gender.c_str(), language.c_str(),
-                    generation == 0 ? "SAPI 5" : "SAPI 4");
+    const size_t bit = name.find("Bit,");
+    if (bit != std::string::npos) {
+        size_t start = bit;
+        while (start > 0 && std::isdigit((unsigned char)name[start - 1]))
+            --start;
+        return name.substr(start, bit - start);
     }
-    if (current >= 0)
-        tts.PutLong(u"VoiceIdx", current);
-    return kExitOk;
+    unsigned kbps = 0, khz = 0;
+    char channels[16] = {};
+    if (std::sscanf(name.c_str(), "%ukBPS, %ukHz, %15s", &kbps, &khz, channels) != 3 || khz == 0)
+        return {};
+    // The names round the sample rate down: 11 is 11025, 22 is 22050, 44 is 44100.
+    const double hz = khz == 11 ? 11025 : khz == 22 ? 22050 : khz == 44 ? 44100 : khz * 1000.0;
+    const int count = std::string(channels) == "Stereo" ? 2 : 1;
+    return std::to_string((int)(kbps * 1000.0 / (hz * count) + 0.5));
 }
 
 int CommandFormats(DispatchObject &tts, const Options &options)
 {
-    if (options.positional.size() > 1)
-        return Usage("formats takes at most one file type", "formats");
     if (options.positional.empty()) {
         std::printf("%5s  %-5s  %s\n", "value", "type", "wave formats");
         for (const FileTypeDescriptor &type : AllFileTypes()) {
@@ -503,11 +473,22 @@ int CommandFormats(DispatchObject &tts, const Options &options)
     LONG count = 0;
     if (FAILED(hr) || FAILED(tts.GetLong(u"WaveFormatCount", count)) || count == 0)
         return Fail("no wave format is available for " + options.positional[0] + " files on this machine");
-    std::printf("%5s  %s\n", "index", "format");
+    // Lossless types: the bits per sample tell apart entries of the same rate.
+    const bool showBits = type == FF_WAVE || type == FF_FLAC;
+    if (showBits)
+        std::printf("%5s  %4s  %s\n", "index", "bits", "format");
+    else
+        std::printf("%5s  %s\n", "index", "format");
     for (LONG i = 0; i < count; ++i) {
         std::string name;
-        if (SUCCEEDED(tts.PutLong(u"WaveFormatIdx", i)) && SUCCEEDED(tts.GetText(u"WaveFormatName", name)))
+        if (FAILED(tts.PutLong(u"WaveFormatIdx", i)) || FAILED(tts.GetText(u"WaveFormatName", name)))
+            continue;
+        if (showBits) {
+            const std::string bits = BitsPerSample(name);
+            std::printf("%5d  %4s  %s\n", i, bits.empty() ? "-" : bits.c_str(), name.c_str());
+        } else {
             std::printf("%5d  %s\n", i, name.c_str());
+        }
     }
     return kExitOk;
 }
@@ -518,10 +499,28 @@ int CommandSay(DispatchObject &tts, const Options &options)
     std::string problem;
     if (int status = LoadText(options, text, problem))
         return TextProblem(status, problem, "say");
-    problem = ApplyVoiceOptions(tts, options);
-    if (!problem.empty())
-        return Fail(problem);
+    if (int status = ApplyVoiceOptions(tts, options, problem))
+        return TextProblem(status, problem, "say");
     return Speak(tts, text, options, nullptr);
+}
+
+// The file type of save's output: --type, or the extension; "-o -" is WAV
+// unless --type says otherwise.
+bool ChooseType(const Options &options, LONG &type, std::string &typeName, std::string &problem)
+{
+    typeName = options.type;
+    if (typeName.empty() && options.output == "-")
+        typeName = "wav";
+    if (typeName.empty()) {
+        typeName = std::filesystem::path(options.output).extension().string();
+        if (!typeName.empty())
+            typeName.erase(0, 1);
+    }
+    if (TypeFromName(typeName, type))
+        return true;
+    problem = typeName.empty() ? "cannot tell the file type from " + options.output + "; give --type"
+                               : "unknown file type " + typeName;
+    return false;
 }
 
 int CommandSave(DispatchObject &tts, const Options &options)
@@ -532,65 +531,86 @@ int CommandSave(DispatchObject &tts, const Options &options)
     std::string problem;
     if (int status = LoadText(options, text, problem))
         return TextProblem(status, problem, "save");
-
     LONG type;
-    std::string typeName = options.type;
-    if (typeName.empty()) {
-        typeName = std::filesystem::path(options.output).extension().string();
-        if (!typeName.empty())
-            typeName.erase(0, 1);
-    }
-    if (!TypeFromName(typeName, type))
-        return Usage(typeName.empty() ? "cannot tell the file type from " + options.output + "; give --type"
-                                      : "unknown file type " + typeName,
-                     "save");
-    std::filesystem::path folder = std::filesystem::path(options.output).parent_path();
-    std::error_code ec;
-    if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
-        return Fail("cannot write " + options.output + ": the folder " + folder.string() + " does not exist");
-
-    problem = ApplyVoiceOptions(tts, options);
-    if (!problem.empty())
-        return Fail(problem);
+    std::string typeName;
+    if (!ChooseType(options, type, typeName, problem))
+        return Usage(problem, "save");
+    if (int status = ApplyVoiceOptions(tts, options, problem))
+        return TextProblem(status, problem, "save");
     HRESULT hr = tts.PutLong(u"FileFormat", type);
     if (FAILED(hr))
         return Fail("cannot write " + typeName + " files: no wave format is available for this type here");
     if (options.format) {
         LONG count = 0;
         tts.GetLong(u"WaveFormatCount", count);
-        if (*options.format < 0 || *options.format >= count)
-            return Fail("no wave format " + std::to_string(*options.format) + " for " + typeName + " (0.." +
-                        std::to_string(count - 1) + "; see 'orafon formats " + typeName + "')");
+        if (*options.format >= count)
+            return Usage("--format " + std::to_string(*options.format) + " is out of range: the " + typeName +
+                             " formats are 0.." + std::to_string(count - 1) + " (see 'orafon formats " + typeName +
+                             "')",
+                         "save");
         tts.PutLong(u"WaveFormatIdx", (LONG)*options.format);
     }
-    return Speak(tts, text, options, &options.output);
+    OutputFile output;
+    std::vector<std::string> inputs;
+    if (options.textFile && *options.textFile != "-")
+        inputs.push_back(*options.textFile);
+    if (!output.Prepare(options.output, inputs, problem))
+        return Fail(problem);
+    return Speak(tts, text, options, &output);
+}
+
+// The component's own words for a failed call, when it left an error object.
+std::string ErrorDescription()
+{
+    CComPtr<IErrorInfo> error;
+    if (GetErrorInfo(0, &error) != S_OK || !error)
+        return {};
+    BSTR description = nullptr;
+    std::string text;
+    if (SUCCEEDED(error->GetDescription(&description)) && description)
+        text = BstrToUtf8(description);
+    SysFreeString(description);
+    return text;
 }
 
 int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
 {
-    if (options.positional.size() != 2)
-        return Usage("mp3-to-swf needs IN.mp3 and OUT.swf", "mp3-to-swf");
     const std::string &in = options.positional[0], &out = options.positional[1];
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(in, ec))
-        return Fail("cannot read " + in + ": no such file");
-    if (options.fps) {
-        HRESULT hr = tts.PutLong(u"SWFFrameRate", (LONG)std::clamp<long>(*options.fps, INT32_MIN, INT32_MAX));
-        if (FAILED(hr))
-            return Usage("--fps must be 0 or more", "mp3-to-swf");
-    }
-    Variant inArg(Utf8ToUtf16(in)), outArg(Utf8ToUtf16(out)), loopArg(options.loop);
+    const int input = open(in.c_str(), O_RDONLY | O_CLOEXEC);
+    if (input < 0)
+        return Fail("cannot read " + in + ": " + (errno == ENOENT ? "no such file" : DescribeErrno(errno)));
+    struct stat info {};
+    const bool directory = fstat(input, &info) == 0 && S_ISDIR(info.st_mode);
+    close(input);
+    if (directory)
+        return Fail("cannot read " + in + ": " + DescribeErrno(EISDIR));
+    if (options.fps && FAILED(tts.PutLong(u"SWFFrameRate", (LONG)*options.fps)))
+        return Usage("--fps must be 1..255", "mp3-to-swf");
+    OutputFile output;
+    std::string problem;
+    if (!output.Prepare(out, {in}, problem))
+        return Fail(problem);
+    Variant inArg(Utf8ToUtf16(in)), outArg(Utf8ToUtf16(output.WorkPath())), loopArg(options.loop);
+    SetErrorInfo(0, nullptr);
     HRESULT hr = tts.Call(u"Mp3ToSWF", {&inArg, &outArg, &loopArg});
-    if (FAILED(hr))
-        return Fail(DescribeFailure(Activity::Convert, hr, in));
+    if (g_interrupted)
+        return kExitInterrupted;
+    if (FAILED(hr)) {
+        const std::string why = ErrorDescription();
+        if (why.rfind("too many movie frames", 0) == 0)
+            return Usage("cannot convert " + in + ": " + why, "mp3-to-swf");
+        const std::string cause = output.LikelyWriteFailure();
+        if (!cause.empty())
+            return Fail("cannot write " + out + ": " + cause);
+        return Fail(why.empty() ? DescribeFailure(Activity::Convert, hr, in) : "cannot convert " + in + ": " + why);
+    }
+    if (!output.Commit(problem))
+        return Fail(problem);
     return kExitOk;
 }
 
 int CommandRegister(const Options &options, bool unregister)
 {
-    const char *name = unregister ? "unregister" : "register";
-    if (options.positional.size() > 1)
-        return Usage(std::string(name) + " takes at most one module path", name);
     std::string path = options.positional.empty() ? DefaultModulePath() : options.positional[0];
     std::error_code ec;
     std::string absolute = std::filesystem::absolute(path, ec).string();
@@ -617,6 +637,7 @@ void InstallInterruptWatcher()
                 continue;
             if (g_interrupted.exchange(true)) {
                 // A second Ctrl-C does not wait for the engine.
+                RemoveUncommittedOutput();
                 _exit(kExitInterrupted);
             }
             if (HWND window = g_stopWindow.load())
@@ -632,6 +653,9 @@ int RunCommand(const Options &options)
                                             "mp3-to-swf", "register", "unregister", "describe"};
     if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands))
         return Usage("unknown command " + command, "");
+    const std::string misfit = CheckOptionsFit(options);
+    if (!misfit.empty())
+        return Usage(misfit, command);
 
     ComApartment apartment;
     if (FAILED(apartment.status()))
@@ -647,7 +671,7 @@ int RunCommand(const Options &options)
     object = nullptr;
 
     if (command == "voices")
-        return CommandVoices(tts);
+        return ListVoices(tts);
     if (command == "formats")
         return CommandFormats(tts, options);
     if (command == "say")

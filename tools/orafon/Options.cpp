@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 
@@ -26,25 +27,33 @@ const std::map<std::string, std::string> kHelp = {
          "  describe                     show the members, events and enums of the type library\n"
          "\n"
          "Run 'orafon COMMAND --help' for the options of a command.\n"},
-    {"voices", "usage: orafon voices\n\nLists index, name, gender, language and engine generation of every voice.\n"},
+    {"voices", "usage: orafon voices\n\n"
+               "Lists index, name, gender, language (its id and its tag, such as en-US) and engine generation\n"
+               "of every voice.\n"},
     {"formats", "usage: orafon formats [TYPE]\n\n"
                 "Without TYPE, lists the file types. With TYPE, lists that type's wave formats with the index\n"
                 "to give to 'save --format'.\n"},
     {"say", "usage: orafon say [TEXT | -f FILE | -] [OPTIONS]\n\n"
             "Speaks TEXT, the UTF-8 text of FILE, or standard input aloud.\n\n"
             "Options:\n"
-            "  --voice N|NAME   voice by index or by name (case-insensitive prefix)\n"
+            "  --voice V        an index, a name, a part of a name that only one voice has, or a\n"
+            "                   language tag (en, en-GB, fr) for the first voice of that language\n"
             "  --rate N         -10..10      --volume N   0..100      --pitch N   -10..10\n"
             "  --tagged         the text carries the engine's markup\n"
             "  --words          print each word as it is spoken\n"
-            "  --events json    print one JSON object per event on standard output\n"},
+            "  --events json    print one JSON object per event on standard output\n"
+            "  -q, --quiet      no progress bar\n"},
     {"save", "usage: orafon save [TEXT | -f FILE | -] -o OUT [--type T] [--format N] [OPTIONS]\n\n"
              "Speaks the text into OUT. The file type follows the extension unless --type names it;\n"
-             "--format picks an entry of 'orafon formats T'. Takes the voice options of 'say'.\n"},
+             "--format picks an entry of 'orafon formats T'. OUT - writes to standard output (WAV unless\n"
+             "--type names another type). An existing OUT is replaced only when the whole file was\n"
+             "written. Takes the voice options of 'say'.\n"},
     {"mp3-to-swf", "usage: orafon mp3-to-swf IN.mp3 OUT.swf [--loop] [--fps N]\n\n"
                    "Wraps the MP3 frames of IN.mp3, unchanged, into a SWF movie that streams them.\n"
                    "  --loop    the movie starts again at its end\n"
-                   "  --fps N   movie frames per second (default 15)\n"},
+                   "  --fps N   movie frames per second, 1..255 (default 15); a movie holds at most\n"
+                   "            65535 frames\n"
+                   "An existing OUT.swf is replaced only when the whole movie was written.\n"},
     {"register", "usage: orafon register [MODULE]\n\n"
                  "Registers the component module (default: Orafon.so beside this command).\n"},
     {"unregister", "usage: orafon unregister [MODULE]\n\n"
@@ -74,6 +83,18 @@ bool ParseLong(const std::string &text, long &value)
     errno = 0;
     value = std::strtol(text.c_str(), &end, 10);
     return errno == 0 && end && *end == '\0';
+}
+
+// The long spelling of an option, the name the command tables use.
+std::string LongName(const std::string &arg)
+{
+    if (arg == "-f")
+        return "--file";
+    if (arg == "-o")
+        return "--output";
+    if (arg == "-q")
+        return "--quiet";
+    return arg;
 }
 
 } // namespace
@@ -122,6 +143,7 @@ bool ParseOptions(int argc, char **argv, Options &options, UsageError &error)
             continue;
         }
         std::string value;
+        const size_t before = options.given.size();
         if (arg == "--") {
             onlyPositional = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -157,6 +179,8 @@ bool ParseOptions(int argc, char **argv, Options &options, UsageError &error)
         } else if (arg == "--fps") {
             if (!needNumber(i, arg, options.fps))
                 return false;
+        } else if (arg == "-q" || arg == "--quiet") {
+            options.quiet = true;
         } else if (arg == "--tagged") {
             options.tagged = true;
         } else if (arg == "--words") {
@@ -175,8 +199,67 @@ bool ParseOptions(int argc, char **argv, Options &options, UsageError &error)
             error.message = "unknown option " + arg;
             return false;
         }
+        if (options.given.size() == before && arg != "--" && arg != "-h" && arg != "--help" && arg != "--version")
+            options.given.push_back(LongName(arg));
     }
     return true;
+}
+
+std::string CheckOptionsFit(const Options &options)
+{
+    struct Fit {
+        const char *command;
+        std::vector<std::string> options;
+        size_t minArgs, maxArgs;
+    };
+    const std::vector<std::string> voiceOptions = {"--file",   "--voice", "--rate",   "--volume", "--pitch",
+                                                   "--tagged", "--words", "--events", "--quiet"};
+    std::vector<std::string> saveOptions = voiceOptions;
+    saveOptions.insert(saveOptions.end(), {"--output", "--type", "--format"});
+    const size_t any = SIZE_MAX;
+    const Fit fits[] = {
+        {"voices", {}, 0, 0},
+        {"formats", {}, 0, 1},
+        {"say", voiceOptions, 0, any},
+        {"save", saveOptions, 0, any},
+        {"mp3-to-swf", {"--loop", "--fps"}, 2, 2},
+        {"register", {}, 0, 1},
+        {"unregister", {}, 0, 1},
+        {"describe", {}, 0, 0},
+    };
+    for (const Fit &fit : fits) {
+        if (options.command != fit.command)
+            continue;
+        for (const std::string &name : options.given)
+            if (std::find(fit.options.begin(), fit.options.end(), name) == fit.options.end())
+                return "option " + name + " does not belong to " + options.command;
+        if (options.positional.size() > fit.maxArgs) {
+            const std::string &extra = options.positional[fit.maxArgs];
+            if (fit.maxArgs == 0)
+                return options.command + " takes no arguments ('" + extra + "')";
+            if (options.command == "formats")
+                return "formats takes at most one file type ('" + extra + "' is one too many)";
+            if (options.command == "mp3-to-swf")
+                return "mp3-to-swf needs IN.mp3 and OUT.swf ('" + extra + "' is one too many)";
+            return options.command + " takes at most one module path ('" + extra + "' is one too many)";
+        }
+        if (options.positional.size() < fit.minArgs)
+            return "mp3-to-swf needs IN.mp3 and OUT.swf";
+    }
+    struct Range {
+        const char *name;
+        const std::optional<long> &value;
+        long low, high;
+    };
+    for (const Range &r : {Range{"--rate", options.rate, -10, 10}, Range{"--volume", options.volume, 0, 100},
+                           Range{"--pitch", options.pitch, -10, 10}, Range{"--fps", options.fps, 1, 255}}) {
+        if (r.value && (*r.value < r.low || *r.value > r.high))
+            return std::string(r.name) + " must be " + std::to_string(r.low) + ".." + std::to_string(r.high) +
+                   ", not " + std::to_string(*r.value);
+    }
+    if (options.format && *options.format < 0)
+        return "--format must be 0 or more, not " + std::to_string(*options.format);
+    return {};
 }
 
 } // namespace orafon_cli

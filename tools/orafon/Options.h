@@ -20,8 +20,11 @@ struct Options {
     bool words = false;
     bool eventsJson = false;
     bool loop = false;
+    bool quiet = false;
     bool help = false;
     bool version = false;
+    // The options given, by their long name ("--voice", "--output"...), in order.
+    std::vector<std::string> given;
 };
 
 struct UsageError {
@@ -30,6 +33,10 @@ struct UsageError {
 
 // Parses argv; on a usage error returns false with error set.
 bool ParseOptions(int argc, char **argv, Options &options, UsageError &error);
+
+// A usage problem when an option given does not belong to options.command,
+// or a value is out of its range; empty when all is well.
+std::string CheckOptionsFit(const Options &options);
 
 // Help for the whole command, or for one subcommand.
 std::string HelpText(const std::string &command);

@@ -1,11 +1,10 @@
 #include "Text.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace orafon_cli {
 
@@ -63,21 +62,32 @@ bool EqualsNoCase(const std::string &a, const std::string &b)
     return a.size() == b.size() && StartsWithNoCase(a, b);
 }
 
-bool ReadWholeFile(const std::string &path, std::string &contents)
+bool ReadWholeFile(const std::string &path, std::string &contents, int &error)
 {
-    if (path == "-") {
-        std::ostringstream all;
-        all << std::cin.rdbuf();
-        if (std::cin.bad())
-            return false;
-        contents = all.str();
-        return true;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
         return false;
-    contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    }
+    contents.clear();
+    char buffer[1 << 16];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        contents.append(buffer, (size_t)n);
+    }
+    if (fd != STDIN_FILENO)
+        close(fd);
+    return ok;
 }
 
 } // namespace orafon_cli

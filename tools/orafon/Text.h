@@ -16,7 +16,8 @@ std::string BstrToUtf8(BSTR text);
 bool StartsWithNoCase(const std::string &text, const std::string &prefix);
 bool EqualsNoCase(const std::string &a, const std::string &b);
 
-// Reads all of a file ("-" reads standard input). False when it cannot be read.
-bool ReadWholeFile(const std::string &path, std::string &contents);
+// Reads all of a file ("-" reads standard input). False with error set to the
+// errno value when it cannot be read (a directory gives EISDIR).
+bool ReadWholeFile(const std::string &path, std::string &contents, int &error);
 
 } // namespace orafon_cli
