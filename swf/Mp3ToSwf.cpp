@@ -232,26 +232,32 @@ std::vector<uint8_t> EncodeHeader(uint32_t bodyLength, int32_t frameRate, int64_
     return bytes;
 }
 
-int Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
+Mp3ToSwfFailure Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
 {
     if (mp3Path == nullptr || swfPath == nullptr || *swfPath == '\0' || frameRate < 1 || frameRate > kMaxFrameRate) {
-        return -1;
+        return Mp3ToSwfFailure::BadArguments;
     }
     if (SameFile(mp3Path, swfPath)) {
-        return -1;
+        return Mp3ToSwfFailure::SameFile;
     }
     Mp3SoundStream stream(mp3Path, frameRate);
     if (stream.ReadFailed()) {
-        return -1;
+        return Mp3ToSwfFailure::CannotRead;
+    }
+    if (stream.FrameCount() == 0) {
+        return stream.FreeFormat() ? Mp3ToSwfFailure::FreeFormat : Mp3ToSwfFailure::NoFrames;
     }
     const int64_t planned = stream.MovieFramesNeeded();
-    if (planned <= 0 || planned + (loop ? 1 : 0) > kMaxMovieFrames) {
-        return -1;
+    if (planned <= 0) {
+        return Mp3ToSwfFailure::NoFrames;
+    }
+    if (planned + (loop ? 1 : 0) > kMaxMovieFrames) {
+        return Mp3ToSwfFailure::TooManyFrames;
     }
 
     TempOutput output(swfPath);
     if (output.Fd() < 0) {
-        return -1;
+        return Mp3ToSwfFailure::CannotWrite;
     }
     FdOutBuf buffer(output.Fd());
     std::ostream out(&buffer);
@@ -259,27 +265,61 @@ int Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRa
     out.write(reinterpret_cast<const char *>(placeholder.data()), static_cast<std::streamsize>(placeholder.size()));
     const int64_t frames = WriteMovieBody(out, stream, planned, loop);
     out.flush();
-    if (frames < 0 || !out || buffer.Failed()) {
-        return -1;
+    if (frames < 0) {
+        return Mp3ToSwfFailure::TooManyFrames;
+    }
+    if (!out || buffer.Failed()) {
+        return Mp3ToSwfFailure::CannotWrite;
     }
     const uint64_t bodyLength = buffer.BytesWritten() - placeholder.size();
     if (bodyLength > std::numeric_limits<uint32_t>::max() - placeholder.size()) {
-        return -1; // the header's file length could not hold it
+        return Mp3ToSwfFailure::CannotWrite; // the header's file length could not hold it
     }
     if (!output.WriteAt(0, EncodeHeader(static_cast<uint32_t>(bodyLength), frameRate, frames))) {
-        return -1;
+        return Mp3ToSwfFailure::CannotWrite;
     }
-    return output.Commit() ? 0 : -1;
+    return output.Commit() ? Mp3ToSwfFailure::None : Mp3ToSwfFailure::CannotWrite;
 }
 
 } // namespace
 
-int ConvertMp3ToSwf(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
+int ConvertMp3ToSwf(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate, Mp3ToSwfFailure *why)
 {
+    Mp3ToSwfFailure failure = Mp3ToSwfFailure::OutOfMemory;
     try {
-        return Convert(mp3Path, swfPath, loop, frameRate);
+        failure = Convert(mp3Path, swfPath, loop, frameRate);
     } catch (...) {
         // Allocation failure or any other exception: nothing was renamed into place.
-        return -1;
     }
+    if (why != nullptr) {
+        *why = failure;
+    }
+    return failure == Mp3ToSwfFailure::None ? 0 : -1;
+}
+
+const char *DescribeMp3ToSwfFailure(Mp3ToSwfFailure why)
+{
+    switch (why) {
+    case Mp3ToSwfFailure::None:
+        return "the movie was written";
+    case Mp3ToSwfFailure::BadArguments:
+        return "a path is missing or the frame rate is not 1..255";
+    case Mp3ToSwfFailure::SameFile:
+        return "the input and the output are the same file";
+    case Mp3ToSwfFailure::CannotRead:
+        return "the MP3 file could not be read";
+    case Mp3ToSwfFailure::NoFrames:
+        return "not an MP3 file: no run of MPEG audio Layer III frames was found in it";
+    case Mp3ToSwfFailure::FreeFormat:
+        return "a free-format MP3 stream (no bit rate in its frame headers) cannot be wrapped; re-encode it at a "
+               "fixed or variable bit rate";
+    case Mp3ToSwfFailure::TooManyFrames:
+        return "too many movie frames: a movie holds at most 65535, and this MP3 file needs more at this frame "
+               "rate; choose a lower one";
+    case Mp3ToSwfFailure::CannotWrite:
+        return "the SWF file could not be written";
+    case Mp3ToSwfFailure::OutOfMemory:
+        return "out of memory";
+    }
+    return "the conversion failed";
 }
