@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fcntl.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -701,10 +701,11 @@ TEST_F(CliTest, SaveToDevicesLinksAndStandardOutput)
 // A small file system of the test's own, to fill up and to make read-only.
 class SmallFileSystem {
 public:
-    explicit SmallFileSystem(const fs::path &where) : where_(where)
+    explicit SmallFileSystem(const fs::path &where, const char *size = "256k") : where_(where)
     {
         fs::create_directories(where);
-        const std::string mount = "mount -t tmpfs -o size=256k tmpfs '" + where.string() + "' 2>/dev/null";
+        const std::string mount =
+            "mount -t tmpfs -o size=" + std::string(size) + " tmpfs '" + where.string() + "' 2>/dev/null";
         mounted_ = geteuid() == 0 && std::system(mount.c_str()) == 0;
     }
     ~SmallFileSystem()
@@ -890,6 +891,44 @@ TEST_F(CliTest, FormatsListEveryRowOfTheFileTypeTable)
     for (const FileTypeDescriptor &type : AllFileTypes())
         for (std::string_view name : type.names)
             EXPECT_NE(help.out.find(" ." + std::string(name)), std::string::npos) << name << "\n" << help.out;
+}
+
+TEST_F(CliTest, RegistryInAMissingFolderIsAnError)
+{
+    registry_ = dir_ / "no" / "such" / "registry.db";
+    Result r = Run({"formats"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the folder " + (dir_ / "no" / "such").string() + " does not exist"), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+
+TEST_F(CliTest, ReadOnlyRegistryIsStillRead)
+{
+    SmallFileSystem small(dir_ / "ro", "32m");
+    const bool mounted = small.mounted();
+    registry_ = dir_ / "ro" / "registry.db";
+    if (!mounted && geteuid() == 0)
+        GTEST_SKIP() << "root writes any file; a read-only mount is needed and cannot be made here";
+    ASSERT_EQ(Run({"register"}).status, 0);
+    const Result before = Run({"voices"});
+    ASSERT_EQ(before.status, 0) << before.err;
+    if (mounted) {
+        ASSERT_TRUE(small.MakeReadOnly());
+    } else {
+        fs::permissions(registry_, fs::perms::owner_read);
+        fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    Result voices = Run({"voices"});
+    EXPECT_EQ(voices.status, 0) << voices.err;
+    EXPECT_EQ(voices.out, before.out);
+    Result formats = Run({"formats", "wav"});
+    EXPECT_EQ(formats.status, 0) << formats.err;
+    Result reg = Run({"register"});
+    EXPECT_EQ(reg.status, 1);
+    EXPECT_NE(reg.err.find("is read-only"), std::string::npos) << reg.err;
+    if (!mounted)
+        fs::permissions(dir_ / "ro", fs::perms::owner_all);
 }
 
 } // namespace
