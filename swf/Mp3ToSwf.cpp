@@ -16,6 +16,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -98,16 +100,52 @@ private:
     bool failed_ = false;
 };
 
-// A new file beside the output that takes the output's name only when committed;
-// otherwise it is removed, so a failed conversion leaves the output path as it was.
+// Follows symbolic links to the file they name, which need not exist yet.
+std::string ResolveLinks(const std::string &path)
+{
+    std::string resolved = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat info {};
+        if (::lstat(resolved.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return resolved;
+        }
+        std::vector<char> target(4096);
+        const ssize_t length = ::readlink(resolved.c_str(), target.data(), target.size());
+        if (length < 0 || static_cast<size_t>(length) >= target.size()) {
+            return resolved;
+        }
+        const std::filesystem::path next(std::string(target.data(), static_cast<size_t>(length)));
+        resolved = next.is_absolute() ? next.string() : (std::filesystem::path(resolved).parent_path() / next).string();
+    }
+    return resolved;
+}
+
+// Where the movie is written until it is complete. A regular output file gets
+// a new file beside it that takes its name (and its mode) only when committed,
+// so a failed conversion leaves the output path as it was. A device, a pipe or
+// a file with other hard links is written in place instead, from a copy held
+// in memory, so it stays what it was. A symbolic link leads to its target.
 class TempOutput {
 public:
-    explicit TempOutput(const std::string &target) : target_(target)
+    explicit TempOutput(const std::string &target) : target_(ResolveLinks(target))
     {
+        struct stat info {};
+        if (::stat(target_.c_str(), &info) == 0) {
+            if (S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && ::access(target_.c_str(), W_OK) != 0)) {
+                return; // refused, as cp refuses a file it may not write
+            }
+            if (!S_ISREG(info.st_mode) || info.st_nlink > 1) {
+                inPlace_ = true;
+                fd_ = ::memfd_create("swf", MFD_CLOEXEC);
+                return;
+            }
+            keepMode_ = true;
+            mode_ = info.st_mode & 07777;
+        }
         static std::atomic<unsigned> counter{0};
         // Same folder, so the rename is atomic; the name is cut so that a long output
         // name cannot push the temporary one past the file system's limit.
-        const std::filesystem::path path(target);
+        const std::filesystem::path path(target_);
         const std::string name = path.filename().string().substr(0, 200);
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
             const std::string tempName =
@@ -124,7 +162,7 @@ public:
         if (fd_ >= 0) {
             ::close(fd_);
         }
-        if (created() && !committed_) {
+        if (!inPlace_ && created() && !committed_) {
             ::unlink(path_.c_str());
         }
     }
@@ -151,12 +189,20 @@ public:
         return true;
     }
 
-    // Closes the file (a failed close may be a lost delayed write) and renames it into place.
+    // Puts the movie in place: renamed over the output (a failed close may be a
+    // lost delayed write), or copied into it.
     bool Commit()
     {
+        if (inPlace_) {
+            committed_ = CopyIntoTarget();
+            return committed_;
+        }
         const int fd = fd_;
         fd_ = -1;
         closedOk_ = true;
+        if (keepMode_) {
+            ::fchmod(fd, mode_);
+        }
         if (::close(fd) != 0) {
             return false;
         }
@@ -168,9 +214,44 @@ public:
     }
 
 private:
+    bool CopyIntoTarget() const
+    {
+        struct stat info {};
+        const bool regular = ::stat(target_.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        const int out = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | (regular ? O_TRUNC : 0));
+        if (out < 0) {
+            return false;
+        }
+        std::vector<char> buffer(size_t{1} << 16);
+        bool ok = true;
+        for (off_t offset = 0; ok;) {
+            const ssize_t n = ::pread(fd_, buffer.data(), buffer.size(), offset);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            offset += n;
+            for (ssize_t done = 0; ok && done < n;) {
+                const ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+                if (w < 0 && errno == EINTR) {
+                    continue;
+                }
+                ok = w > 0;
+                done += w > 0 ? w : 0;
+            }
+        }
+        return ::close(out) == 0 && ok;
+    }
+
     std::string target_;
     std::string path_;
     int fd_ = -1;
+    bool inPlace_ = false;
+    bool keepMode_ = false;
+    mode_t mode_ = 0;
     bool closedOk_ = false;
     bool committed_ = false;
 };

@@ -15,8 +15,10 @@
 #include <sstream>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -629,6 +631,59 @@ TEST(SwfConvert, TooLongForTheFrameRateSaysSo)
     EXPECT_EQ(ConvertMp3ToSwf(dir.File("long.mp3").c_str(), dir.File("out.swf").c_str(), false, 250, &why), -1);
     EXPECT_EQ(why, Mp3ToSwfFailure::TooManyFrames);
     EXPECT_NE(std::string(DescribeMp3ToSwfFailure(why)).find("65535"), std::string::npos);
+}
+
+// What the output path names stays what it was: a link stays a link (its
+// target gets the movie and keeps its mode), hard links stay one file, a pipe
+// and a device are written, never replaced.
+TEST_F(FailureTest, OutputKindsAreWrittenNotReplaced)
+{
+    const std::string in = dir_.File("in.mp3");
+    const std::string target = dir_.File("target.swf"), link = dir_.File("link.swf");
+    WriteFile(target, precious_);
+    ::chmod(target.c_str(), 0640);
+    fs::create_symlink(target, link);
+    ASSERT_EQ(ConvertMp3ToSwf(in.c_str(), link.c_str(), false, 12), 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    const std::vector<uint8_t> movie = ReadFile(target);
+    ASSERT_GT(movie.size(), 3u);
+    EXPECT_EQ(AsString(std::vector<uint8_t>(movie.begin(), movie.begin() + 3)), "FWS");
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+    const std::string second = dir_.File("second.swf");
+    fs::create_hard_link(target, second);
+    WriteFile(target, precious_);
+    ASSERT_EQ(ConvertMp3ToSwf(in.c_str(), second.c_str(), false, 12), 0);
+    EXPECT_TRUE(fs::equivalent(target, second));
+    EXPECT_EQ(ReadFile(target), movie);
+
+    // A pipe: read here, opened before the conversion so that its open does not
+    // wait, and so that a conversion that replaced it cannot leave us waiting.
+    const std::string pipe = dir_.File("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_LT(movie.size(), 65536u); // it fits in the pipe while nobody reads
+    EXPECT_EQ(ConvertMp3ToSwf(in.c_str(), pipe.c_str(), false, 12), 0);
+    std::vector<uint8_t> piped(movie.size() + 1);
+    const ssize_t got = ::read(reader, piped.data(), piped.size());
+    ::close(reader);
+    piped.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_EQ(piped, movie);
+
+    // A device node of the test's own (root only).
+    const std::string null = dir_.File("null");
+    if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        EXPECT_EQ(ConvertMp3ToSwf(in.c_str(), null.c_str(), false, 12), 0);
+        EXPECT_TRUE(fs::is_character_file(null));
+    }
+    EXPECT_EQ(ReadFile(dir_.File("out.swf")), precious_);
+    for (const std::string &name : dir_.List()) {
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << "a temporary file was left: " << name;
+    }
 }
 
 } // namespace
