@@ -7,6 +7,7 @@ packages=(
   libsqlite3-dev
   libespeak-ng-dev espeak-ng flite1-dev flite
   libpulse-dev libasound2-dev
+  pulseaudio pulseaudio-utils libasound2-plugins
   libsoxr-dev libmp3lame-dev lame libsndfile1-dev libvorbis-dev libogg-dev libflac-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   ffmpeg sox flac vorbis-tools mediainfo mp3val

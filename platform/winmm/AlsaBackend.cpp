@@ -58,7 +58,17 @@ public:
         snd_pcm_prepare(pcm_);
         paused_ = false;
     }
-    void Drain() override { snd_pcm_drain(pcm_); }
+    void Drain() override
+    {
+        // A PCM below its start threshold (a short sound, or the tail after
+        // an underrun) starts playing only when asked to.
+        if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED)
+            snd_pcm_start(pcm_);
+        snd_pcm_drain(pcm_);
+        // Drained leaves the PCM set up but not ready for the next write.
+        snd_pcm_prepare(pcm_);
+        paused_ = false;
+    }
     uint64_t PendingBytes() override
     {
         snd_pcm_sframes_t delay = 0;
@@ -75,10 +85,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<AudioBackend> OpenAlsaBackend(const PcmFormat &format)
+std::unique_ptr<AudioBackend> OpenAlsaBackend(const PcmFormat &format, bool anyDefault)
 {
     SilenceAlsa();
-    if (!HasSoundCard())
+    if (!anyDefault && !HasSoundCard())
         return nullptr;
     snd_pcm_t *pcm = nullptr;
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)

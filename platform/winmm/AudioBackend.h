@@ -53,7 +53,9 @@ private:
 };
 
 std::unique_ptr<AudioBackend> OpenPulseBackend(const PcmFormat &format);
-std::unique_ptr<AudioBackend> OpenAlsaBackend(const PcmFormat &format);
+// Without anyDefault, only a machine with a sound card is worth the try;
+// with it, whatever the ALSA configuration calls "default" is used.
+std::unique_ptr<AudioBackend> OpenAlsaBackend(const PcmFormat &format, bool anyDefault);
 std::unique_ptr<AudioBackend> OpenSilentBackend(const PcmFormat &format, bool paced);
 std::unique_ptr<AudioBackend> OpenCaptureBackend(const PcmFormat &format, const std::string &path, bool paced);
 

@@ -38,7 +38,7 @@ std::unique_ptr<AudioBackend> OpenDefaultBackend(const PcmFormat &format)
         if (auto backend = OpenPulseBackend(format))
             return backend;
     if (any || std::strcmp(device, "alsa") == 0)
-        if (auto backend = OpenAlsaBackend(format))
+        if (auto backend = OpenAlsaBackend(format, !any))
             return backend;
     return OpenSilentBackend(format, Paced());
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -121,10 +122,22 @@ private:
         std::unique_lock lock(mutex_);
         bool backendPaused = false;
         while (true) {
-            wake_.wait(lock, [&] {
+            auto work = [&] {
                 return closing_ || resetRequested_ > resetCompleted_ || paused_ != backendPaused ||
                        (!paused_ && !queue_.empty());
-            });
+            };
+            if (RunningDry()) {
+                // Once nothing more comes, the output still holds the tail of
+                // what was written, and the position would stop short of the
+                // end: play the tail out. A short grace first, so that a
+                // buffer arriving just behind the last one is not held up.
+                if (!wake_.wait_for(lock, std::chrono::milliseconds(kChunkMs), work)) {
+                    DrainBackend(lock);
+                    continue;
+                }
+            } else {
+                wake_.wait(lock, work);
+            }
             if (resetRequested_ > resetCompleted_) {
                 ResetLocked(lock);
                 resetCompleted_ = resetRequested_;
@@ -145,6 +158,19 @@ private:
         }
         lock.unlock();
         backend_->Drain();
+    }
+
+    // Nothing queued, not paused, and audio not yet heard.
+    bool RunningDry() const { return !paused_ && queue_.empty() && pending_ > 0; }
+
+    void DrainBackend(std::unique_lock<std::mutex> &lock)
+    {
+        lock.unlock();
+        backend_->Drain();
+        lock.lock();
+        // Drained means heard, even by an output that failed on the way:
+        // nothing may wait forever on the position.
+        pending_ = 0;
     }
 
     void PlayChunk(std::unique_lock<std::mutex> &lock)

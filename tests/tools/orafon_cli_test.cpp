@@ -320,6 +320,31 @@ TEST_F(CliTest, SaveWritesEveryAvailableType)
     EXPECT_GE(written, 2); // WAV and MP3 at the least
 }
 
+TEST_F(CliTest, SaveWritesMp4ByExtensionAndByType)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    const struct {
+        std::string name;
+        std::vector<std::string> extra;
+    } cases[] = {{"speech.m4a", {}}, {"speech.bin", {"--type", "mp4"}}, {"best.mp4", {"--format", "2"}}};
+    for (const auto &c : cases) {
+        fs::path out = dir_ / c.name;
+        std::vector<std::string> args = {"save", "Hello world. This is a test.", "-o", out.string()};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        Result r = Run(args);
+        ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+        std::string probe = Probe(out, "stream=codec_name,profile,sample_rate,channels");
+        EXPECT_NE(probe.find("codec_name=aac"), std::string::npos) << c.name << "\n" << probe;
+        EXPECT_NE(probe.find("profile=LC"), std::string::npos) << c.name << "\n" << probe;
+        EXPECT_NE(probe.find("sample_rate=44100"), std::string::npos) << c.name << "\n" << probe;
+        EXPECT_NE(probe.find("channels=2"), std::string::npos) << c.name << "\n" << probe;
+    }
+    Result missing = Run({"save", "Hello", "-o", (dir_ / "no" / "folder.m4a").string()});
+    EXPECT_EQ(missing.status, 1) << missing.err;
+    EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+
 TEST_F(CliTest, JsonEventsComeInOrderAndSliceTheText)
 {
     if (!HasVoices())
