@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
@@ -394,7 +395,9 @@ bool TypeFromName(const std::string &name, LONG &type)
 }
 
 // Runs one speaking request and waits for its end; returns the exit status.
-int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file)
+// saveFailure, when not empty, is the line a failed save prints.
+int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file,
+          const std::string &saveFailure = {})
 {
     SpeechReporter reporter(text, options);
     auto *sink = new EventSink(reporter);
@@ -419,6 +422,8 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
     reporter.Finish();
     if (g_interrupted)
         return kExitInterrupted;
+    if (FAILED(hr) && file && !saveFailure.empty())
+        return Fail(saveFailure);
     if (FAILED(hr) && file) {
         const std::string cause = file->LikelyWriteFailure();
         return Fail(cause.empty() ? DescribeFailure(Activity::Save, hr, options.output)
@@ -523,6 +528,37 @@ bool ChooseType(const Options &options, LONG &type, std::string &typeName, std::
     return false;
 }
 
+// The Windows Media runtime's encoder makes nothing below 24 kbit/s, though
+// the catalogue lists such formats (its first entries among them).
+constexpr long kWmaLowestKbps = 24;
+
+long SelectedKbps(DispatchObject &tts, std::string &name)
+{
+    return SUCCEEDED(tts.GetText(u"WaveFormatName", name)) ? std::atol(name.c_str()) : -1;
+}
+
+// Without --format, a WMA file gets the first entry the encoder makes.
+void SelectFirstWmaEntryOfTheEncoder(DispatchObject &tts)
+{
+    LONG count = 0;
+    tts.GetLong(u"WaveFormatCount", count);
+    std::string name;
+    for (LONG i = 0; i < count; ++i)
+        if (SUCCEEDED(tts.PutLong(u"WaveFormatIdx", i)) && SelectedKbps(tts, name) >= kWmaLowestKbps)
+            return;
+    tts.PutLong(u"WaveFormatIdx", 0);
+}
+
+// A save into an entry the encoder does not make is explained in one line.
+std::string WmaFailure(DispatchObject &tts, const std::string &file)
+{
+    std::string name;
+    if (SelectedKbps(tts, name) >= kWmaLowestKbps)
+        return {};
+    return "cannot write " + file + ": the Windows Media encoder has no format at " + name + " (it encodes " +
+           std::to_string(kWmaLowestKbps) + " kBPS and more; see 'orafon formats wma')";
+}
+
 int CommandSave(DispatchObject &tts, const Options &options)
 {
     if (options.output.empty())
@@ -549,6 +585,8 @@ int CommandSave(DispatchObject &tts, const Options &options)
                              "')",
                          "save");
         tts.PutLong(u"WaveFormatIdx", (LONG)*options.format);
+    } else if (type == FF_WMA) {
+        SelectFirstWmaEntryOfTheEncoder(tts);
     }
     OutputFile output;
     std::vector<std::string> inputs;
@@ -556,7 +594,7 @@ int CommandSave(DispatchObject &tts, const Options &options)
         inputs.push_back(*options.textFile);
     if (!output.Prepare(options.output, inputs, problem))
         return Fail(problem);
-    return Speak(tts, text, options, &output);
+    return Speak(tts, text, options, &output, type == FF_WMA ? WmaFailure(tts, options.output) : "");
 }
 
 // The component's own words for a failed call, when it left an error object.
@@ -609,14 +647,58 @@ int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
     return kExitOk;
 }
 
+// Where the platform keeps its registry, as it decides it.
+std::string RegistryPath()
+{
+    if (const char *named = std::getenv("ORAFON_REGISTRY"); named && *named)
+        return named;
+    const char *data = std::getenv("XDG_DATA_HOME");
+    const char *home = std::getenv("HOME");
+    const std::string base =
+        data && data[0] == '/' ? std::string(data) : std::string(home && *home ? home : "/tmp") + "/.local/share";
+    return base + "/orafon/registry.db";
+}
+
+// The registry's part in a failure, named with its path; empty when the
+// failure is not the registry's.
+std::string RegistryProblem(HRESULT hr)
+{
+    const std::string path = RegistryPath();
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    struct stat info {};
+    switch (hr) {
+    case HRESULT_FROM_WIN32(ERROR_CANTOPEN):
+    case HRESULT_FROM_WIN32(ERROR_CANTREAD):
+        if (!folder.empty() && stat(folder.c_str(), &info) != 0)
+            return "cannot open the registry " + path + ": the folder " + folder + " does not exist" +
+                   (std::getenv("ORAFON_REGISTRY") ? " (the registry is named by ORAFON_REGISTRY)" : "");
+        if (access(path.c_str(), R_OK) != 0 && errno != ENOENT)
+            return "cannot open the registry " + path + ": " + DescribeErrno(errno);
+        return "cannot open the registry " + path + ": it is not a registry database, or it cannot be read";
+    case HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED):
+    case HRESULT_FROM_WIN32(ERROR_CANTWRITE):
+        return "the registry " + path +
+               " is read-only, and registering the component writes to it; run "
+               "'orafon register' once where it may be written";
+    case HRESULT_FROM_WIN32(ERROR_DISK_FULL):
+        return "cannot write the registry " + path + ": " + DescribeErrno(ENOSPC);
+    case HRESULT_FROM_WIN32(ERROR_BADDB):
+        return "the registry " + path + " is not a registry database";
+    default:
+        return {};
+    }
+}
+
 int CommandRegister(const Options &options, bool unregister)
 {
     std::string path = options.positional.empty() ? DefaultModulePath() : options.positional[0];
     std::error_code ec;
     std::string absolute = std::filesystem::absolute(path, ec).string();
     HRESULT hr = CallModuleEntry(ec ? path : absolute, unregister ? "DllUnregisterServer" : "DllRegisterServer");
-    if (FAILED(hr))
-        return Fail(DescribeFailure(Activity::Register, hr, path));
+    if (FAILED(hr)) {
+        const std::string registry = RegistryProblem(hr);
+        return Fail(registry.empty() ? DescribeFailure(Activity::Register, hr, path) : registry);
+    }
     std::printf("%s %s\n", unregister ? "unregistered" : "registered", (ec ? path : absolute).c_str());
     return kExitOk;
 }
@@ -665,8 +747,10 @@ int RunCommand(const Options &options)
 
     CComPtr<IDispatch> object;
     HRESULT hr = CreateTextToSpeech(object);
-    if (FAILED(hr))
-        return Fail(DescribeFailure(Activity::Create, hr));
+    if (FAILED(hr)) {
+        const std::string registry = RegistryProblem(hr);
+        return Fail(registry.empty() ? DescribeFailure(Activity::Create, hr) : registry);
+    }
     DispatchObject tts(object);
     object = nullptr;
 
