@@ -1,5 +1,7 @@
 #include "Mp3EncoderApi.h"
 
+#include "RuntimeLibrary.h"
+
 #include <mutex>
 #include <string>
 
@@ -9,31 +11,9 @@ std::mutex g_apiLock;
 Mp3EncoderApi g_api;
 std::string g_libraryName = "lame_enc.so";
 
-// The folder of the module this code is linked into (the component's module,
-// or a program that links the sink directly), with a trailing slash.
-std::string OwnModuleFolder()
-{
-    HMODULE hSelf = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&OwnModuleFolder), &hSelf))
-        return {};
-    char path[MAX_PATH * 4] = {};
-    const DWORD n = GetModuleFileNameA(hSelf, path, sizeof(path));
-    if (n == 0 || n >= sizeof(path))
-        return {};
-    std::string folder(path, n);
-    const size_t slash = folder.find_last_of('/');
-    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
-}
-
 HMODULE LoadEncoderLibrary()
 {
-    const std::string folder = OwnModuleFolder();
-    if (!folder.empty()) {
-        if (HMODULE h = LoadLibraryA((folder + g_libraryName).c_str()))
-            return h;
-    }
-    return LoadLibraryA(g_libraryName.c_str());
+    return LoadLibraryBesideModule(g_libraryName);
 }
 
 template <typename F> void Resolve(HMODULE h, const char *name, F &entry)

@@ -5,6 +5,7 @@
 #include "ClassFactory.h"
 #include "ModuleState.h"
 #include "Registration.h"
+#include "audio_out/AacEncoderApi.h"
 #include "audio_out/Mp3EncoderApi.h"
 #include "component/TextToSpeechFactory.h"
 
@@ -59,13 +60,14 @@ std::string FindModulePath()
 #define DLL_PROCESS_ATTACH 1
 
 // What DllMain does on Windows: attach builds the module state and loads the
-// MP3 encoder library (a missing one only makes MP3 output unavailable),
-// detach tears them down (cached class factory and type information
+// MP3 and AAC encoder libraries (a missing one only makes its file type
+// unavailable), detach tears them down (cached class factory and type information
 // released) unless objects still alive may call in late.
 BOOL ModuleMain(DWORD reason)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         Mp3EncoderApiLoad();
+        AacEncoderApiLoad();
         return State().Attach(FindModulePath().c_str()) ? TRUE : FALSE;
     }
     if (reason == DLL_PROCESS_DETACH) {
@@ -74,6 +76,7 @@ BOOL ModuleMain(DWORD reason)
             delete g_state;
             g_state = nullptr;
             Mp3EncoderApiUnload();
+            AacEncoderApiUnload();
         }
     }
     return TRUE;

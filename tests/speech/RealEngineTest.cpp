@@ -4,8 +4,12 @@
 
 #include <audio_out/AudioSink.h>
 
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdlib>
+#include <iostream>
+#include <map>
 #include <ostream>
 #include <sstream>
 #include <vector>
@@ -253,6 +257,78 @@ TEST_P(SpeechRealEngine, SpeakToFileWritesEveryMp3CatalogueEntry)
         EXPECT_NE(probe.find("bit_rate=" + std::to_string(e.bitRate)), std::string::npos) << probe;
         EXPECT_EQ(CommandOutput("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "");
     }
+}
+
+// ffprobe's entries of a file as key=value lines, collected into a map.
+std::map<std::string, std::string> ProbeEntries(const std::string &path, const std::string &entries)
+{
+    std::istringstream probe(
+        CommandOutput("ffprobe -v error -select_streams a:0 " + entries + " -of default=nw=1 '" + path + "'"));
+    std::map<std::string, std::string> values;
+    for (std::string line; std::getline(probe, line);) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+// Every MP4 catalogue entry through a real voice: AAC LC, 44.1 kHz stereo,
+// as long as the engine's own audio, and a higher quality level costs more bits.
+TEST_P(SpeechRealEngine, SpeakToFileWritesEveryMp4CatalogueEntry)
+{
+    const std::u16string text = u"Testing one two three. The quick brown fox jumps over the lazy dog.";
+    const std::string tag = std::to_string(GetParam().sapiVersion);
+    ASSERT_EQ(subject->put_FileFormat(FF_WAVE), S_OK);
+    ASSERT_EQ(subject->put_WaveFormatIdx(0), S_OK);
+    const std::string wav = TempPath("real-mp4-reference-" + tag + ".wav");
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(wav)), Number(TF_DEFAULT)}), S_OK);
+    const double reference = std::atof(ProbeEntries(wav, "-show_entries format=duration")["duration"].c_str());
+    ASSERT_GT(reference, 1.0);
+
+    ASSERT_EQ(subject->put_FileFormat(FF_MP4), S_OK);
+    LONG count = 0;
+    ASSERT_EQ(subject->get_WaveFormatCount(&count), S_OK);
+    ASSERT_EQ(count, 3);
+    std::vector<long> bitRates;
+    for (LONG index = 0; index < count; ++index) {
+        SCOPED_TRACE(index);
+        ASSERT_EQ(subject->put_WaveFormatIdx(index), S_OK);
+        const std::string path = TempPath("real-" + tag + "-" + std::to_string(index) + ".m4a");
+        const size_t endsBefore = subject.Ends();
+        ASSERT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(path)), Number(TF_DEFAULT)}), S_OK);
+        EXPECT_EQ(subject.Ends(), endsBefore + 1);
+        auto v = ProbeEntries(path, "-show_entries stream=codec_name,profile,sample_rate,channels,bit_rate "
+                                    "-show_entries format=duration");
+        EXPECT_EQ(v["codec_name"], "aac");
+        EXPECT_EQ(v["profile"], "LC");
+        EXPECT_EQ(v["sample_rate"], "44100");
+        EXPECT_EQ(v["channels"], "2");
+        EXPECT_NEAR(std::atof(v["duration"].c_str()), reference, reference * 0.02);
+        EXPECT_EQ(CommandOutput("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "");
+        bitRates.push_back(std::atol(v["bit_rate"].c_str()));
+    }
+    std::cout << Narrow(GetParam().name) << " MP4 bit rates: " << bitRates[0] << ", " << bitRates[1] << ", "
+              << bitRates[2] << "\n";
+    EXPECT_LT(bitRates[0], bitRates[1]);
+    EXPECT_LT(bitRates[1], bitRates[2]);
+}
+
+// A disk that fills up while the file is written: the synchronous call fails.
+TEST_P(SpeechRealEngine, SpeakToFileOnAFullDiskFails)
+{
+    const std::string mount = TempPath("small-disk-" + std::to_string(GetParam().sapiVersion));
+    ASSERT_EQ(std::system(("mkdir -p '" + mount + "'").c_str()), 0);
+    if (geteuid() != 0 || std::system(("mount -t tmpfs -o size=32k tmpfs '" + mount + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "mounting a 32 kB tmpfs was refused (needs root and the right to mount)";
+    const std::u16string text = u"The quick brown fox jumps over the lazy dog. It was very lazy today, and the fox "
+                                u"ran on and on over the green hills under the grey clouds.";
+    ASSERT_EQ(subject->put_FileFormat(FF_MP4), S_OK);
+    ASSERT_EQ(subject->put_WaveFormatIdx(2), S_OK);
+    const std::string path = mount + "/speech.m4a";
+    const HRESULT hr = InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(path)), Number(TF_DEFAULT)});
+    std::system(("umount '" + mount + "'").c_str());
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, SpeechRealEngine, testing::ValuesIn(kVoices),
