@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
@@ -409,7 +410,9 @@ bool TypeFromName(const std::string &name, LONG &type)
 }
 
 // Runs one speaking request and waits for its end; returns the exit status.
-int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file)
+// saveFailure, when not empty, is the line a failed save prints.
+int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file,
+          const std::string &saveFailure = {})
 {
     SpeechReporter reporter(text, options);
     auto *sink = new EventSink(reporter);
@@ -434,6 +437,8 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
     reporter.Finish();
     if (g_interrupted)
         return InterruptedStatus();
+    if (FAILED(hr) && file && !saveFailure.empty())
+        return Fail(saveFailure);
     if (FAILED(hr) && file) {
         const std::string cause = file->LikelyWriteFailure();
         return Fail(cause.empty() ? DescribeFailure(Activity::Save, hr, options.output)
@@ -538,6 +543,37 @@ bool ChooseType(const Options &options, LONG &type, std::string &typeName, std::
     return false;
 }
 
+// The Windows Media runtime's encoder makes nothing below 24 kbit/s, though
+// the catalogue lists such formats (its first entries among them).
+constexpr long kWmaLowestKbps = 24;
+
+long SelectedKbps(DispatchObject &tts, std::string &name)
+{
+    return SUCCEEDED(tts.GetText(u"WaveFormatName", name)) ? std::atol(name.c_str()) : -1;
+}
+
+// Without --format, a WMA file gets the first entry the encoder makes.
+void SelectFirstWmaEntryOfTheEncoder(DispatchObject &tts)
+{
+    LONG count = 0;
+    tts.GetLong(u"WaveFormatCount", count);
+    std::string name;
+    for (LONG i = 0; i < count; ++i)
+        if (SUCCEEDED(tts.PutLong(u"WaveFormatIdx", i)) && SelectedKbps(tts, name) >= kWmaLowestKbps)
+            return;
+    tts.PutLong(u"WaveFormatIdx", 0);
+}
+
+// A save into an entry the encoder does not make is explained in one line.
+std::string WmaFailure(DispatchObject &tts, const std::string &file)
+{
+    std::string name;
+    if (SelectedKbps(tts, name) >= kWmaLowestKbps)
+        return {};
+    return "cannot write " + file + ": the Windows Media encoder has no format at " + name + " (it encodes " +
+           std::to_string(kWmaLowestKbps) + " kBPS and more; see 'orafon formats wma')";
+}
+
 int CommandSave(DispatchObject &tts, const Options &options)
 {
     if (options.output.empty())
@@ -564,6 +600,8 @@ int CommandSave(DispatchObject &tts, const Options &options)
                              "')",
                          "save");
         tts.PutLong(u"WaveFormatIdx", (LONG)*options.format);
+    } else if (type == FF_WMA) {
+        SelectFirstWmaEntryOfTheEncoder(tts);
     }
     OutputFile output;
     std::vector<std::string> inputs;
@@ -571,7 +609,7 @@ int CommandSave(DispatchObject &tts, const Options &options)
         inputs.push_back(*options.textFile);
     if (!output.Prepare(options.output, inputs, problem))
         return Fail(problem);
-    return Speak(tts, text, options, &output);
+    return Speak(tts, text, options, &output, type == FF_WMA ? WmaFailure(tts, options.output) : "");
 }
 
 // The component's own words for a failed call, when it left an error object.
