@@ -168,6 +168,21 @@ bool RoundDouble(double d, Int128 &out)
     return true;
 }
 
+// The product of a double and the currency scale, computed in extended
+// precision as the x87 unit does: a double of up to 15 digits such as
+// 123456789012345 becomes its amount exactly, where a double product would
+// round away the last digits.
+bool ScaleToCurrency(double d, Int128 &out)
+{
+    if (!std::isfinite(d))
+        return false;
+    const long double r = std::nearbyintl(static_cast<long double>(d) * 10000.0L);
+    if (std::fabs(r) >= 1.0e38L)
+        return false;
+    out = static_cast<Int128>(r);
+    return true;
+}
+
 // Currency (scaled by 10000) rounded half to even to a whole number.
 Int128 RoundCurrency(LONGLONG scaled)
 {
@@ -286,7 +301,7 @@ HRESULT ToCurrency(const VARIANT &v, const Context &ctx, VARIANT &out)
     } else if (Int128 exact; ExactInteger(v, exact)) {
         scaled = exact * 10000;
     } else if (IsFloating(v.vt)) {
-        if (!RoundDouble(FloatingValue(v) * 10000.0, scaled))
+        if (!ScaleToCurrency(FloatingValue(v), scaled))
             return DISP_E_OVERFLOW;
     } else if (IsDecimalNumber(v.vt)) {
         ParsedNumber n;
@@ -378,11 +393,13 @@ HRESULT BoolFromText(const OLECHAR *text, const Context &ctx, VARIANT_BOOL &out)
     HRESULT hr = ParseNumber(text, ctx.loc, n);
     if (FAILED(hr))
         return hr;
+    // The number is read as a double first: text beyond the double range
+    // ("1e400") overflows rather than being true.
     double d;
     hr = ParsedToDouble(n, d);
-    if (FAILED(hr) && hr != DISP_E_OVERFLOW)
+    if (FAILED(hr))
         return hr;
-    out = (FAILED(hr) || d != 0.0) ? VARIANT_TRUE : VARIANT_FALSE;
+    out = d != 0.0 ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
 

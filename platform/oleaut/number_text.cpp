@@ -291,9 +291,13 @@ HRESULT ParsedToCurrency(const ParsedNumber &n, LONGLONG &out)
 {
     ParsedNumber scaled = n;
     if (scaled.isBased) {
-        if (scaled.based > static_cast<ULONGLONG>(std::numeric_limits<LONGLONG>::max() / 10000))
+        // "&H"/"&O" text is a 64-bit pattern, as for VT_I8: past the signed
+        // range it wraps to a negative amount ("&HFFFFFFFFFFFFFFFF" is -1).
+        const __int128 value = static_cast<__int128>(static_cast<LONGLONG>(scaled.based)) * 10000;
+        if (value < std::numeric_limits<LONGLONG>::min() || value > std::numeric_limits<LONGLONG>::max())
             return DISP_E_OVERFLOW;
-        scaled.based *= 10000;
+        out = static_cast<LONGLONG>(value);
+        return S_OK;
     } else if (!scaled.digits.empty()) {
         scaled.exponent += 4;
     }

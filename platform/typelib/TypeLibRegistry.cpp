@@ -251,6 +251,38 @@ bool HasSubKeys(HKEY key, std::initializer_list<const char16_t *> ignoring = {})
     return false;
 }
 
+constexpr int kWriteAttempts = 8;
+
+struct LibraryEntry {
+    TLIBATTR attr;
+    std::u16string title;
+    LPCOLESTR fullPath;
+    LPCOLESTR helpDir;
+};
+
+LSTATUS WriteLibraryKeys(const LibraryEntry &e, const std::vector<InterfaceEntry> &interfaces)
+{
+    const TLIBATTR &a = e.attr;
+    const std::u16string libid = GuidString(a.guid);
+    const std::u16string version = VersionName(a.wMajorVerNum, a.wMinorVerNum);
+    const std::u16string versionKey = LibKey(a.guid) + u"\\" + version;
+    LSTATUS st = SetKeyString(HKEY_CLASSES_ROOT, versionKey, e.title);
+    if (st == ERROR_SUCCESS)
+        st = SetKeyString(HKEY_CLASSES_ROOT, versionKey + u"\\FLAGS",
+                          std::u16string(FromUtf8(std::to_string(a.wLibFlags))));
+    if (st == ERROR_SUCCESS && e.helpDir)
+        st = SetKeyString(HKEY_CLASSES_ROOT, versionKey + u"\\HELPDIR", e.helpDir);
+    if (st == ERROR_SUCCESS)
+        st = SetKeyString(HKEY_CLASSES_ROOT, versionKey + u"\\" + Hex(a.lcid) + u"\\" + PlatformKey(a.syskind),
+                          e.fullPath);
+    for (const InterfaceEntry &entry : interfaces) {
+        if (st != ERROR_SUCCESS)
+            break;
+        st = RegisterInterface(entry, libid, version);
+    }
+    return st;
+}
+
 } // namespace
 
 STDAPI RegisterTypeLib(ITypeLib *ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir)
@@ -272,23 +304,13 @@ STDAPI RegisterTypeLib(ITypeLib *ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
     SysFreeString(name);
     SysFreeString(doc);
 
-    const std::u16string libid = GuidString(a.guid);
-    const std::u16string version = VersionName(a.wMajorVerNum, a.wMinorVerNum);
-    const std::u16string versionKey = LibKey(a.guid) + u"\\" + version;
-    LSTATUS st = SetKeyString(HKEY_CLASSES_ROOT, versionKey, title);
-    if (st == ERROR_SUCCESS)
-        st = SetKeyString(HKEY_CLASSES_ROOT, versionKey + u"\\FLAGS",
-                          std::u16string(FromUtf8(std::to_string(a.wLibFlags))));
-    if (st == ERROR_SUCCESS && szHelpDir)
-        st = SetKeyString(HKEY_CLASSES_ROOT, versionKey + u"\\HELPDIR", szHelpDir);
-    if (st == ERROR_SUCCESS)
-        st = SetKeyString(HKEY_CLASSES_ROOT, versionKey + u"\\" + Hex(a.lcid) + u"\\" + PlatformKey(a.syskind),
-                          szFullPath);
-    for (const InterfaceEntry &entry : AutomationInterfaces(ptlib)) {
-        if (st != ERROR_SUCCESS)
-            break;
-        st = RegisterInterface(entry, libid, version);
-    }
+    const LibraryEntry entry{a, title, szFullPath, szHelpDir};
+    const std::vector<InterfaceEntry> interfaces = AutomationInterfaces(ptlib);
+    // Another process unregistering the library meanwhile deletes keys under
+    // the handles being written; the whole set is written again then.
+    LSTATUS st = ERROR_KEY_DELETED;
+    for (int attempt = 0; attempt < kWriteAttempts && st == ERROR_KEY_DELETED; ++attempt)
+        st = WriteLibraryKeys(entry, interfaces);
     return st == ERROR_SUCCESS ? S_OK : TYPE_E_REGISTRYACCESS;
 }
 

@@ -587,6 +587,13 @@ const Row kToBool[] = {
     {Cy(0), VT_BOOL, False()},
     {Cy(1), VT_BOOL, True()},
     {Date(0.0), VT_BOOL, False()},
+    // Numbers are read as doubles: past their range the text overflows.
+    {Str(u"1e400"), VT_BOOL, kOverflow},
+    {Str(u"-1E400"), VT_BOOL, kOverflow},
+    {Str(u"1.8e308"), VT_BOOL, kOverflow},
+    {Str(u"1e308"), VT_BOOL, True()},
+    {Str(u"1e-400"), VT_BOOL, False()},
+    {Str(u"0e400"), VT_BOOL, False()},
 };
 INSTANTIATE_TEST_SUITE_P(ToBool, Conversion, testing::ValuesIn(kToBool));
 
@@ -614,6 +621,33 @@ const Row kToCurrency[] = {
     {I8(922337203685477LL), VT_CY, Scaled(9223372036854770000LL)},
     {I8(922337203685478LL), VT_CY, kOverflow},
     {UI1(200), VT_CY, Scaled(2000000)},
+    // Hexadecimal and octal text: a 64-bit pattern, wrapping past the signed range.
+    {Str(u"&HFFFF"), VT_CY, Scaled(655350000LL)},
+    {Str(u"&O177777"), VT_CY, Scaled(655350000LL)},
+    {Str(u"&HFFFFFFFF"), VT_CY, Scaled(42949672950000LL)},
+    {Str(u"&H346DC5D638865"), VT_CY, Scaled(9223372036854770000LL)},
+    {Str(u"&H346DC5D638866"), VT_CY, kOverflow},
+    {Str(u"&HFFFFFFFFFFFFFFFF"), VT_CY, Scaled(-10000)},
+    {Str(u"&HFFFCB923A29C779B"), VT_CY, Scaled(-9223372036854770000LL)},
+    {Str(u"&HFFFCB923A29C779A"), VT_CY, kOverflow},
+    {Str(u"&H7FFFFFFFFFFFFFFF"), VT_CY, kOverflow},
+    {Str(u"&H8000000000000000"), VT_CY, kOverflow},
+    {Str(u"&H10000000000000000"), VT_CY, kOverflow},
+    // Text at and just past the limits, rounded half to even.
+    {Str(u"922337203685477.58074999"), VT_CY, Scaled(kI64Max)},
+    {Str(u"922337203685477.58075"), VT_CY, kOverflow},
+    {Str(u"-922337203685477.58085"), VT_CY, Scaled(kI64Min)},
+    {Str(u"-922337203685477.58086"), VT_CY, kOverflow},
+    {Str(u"9.223372036854775807E14"), VT_CY, Scaled(kI64Max)},
+    {Str(u"1E15"), VT_CY, kOverflow},
+    // Large doubles reach their amount exactly, not through a rounded product.
+    {R8(123456789012345.0), VT_CY, Scaled(1234567890123450000LL)},
+    {R8(-123456789012345.0), VT_CY, Scaled(-1234567890123450000LL)},
+    {R8(922337203685477.0), VT_CY, Scaled(9223372036854770000LL)},
+    {R8(922337203685477.5), VT_CY, Scaled(9223372036854775000LL)},
+    {R8(-922337203685477.5), VT_CY, Scaled(-9223372036854775000LL)},
+    {R8(922337203685477.625), VT_CY, kOverflow},
+    {R8(123456789012345.671875), VT_CY, Scaled(1234567890123456719LL)},
 };
 INSTANTIATE_TEST_SUITE_P(ToCurrency, Conversion, testing::ValuesIn(kToCurrency));
 
