@@ -113,8 +113,12 @@ class CDispatch:
         return self._invoke(canonical, GET, ())
 
     def __setattr__(self, name, value):
-        if isinstance(getattr(type(self), name, None), property) or name.startswith("_"):
+        if isinstance(getattr(type(self), name, None), property) or name.startswith("_") or \
+                name in self.__dict__:
             object.__setattr__(self, name, value)
+            return
+        if self._events_ and name.lower() not in self._members_ and hasattr(type(self), name):
+            object.__setattr__(self, name, value)  # an attribute of the handler class
             return
         try:
             self._id(name)

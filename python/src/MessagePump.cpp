@@ -189,7 +189,10 @@ bool PumpUntil(const py::object &pred, const py::object &timeout)
             RaiseInterrupt();
         if (PyErr_CheckSignals() != 0)
             throw py::error_already_set();
-        if (pred().cast<bool>())
+        const int done = PyObject_IsTrue(pred().ptr());
+        if (done < 0)
+            throw py::error_already_set();
+        if (done)
             return true;
         const auto now = Clock::now();
         if (limited && now >= deadline)
