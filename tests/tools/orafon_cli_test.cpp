@@ -956,4 +956,52 @@ TEST_F(CliTest, ReadOnlyRegistryIsStillRead)
         fs::permissions(dir_ / "ro", fs::perms::owner_all);
 }
 
+// Runs the command on a terminal of its own (through script) and returns all
+// it printed there, standard error included.
+std::string RunOnTerminal(const fs::path &registry, const std::string &arguments)
+{
+    const std::string command = "ORAFON_REGISTRY='" + registry.string() + "' script -qec \"'" + Command() + "' " +
+                                arguments + "\" /dev/null 2>&1";
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+            out.append(buffer, n);
+        pclose(p);
+    }
+    return out;
+}
+
+TEST_F(CliTest, ProgressBarEndsItsLineAndQuietHidesIt)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    if (std::system("command -v script >/dev/null") != 0)
+        GTEST_SKIP() << "script (util-linux) is not installed";
+    const std::string shown = RunOnTerminal(registry_, "save 'Hello there.' -o '" + (dir_ / "a.wav").string() + "'");
+    ASSERT_NE(shown.find("100%"), std::string::npos) << shown;
+    EXPECT_EQ(shown.back(), '\n') << shown;
+    const std::string quiet =
+        RunOnTerminal(registry_, "save 'Hello there.' -o '" + (dir_ / "b.wav").string() + "' --quiet");
+    EXPECT_EQ(quiet.find('%'), std::string::npos) << quiet;
+    EXPECT_TRUE(fs::exists(dir_ / "b.wav"));
+
+    // A failure found after the bar was drawn starts a line of its own.
+    SmallFileSystem small(dir_ / "small");
+    if (!small.mounted())
+        return;
+    std::string text;
+    while (text.size() < 3000)
+        text += "This text makes far more audio than the small file system holds. ";
+    std::ofstream(dir_ / "long.txt") << text;
+    const std::string failed = RunOnTerminal(registry_, "save -f '" + (dir_ / "long.txt").string() + "' -o '" +
+                                                            (dir_ / "small" / "c.wav").string() + "'");
+    const size_t message = failed.find("orafon: cannot write");
+    ASSERT_NE(message, std::string::npos) << failed;
+    if (failed.find('%') < message) { // the bar was drawn before the disk filled
+        EXPECT_EQ(failed[message - 1], '\n') << failed;
+    }
+}
+
 } // namespace
