@@ -1004,4 +1004,27 @@ TEST_F(CliTest, ProgressBarEndsItsLineAndQuietHidesIt)
     }
 }
 
+TEST_F(CliTest, StandardOutputClosedEarlyIsAFailureThatLeavesNothing)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    // Some seconds of audio: far more than a pipe holds once its reader is gone.
+    const std::string command = "TMPDIR='" + dir_.string() + "' ORAFON_REGISTRY='" + registry_.string() + "' '" +
+                                Command() + "' save -o - 'One two three four five six seven eight nine ten. " +
+                                "One two three four five six seven eight nine ten.' 2>/dev/null | head -c 4 " +
+                                ">/dev/null; echo ${PIPESTATUS[0]}";
+    const fs::path script = dir_ / "closed-early.sh";
+    std::ofstream(script) << command << "\n";
+    std::string status;
+    if (FILE *p = popen(("bash '" + script.string() + "'").c_str(), "r")) {
+        char line[64];
+        while (fgets(line, sizeof line, p))
+            status += line;
+        pclose(p);
+    }
+    EXPECT_EQ(status, "1\n");
+    fs::remove(script);
+    EXPECT_TRUE(Leftovers(dir_).empty());
+}
+
 } // namespace
