@@ -245,6 +245,7 @@ TEST_F(FlacWriterTest, FilesThatCannotBeStartedAreRefused)
         {"missing folder", "no/such/folder/x.flac", ok, E_FAIL},
         {"beneath a plain file", "plain/x.flac", ok, E_FAIL},
         {"a folder as the file name", "folder", ok, E_FAIL},
+        {"a read-only system file", "/sys/kernel/notes", ok, E_FAIL},
         {"24-bit samples", "wide.flac", Pcm(22050, 1, 24), E_FAIL},
         {"no channels", "none.flac", Pcm(22050, 0, 16), E_FAIL},
         {"no sample rate", "rate.flac", Pcm(0, 1, 16), E_FAIL},
@@ -274,7 +275,7 @@ TEST_F(FlacWriterTest, FilesThatCannotBeStartedAreRefused)
 }
 
 // A disk that fills up early (the encoder's writes fail), just before the end
-// (only finishing fails), or is always full.
+// (only finishing fails), is always full, or refuses every write.
 TEST_F(FlacWriterTest, AFullDiskIsAFailure)
 {
     const WAVEFORMATEX wfx = Pcm(44100, 2, 16);
@@ -290,6 +291,7 @@ TEST_F(FlacWriterTest, AFullDiskIsAFailure)
         {"full early", Path("early.flac"), 16384},
         {"full at the end", Path("late.flac"), cbWhole - 100},
         {"always full", "/dev/full", RLIM_INFINITY},
+        {"refusing every write", "/proc/version", RLIM_INFINITY},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
