@@ -609,14 +609,58 @@ int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
     return kExitOk;
 }
 
+// Where the platform keeps its registry, as it decides it.
+std::string RegistryPath()
+{
+    if (const char *named = std::getenv("ORAFON_REGISTRY"); named && *named)
+        return named;
+    const char *data = std::getenv("XDG_DATA_HOME");
+    const char *home = std::getenv("HOME");
+    const std::string base =
+        data && data[0] == '/' ? std::string(data) : std::string(home && *home ? home : "/tmp") + "/.local/share";
+    return base + "/orafon/registry.db";
+}
+
+// The registry's part in a failure, named with its path; empty when the
+// failure is not the registry's.
+std::string RegistryProblem(HRESULT hr)
+{
+    const std::string path = RegistryPath();
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    struct stat info {};
+    switch (hr) {
+    case HRESULT_FROM_WIN32(ERROR_CANTOPEN):
+    case HRESULT_FROM_WIN32(ERROR_CANTREAD):
+        if (!folder.empty() && stat(folder.c_str(), &info) != 0)
+            return "cannot open the registry " + path + ": the folder " + folder + " does not exist" +
+                   (std::getenv("ORAFON_REGISTRY") ? " (the registry is named by ORAFON_REGISTRY)" : "");
+        if (access(path.c_str(), R_OK) != 0 && errno != ENOENT)
+            return "cannot open the registry " + path + ": " + DescribeErrno(errno);
+        return "cannot open the registry " + path + ": it is not a registry database, or it cannot be read";
+    case HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED):
+    case HRESULT_FROM_WIN32(ERROR_CANTWRITE):
+        return "the registry " + path +
+               " is read-only, and registering the component writes to it; run "
+               "'orafon register' once where it may be written";
+    case HRESULT_FROM_WIN32(ERROR_DISK_FULL):
+        return "cannot write the registry " + path + ": " + DescribeErrno(ENOSPC);
+    case HRESULT_FROM_WIN32(ERROR_BADDB):
+        return "the registry " + path + " is not a registry database";
+    default:
+        return {};
+    }
+}
+
 int CommandRegister(const Options &options, bool unregister)
 {
     std::string path = options.positional.empty() ? DefaultModulePath() : options.positional[0];
     std::error_code ec;
     std::string absolute = std::filesystem::absolute(path, ec).string();
     HRESULT hr = CallModuleEntry(ec ? path : absolute, unregister ? "DllUnregisterServer" : "DllRegisterServer");
-    if (FAILED(hr))
-        return Fail(DescribeFailure(Activity::Register, hr, path));
+    if (FAILED(hr)) {
+        const std::string registry = RegistryProblem(hr);
+        return Fail(registry.empty() ? DescribeFailure(Activity::Register, hr, path) : registry);
+    }
     std::printf("%s %s\n", unregister ? "unregistered" : "registered", (ec ? path : absolute).c_str());
     return kExitOk;
 }
@@ -665,8 +709,10 @@ int RunCommand(const Options &options)
 
     CComPtr<IDispatch> object;
     HRESULT hr = CreateTextToSpeech(object);
-    if (FAILED(hr))
-        return Fail(DescribeFailure(Activity::Create, hr));
+    if (FAILED(hr)) {
+        const std::string registry = RegistryProblem(hr);
+        return Fail(registry.empty() ? DescribeFailure(Activity::Create, hr) : registry);
+    }
     DispatchObject tts(object);
     object = nullptr;
 
