@@ -1,7 +1,8 @@
 // SpeakToFile of a 2000-word text, measured in the same run against what it
 // stands for: synthesis with the espeak-ng library directly (WAV at the
 // engine's format) and the `espeak-ng --stdout | … | lame -b 128` pipeline
-// (MP3, 44.1 kHz stereo, 128 kbit/s).
+// (MP3, 44.1 kHz stereo, 128 kbit/s), and to WMA against
+// `espeak-ng --stdout | ffmpeg … -c:a wmav2 -b:a 128k` (44.1 kHz stereo).
 #include "BenchSupport.h"
 
 #include <component/TextToSpeechFactory.h>
@@ -45,6 +46,7 @@ double MillisecondsSince(Clock::time_point start)
 }
 
 double g_libraryMs = 0, g_wavMs = 0, g_wavRatio = 0, g_mp3Ms = 0, g_pipeMs = 0, g_plainPipeMs = 0;
+double g_wmaMs = 0, g_wmaPipeMs = 0, g_wmaRatio = 0;
 
 // The object with the US English espeak-ng voice selected.
 CComPtr<ITextToSpeech> MakeObject()
@@ -235,6 +237,45 @@ void EspeakLameMono22k(benchmark::State &state)
     TimePipeline(state, EspeakCommand() + " | lame --quiet -b 128 - '" + TempDir() + "/plain.mp3'", g_plainPipeMs);
 }
 
+// WMA at 44.1 kHz stereo, 128 kbit/s, against the shell pipeline that makes
+// the same file with FFmpeg's encoder, run in pairs alternating which goes
+// first; the goal is the median of the pairs' ratios.
+void WmaAgainstFfmpegPipeline(benchmark::State &state)
+{
+    SpeakToFileJob job(FF_WMA, u"128kBPS, 44kHz, Stereo", "speech.wma");
+    if (!job.Ready() || job.Run() < 0) {
+        state.SkipWithError("no WMA runtime, no such wave format, or SpeakToFile failed");
+        return;
+    }
+    const std::string pipeFile = TempDir() + "/pipe.wma";
+    const std::string pipeline =
+        EspeakCommand() + " | ffmpeg -v error -y -i - -ar 44100 -ac 2 -c:a wmav2 -b:a 128k '" + pipeFile + "'";
+    auto runPipeline = [&] {
+        std::remove(pipeFile.c_str());
+        const auto start = Clock::now();
+        return std::system(pipeline.c_str()) == 0 ? MillisecondsSince(start) : -1.0;
+    };
+    std::vector<double> wma, pipe, ratios;
+    bool pipeFirst = true;
+    for (auto _ : state) {
+        const double first = pipeFirst ? runPipeline() : job.Run();
+        const double second = pipeFirst ? job.Run() : runPipeline();
+        const double ms = pipeFirst ? second : first, pipeMs = pipeFirst ? first : second;
+        pipeFirst = !pipeFirst;
+        if (ms < 0 || pipeMs < 0) {
+            state.SkipWithError("SpeakToFile or the pipeline failed");
+            return;
+        }
+        wma.push_back(ms);
+        pipe.push_back(pipeMs);
+        ratios.push_back(ms / pipeMs);
+        state.SetIterationTime(ms / 1000);
+    }
+    g_wmaMs = Median(wma);
+    g_wmaPipeMs = Median(pipe);
+    g_wmaRatio = Median(ratios);
+}
+
 void Ratios(benchmark::State &state)
 {
     for (auto _ : state)
@@ -247,6 +288,9 @@ void Ratios(benchmark::State &state)
     state.counters["mp3_over_pipe"] = g_pipeMs > 0 ? g_mp3Ms / g_pipeMs : 0; // goal <= 0.9
     state.counters["plain_pipe_ms"] = g_plainPipeMs;
     state.counters["mp3_over_plain_pipe"] = g_plainPipeMs > 0 ? g_mp3Ms / g_plainPipeMs : 0;
+    state.counters["wma_median_ms"] = g_wmaMs;
+    state.counters["wma_pipe_median_ms"] = g_wmaPipeMs;
+    state.counters["wma_over_pipe"] = g_wmaRatio; // goal <= 0.9
 }
 
 } // namespace
@@ -255,6 +299,7 @@ BENCHMARK(WavAgainstLibrary)->UseManualTime()->Unit(benchmark::kMillisecond)->It
 BENCHMARK(EspeakSoxLameStereo)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(EspeakLameMono22k)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(SpeakToFileMp3)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(WmaAgainstFfmpegPipeline)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
 BENCHMARK(Ratios)->Iterations(1);
 
 int main(int argc, char **argv)

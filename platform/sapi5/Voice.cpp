@@ -181,15 +181,21 @@ public:
         return request->result;
     }
 
-    // Drops everything queued and stops what is being spoken at once.
+    // Drops everything queued and stops what is being spoken at once. A
+    // dropped request still reports its start and end, in its turn: a caller
+    // that waits for the end of what it asked for must get it, however early
+    // the purge came.
     void Purge()
     {
         std::lock_guard lock(mutex_);
-        for (auto &r : queue_) {
+        for (auto &r : queue_)
             r->cancelled = true;
-            r->finished = true;
+        if (stopping_) {
+            // No turn comes any more: release whoever waits on them.
+            for (auto &r : queue_)
+                r->finished = true;
+            queue_.clear();
         }
-        queue_.clear();
         if (current_) {
             current_->cancelled = true;
             current_->job->pipe->Cancel();
@@ -301,7 +307,10 @@ private:
             queue_.pop_front();
             auto request = current_;
             lock.unlock();
-            Process(*request);
+            if (request->cancelled)
+                ReportDropped(*request);
+            else
+                Process(*request);
             lock.lock();
             request->finished = true;
             lastResult_ = request->result;
@@ -337,6 +346,14 @@ private:
             }
         }
         events.Add(e, bookmark);
+    }
+
+    // A request purged before its turn: nothing is spoken, but its stream
+    // starts and ends like any other.
+    void ReportDropped(Request &r)
+    {
+        AddEvent(r, SPEI_START_INPUT_STREAM, 0);
+        AddEvent(r, SPEI_END_INPUT_STREAM, 0);
     }
 
     // The output of one request: the device or the client's stream.

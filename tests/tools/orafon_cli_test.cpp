@@ -304,7 +304,7 @@ TEST_F(CliTest, SaveWritesEveryAvailableType)
     Result types = Run({"formats"});
     const std::vector<std::pair<std::string, std::string>> kinds = {
         {"wav", "pcm_"},  {"mp3", "mp3"},   {"ogg", "vorbis"}, {"au", "pcm_"},
-        {"aiff", "pcm_"}, {"flac", "flac"}, {"m4a", "aac"},
+        {"aiff", "pcm_"}, {"flac", "flac"}, {"m4a", "aac"},    {"wma", "wmav2"},
     };
     int written = 0;
     for (const auto &[ext, codec] : kinds) {
@@ -343,6 +343,33 @@ TEST_F(CliTest, SaveWritesMp4ByExtensionAndByType)
     Result missing = Run({"save", "Hello", "-o", (dir_ / "no" / "folder.m4a").string()});
     EXPECT_EQ(missing.status, 1) << missing.err;
     EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+
+TEST_F(CliTest, SaveWritesWmaAndExplainsAFormatTheEncoderLacks)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    Result types = Run({"formats"});
+    ASSERT_NE(types.out.find(" wma    71\n"), std::string::npos) << types.out;
+    fs::path out = dir_ / "x.wma";
+    Result r = Run({"save", "Hello world. This is a test.", "-o", out.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Without --format, the first entry the encoder makes: 22.05 kHz stereo at 32024 bit/s.
+    const std::string probe = Probe(out, "stream=codec_name,sample_rate,channels,bit_rate:format=duration");
+    EXPECT_NE(probe.find("codec_name=wmav2"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("sample_rate=22050"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("channels=2"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("bit_rate=32024"), std::string::npos) << probe;
+    // Entry 32 is 44.1 kHz stereo at 31984 bit/s.
+    fs::path low = dir_ / "low.wma", lowest = dir_ / "lowest.wma";
+    ASSERT_EQ(Run({"save", "Hello.", "-o", low.string(), "--format", "32"}).status, 0);
+    EXPECT_NE(Probe(low, "stream=bit_rate").find("bit_rate=31984"), std::string::npos);
+    Result refused = Run({"save", "Hello.", "-o", lowest.string(), "--format", "0"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("no format at 8kBPS, 8kHz, Mono (it encodes 24 kBPS and more"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    EXPECT_FALSE(fs::exists(lowest));
 }
 
 TEST_F(CliTest, JsonEventsComeInOrderAndSliceTheText)

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
@@ -33,7 +34,20 @@ namespace {
 constexpr UINT WM_ORAFON_STOP = WM_APP + 1;
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{0}; // the first interrupting signal
 std::atomic<HWND> g_stopWindow{nullptr};
+// An interrupt ends the process at once (removing an output not yet in
+// place) except while speech runs, which it stops through the component so
+// that the file being written is closed: nothing else here can be stopped
+// from outside (a conversion, opening a pipe with no reader yet).
+std::atomic<bool> g_exitAtOnce{true};
+
+// 128 + the signal, as a shell reports it: 130 for Ctrl-C, 143 for SIGTERM.
+int InterruptedStatus()
+{
+    const int signal = g_signal.load();
+    return signal ? 128 + signal : kExitInterrupted;
+}
 
 int Fail(const std::string &message)
 {
@@ -273,12 +287,14 @@ public:
         if (window_) {
             SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&object));
             g_stopWindow = window_;
+            g_exitAtOnce = false;
             if (g_interrupted)
                 PostMessageA(window_, WM_ORAFON_STOP, 0, 0);
         }
     }
     ~StopWindow()
     {
+        g_exitAtOnce = true;
         g_stopWindow = nullptr;
         if (window_)
             DestroyWindow(window_);
@@ -394,7 +410,9 @@ bool TypeFromName(const std::string &name, LONG &type)
 }
 
 // Runs one speaking request and waits for its end; returns the exit status.
-int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file)
+// saveFailure, when not empty, is the line a failed save prints.
+int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file,
+          const std::string &saveFailure = {})
 {
     SpeechReporter reporter(text, options);
     auto *sink = new EventSink(reporter);
@@ -418,7 +436,9 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
     connection.Disconnect();
     reporter.Finish();
     if (g_interrupted)
-        return kExitInterrupted;
+        return InterruptedStatus();
+    if (FAILED(hr) && file && !saveFailure.empty())
+        return Fail(saveFailure);
     if (FAILED(hr) && file) {
         const std::string cause = file->LikelyWriteFailure();
         return Fail(cause.empty() ? DescribeFailure(Activity::Save, hr, options.output)
@@ -523,6 +543,37 @@ bool ChooseType(const Options &options, LONG &type, std::string &typeName, std::
     return false;
 }
 
+// The Windows Media runtime's encoder makes nothing below 24 kbit/s, though
+// the catalogue lists such formats (its first entries among them).
+constexpr long kWmaLowestKbps = 24;
+
+long SelectedKbps(DispatchObject &tts, std::string &name)
+{
+    return SUCCEEDED(tts.GetText(u"WaveFormatName", name)) ? std::atol(name.c_str()) : -1;
+}
+
+// Without --format, a WMA file gets the first entry the encoder makes.
+void SelectFirstWmaEntryOfTheEncoder(DispatchObject &tts)
+{
+    LONG count = 0;
+    tts.GetLong(u"WaveFormatCount", count);
+    std::string name;
+    for (LONG i = 0; i < count; ++i)
+        if (SUCCEEDED(tts.PutLong(u"WaveFormatIdx", i)) && SelectedKbps(tts, name) >= kWmaLowestKbps)
+            return;
+    tts.PutLong(u"WaveFormatIdx", 0);
+}
+
+// A save into an entry the encoder does not make is explained in one line.
+std::string WmaFailure(DispatchObject &tts, const std::string &file)
+{
+    std::string name;
+    if (SelectedKbps(tts, name) >= kWmaLowestKbps)
+        return {};
+    return "cannot write " + file + ": the Windows Media encoder has no format at " + name + " (it encodes " +
+           std::to_string(kWmaLowestKbps) + " kBPS and more; see 'orafon formats wma')";
+}
+
 int CommandSave(DispatchObject &tts, const Options &options)
 {
     if (options.output.empty())
@@ -549,6 +600,8 @@ int CommandSave(DispatchObject &tts, const Options &options)
                              "')",
                          "save");
         tts.PutLong(u"WaveFormatIdx", (LONG)*options.format);
+    } else if (type == FF_WMA) {
+        SelectFirstWmaEntryOfTheEncoder(tts);
     }
     OutputFile output;
     std::vector<std::string> inputs;
@@ -556,7 +609,7 @@ int CommandSave(DispatchObject &tts, const Options &options)
         inputs.push_back(*options.textFile);
     if (!output.Prepare(options.output, inputs, problem))
         return Fail(problem);
-    return Speak(tts, text, options, &output);
+    return Speak(tts, text, options, &output, type == FF_WMA ? WmaFailure(tts, options.output) : "");
 }
 
 // The component's own words for a failed call, when it left an error object.
@@ -594,7 +647,7 @@ int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
     SetErrorInfo(0, nullptr);
     HRESULT hr = tts.Call(u"Mp3ToSWF", {&inArg, &outArg, &loopArg});
     if (g_interrupted)
-        return kExitInterrupted;
+        return InterruptedStatus();
     if (FAILED(hr)) {
         const std::string why = ErrorDescription();
         if (why.rfind("too many movie frames", 0) == 0)
@@ -679,10 +732,13 @@ void InstallInterruptWatcher()
             int received = 0;
             if (sigwait(&signals, &received) != 0)
                 continue;
-            if (g_interrupted.exchange(true)) {
-                // A second Ctrl-C does not wait for the engine.
+            int none = 0;
+            g_signal.compare_exchange_strong(none, received);
+            // A second Ctrl-C does not wait for the engine, and a call that
+            // cannot be stopped is not waited for either.
+            if (g_interrupted.exchange(true) || g_exitAtOnce) {
                 RemoveUncommittedOutput();
-                _exit(kExitInterrupted);
+                _exit(InterruptedStatus());
             }
             if (HWND window = g_stopWindow.load())
                 PostMessageA(window, WM_ORAFON_STOP, 0, 0);

@@ -45,7 +45,8 @@ const std::map<std::string, std::string> kHelp = {
             "  -q, --quiet      no progress bar\n"},
     {"save", "usage: orafon save [TEXT | -f FILE | -] -o OUT [--type T] [--format N] [OPTIONS]\n\n"
              "Speaks the text into OUT. The file type follows the extension unless --type names it;\n"
-             "--format picks an entry of 'orafon formats T'. OUT - writes to standard output (WAV unless\n"
+             "--format picks an entry of 'orafon formats T' (without it, the first entry; for wma, the\n"
+             "first one the Windows Media encoder makes). OUT - writes to standard output (WAV unless\n"
              "--type names another type). An existing OUT is replaced only when the whole file was\n"
              "written. Takes the voice options of 'say'.\n"},
     {"mp3-to-swf", "usage: orafon mp3-to-swf IN.mp3 OUT.swf [--loop] [--fps N]\n\n"
