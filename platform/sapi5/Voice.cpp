@@ -30,6 +30,8 @@ struct Request {
     WAVEFORMATEX outputFormat{};
     std::atomic<bool> cancelled{false};
     bool finished = false;
+    // Its audio has all been heard (or dropped); guarded by the voice's mutex.
+    bool played = false;
     HRESULT result = S_OK;
 };
 
@@ -199,7 +201,11 @@ public:
         if (current_) {
             current_->cancelled = true;
             current_->job->pipe->Cancel();
-            device_.Interrupt();
+            // A request whose audio is over has nothing left to cut; resetting
+            // the device under the worker as it closes it left the next
+            // request waiting for ever for its audio to be heard.
+            if (!current_->played)
+                device_.Interrupt();
         }
         done_.notify_all();
         work_.notify_all();
@@ -435,10 +441,10 @@ private:
         }
         if (toDevice) {
             device_.Drain(stop, release);
-            if (stop()) {
-                std::lock_guard lock(mutex_);
+            std::lock_guard lock(mutex_);
+            if (stop())
                 device_.Reset();
-            }
+            r.played = true;
         }
         r.job->pipe->Cancel(); // lets the engine go on with the next request
         AddEvent(r, SPEI_END_INPUT_STREAM, toDevice ? device_.Written() : streamBytes);

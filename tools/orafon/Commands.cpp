@@ -9,6 +9,7 @@
 
 #include <FileType.h>
 #include <orafon/Orafon.h>
+#include <orafon/win/mmsystem.h>
 
 #include <algorithm>
 #include <atomic>
@@ -521,6 +522,10 @@ int CommandSay(DispatchObject &tts, const Options &options)
         return TextProblem(status, problem, "say");
     if (int status = ApplyVoiceOptions(tts, options, problem))
         return TextProblem(status, problem, "say");
+    // The platform speaks on through a silent stand-in when there is no
+    // output at all; the user should know why nothing is heard.
+    if (waveOutGetNumDevs() == 0)
+        std::fputs("orafon: no audio device was found; the speech is not heard\n", stderr);
     return Speak(tts, text, options, nullptr);
 }
 
