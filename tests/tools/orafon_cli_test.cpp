@@ -1052,6 +1052,8 @@ TEST_F(CliTest, StandardOutputClosedEarlyIsAFailureThatLeavesNothing)
     EXPECT_EQ(status, "1\n");
     fs::remove(script);
     EXPECT_TRUE(Leftovers(dir_).empty());
+}
+
 TEST_F(CliTest, ConcurrentRegistrationsLeaveEachOtherAlone)
 {
     // Four registrations at once on one registry, round after round: none
