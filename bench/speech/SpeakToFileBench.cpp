@@ -1,7 +1,8 @@
 // SpeakToFile of a 2000-word text, measured in the same run against what it
 // stands for: synthesis with the espeak-ng library directly (WAV at the
-// engine's format) and the `espeak-ng --stdout | … | lame -b 128` pipeline
-// (MP3, 44.1 kHz stereo, 128 kbit/s).
+// engine's format), the `espeak-ng --stdout | … | lame -b 128` pipeline
+// (MP3, 44.1 kHz stereo, 128 kbit/s) and the `espeak-ng --stdout | ffmpeg
+// … -c:a aac` pipeline (MP4, 44.1 kHz stereo, the same AAC quality).
 #include "BenchSupport.h"
 
 #include <component/TextToSpeechFactory.h>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -45,6 +47,7 @@ double MillisecondsSince(Clock::time_point start)
 }
 
 double g_libraryMs = 0, g_wavMs = 0, g_wavRatio = 0, g_mp3Ms = 0, g_pipeMs = 0, g_plainPipeMs = 0;
+double g_mp4Ms = 0, g_aacPipeMs = 0, g_aacRatePipeMs = 0, g_mp4BitRate = 0;
 
 // The object with the US English espeak-ng voice selected.
 CComPtr<ITextToSpeech> MakeObject()
@@ -107,6 +110,7 @@ public:
     SpeakToFileJob &operator=(const SpeakToFileJob &) = delete;
 
     bool Ready() const { return text_ != nullptr; }
+    const std::string &Path() const { return path_; }
 
     // Milliseconds of one synchronous SpeakToFile into a new file, or a
     // negative number. Replacing the last run's file would time the file
@@ -196,6 +200,33 @@ void SpeakToFileMp3(benchmark::State &state)
     }
 }
 
+// The middle MP4 entry: the AAC encoder library's quality 100, which is
+// libavcodec's native AAC encoder at global quality 0.40 (ffmpeg's -q:a).
+void SpeakToFileMp4(benchmark::State &state)
+{
+    SpeakToFileJob job(FF_MP4, u"47kBPS, 44kHz, Stereo", "speech.m4a");
+    if (!job.Ready()) {
+        state.SkipWithError("no object or no such wave format");
+        return;
+    }
+    for (auto _ : state) {
+        const double ms = job.Run();
+        if (ms < 0) {
+            state.SkipWithError("SpeakToFile failed");
+            return;
+        }
+        state.SetIterationTime(ms / 1000);
+        g_mp4Ms = Best(g_mp4Ms, ms);
+    }
+    const std::string probe = "ffprobe -v error -show_entries format=bit_rate -of csv=p=0 '" + job.Path() + "'";
+    if (FILE *p = popen(probe.c_str(), "r")) {
+        char line[64] = {};
+        if (std::fgets(line, sizeof line, p))
+            g_mp4BitRate = std::atof(line);
+        pclose(p);
+    }
+}
+
 // The shell pipeline for the same job. lame keeps a mono input mono whatever
 // -m says, so the pipeline that makes the same file (44.1 kHz stereo) has
 // sox turn espeak-ng's 22.05 kHz mono into it; the plain `espeak-ng | lame
@@ -235,6 +266,26 @@ void EspeakLameMono22k(benchmark::State &state)
     TimePipeline(state, EspeakCommand() + " | lame --quiet -b 128 - '" + TempDir() + "/plain.mp3'", g_plainPipeMs);
 }
 
+// The same AAC encoder at the same quality setting as SpeakToFileMp4.
+void EspeakFfmpegAacQuality(benchmark::State &state)
+{
+    TimePipeline(state,
+                 EspeakCommand() + " | ffmpeg -nostdin -v error -y -f wav -i - -ar 44100 -ac 2 -c:a aac -q:a 0.40 '" +
+                     TempDir() + "/pipe-q.m4a'",
+                 g_aacPipeMs);
+}
+
+// The same encoder asked for the average bit rate SpeakToFileMp4's file has
+// (ffmpeg's usual way of choosing AAC quality), for reference.
+void EspeakFfmpegAacBitRate(benchmark::State &state)
+{
+    const long kbps = g_mp4BitRate > 0 ? std::lround(g_mp4BitRate / 1000) : 112;
+    TimePipeline(state,
+                 EspeakCommand() + " | ffmpeg -nostdin -v error -y -f wav -i - -ar 44100 -ac 2 -c:a aac -b:a " +
+                     std::to_string(kbps) + "k '" + TempDir() + "/pipe-b.m4a'",
+                 g_aacRatePipeMs);
+}
+
 void Ratios(benchmark::State &state)
 {
     for (auto _ : state)
@@ -247,6 +298,12 @@ void Ratios(benchmark::State &state)
     state.counters["mp3_over_pipe"] = g_pipeMs > 0 ? g_mp3Ms / g_pipeMs : 0; // goal <= 0.9
     state.counters["plain_pipe_ms"] = g_plainPipeMs;
     state.counters["mp3_over_plain_pipe"] = g_plainPipeMs > 0 ? g_mp3Ms / g_plainPipeMs : 0;
+    state.counters["mp4_ms"] = g_mp4Ms;
+    state.counters["mp4_kbps"] = g_mp4BitRate / 1000;
+    state.counters["aac_q_pipe_ms"] = g_aacPipeMs;
+    state.counters["mp4_over_aac_q_pipe"] = g_aacPipeMs > 0 ? g_mp4Ms / g_aacPipeMs : 0; // goal <= 0.9
+    state.counters["aac_b_pipe_ms"] = g_aacRatePipeMs;
+    state.counters["mp4_over_aac_b_pipe"] = g_aacRatePipeMs > 0 ? g_mp4Ms / g_aacRatePipeMs : 0;
 }
 
 } // namespace
@@ -255,6 +312,9 @@ BENCHMARK(WavAgainstLibrary)->UseManualTime()->Unit(benchmark::kMillisecond)->It
 BENCHMARK(EspeakSoxLameStereo)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(EspeakLameMono22k)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(SpeakToFileMp3)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(SpeakToFileMp4)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(EspeakFfmpegAacQuality)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(EspeakFfmpegAacBitRate)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(Ratios)->Iterations(1);
 
 int main(int argc, char **argv)
