@@ -10,13 +10,14 @@
 // Quality (quantqual) is quality-controlled coding: the native encoder's
 // global quality, the same scale as `ffmpeg -q:a`. The points below are the
 // one place where quantqual meets the encoder; between them the scale is
-// interpolated linearly. Measured on 44.1 kHz stereo speech (espeak-ng
-// upsampled), the levels the MP4 writer uses land at about:
+// interpolated linearly. Measured on 44.1 kHz stereo speech (espeak-ng's
+// 2000-word bench text, upsampled from 22.05 kHz mono), the levels the MP4
+// writer uses land at:
 //
 //   quantqual   -q:a    kbit/s
-//      50       0.27     ~64
-//     100       0.40    ~115
-//     150       0.62    ~160
+//      50       0.245    ~61
+//     100       0.40    ~119
+//     150       0.62    ~164
 //
 // A nonzero bitRate (bit/s per channel) asks for that average rate instead.
 #include <orafon/win/faac.h>
@@ -48,7 +49,7 @@ struct QualityPoint {
     ULONG quantqual;
     double globalQuality; // ffmpeg -q:a
 };
-constexpr QualityPoint kQualityScale[] = {{10, 0.10}, {50, 0.27}, {100, 0.40}, {150, 0.62}, {500, 2.00}};
+constexpr QualityPoint kQualityScale[] = {{10, 0.10}, {50, 0.245}, {100, 0.40}, {150, 0.62}, {500, 2.00}};
 
 double GlobalQualityFor(ULONG quantqual)
 {
