@@ -1,7 +1,12 @@
 #include "WaveWriter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +29,9 @@ HRESULT CWaveWriter::Open(const char *pszFileName, const WAVEFORMATEX &wfxTarget
     if (m_hmmio)
         Close();
     m_dwMode = dwMode;
+    m_strFileName = pszFileName ? pszFileName : "";
+    m_dwBlockAlign = wfxTarget.nBlockAlign ? wfxTarget.nBlockAlign : 1;
+    m_bWriteFailed = false;
     m_hmmio = mmioOpenA(const_cast<LPSTR>(pszFileName), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE | MMIO_CREATE);
     if (!m_hmmio)
         return E_FAIL;
@@ -42,6 +50,7 @@ HRESULT CWaveWriter::Open(const char *pszFileName, const WAVEFORMATEX &wfxTarget
         m_hmmio = nullptr;
         return E_FAIL;
     }
+    m_dwDataOffset = m_ck.dwDataOffset;
     return S_OK;
 }
 
@@ -76,6 +85,7 @@ HRESULT CWaveWriter::WriteFactChunk(DWORD dwSampleCount)
     m_ck.ckid = kFact;
     if (mmioCreateChunk(m_hmmio, &m_ck, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
+    m_dwFactOffset = m_ck.dwDataOffset;
     if (mmioWrite(m_hmmio, reinterpret_cast<const char *>(&dwSampleCount), 4) != 4)
         return E_FAIL;
     return mmioAscend(m_hmmio, &m_ck, 0) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
@@ -91,8 +101,10 @@ HRESULT CWaveWriter::Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten)
     while (*pcbWritten < cb) {
         if (m_mmioinfo.pchNext == m_mmioinfo.pchEndWrite) {
             m_mmioinfo.dwFlags |= MMIO_DIRTY;
-            if (mmioAdvance(m_hmmio, &m_mmioinfo, MMIO_WRITE) != MMSYSERR_NOERROR)
+            if (mmioAdvance(m_hmmio, &m_mmioinfo, MMIO_WRITE) != MMSYSERR_NOERROR) {
+                m_bWriteFailed = true;
                 return E_FAIL;
+            }
         }
         // Copy as much as the buffer holds at once; the same bytes in the
         // same places as storing them one at a time.
@@ -117,7 +129,39 @@ HRESULT CWaveWriter::Close()
         hr = E_FAIL;
     m_hmmio = nullptr;
     m_mmioinfo = {};
+    if (FAILED(hr) || m_bWriteFailed) {
+        DescribeWhatWasWritten();
+        hr = E_FAIL;
+    }
     return hr;
+}
+
+// The buffered I/O could not store everything, so the header sizes still say
+// "being written". Make them describe the file as it is: the whole sample
+// frames that reached it, with nothing after them.
+bool CWaveWriter::DescribeWhatWasWritten() const
+{
+    const int fd = open(m_strFileName.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool described = false;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= static_cast<off_t>(m_dwDataOffset) &&
+        m_dwDataOffset >= 8) {
+        const uint64_t stored = static_cast<uint64_t>(info.st_size) - m_dwDataOffset;
+        const uint64_t limit = 0xFFFFFFFFull - m_dwDataOffset;
+        uint64_t data = std::min(stored, limit);
+        data -= data % m_dwBlockAlign;
+        const DWORD dataSize = static_cast<DWORD>(data);
+        const DWORD riffSize = m_dwDataOffset - 8 + dataSize;
+        const DWORD zero = 0;
+        // Shrinking needs no space, and the header bytes overwritten are already on disk.
+        described = ftruncate(fd, static_cast<off_t>(m_dwDataOffset + data)) == 0 && pwrite(fd, &riffSize, 4, 4) == 4 &&
+                    pwrite(fd, &dataSize, 4, m_dwDataOffset - 4) == 4 &&
+                    (m_dwFactOffset == 0 || pwrite(fd, &zero, 4, m_dwFactOffset) == 4);
+    }
+    close(fd);
+    return described;
 }
 
 HRESULT CWaveWriter::FinishChunks()

@@ -8,6 +8,8 @@
 #include <orafon/win/mmio.h>
 #include <orafon/win/wintypes.h>
 
+#include <string>
+
 class CWaveWriter final : public CFileWriter {
 public:
     static constexpr DWORD kModeWrite = 2;
@@ -24,7 +26,9 @@ public:
     HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Fixes the chunk sizes, sets the "fact" sample count to 0 and closes the
     // file. CO_E_NOTINITIALIZED when idle; E_FAIL when the file could not be
-    // finished (the handle is released anyway).
+    // finished (the handle is released anyway). After a failed write (a full
+    // disk) the header is still made to describe the whole sample frames that
+    // reached the file, so what is left is a valid, shorter file.
     HRESULT Close() override;
 
     bool IsOpen() const { return m_hmmio != nullptr; }
@@ -35,10 +39,16 @@ private:
     HRESULT WriteFactChunk(DWORD dwSampleCount);
     HRESULT FinishChunks();
     HRESULT ClearFactSampleCount();
+    bool DescribeWhatWasWritten() const;
 
     HMMIO m_hmmio = nullptr;
     MMCKINFO m_ckRiff{};
     MMCKINFO m_ck{};
     MMIOINFO m_mmioinfo{};
     DWORD m_dwMode = 0;
+    std::string m_strFileName;
+    DWORD m_dwDataOffset = 0; // where the data chunk's bytes start
+    DWORD m_dwFactOffset = 0; // where the "fact" sample count is
+    DWORD m_dwBlockAlign = 1;
+    bool m_bWriteFailed = false;
 };

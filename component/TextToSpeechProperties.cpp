@@ -279,6 +279,29 @@ STDMETHODIMP CTextToSpeech::put_FileFormat(FILEFORMAT newVal)
 
 // ---- MP3 to SWF -------------------------------------------------------------------
 
+#ifdef ORAFON_HAVE_SWF
+namespace {
+
+// Makes text the thread's error object, as a failing member of ITextToSpeech.
+void SetErrorDescription(const char *text)
+{
+    CComPtr<ICreateErrorInfo> create;
+    if (FAILED(CreateErrorInfo(&create)) || !create)
+        return;
+    std::u16string wide;
+    for (const char *p = text; *p; ++p)
+        wide.push_back(static_cast<unsigned char>(*p)); // the descriptions are ASCII
+    create->SetGUID(IID_ITextToSpeech);
+    create->SetSource(const_cast<LPOLESTR>(u"Orafon.TextToSpeech"));
+    create->SetDescription(const_cast<LPOLESTR>(wide.c_str()));
+    CComPtr<IErrorInfo> error;
+    if (SUCCEEDED(create.QueryInterface(&error)))
+        SetErrorInfo(0, error);
+}
+
+} // namespace
+#endif
+
 STDMETHODIMP CTextToSpeech::Mp3ToSWF(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoop)
 {
     if (!strMp3 || !strSWF)
@@ -288,7 +311,14 @@ STDMETHODIMP CTextToSpeech::Mp3ToSWF(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoo
         return E_INVALIDARG;
 #ifdef ORAFON_HAVE_SWF
     const bool loop = (static_cast<uint16_t>(bLoop) & 0xFFFFu) != 0;
-    return ConvertMp3ToSwf(mp3Path.c_str(), swfPath.c_str(), loop, m_nSWFFrameRate) == -1 ? E_UNEXPECTED : S_OK;
+    Mp3ToSwfFailure why = Mp3ToSwfFailure::None;
+    if (ConvertMp3ToSwf(mp3Path.c_str(), swfPath.c_str(), loop, m_nSWFFrameRate, &why) == -1) {
+        // The result stays E_UNEXPECTED; the error object says which of the
+        // many reasons it was, for a host that shows it.
+        SetErrorDescription(DescribeMp3ToSwfFailure(why));
+        return E_UNEXPECTED;
+    }
+    return S_OK;
 #else
     (void)bLoop;
     return E_NOTIMPL;

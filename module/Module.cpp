@@ -7,6 +7,7 @@
 #include "Registration.h"
 #include "audio_out/AacEncoderApi.h"
 #include "audio_out/Mp3EncoderApi.h"
+#include "audio_out/WmRuntimeApi.h"
 #include "component/TextToSpeechFactory.h"
 
 #include <orafon/OrafonIds.h>
@@ -60,14 +61,16 @@ std::string FindModulePath()
 #define DLL_PROCESS_ATTACH 1
 
 // What DllMain does on Windows: attach builds the module state and loads the
-// MP3 and AAC encoder libraries (a missing one only makes its file type
-// unavailable), detach tears them down (cached class factory and type information
-// released) unless objects still alive may call in late.
+// MP3 and AAC encoder libraries and the Windows Media runtime (a missing one
+// only makes its file type unavailable), detach tears them down (cached class
+// factory and type information released) unless objects still alive may call
+// in late.
 BOOL ModuleMain(DWORD reason)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         Mp3EncoderApiLoad();
         AacEncoderApiLoad();
+        WmRuntimeApiLoad();
         return State().Attach(FindModulePath().c_str()) ? TRUE : FALSE;
     }
     if (reason == DLL_PROCESS_DETACH) {
@@ -77,6 +80,7 @@ BOOL ModuleMain(DWORD reason)
             g_state = nullptr;
             Mp3EncoderApiUnload();
             AacEncoderApiUnload();
+            WmRuntimeApiUnload();
         }
     }
     return TRUE;

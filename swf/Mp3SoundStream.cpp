@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -237,6 +238,52 @@ int32_t Mp3SoundStream::ReadFrame(size_t pos, const FrameHeader &header) const
     return size;
 }
 
+bool Mp3SoundStream::NextFrameFollows(size_t next) const
+{
+    if (next == audioEnd_) {
+        return true; // the last frame of the file
+    }
+    FrameHeader header;
+    return audioEnd_ >= 4 && next <= audioEnd_ - 4 && DecodeHeader(bytes_ + next, header);
+}
+
+bool Mp3SoundStream::LooksFreeFormat(size_t pos) const
+{
+    // The audio starts with a Layer III header whose bitrate index is 0, and
+    // the same header comes again and again at one distance (give or take the
+    // padding byte): a stream whose frame length only its decoder can find.
+    // Other layers' frames, or data, before it mean something else.
+    const auto isSync = [this](size_t at) {
+        const uint8_t *b = bytes_ + at;
+        return b[0] == 0xFF && b[1] >= 0xE0 && ((b[1] >> 3) & 3) != 1 && ((b[1] >> 1) & 3) != 0;
+    };
+    const auto sameHeader = [this](size_t a, size_t b) {
+        return bytes_[b] == 0xFF && bytes_[b + 1] == bytes_[a + 1] && (bytes_[b + 2] & 0xFC) == (bytes_[a + 2] & 0xFC);
+    };
+    if (audioEnd_ < 4) {
+        return false;
+    }
+    const size_t last = audioEnd_ - 4;
+    while (pos <= last && !isSync(pos)) {
+        ++pos;
+    }
+    if (pos > last || ((bytes_[pos + 1] >> 1) & 3) != 1 || (bytes_[pos + 2] >> 4) != 0 ||
+        ((bytes_[pos + 2] >> 2) & 3) == 3) {
+        return false;
+    }
+    size_t next = pos + 4;
+    while (next <= last && !sameHeader(pos, next)) {
+        ++next;
+    }
+    const size_t distance = next - pos;
+    for (size_t at = next + distance - 1; at <= next + distance + 1 && at <= last; ++at) {
+        if (sameHeader(pos, at)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 size_t Mp3SoundStream::SkipLeadingTags() const
 {
     size_t pos = 0;
@@ -280,12 +327,21 @@ void Mp3SoundStream::Scan()
     }
     FrameHeader header;
     FrameHeader last;
+    size_t expected = SIZE_MAX; // where the frame after the last accepted one starts
     while (FindFrameHeader(pos, header)) {
         const int32_t size = ReadFrame(pos, header);
         if (size == 0) {
             // The file ends inside this frame: what is missing was never audio we have.
             break;
         }
+        // Where the stream is not already in step, a header counts only when
+        // another one follows where its length says, as decoders probe: a
+        // lone 0xFF in other data is not a frame.
+        if (pos != expected && !NextFrameFollows(pos + static_cast<size_t>(size))) {
+            ++pos;
+            continue;
+        }
+        expected = pos + static_cast<size_t>(size);
         frameOffsets_.push_back(pos);
         frameSizes_.push_back(size);
         samplesPerRate_[header.versionIndex][header.rateIndex] += SamplesPerFrameFor(header.sampleRate);
@@ -293,6 +349,7 @@ void Mp3SoundStream::Scan()
         pos += static_cast<size_t>(size);
     }
     if (frameSizes_.empty()) {
+        freeFormat_ = LooksFreeFormat(SkipLeadingTags());
         return;
     }
     layerIndex_ = last.layerIndex;

@@ -32,6 +32,9 @@ public:
     void WriteStreamBlock(std::ostream &out);
 
     bool ReadFailed() const { return readFailed_; }
+    // No frame was accepted because the stream is free-format (bitrate index
+    // 0), which this reader cannot cut into frames.
+    bool FreeFormat() const { return freeFormat_; }
     bool Finished() const { return finished_; }
     size_t FrameCount() const { return frameSizes_.size(); }
     const std::vector<int32_t> &FrameSizes() const { return frameSizes_; }
@@ -68,6 +71,10 @@ private:
     static bool DecodeHeader(const uint8_t *b, FrameHeader &header);
     // Finds the next acceptable header at or after pos, before audioEnd_.
     bool FindFrameHeader(size_t &pos, FrameHeader &header) const;
+    // Whether a frame ending at next is followed by another header, or ends the audio.
+    bool NextFrameFollows(size_t next) const;
+    // Whether the bytes from pos hold free-format Layer III headers.
+    bool LooksFreeFormat(size_t pos) const;
     // The full size of the frame at pos, or 0 when the file ends inside it.
     int32_t ReadFrame(size_t pos, const FrameHeader &header) const;
     // Where audio may start: past any ID3v2 tags at the front of the file.
@@ -106,6 +113,7 @@ private:
     uint32_t nextFrame_ = 0;
     bool finished_ = false;
     bool readFailed_ = false;
+    bool freeFormat_ = false;
     int32_t blocksWritten_ = 0;
     int32_t layerIndex_ = 3;
     int32_t versionIndex_ = 3;

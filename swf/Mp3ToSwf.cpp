@@ -16,6 +16,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -98,16 +100,52 @@ private:
     bool failed_ = false;
 };
 
-// A new file beside the output that takes the output's name only when committed;
-// otherwise it is removed, so a failed conversion leaves the output path as it was.
+// Follows symbolic links to the file they name, which need not exist yet.
+std::string ResolveLinks(const std::string &path)
+{
+    std::string resolved = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat info {};
+        if (::lstat(resolved.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return resolved;
+        }
+        std::vector<char> target(4096);
+        const ssize_t length = ::readlink(resolved.c_str(), target.data(), target.size());
+        if (length < 0 || static_cast<size_t>(length) >= target.size()) {
+            return resolved;
+        }
+        const std::filesystem::path next(std::string(target.data(), static_cast<size_t>(length)));
+        resolved = next.is_absolute() ? next.string() : (std::filesystem::path(resolved).parent_path() / next).string();
+    }
+    return resolved;
+}
+
+// Where the movie is written until it is complete. A regular output file gets
+// a new file beside it that takes its name (and its mode) only when committed,
+// so a failed conversion leaves the output path as it was. A device, a pipe or
+// a file with other hard links is written in place instead, from a copy held
+// in memory, so it stays what it was. A symbolic link leads to its target.
 class TempOutput {
 public:
-    explicit TempOutput(const std::string &target) : target_(target)
+    explicit TempOutput(const std::string &target) : target_(ResolveLinks(target))
     {
+        struct stat info {};
+        if (::stat(target_.c_str(), &info) == 0) {
+            if (S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && ::access(target_.c_str(), W_OK) != 0)) {
+                return; // refused, as cp refuses a file it may not write
+            }
+            if (!S_ISREG(info.st_mode) || info.st_nlink > 1) {
+                inPlace_ = true;
+                fd_ = ::memfd_create("swf", MFD_CLOEXEC);
+                return;
+            }
+            keepMode_ = true;
+            mode_ = info.st_mode & 07777;
+        }
         static std::atomic<unsigned> counter{0};
         // Same folder, so the rename is atomic; the name is cut so that a long output
         // name cannot push the temporary one past the file system's limit.
-        const std::filesystem::path path(target);
+        const std::filesystem::path path(target_);
         const std::string name = path.filename().string().substr(0, 200);
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
             const std::string tempName =
@@ -124,7 +162,7 @@ public:
         if (fd_ >= 0) {
             ::close(fd_);
         }
-        if (created() && !committed_) {
+        if (!inPlace_ && created() && !committed_) {
             ::unlink(path_.c_str());
         }
     }
@@ -151,12 +189,20 @@ public:
         return true;
     }
 
-    // Closes the file (a failed close may be a lost delayed write) and renames it into place.
+    // Puts the movie in place: renamed over the output (a failed close may be a
+    // lost delayed write), or copied into it.
     bool Commit()
     {
+        if (inPlace_) {
+            committed_ = CopyIntoTarget();
+            return committed_;
+        }
         const int fd = fd_;
         fd_ = -1;
         closedOk_ = true;
+        if (keepMode_) {
+            ::fchmod(fd, mode_);
+        }
         if (::close(fd) != 0) {
             return false;
         }
@@ -168,9 +214,44 @@ public:
     }
 
 private:
+    bool CopyIntoTarget() const
+    {
+        struct stat info {};
+        const bool regular = ::stat(target_.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        const int out = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | (regular ? O_TRUNC : 0));
+        if (out < 0) {
+            return false;
+        }
+        std::vector<char> buffer(size_t{1} << 16);
+        bool ok = true;
+        for (off_t offset = 0; ok;) {
+            const ssize_t n = ::pread(fd_, buffer.data(), buffer.size(), offset);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            offset += n;
+            for (ssize_t done = 0; ok && done < n;) {
+                const ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+                if (w < 0 && errno == EINTR) {
+                    continue;
+                }
+                ok = w > 0;
+                done += w > 0 ? w : 0;
+            }
+        }
+        return ::close(out) == 0 && ok;
+    }
+
     std::string target_;
     std::string path_;
     int fd_ = -1;
+    bool inPlace_ = false;
+    bool keepMode_ = false;
+    mode_t mode_ = 0;
     bool closedOk_ = false;
     bool committed_ = false;
 };
@@ -232,26 +313,32 @@ std::vector<uint8_t> EncodeHeader(uint32_t bodyLength, int32_t frameRate, int64_
     return bytes;
 }
 
-int Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
+Mp3ToSwfFailure Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
 {
     if (mp3Path == nullptr || swfPath == nullptr || *swfPath == '\0' || frameRate < 1 || frameRate > kMaxFrameRate) {
-        return -1;
+        return Mp3ToSwfFailure::BadArguments;
     }
     if (SameFile(mp3Path, swfPath)) {
-        return -1;
+        return Mp3ToSwfFailure::SameFile;
     }
     Mp3SoundStream stream(mp3Path, frameRate);
     if (stream.ReadFailed()) {
-        return -1;
+        return Mp3ToSwfFailure::CannotRead;
+    }
+    if (stream.FrameCount() == 0) {
+        return stream.FreeFormat() ? Mp3ToSwfFailure::FreeFormat : Mp3ToSwfFailure::NoFrames;
     }
     const int64_t planned = stream.MovieFramesNeeded();
-    if (planned <= 0 || planned + (loop ? 1 : 0) > kMaxMovieFrames) {
-        return -1;
+    if (planned <= 0) {
+        return Mp3ToSwfFailure::NoFrames;
+    }
+    if (planned + (loop ? 1 : 0) > kMaxMovieFrames) {
+        return Mp3ToSwfFailure::TooManyFrames;
     }
 
     TempOutput output(swfPath);
     if (output.Fd() < 0) {
-        return -1;
+        return Mp3ToSwfFailure::CannotWrite;
     }
     FdOutBuf buffer(output.Fd());
     std::ostream out(&buffer);
@@ -259,27 +346,61 @@ int Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRa
     out.write(reinterpret_cast<const char *>(placeholder.data()), static_cast<std::streamsize>(placeholder.size()));
     const int64_t frames = WriteMovieBody(out, stream, planned, loop);
     out.flush();
-    if (frames < 0 || !out || buffer.Failed()) {
-        return -1;
+    if (frames < 0) {
+        return Mp3ToSwfFailure::TooManyFrames;
+    }
+    if (!out || buffer.Failed()) {
+        return Mp3ToSwfFailure::CannotWrite;
     }
     const uint64_t bodyLength = buffer.BytesWritten() - placeholder.size();
     if (bodyLength > std::numeric_limits<uint32_t>::max() - placeholder.size()) {
-        return -1; // the header's file length could not hold it
+        return Mp3ToSwfFailure::CannotWrite; // the header's file length could not hold it
     }
     if (!output.WriteAt(0, EncodeHeader(static_cast<uint32_t>(bodyLength), frameRate, frames))) {
-        return -1;
+        return Mp3ToSwfFailure::CannotWrite;
     }
-    return output.Commit() ? 0 : -1;
+    return output.Commit() ? Mp3ToSwfFailure::None : Mp3ToSwfFailure::CannotWrite;
 }
 
 } // namespace
 
-int ConvertMp3ToSwf(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
+int ConvertMp3ToSwf(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate, Mp3ToSwfFailure *why)
 {
+    Mp3ToSwfFailure failure = Mp3ToSwfFailure::OutOfMemory;
     try {
-        return Convert(mp3Path, swfPath, loop, frameRate);
+        failure = Convert(mp3Path, swfPath, loop, frameRate);
     } catch (...) {
         // Allocation failure or any other exception: nothing was renamed into place.
-        return -1;
     }
+    if (why != nullptr) {
+        *why = failure;
+    }
+    return failure == Mp3ToSwfFailure::None ? 0 : -1;
+}
+
+const char *DescribeMp3ToSwfFailure(Mp3ToSwfFailure why)
+{
+    switch (why) {
+    case Mp3ToSwfFailure::None:
+        return "the movie was written";
+    case Mp3ToSwfFailure::BadArguments:
+        return "a path is missing or the frame rate is not 1..255";
+    case Mp3ToSwfFailure::SameFile:
+        return "the input and the output are the same file";
+    case Mp3ToSwfFailure::CannotRead:
+        return "the MP3 file could not be read";
+    case Mp3ToSwfFailure::NoFrames:
+        return "not an MP3 file: no run of MPEG audio Layer III frames was found in it";
+    case Mp3ToSwfFailure::FreeFormat:
+        return "a free-format MP3 stream (no bit rate in its frame headers) cannot be wrapped; re-encode it at a "
+               "fixed or variable bit rate";
+    case Mp3ToSwfFailure::TooManyFrames:
+        return "too many movie frames: a movie holds at most 65535, and this MP3 file needs more at this frame "
+               "rate; choose a lower one";
+    case Mp3ToSwfFailure::CannotWrite:
+        return "the SWF file could not be written";
+    case Mp3ToSwfFailure::OutOfMemory:
+        return "out of memory";
+    }
+    return "the conversion failed";
 }

@@ -6,10 +6,12 @@
 
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -256,15 +258,26 @@ public:
 private:
     int Open(const std::string &path)
     {
+        // The default location is ours to create; a file named by the user
+        // must be in a folder that exists (a typo must not grow a folder tree).
+        const char *named = std::getenv("ORAFON_REGISTRY");
         const size_t slash = path.rfind('/');
-        if (slash != std::string::npos && slash > 0)
+        if (!(named && *named) && slash != std::string::npos && slash > 0)
             MakeDirectories(path.substr(0, slash));
         sqlite3 *db = nullptr;
         int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                  nullptr);
-        if (rc != SQLITE_OK) {
+        if (rc != SQLITE_OK || !Usable(db)) {
+            // A registry on read-only media, or one we may only read: reading
+            // is still worth it (registration fails only when it is tried).
             sqlite3_close(db);
-            return rc;
+            db = nullptr;
+            struct stat st;
+            if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                return rc != SQLITE_OK ? rc : SQLITE_CANTOPEN;
+            rc = OpenReadOnly(path, db);
+            if (rc != SQLITE_OK)
+                return rc;
         }
         sqlite3_busy_timeout(db, 10000);
         db_ = db;
@@ -279,11 +292,59 @@ private:
         return SQLITE_OK;
     }
 
+    // A write-ahead-log database on read-only media cannot share its log
+    // index; nothing can change it there, so it is read as immutable.
+    static int OpenReadOnly(const std::string &path, sqlite3 *&db)
+    {
+        int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc == SQLITE_OK && sqlite3_exec(db, "SELECT 1 FROM keys LIMIT 1", nullptr, nullptr, nullptr) == SQLITE_OK)
+            return SQLITE_OK;
+        sqlite3_close(db);
+        db = nullptr;
+        struct statvfs fs;
+        if (statvfs(path.c_str(), &fs) != 0 || !(fs.f_flag & ST_RDONLY))
+            return rc != SQLITE_OK ? rc : SQLITE_CANTOPEN;
+        std::string uri = "file:";
+        for (unsigned char c : path) {
+            if (c == '?' || c == '#' || c == '%' || c < 0x20) {
+                char escaped[4];
+                std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+                uri += escaped;
+            } else {
+                uri += static_cast<char>(c);
+            }
+        }
+        uri += "?immutable=1";
+        rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc != SQLITE_OK) {
+            sqlite3_close(db);
+            db = nullptr;
+        }
+        return rc;
+    }
+
+    // Whether a connection opened for writing can really write: a file we
+    // may not write is opened read-only by SQLite without saying so, and a
+    // read-only file system refuses the first write.
+    static bool Usable(sqlite3 *db)
+    {
+        if (!db || sqlite3_db_readonly(db, "main") == 1)
+            return false;
+        const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return rc == SQLITE_OK || IsBusy(rc);
+    }
+
     // WAL lets readers and one writer work at once across processes;
     // NORMAL synchronisation keeps the file consistent through crashes.
     int Prepare()
     {
         int rc;
+        if (sqlite3_db_readonly(db_, "main") == 1) {
+            // Nothing to set up in a file we only read; it must hold a registry.
+            return Exec("SELECT 1 FROM keys LIMIT 1");
+        }
         for (int attempt = 0;; ++attempt) {
             rc = Exec("PRAGMA journal_mode=WAL");
             if (!IsBusy(rc) || attempt > 100)

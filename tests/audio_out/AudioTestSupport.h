@@ -179,7 +179,8 @@ inline double RelativeDifference(const std::vector<int16_t> &a, const std::vecto
 inline std::vector<int16_t> Samples16(const std::string &raw)
 {
     std::vector<int16_t> s(raw.size() / 2);
-    std::memcpy(s.data(), raw.data(), s.size() * 2);
+    if (!s.empty())
+        std::memcpy(s.data(), raw.data(), s.size() * 2);
     return s;
 }
 

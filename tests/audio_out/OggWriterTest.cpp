@@ -208,19 +208,44 @@ TEST_F(OggWriterTest, AStereoWriteOfTenBytesEncodesTwoFrames)
     EXPECT_EQ(4u, DecodeWithOggdec(path).size()); // two frames of two samples
 }
 
-TEST_F(OggWriterTest, AWriteShorterThanOneFrameDoesNotEndTheStream)
+// Only Close ends the stream: an empty write (the sink passes the engine's
+// empty writes on) or one shorter than a frame encodes nothing, and the audio
+// after it still reaches the file.
+TEST_F(OggWriterTest, EmptyAndShorterThanOneFrameWritesDoNotEndTheStream)
 {
     const std::string path = Path("short.ogg");
     COggWriter w;
     ASSERT_EQ(S_OK, w.Open(64000, 22050, 2, path.c_str()));
     const auto pcm = SinePcm(Pcm(22050, 2, 16), 22050, 1000, {0.5, 0.25});
     ULONG written = 99;
+    ASSERT_EQ(S_OK, w.Write(static_cast<ULONG>(pcm.size()), pcm.data(), &written));
+    ASSERT_EQ(S_OK, w.Write(0, pcm.data(), &written));
+    EXPECT_EQ(0u, written);
+    ASSERT_EQ(S_OK, w.Write(0, nullptr, &written));
+    written = 99;
     ASSERT_EQ(S_OK, w.Write(3, pcm.data(), &written));
     EXPECT_EQ(0u, written);
     ASSERT_EQ(S_OK, w.Write(static_cast<ULONG>(pcm.size()), pcm.data(), &written));
     ASSERT_EQ(S_OK, w.Close());
     ExpectPageLayout(ReadPages(path));
-    EXPECT_EQ(pcm.size() / 2, DecodeWithOggdec(path).size());
+    EXPECT_EQ(pcm.size(), DecodeWithOggdec(path).size());
+}
+
+// Channels beyond the second are de-interleaved like the first two, not left
+// to whatever the encoder's buffer held.
+TEST_F(OggWriterTest, EveryChannelGetsItsOwnSamples)
+{
+    const WAVEFORMATEX wfx = Pcm(44100, 3, 16);
+    const std::vector<double> amplitudes = {0.5, 0.25, 0.125};
+    const std::string path = Encode("three.ogg", wfx, 192000, SinePcm(wfx, 44100, 1000, amplitudes));
+    ExpectOgginfoAccepts(path);
+    const auto decoded = DecodeWithOggdec(path);
+    ASSERT_EQ(44100u * 3, decoded.size());
+    for (size_t c = 0; c < 3; ++c) {
+        const Tone t = MeasureTone(decoded, 3, c, 44100);
+        EXPECT_NEAR(1000.0, t.frequency, 10.0) << "channel " << c;
+        EXPECT_NEAR(amplitudes[c] / std::sqrt(2.0), t.level, 0.1 * amplitudes[c]) << "channel " << c;
+    }
 }
 
 TEST_F(OggWriterTest, SplitWritesGiveTheSameAudio)

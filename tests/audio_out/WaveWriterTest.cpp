@@ -4,6 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/resource.h>
+
 namespace {
 
 using namespace audiotest;
@@ -115,6 +123,65 @@ TEST_F(WaveWriterTest, FullDiskFailsWriteOrClose)
     ASSERT_EQ(S_OK, small.Open("/dev/full", Pcm(8000, 1, 8), CWaveWriter::kModeWrite));
     ASSERT_EQ(S_OK, small.Write(10, block.data(), &written)); // still in the buffer
     EXPECT_EQ(E_FAIL, small.Close());
+}
+
+// Holds the process's file size limit at limit bytes while it lives, so a
+// write past it fails as on a full disk (EFBIG instead of ENOSPC).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    sighandler_t previous_ = SIG_DFL;
+};
+
+TEST_F(WaveWriterTest, FailedWriteLeavesAValidShorterFile)
+{
+    const std::string path = Path("short.wav");
+    constexpr rlim_t kLimit = 100001; // odd: the data must end on a whole sample frame
+    std::vector<BYTE> pcm(400000);
+    for (size_t i = 0; i < pcm.size(); i += 2) {
+        const auto sample = static_cast<int16_t>(8000 * std::sin(static_cast<double>(i) / 20));
+        std::memcpy(&pcm[i], &sample, 2);
+    }
+    HRESULT hrWrite = S_OK, hrClose = S_OK;
+    {
+        FileSizeLimit limit(kLimit);
+        CWaveWriter w;
+        ASSERT_EQ(S_OK, w.Open(path.c_str(), Pcm(22050, 1, 16), CWaveWriter::kModeWrite));
+        ULONG written = 0;
+        hrWrite = w.Write(static_cast<ULONG>(pcm.size()), pcm.data(), &written);
+        hrClose = w.Close();
+    }
+    EXPECT_TRUE(FAILED(hrWrite));
+    EXPECT_TRUE(FAILED(hrClose)); // still reported as a failure
+    const auto b = ReadAll(path);
+    ASSERT_GT(b.size(), 56u);
+    ASSERT_LE(b.size(), kLimit);
+    EXPECT_EQ(b.size() % 2, 0u);
+    EXPECT_EQ(b.size() - 8, Le32(b, 4));
+    EXPECT_EQ(0u, Le32(b, 44));
+    EXPECT_EQ(b.size() - 56, Le32(b, 52));
+    // The samples that are there are the ones written.
+    EXPECT_TRUE(std::equal(b.begin() + 56, b.end(), pcm.begin()));
+    // And the file's own tools agree on its length.
+    const std::string probe = RunCommand("ffprobe -v error -show_entries stream=duration -of csv=p=0 '" + path + "'");
+    EXPECT_NEAR(std::atof(probe.c_str()), (b.size() - 56) / 44100.0, 0.001) << probe;
+    const std::string soxi = RunCommand("soxi -s '" + path + "'");
+    EXPECT_EQ(std::atol(soxi.c_str()), static_cast<long>((b.size() - 56) / 2)) << soxi;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <ostream>
@@ -328,6 +329,119 @@ TEST_P(SpeechRealEngine, SpeakToFileOnAFullDiskFails)
     const std::string path = mount + "/speech.m4a";
     const HRESULT hr = InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(path)), Number(TF_DEFAULT)});
     std::system(("umount '" + mount + "'").c_str());
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+}
+
+// The WMA catalogue entries and the durations of the text they are checked with.
+struct WmaEntry {
+    WAVEFORMATEX format;
+    LONG bitRate;
+};
+
+std::vector<WmaEntry> WmaEntries()
+{
+    std::vector<WmaEntry> entries;
+    CAudioSink::EnumFormats(
+        FF_WMA,
+        [](const WAVEFORMATEX *format, LONG bitRate, void *context) {
+            static_cast<std::vector<WmaEntry> *>(context)->push_back({*format, bitRate});
+            return 1;
+        },
+        &entries);
+    return entries;
+}
+
+double ProbedDuration(const std::string &path)
+{
+    return std::atof(
+        CommandOutput("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'").c_str());
+}
+
+// Every WMA catalogue entry the runtime's encoder serves (24 kbit/s and more)
+// through a real voice: the entry's rate, channels and bit rate, a clean
+// decode, and the spoken duration.
+TEST_P(SpeechRealEngine, SpeakToFileWritesEveryWmaCatalogueEntryOfTheEncoder)
+{
+    const std::vector<WmaEntry> entries = WmaEntries();
+    ASSERT_EQ(entries.size(), 71u);
+    const std::u16string text = u"Testing one two three.";
+    const std::string wave = TempPath("real-wma-reference-" + std::to_string(GetParam().sapiVersion) + ".wav");
+    ASSERT_EQ(subject->put_FileFormat(FF_WAVE), S_OK);
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(wave)), Number(TF_DEFAULT)}), S_OK);
+    const double reference = ProbedDuration(wave);
+    ASSERT_GT(reference, 0.5);
+
+    ASSERT_EQ(subject->put_FileFormat(FF_WMA), S_OK);
+    int written = 0;
+    for (LONG index = 0; index < static_cast<LONG>(entries.size()); ++index) {
+        const WmaEntry &e = entries[static_cast<size_t>(index)];
+        if (e.bitRate < 24000)
+            continue;
+        SCOPED_TRACE(index);
+        ASSERT_EQ(subject->put_WaveFormatIdx(index), S_OK);
+        const std::string path =
+            TempPath("real-" + std::to_string(GetParam().sapiVersion) + "-" + std::to_string(index) + ".wma");
+        const size_t endsBefore = subject.Ends();
+        ASSERT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(path)), Number(TF_DEFAULT)}), S_OK);
+        EXPECT_EQ(subject.Ends(), endsBefore + 1);
+        // One ffprobe that decodes every frame (-count_frames): a decoding
+        // error shows as a line that is not a key=value entry.
+        const std::string probe =
+            CommandOutput("ffprobe -v error -count_frames -show_entries stream=codec_name,sample_rate,channels,"
+                          "bit_rate,nb_read_frames -show_entries format=duration -of default=nw=1 '" +
+                          path + "' 2>&1");
+        EXPECT_NE(probe.find("codec_name=wmav2"), std::string::npos) << probe;
+        EXPECT_NE(probe.find("sample_rate=" + std::to_string(e.format.nSamplesPerSec)), std::string::npos) << probe;
+        EXPECT_NE(probe.find("channels=" + std::to_string(e.format.nChannels)), std::string::npos) << probe;
+        EXPECT_NE(probe.find("bit_rate=" + std::to_string(e.bitRate)), std::string::npos) << probe;
+        std::istringstream lines(probe);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_NE(line.find('='), std::string::npos) << "ffprobe reported: " << line;
+        const size_t frames = probe.find("nb_read_frames=");
+        ASSERT_NE(frames, std::string::npos) << probe;
+        EXPECT_GT(std::atoi(probe.c_str() + frames + 15), 0) << probe;
+        const size_t at = probe.find("duration=");
+        ASSERT_NE(at, std::string::npos) << probe;
+        EXPECT_NEAR(std::atof(probe.c_str() + at + 9), reference, reference * 0.02 + 0.002) << probe;
+        ++written;
+    }
+    EXPECT_EQ(written, 42);
+}
+
+// An entry below what the encoder makes: SpeakToFile fails at once, no
+// OnTTSEnd says a file is done, and no file is left.
+TEST_P(SpeechRealEngine, SpeakToFileBelowTheWmaEncoderFailsClearly)
+{
+    ASSERT_EQ(subject->put_FileFormat(FF_WMA), S_OK);
+    ASSERT_EQ(subject->put_WaveFormatIdx(11), S_OK); // 22050 Hz mono, 20008 bit/s
+    const std::string path = TempPath("real-low-" + std::to_string(GetParam().sapiVersion) + ".wma");
+    EXPECT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(u"Too low."), Text(U16(path)), Number(TF_DEFAULT)}),
+              E_FAIL);
+    PumpFor(100);
+    EXPECT_EQ(subject.Ends(), 0u) << Describe(subject.sink.received);
+    EXPECT_FALSE(std::ifstream(path).good());
+    // The voice still writes a file the encoder serves.
+    ASSERT_EQ(subject->put_WaveFormatIdx(20), S_OK); // 44100 Hz mono, 48024 bit/s
+    EXPECT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(u"Fine."), Text(U16(path)), Number(TF_DEFAULT)}), S_OK);
+    EXPECT_GT(ProbedDuration(path), 0.2);
+}
+
+// A file system that fills up while the file is written: a failure, not S_OK.
+TEST_P(SpeechRealEngine, SpeakToFileIntoAFullFileSystemFails)
+{
+    const std::string folder = TempPath("full-tmpfs-" + std::to_string(GetParam().sapiVersion));
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+    if (std::system(("mount -t tmpfs -o size=32k orafon-full '" + folder + "' 2>/dev/null").c_str()) != 0) {
+        std::system(("rmdir '" + folder + "'").c_str());
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root with CAP_SYS_ADMIN)";
+    }
+    ASSERT_EQ(subject->put_FileFormat(FF_WMA), S_OK);
+    ASSERT_EQ(subject->put_WaveFormatIdx(23), S_OK); // 44100 Hz stereo, 320008 bit/s
+    const std::u16string text = u"This sentence is long enough to fill a very small file system with compressed "
+                                u"audio, and then it goes on for a while longer so that there is no doubt about it.";
+    const std::string path = folder + "/full.wma";
+    const HRESULT hr = InvokeMethod(subject.tts, kSpeakToFile, {Text(text), Text(U16(path)), Number(TF_DEFAULT)});
+    std::system(("umount '" + folder + "' && rmdir '" + folder + "'").c_str());
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
 }
 

@@ -15,8 +15,10 @@
 #include <sstream>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -551,6 +553,137 @@ TEST(SwfConvert, InputFromAPipeIsReadToItsEnd)
     ::waitpid(writer, &status, 0);
     ASSERT_EQ(result, 0);
     EXPECT_EQ(CopiedAudio(swf), AsString(mp3));
+}
+
+// Files that are not MP3 streams make no movie, and the failure says why.
+TEST(SwfConvert, OnlyRunsOfLayerIIIFramesMakeAMovie)
+{
+    TempDir dir;
+    const std::string tone = MakeMp3(dir, "tone", 44100, 2, 2.0, 128);
+    const std::string wav = dir.File("tone.wav"); // the encoder's input, left beside it
+    const std::string layer2 = dir.File("layer2.mp3");
+    int status = 0;
+    Capture("ffmpeg -v error -y -i '" + wav + "' -c:a mp2 -f mp2 '" + layer2 + "' 2>&1", &status);
+    ASSERT_EQ(status, 0);
+    const std::string freeFormat = dir.File("free.mp3");
+    Capture("lame --quiet --freeformat -b 40 -m m '" + wav + "' '" + freeFormat + "' 2>&1", &status);
+    ASSERT_EQ(status, 0);
+    std::vector<uint8_t> random(100000);
+    uint32_t seed = 12345;
+    for (uint8_t &b : random) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    WriteFile(dir.File("random.mp3"), random);
+    std::vector<uint8_t> renamedWav = ReadFile(wav);
+    WriteFile(dir.File("wav.mp3"), renamedWav);
+
+    struct Case {
+        std::string input;
+        Mp3ToSwfFailure why;
+    } cases[] = {
+        {dir.File("random.mp3"), Mp3ToSwfFailure::NoFrames},
+        {dir.File("wav.mp3"), Mp3ToSwfFailure::NoFrames},
+        {layer2, Mp3ToSwfFailure::NoFrames},
+        {freeFormat, Mp3ToSwfFailure::FreeFormat},
+    };
+    for (const Case &c : cases) {
+        Mp3ToSwfFailure why = Mp3ToSwfFailure::None;
+        EXPECT_EQ(ConvertMp3ToSwf(c.input.c_str(), dir.File("out.swf").c_str(), false, 12, &why), -1) << c.input;
+        EXPECT_EQ(why, c.why) << c.input;
+        EXPECT_FALSE(fs::exists(dir.File("out.swf"))) << c.input;
+    }
+    Mp3ToSwfFailure why = Mp3ToSwfFailure::None;
+    ASSERT_EQ(ConvertMp3ToSwf(tone.c_str(), dir.File("out.swf").c_str(), false, 12, &why), 0);
+    EXPECT_EQ(why, Mp3ToSwfFailure::None);
+}
+
+// 100 KB of junk in front of a real MP3 adds no frame: the movie carries
+// exactly the frames of the MP3 alone.
+TEST(SwfConvert, JunkBeforeTheAudioAddsNoFrames)
+{
+    TempDir dir;
+    const std::string tone = MakeMp3(dir, "tone", 22050, 1, 1.0, 64);
+    std::vector<uint8_t> bytes(100000);
+    uint32_t seed = 777;
+    for (uint8_t &b : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    // Headers scattered through the junk, each followed by more junk.
+    for (size_t at = 1000; at + 4 < bytes.size(); at += 7919) {
+        const auto header = MakeFrame(FrameSpec{2, 1, 8, 0, false, 3}, 4, 0);
+        std::copy(header.begin(), header.end(), bytes.begin() + static_cast<long>(at));
+    }
+    const std::vector<uint8_t> audio = ReadFile(tone);
+    Append(bytes, audio);
+    Mp3SoundStream alone(audio, 12), withJunk(bytes, 12);
+    ASSERT_GT(alone.FrameCount(), 10u);
+    EXPECT_EQ(withJunk.FrameCount(), alone.FrameCount());
+    EXPECT_EQ(withJunk.FrameSizes(), alone.FrameSizes());
+}
+
+TEST(SwfConvert, TooLongForTheFrameRateSaysSo)
+{
+    TempDir dir;
+    WriteFile(dir.File("long.mp3"), LowRateFrames(3641)); // 65538 movie frames
+    Mp3ToSwfFailure why = Mp3ToSwfFailure::None;
+    EXPECT_EQ(ConvertMp3ToSwf(dir.File("long.mp3").c_str(), dir.File("out.swf").c_str(), false, 250, &why), -1);
+    EXPECT_EQ(why, Mp3ToSwfFailure::TooManyFrames);
+    EXPECT_NE(std::string(DescribeMp3ToSwfFailure(why)).find("65535"), std::string::npos);
+}
+
+// What the output path names stays what it was: a link stays a link (its
+// target gets the movie and keeps its mode), hard links stay one file, a pipe
+// and a device are written, never replaced.
+TEST_F(FailureTest, OutputKindsAreWrittenNotReplaced)
+{
+    const std::string in = dir_.File("in.mp3");
+    const std::string target = dir_.File("target.swf"), link = dir_.File("link.swf");
+    WriteFile(target, precious_);
+    ::chmod(target.c_str(), 0640);
+    fs::create_symlink(target, link);
+    ASSERT_EQ(ConvertMp3ToSwf(in.c_str(), link.c_str(), false, 12), 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    const std::vector<uint8_t> movie = ReadFile(target);
+    ASSERT_GT(movie.size(), 3u);
+    EXPECT_EQ(AsString(std::vector<uint8_t>(movie.begin(), movie.begin() + 3)), "FWS");
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+    const std::string second = dir_.File("second.swf");
+    fs::create_hard_link(target, second);
+    WriteFile(target, precious_);
+    ASSERT_EQ(ConvertMp3ToSwf(in.c_str(), second.c_str(), false, 12), 0);
+    EXPECT_TRUE(fs::equivalent(target, second));
+    EXPECT_EQ(ReadFile(target), movie);
+
+    // A pipe: read here, opened before the conversion so that its open does not
+    // wait, and so that a conversion that replaced it cannot leave us waiting.
+    const std::string pipe = dir_.File("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_LT(movie.size(), 65536u); // it fits in the pipe while nobody reads
+    EXPECT_EQ(ConvertMp3ToSwf(in.c_str(), pipe.c_str(), false, 12), 0);
+    std::vector<uint8_t> piped(movie.size() + 1);
+    const ssize_t got = ::read(reader, piped.data(), piped.size());
+    ::close(reader);
+    piped.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_EQ(piped, movie);
+
+    // A device node of the test's own (root only).
+    const std::string null = dir_.File("null");
+    if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        EXPECT_EQ(ConvertMp3ToSwf(in.c_str(), null.c_str(), false, 12), 0);
+        EXPECT_TRUE(fs::is_character_file(null));
+    }
+    EXPECT_EQ(ReadFile(dir_.File("out.swf")), precious_);
+    for (const std::string &name : dir_.List()) {
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << "a temporary file was left: " << name;
+    }
 }
 
 } // namespace

@@ -268,20 +268,22 @@ TEST(Mp3SoundStream, TrailingId3v1TagIsNotAudio)
 TEST(Mp3SoundStream, JunkBetweenFramesIsLeftOutOfTheBlocks)
 {
     std::vector<uint8_t> bytes = MakeFrame(FrameSpec{}, 417, 1);
-    Append(bytes, Bytes({0x00, 0x01, 0x02}));
     Append(bytes, MakeFrame(FrameSpec{}, 417, 2));
+    Append(bytes, Bytes({0x00, 0x01, 0x02}));
     Append(bytes, MakeFrame(FrameSpec{}, 417, 3));
+    Append(bytes, MakeFrame(FrameSpec{}, 417, 4));
     Mp3SoundStream stream(bytes, 12);
-    ASSERT_EQ(stream.FrameCount(), 3u);
+    ASSERT_EQ(stream.FrameCount(), 4u);
     std::ostringstream out(std::ios::binary);
     stream.WriteStreamBlock(out);
     std::istringstream in(out.str());
     FlashTagSoundStreamBlockMP3 block;
     block.Read(in);
-    ASSERT_EQ(block.DataLength(), 3u * 417);
+    ASSERT_EQ(block.DataLength(), 4u * 417);
     std::vector<uint8_t> expected = MakeFrame(FrameSpec{}, 417, 1);
     Append(expected, MakeFrame(FrameSpec{}, 417, 2));
     Append(expected, MakeFrame(FrameSpec{}, 417, 3));
+    Append(expected, MakeFrame(FrameSpec{}, 417, 4));
     EXPECT_EQ(std::vector<uint8_t>(block.Data(), block.Data() + block.DataLength()), expected);
     EXPECT_TRUE(stream.Finished());
     std::ostringstream after;
@@ -327,6 +329,42 @@ TEST(Mp3SoundStream, TenSecondsAtTwelveGivesOneHundredTwentyOneFrames)
     Mp3SoundStream stream(Frames(FrameSpec{}, 417, 385), 12);
     EXPECT_NEAR(stream.GetDuration(), 10.0571, 1e-4);
     EXPECT_EQ(stream.MovieFramesNeeded(), 121);
+}
+
+// A header counts only when another follows where its length says, or when
+// its frame ends the file.
+TEST(Mp3SoundStream, LoneHeaderIsNotAFrame)
+{
+    const auto frame = MakeFrame(FrameSpec{}, 417, 7);
+    std::vector<uint8_t> lone(5000, 0x41);
+    std::copy(frame.begin(), frame.end(), lone.begin() + 1000);
+    Mp3SoundStream inData(lone, 12);
+    EXPECT_EQ(inData.FrameCount(), 0u);
+    EXPECT_FALSE(inData.FreeFormat());
+
+    std::vector<uint8_t> last(5000, 0x41);
+    Append(last, frame);
+    Mp3SoundStream atTheEnd(last, 12);
+    EXPECT_EQ(atTheEnd.FrameCount(), 1u);
+}
+
+TEST(Mp3SoundStream, InStepFramesNeedNoSuccessor)
+{
+    // The last frame is followed by bytes that are not a header: it is still
+    // part of the run before it.
+    std::vector<uint8_t> bytes = Frames(FrameSpec{}, 417, 5);
+    Append(bytes, std::vector<uint8_t>(300, 0x41));
+    Mp3SoundStream stream(bytes, 12);
+    EXPECT_EQ(stream.FrameCount(), 5u);
+}
+
+TEST(Mp3SoundStream, FreeFormatStreamIsToldApart)
+{
+    Mp3SoundStream stream(Frames(FrameSpec{3, 1, 0, 0, false, 0}, 300, 20), 12);
+    EXPECT_EQ(stream.FrameCount(), 0u);
+    EXPECT_TRUE(stream.FreeFormat());
+    Mp3SoundStream layerII(Frames(FrameSpec{3, 2, 0, 0, false, 0}, 300, 20), 12);
+    EXPECT_FALSE(layerII.FreeFormat());
 }
 
 } // namespace

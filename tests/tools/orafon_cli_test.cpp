@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fcntl.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -248,7 +248,43 @@ TEST_F(CliTest, Mp3ToSwfWrapsAnEncodedFile)
     std::ofstream(dir_ / "junk.mp3") << "this is not an mp3 file at all";
     Result junk = Run({"mp3-to-swf", (dir_ / "junk.mp3").string(), (dir_ / "junk.swf").string()});
     EXPECT_EQ(junk.status, 1);
-    EXPECT_NE(junk.err.find("not a readable MP3"), std::string::npos) << junk.err;
+    EXPECT_NE(junk.err.find("not an MP3 file"), std::string::npos) << junk.err;
+    EXPECT_FALSE(fs::exists(dir_ / "junk.swf"));
+}
+
+TEST_F(CliTest, Mp3ToSwfNamesWhyAFileCannotBeWrapped)
+{
+    const fs::path wav = dir_ / "tone.wav", free = dir_ / "free.mp3", layer2 = dir_ / "layer2.mp3",
+                   renamed = dir_ / "renamed.mp3", longMp3 = dir_ / "long.mp3";
+    const std::string make = "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=2 -ar 22050 -ac 1 '" +
+                             wav.string() + "' && lame --quiet --freeformat -b 40 '" + wav.string() + "' '" +
+                             free.string() + "' && ffmpeg -v error -i '" + wav.string() + "' -c:a mp2 -f mp2 '" +
+                             layer2.string() + "' && cp '" + wav.string() + "' '" + renamed.string() +
+                             "' && ffmpeg -v error -f lavfi -i sine=duration=300 -ar 8000 -ac 1 -c:a libmp3lame "
+                             "-b:a 8k '" +
+                             longMp3.string() + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    struct Case {
+        fs::path input;
+        std::vector<std::string> extra;
+        int status;
+        const char *message;
+    } cases[] = {
+        {free, {}, 1, "free-format"},
+        {layer2, {}, 1, "not an MP3 file"},
+        {renamed, {}, 1, "not an MP3 file"},
+        {longMp3, {"--fps", "255"}, 2, "at most 65535"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = {"mp3-to-swf", c.input.string(), (dir_ / "out.swf").string()};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        Result r = Run(args);
+        EXPECT_EQ(r.status, c.status) << c.input << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir_ / "out.swf"));
+    }
+    Result fits = Run({"mp3-to-swf", longMp3.string(), (dir_ / "out.swf").string(), "--fps", "12"});
+    EXPECT_EQ(fits.status, 0) << fits.err;
 }
 
 TEST_F(CliTest, VoicesListBothGenerations)
@@ -268,7 +304,7 @@ TEST_F(CliTest, SaveWritesEveryAvailableType)
     Result types = Run({"formats"});
     const std::vector<std::pair<std::string, std::string>> kinds = {
         {"wav", "pcm_"},  {"mp3", "mp3"},   {"ogg", "vorbis"}, {"au", "pcm_"},
-        {"aiff", "pcm_"}, {"flac", "flac"}, {"m4a", "aac"},
+        {"aiff", "pcm_"}, {"flac", "flac"}, {"m4a", "aac"},    {"wma", "wmav2"},
     };
     int written = 0;
     for (const auto &[ext, codec] : kinds) {
@@ -307,6 +343,33 @@ TEST_F(CliTest, SaveWritesMp4ByExtensionAndByType)
     Result missing = Run({"save", "Hello", "-o", (dir_ / "no" / "folder.m4a").string()});
     EXPECT_EQ(missing.status, 1) << missing.err;
     EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+
+TEST_F(CliTest, SaveWritesWmaAndExplainsAFormatTheEncoderLacks)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    Result types = Run({"formats"});
+    ASSERT_NE(types.out.find(" wma    71\n"), std::string::npos) << types.out;
+    fs::path out = dir_ / "x.wma";
+    Result r = Run({"save", "Hello world. This is a test.", "-o", out.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Without --format, the first entry the encoder makes: 22.05 kHz stereo at 32024 bit/s.
+    const std::string probe = Probe(out, "stream=codec_name,sample_rate,channels,bit_rate:format=duration");
+    EXPECT_NE(probe.find("codec_name=wmav2"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("sample_rate=22050"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("channels=2"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("bit_rate=32024"), std::string::npos) << probe;
+    // Entry 32 is 44.1 kHz stereo at 31984 bit/s.
+    fs::path low = dir_ / "low.wma", lowest = dir_ / "lowest.wma";
+    ASSERT_EQ(Run({"save", "Hello.", "-o", low.string(), "--format", "32"}).status, 0);
+    EXPECT_NE(Probe(low, "stream=bit_rate").find("bit_rate=31984"), std::string::npos);
+    Result refused = Run({"save", "Hello.", "-o", lowest.string(), "--format", "0"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("no format at 8kBPS, 8kHz, Mono (it encodes 24 kBPS and more"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    EXPECT_FALSE(fs::exists(lowest));
 }
 
 TEST_F(CliTest, JsonEventsComeInOrderAndSliceTheText)
@@ -690,10 +753,11 @@ TEST_F(CliTest, SaveToDevicesLinksAndStandardOutput)
 // A small file system of the test's own, to fill up and to make read-only.
 class SmallFileSystem {
 public:
-    explicit SmallFileSystem(const fs::path &where) : where_(where)
+    explicit SmallFileSystem(const fs::path &where, const char *size = "256k") : where_(where)
     {
         fs::create_directories(where);
-        const std::string mount = "mount -t tmpfs -o size=256k tmpfs '" + where.string() + "' 2>/dev/null";
+        const std::string mount =
+            "mount -t tmpfs -o size=" + std::string(size) + " tmpfs '" + where.string() + "' 2>/dev/null";
         mounted_ = geteuid() == 0 && std::system(mount.c_str()) == 0;
     }
     ~SmallFileSystem()
@@ -879,6 +943,75 @@ TEST_F(CliTest, FormatsListEveryRowOfTheFileTypeTable)
     for (const FileTypeDescriptor &type : AllFileTypes())
         for (std::string_view name : type.names)
             EXPECT_NE(help.out.find(" ." + std::string(name)), std::string::npos) << name << "\n" << help.out;
+}
+
+TEST_F(CliTest, RegistryInAMissingFolderIsAnError)
+{
+    registry_ = dir_ / "no" / "such" / "registry.db";
+    Result r = Run({"formats"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the folder " + (dir_ / "no" / "such").string() + " does not exist"), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+
+TEST_F(CliTest, ReadOnlyRegistryIsStillRead)
+{
+    SmallFileSystem small(dir_ / "ro", "32m");
+    const bool mounted = small.mounted();
+    registry_ = dir_ / "ro" / "registry.db";
+    if (!mounted && geteuid() == 0)
+        GTEST_SKIP() << "root writes any file; a read-only mount is needed and cannot be made here";
+    ASSERT_EQ(Run({"register"}).status, 0);
+    const Result before = Run({"voices"});
+    ASSERT_EQ(before.status, 0) << before.err;
+    if (mounted) {
+        ASSERT_TRUE(small.MakeReadOnly());
+    } else {
+        fs::permissions(registry_, fs::perms::owner_read);
+        fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    Result voices = Run({"voices"});
+    EXPECT_EQ(voices.status, 0) << voices.err;
+    EXPECT_EQ(voices.out, before.out);
+    Result formats = Run({"formats", "wav"});
+    EXPECT_EQ(formats.status, 0) << formats.err;
+    Result reg = Run({"register"});
+    EXPECT_EQ(reg.status, 1);
+    EXPECT_NE(reg.err.find("is read-only"), std::string::npos) << reg.err;
+    if (!mounted)
+        fs::permissions(dir_ / "ro", fs::perms::owner_all);
+}
+
+TEST_F(CliTest, ConcurrentRegistrationsLeaveEachOtherAlone)
+{
+    // Four registrations at once on one registry, round after round: none
+    // may delete keys another one is writing (0x800703FA before), and the
+    // component stays usable after them.
+    ASSERT_EQ(Run({"register"}).status, 0);
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        struct Running {
+            pid_t pid;
+            int out, err, in;
+        };
+        std::vector<Running> running(4);
+        for (Running &r : running) {
+            r.pid = Spawn({"register"}, r.out, r.err, r.in);
+            close(r.in);
+        }
+        for (Running &r : running) {
+            Result result;
+            Drain(r.out, r.err, result);
+            int status = 0;
+            waitpid(r.pid, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << result.err;
+        }
+    }
+    Result formats = Run({"formats", "wav"});
+    EXPECT_EQ(formats.status, 0) << formats.err;
+    Result unreg = Run({"unregister"});
+    EXPECT_EQ(unreg.status, 0) << unreg.err;
 }
 
 } // namespace

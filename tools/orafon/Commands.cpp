@@ -9,6 +9,7 @@
 
 #include <FileType.h>
 #include <orafon/Orafon.h>
+#include <orafon/win/mmsystem.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
@@ -33,7 +35,20 @@ namespace {
 constexpr UINT WM_ORAFON_STOP = WM_APP + 1;
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{0}; // the first interrupting signal
 std::atomic<HWND> g_stopWindow{nullptr};
+// An interrupt ends the process at once (removing an output not yet in
+// place) except while speech runs, which it stops through the component so
+// that the file being written is closed: nothing else here can be stopped
+// from outside (a conversion, opening a pipe with no reader yet).
+std::atomic<bool> g_exitAtOnce{true};
+
+// 128 + the signal, as a shell reports it: 130 for Ctrl-C, 143 for SIGTERM.
+int InterruptedStatus()
+{
+    const int signal = g_signal.load();
+    return signal ? 128 + signal : kExitInterrupted;
+}
 
 int Fail(const std::string &message)
 {
@@ -273,12 +288,14 @@ public:
         if (window_) {
             SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&object));
             g_stopWindow = window_;
+            g_exitAtOnce = false;
             if (g_interrupted)
                 PostMessageA(window_, WM_ORAFON_STOP, 0, 0);
         }
     }
     ~StopWindow()
     {
+        g_exitAtOnce = true;
         g_stopWindow = nullptr;
         if (window_)
             DestroyWindow(window_);
@@ -394,7 +411,9 @@ bool TypeFromName(const std::string &name, LONG &type)
 }
 
 // Runs one speaking request and waits for its end; returns the exit status.
-int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file)
+// saveFailure, when not empty, is the line a failed save prints.
+int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file,
+          const std::string &saveFailure = {})
 {
     SpeechReporter reporter(text, options);
     auto *sink = new EventSink(reporter);
@@ -418,7 +437,9 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
     connection.Disconnect();
     reporter.Finish();
     if (g_interrupted)
-        return kExitInterrupted;
+        return InterruptedStatus();
+    if (FAILED(hr) && file && !saveFailure.empty())
+        return Fail(saveFailure);
     if (FAILED(hr) && file) {
         const std::string cause = file->LikelyWriteFailure();
         return Fail(cause.empty() ? DescribeFailure(Activity::Save, hr, options.output)
@@ -501,6 +522,10 @@ int CommandSay(DispatchObject &tts, const Options &options)
         return TextProblem(status, problem, "say");
     if (int status = ApplyVoiceOptions(tts, options, problem))
         return TextProblem(status, problem, "say");
+    // The platform speaks on through a silent stand-in when there is no
+    // output at all; the user should know why nothing is heard.
+    if (waveOutGetNumDevs() == 0)
+        std::fputs("orafon: no audio device was found; the speech is not heard\n", stderr);
     return Speak(tts, text, options, nullptr);
 }
 
@@ -521,6 +546,37 @@ bool ChooseType(const Options &options, LONG &type, std::string &typeName, std::
     problem = typeName.empty() ? "cannot tell the file type from " + options.output + "; give --type"
                                : "unknown file type " + typeName;
     return false;
+}
+
+// The Windows Media runtime's encoder makes nothing below 24 kbit/s, though
+// the catalogue lists such formats (its first entries among them).
+constexpr long kWmaLowestKbps = 24;
+
+long SelectedKbps(DispatchObject &tts, std::string &name)
+{
+    return SUCCEEDED(tts.GetText(u"WaveFormatName", name)) ? std::atol(name.c_str()) : -1;
+}
+
+// Without --format, a WMA file gets the first entry the encoder makes.
+void SelectFirstWmaEntryOfTheEncoder(DispatchObject &tts)
+{
+    LONG count = 0;
+    tts.GetLong(u"WaveFormatCount", count);
+    std::string name;
+    for (LONG i = 0; i < count; ++i)
+        if (SUCCEEDED(tts.PutLong(u"WaveFormatIdx", i)) && SelectedKbps(tts, name) >= kWmaLowestKbps)
+            return;
+    tts.PutLong(u"WaveFormatIdx", 0);
+}
+
+// A save into an entry the encoder does not make is explained in one line.
+std::string WmaFailure(DispatchObject &tts, const std::string &file)
+{
+    std::string name;
+    if (SelectedKbps(tts, name) >= kWmaLowestKbps)
+        return {};
+    return "cannot write " + file + ": the Windows Media encoder has no format at " + name + " (it encodes " +
+           std::to_string(kWmaLowestKbps) + " kBPS and more; see 'orafon formats wma')";
 }
 
 int CommandSave(DispatchObject &tts, const Options &options)
@@ -549,6 +605,8 @@ int CommandSave(DispatchObject &tts, const Options &options)
                              "')",
                          "save");
         tts.PutLong(u"WaveFormatIdx", (LONG)*options.format);
+    } else if (type == FF_WMA) {
+        SelectFirstWmaEntryOfTheEncoder(tts);
     }
     OutputFile output;
     std::vector<std::string> inputs;
@@ -556,7 +614,7 @@ int CommandSave(DispatchObject &tts, const Options &options)
         inputs.push_back(*options.textFile);
     if (!output.Prepare(options.output, inputs, problem))
         return Fail(problem);
-    return Speak(tts, text, options, &output);
+    return Speak(tts, text, options, &output, type == FF_WMA ? WmaFailure(tts, options.output) : "");
 }
 
 // The component's own words for a failed call, when it left an error object.
@@ -594,7 +652,7 @@ int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
     SetErrorInfo(0, nullptr);
     HRESULT hr = tts.Call(u"Mp3ToSWF", {&inArg, &outArg, &loopArg});
     if (g_interrupted)
-        return kExitInterrupted;
+        return InterruptedStatus();
     if (FAILED(hr)) {
         const std::string why = ErrorDescription();
         if (why.rfind("too many movie frames", 0) == 0)
@@ -609,14 +667,58 @@ int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
     return kExitOk;
 }
 
+// Where the platform keeps its registry, as it decides it.
+std::string RegistryPath()
+{
+    if (const char *named = std::getenv("ORAFON_REGISTRY"); named && *named)
+        return named;
+    const char *data = std::getenv("XDG_DATA_HOME");
+    const char *home = std::getenv("HOME");
+    const std::string base =
+        data && data[0] == '/' ? std::string(data) : std::string(home && *home ? home : "/tmp") + "/.local/share";
+    return base + "/orafon/registry.db";
+}
+
+// The registry's part in a failure, named with its path; empty when the
+// failure is not the registry's.
+std::string RegistryProblem(HRESULT hr)
+{
+    const std::string path = RegistryPath();
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    struct stat info {};
+    switch (hr) {
+    case HRESULT_FROM_WIN32(ERROR_CANTOPEN):
+    case HRESULT_FROM_WIN32(ERROR_CANTREAD):
+        if (!folder.empty() && stat(folder.c_str(), &info) != 0)
+            return "cannot open the registry " + path + ": the folder " + folder + " does not exist" +
+                   (std::getenv("ORAFON_REGISTRY") ? " (the registry is named by ORAFON_REGISTRY)" : "");
+        if (access(path.c_str(), R_OK) != 0 && errno != ENOENT)
+            return "cannot open the registry " + path + ": " + DescribeErrno(errno);
+        return "cannot open the registry " + path + ": it is not a registry database, or it cannot be read";
+    case HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED):
+    case HRESULT_FROM_WIN32(ERROR_CANTWRITE):
+        return "the registry " + path +
+               " is read-only, and registering the component writes to it; run "
+               "'orafon register' once where it may be written";
+    case HRESULT_FROM_WIN32(ERROR_DISK_FULL):
+        return "cannot write the registry " + path + ": " + DescribeErrno(ENOSPC);
+    case HRESULT_FROM_WIN32(ERROR_BADDB):
+        return "the registry " + path + " is not a registry database";
+    default:
+        return {};
+    }
+}
+
 int CommandRegister(const Options &options, bool unregister)
 {
     std::string path = options.positional.empty() ? DefaultModulePath() : options.positional[0];
     std::error_code ec;
     std::string absolute = std::filesystem::absolute(path, ec).string();
     HRESULT hr = CallModuleEntry(ec ? path : absolute, unregister ? "DllUnregisterServer" : "DllRegisterServer");
-    if (FAILED(hr))
-        return Fail(DescribeFailure(Activity::Register, hr, path));
+    if (FAILED(hr)) {
+        const std::string registry = RegistryProblem(hr);
+        return Fail(registry.empty() ? DescribeFailure(Activity::Register, hr, path) : registry);
+    }
     std::printf("%s %s\n", unregister ? "unregistered" : "registered", (ec ? path : absolute).c_str());
     return kExitOk;
 }
@@ -635,10 +737,13 @@ void InstallInterruptWatcher()
             int received = 0;
             if (sigwait(&signals, &received) != 0)
                 continue;
-            if (g_interrupted.exchange(true)) {
-                // A second Ctrl-C does not wait for the engine.
+            int none = 0;
+            g_signal.compare_exchange_strong(none, received);
+            // A second Ctrl-C does not wait for the engine, and a call that
+            // cannot be stopped is not waited for either.
+            if (g_interrupted.exchange(true) || g_exitAtOnce) {
                 RemoveUncommittedOutput();
-                _exit(kExitInterrupted);
+                _exit(InterruptedStatus());
             }
             if (HWND window = g_stopWindow.load())
                 PostMessageA(window, WM_ORAFON_STOP, 0, 0);
@@ -665,8 +770,10 @@ int RunCommand(const Options &options)
 
     CComPtr<IDispatch> object;
     HRESULT hr = CreateTextToSpeech(object);
-    if (FAILED(hr))
-        return Fail(DescribeFailure(Activity::Create, hr));
+    if (FAILED(hr)) {
+        const std::string registry = RegistryProblem(hr);
+        return Fail(registry.empty() ? DescribeFailure(Activity::Create, hr) : registry);
+    }
     DispatchObject tts(object);
     object = nullptr;
 

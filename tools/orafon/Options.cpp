@@ -26,7 +26,23 @@ const std::map<std::string, std::string> kHelp = {
          "  unregister [MODULE]          remove the component's registration\n"
          "  describe                     show the members, events and enums of the type library\n"
          "\n"
-         "Run 'orafon COMMAND --help' for the options of a command.\n"},
+         "Run 'orafon COMMAND --help' for the options of a command.\n"
+         "\n"
+         "Exit status: 0 success, 1 failure, 2 usage error, 130 interrupted by Ctrl-C (143 by SIGTERM).\n"
+         "\n"
+         "Environment:\n"
+         "  ORAFON_REGISTRY=FILE      the registry database (default: $XDG_DATA_HOME/orafon/registry.db,\n"
+         "                            else ~/.local/share/orafon/registry.db)\n"
+         "  ORAFON_AUDIO_DEVICE=D     speak only through D: pulse, alsa (ALSA's default device, even\n"
+         "                            with no sound card) or silent; unset, PulseAudio, then ALSA\n"
+         "  ORAFON_AUDIO_CAPTURE=F    write what would be heard into the WAV file F instead\n"
+         "  ORAFON_AUDIO_FAST=1       the silent and capture outputs do not keep the real pace\n"
+         "  PULSE_SERVER, XDG_RUNTIME_DIR\n"
+         "                            where the PulseAudio server is found\n"
+         "  ALSA_CONFIG_PATH          ALSA's own configuration file\n"
+         "  LC_ALL, LC_MESSAGES, LC_NUMERIC, LANG\n"
+         "                            the user's language: its voices are listed first\n"
+         "  TMPDIR                    where output for standard output or a device is made first\n"},
     {"voices", "usage: orafon voices\n\n"
                "Lists index, name, gender, language (its id and its tag, such as en-US) and engine generation\n"
                "of every voice.\n"},
@@ -45,7 +61,8 @@ const std::map<std::string, std::string> kHelp = {
             "  -q, --quiet      no progress bar\n"},
     {"save", "usage: orafon save [TEXT | -f FILE | -] -o OUT [--type T] [--format N] [OPTIONS]\n\n"
              "Speaks the text into OUT. The file type follows the extension unless --type names it;\n"
-             "--format picks an entry of 'orafon formats T'. OUT - writes to standard output (WAV unless\n"
+             "--format picks an entry of 'orafon formats T' (without it, the first entry; for wma, the\n"
+             "first one the Windows Media encoder makes). OUT - writes to standard output (WAV unless\n"
              "--type names another type). An existing OUT is replaced only when the whole file was\n"
              "written. Takes the voice options of 'say'.\n"},
     {"mp3-to-swf", "usage: orafon mp3-to-swf IN.mp3 OUT.swf [--loop] [--fps N]\n\n"

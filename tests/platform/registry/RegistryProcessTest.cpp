@@ -109,17 +109,32 @@ TEST(RegistryProcesses, DefaultLocationFollowsXdgDataHome)
     EXPECT_TRUE(FileExists(xdg + "/orafon/registry.db"));
 }
 
-TEST(RegistryProcesses, DatabaseFolderIsCreated)
+// The default location's folders are made; a file the user named must be in
+// a folder that exists, so a mistyped name does not grow a folder tree.
+TEST(RegistryProcesses, OnlyTheDefaultFolderIsCreated)
 {
     TempRegistry scratch;
     const std::string nested = scratch.dir() + "/a/b/registry.db";
     setenv("ORAFON_REGISTRY", nested.c_str(), 1);
     Key key;
+    EXPECT_EQ(ERROR_CANTOPEN,
+              RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    key.Close();
+    EXPECT_FALSE(FileExists(scratch.dir() + "/a"));
+
+    unsetenv("ORAFON_REGISTRY");
+    const char *savedData = std::getenv("XDG_DATA_HOME");
+    const std::string saved = savedData ? savedData : "";
+    setenv("XDG_DATA_HOME", (scratch.dir() + "/data").c_str(), 1);
     const LSTATUS s =
         RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     key.Close();
     EXPECT_EQ(ERROR_SUCCESS, s);
-    EXPECT_TRUE(FileExists(nested));
+    EXPECT_TRUE(FileExists(scratch.dir() + "/data/orafon/registry.db"));
+    if (savedData)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
     setenv("ORAFON_REGISTRY", scratch.path().c_str(), 1);
 }
 
