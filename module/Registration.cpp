@@ -2,6 +2,9 @@
 
 #include <orafon/OrafonIds.h>
 
+#include <algorithm>
+#include <cctype>
+
 namespace orafon::module {
 namespace {
 
@@ -30,25 +33,93 @@ bool IsMissing(LSTATUS st)
     return st == ERROR_FILE_NOT_FOUND || st == ERROR_PATH_NOT_FOUND;
 }
 
-HRESULT RegisterKey(HKEY parent, const ScriptKey &k)
+bool EqualsIgnoringCase(const std::string &a, const std::string &b)
 {
-    if (k.mode == ScriptKey::Mode::ForceRemove) {
-        LSTATUS st = RegDeleteTreeA(parent, k.name.c_str());
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// How often a registration starts over when another process unregisters
+// under it (its keys deleted under the open handles).
+constexpr int kRegisterAttempts = 8;
+
+bool IsNamedValue(const ScriptKey &k, const std::string &name)
+{
+    if (name.empty())
+        return k.value.has_value();
+    for (const auto &value : k.namedValues) {
+        if (EqualsIgnoringCase(value.first, name))
+            return true;
+    }
+    return false;
+}
+
+bool IsNamedSubkey(const ScriptKey &k, const std::string &name)
+{
+    for (const ScriptKey &sub : k.subkeys) {
+        if (EqualsIgnoringCase(sub.name, name))
+            return true;
+    }
+    return false;
+}
+
+// The names of a key's values or subkeys, read before any of them goes.
+std::vector<std::string> ListNames(HKEY key, bool subkeys)
+{
+    std::vector<std::string> names;
+    for (DWORD i = 0;; ++i) {
+        char name[512];
+        DWORD length = sizeof name;
+        const LSTATUS st = subkeys ? RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr)
+                                   : RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (st != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+// Leaves under key only what the script writes there. A forced key is
+// emptied this way rather than deleted and made again, so that another
+// process registering at the same time never has the key it is writing
+// deleted under its open handle.
+HRESULT PruneKey(HKEY key, const ScriptKey &k)
+{
+    for (const std::string &name : ListNames(key, false)) {
+        if (IsNamedValue(k, name))
+            continue;
+        const LSTATUS st = RegDeleteValueA(key, name.empty() ? nullptr : name.c_str());
         if (st != ERROR_SUCCESS && !IsMissing(st))
             return FromStatus(st);
     }
+    for (const std::string &name : ListNames(key, true)) {
+        if (IsNamedSubkey(k, name))
+            continue;
+        const LSTATUS st = RegDeleteTreeA(key, name.c_str());
+        if (st != ERROR_SUCCESS && !IsMissing(st))
+            return FromStatus(st);
+    }
+    return S_OK;
+}
+
+// Writes k under parent; below a ForceRemove key (exact) nothing the script
+// does not name is left.
+HRESULT RegisterKey(HKEY parent, const ScriptKey &k, bool exact)
+{
+    exact = exact || k.mode == ScriptKey::Mode::ForceRemove;
     HKEY key = nullptr;
     LSTATUS st = RegCreateKeyExA(parent, k.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                                  &key, nullptr);
     if (st != ERROR_SUCCESS)
         return FromStatus(st);
-    if (k.value)
-        st = SetString(key, nullptr, *k.value);
-    for (size_t i = 0; st == ERROR_SUCCESS && i < k.namedValues.size(); ++i)
-        st = SetString(key, k.namedValues[i].first.c_str(), k.namedValues[i].second);
-    HRESULT hr = FromStatus(st);
+    HRESULT hr = exact ? PruneKey(key, k) : S_OK;
+    if (SUCCEEDED(hr) && k.value)
+        hr = FromStatus(SetString(key, nullptr, *k.value));
+    for (size_t i = 0; SUCCEEDED(hr) && i < k.namedValues.size(); ++i)
+        hr = FromStatus(SetString(key, k.namedValues[i].first.c_str(), k.namedValues[i].second));
     for (size_t i = 0; SUCCEEDED(hr) && i < k.subkeys.size(); ++i)
-        hr = RegisterKey(key, k.subkeys[i]);
+        hr = RegisterKey(key, k.subkeys[i], exact);
     RegCloseKey(key);
     return hr;
 }
@@ -87,12 +158,17 @@ ScriptKey Key(std::string name, std::optional<std::string> value, std::vector<Sc
 
 HRESULT ApplyRegistryScript(HKEY parent, const std::vector<ScriptKey> &script, bool reg)
 {
-    for (const ScriptKey &k : script) {
-        HRESULT hr = reg ? RegisterKey(parent, k) : UnregisterKey(parent, k);
-        if (FAILED(hr))
-            return hr;
+    HRESULT hr = S_OK;
+    for (int attempt = 0; attempt < (reg ? kRegisterAttempts : 1); ++attempt) {
+        hr = S_OK;
+        for (size_t i = 0; SUCCEEDED(hr) && i < script.size(); ++i)
+            hr = reg ? RegisterKey(parent, script[i], false) : UnregisterKey(parent, script[i]);
+        // A concurrent unregistration deleted a key being written: the whole
+        // script again gives the complete entries.
+        if (hr != HRESULT_FROM_WIN32(ERROR_KEY_DELETED))
+            break;
     }
-    return S_OK;
+    return hr;
 }
 
 std::vector<ScriptKey> TextToSpeechRegistryScript(const std::string &modulePath)

@@ -12,8 +12,9 @@ namespace orafon::module {
 
 // One key of a registry script, as in an ATL registrar script: NoRemove keys
 // are kept on unregistration (only what is listed below them goes);
-// ForceRemove keys are deleted with everything below them before they are
-// written again.
+// ForceRemove keys end up holding exactly what the script writes below them
+// (whatever else was there goes; the key itself is not deleted and made
+// again, so concurrent registrations never delete keys under each other).
 struct ScriptKey {
     enum class Mode { Normal, NoRemove, ForceRemove };
     std::string name;
@@ -26,7 +27,8 @@ struct ScriptKey {
 // Applies the script under parent: register writes every key and value in
 // order; unregister deletes every key that is not NoRemove, with its subtree.
 // The first registry failure ends the call (as an HRESULT); keys already
-// missing on unregistration are not failures.
+// missing on unregistration are not failures. A registration whose keys
+// another process deletes meanwhile starts over (a few times).
 HRESULT ApplyRegistryScript(HKEY parent, const std::vector<ScriptKey> &script, bool reg);
 
 // The entries of CTextToSpeech with the module path filled in.

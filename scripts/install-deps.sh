@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
+  clang libclang-rt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev
   libespeak-ng-dev espeak-ng flite1-dev flite

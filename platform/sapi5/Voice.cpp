@@ -30,6 +30,8 @@ struct Request {
     WAVEFORMATEX outputFormat{};
     std::atomic<bool> cancelled{false};
     bool finished = false;
+    // Its audio has all been heard (or dropped); guarded by the voice's mutex.
+    bool played = false;
     HRESULT result = S_OK;
 };
 
@@ -181,19 +183,29 @@ public:
         return request->result;
     }
 
-    // Drops everything queued and stops what is being spoken at once.
+    // Drops everything queued and stops what is being spoken at once. A
+    // dropped request still reports its start and end, in its turn: a caller
+    // that waits for the end of what it asked for must get it, however early
+    // the purge came.
     void Purge()
     {
         std::lock_guard lock(mutex_);
-        for (auto &r : queue_) {
+        for (auto &r : queue_)
             r->cancelled = true;
-            r->finished = true;
+        if (stopping_) {
+            // No turn comes any more: release whoever waits on them.
+            for (auto &r : queue_)
+                r->finished = true;
+            queue_.clear();
         }
-        queue_.clear();
         if (current_) {
             current_->cancelled = true;
             current_->job->pipe->Cancel();
-            device_.Interrupt();
+            // A request whose audio is over has nothing left to cut; resetting
+            // the device under the worker as it closes it left the next
+            // request waiting for ever for its audio to be heard.
+            if (!current_->played)
+                device_.Interrupt();
         }
         done_.notify_all();
         work_.notify_all();
@@ -301,7 +313,10 @@ private:
             queue_.pop_front();
             auto request = current_;
             lock.unlock();
-            Process(*request);
+            if (request->cancelled)
+                ReportDropped(*request);
+            else
+                Process(*request);
             lock.lock();
             request->finished = true;
             lastResult_ = request->result;
@@ -337,6 +352,14 @@ private:
             }
         }
         events.Add(e, bookmark);
+    }
+
+    // A request purged before its turn: nothing is spoken, but its stream
+    // starts and ends like any other.
+    void ReportDropped(Request &r)
+    {
+        AddEvent(r, SPEI_START_INPUT_STREAM, 0);
+        AddEvent(r, SPEI_END_INPUT_STREAM, 0);
     }
 
     // The output of one request: the device or the client's stream.
@@ -418,10 +441,10 @@ private:
         }
         if (toDevice) {
             device_.Drain(stop, release);
-            if (stop()) {
-                std::lock_guard lock(mutex_);
+            std::lock_guard lock(mutex_);
+            if (stop())
                 device_.Reset();
-            }
+            r.played = true;
         }
         r.job->pipe->Cancel(); // lets the engine go on with the next request
         AddEvent(r, SPEI_END_INPUT_STREAM, toDevice ? device_.Written() : streamBytes);

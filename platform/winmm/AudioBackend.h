@@ -63,4 +63,9 @@ std::unique_ptr<AudioBackend> OpenCaptureBackend(const PcmFormat &format, const 
 // prints anything and never fails (the silent device is always there).
 std::unique_ptr<AudioBackend> OpenDefaultBackend(const PcmFormat &format);
 
+// The name of the output OpenDefaultBackend would use now, found the same
+// way; empty when nothing would be heard but the silent stand-in. Opens
+// nothing that would change (a capture file is not truncated).
+std::string DefaultOutputName();
+
 } // namespace orafon::winmm

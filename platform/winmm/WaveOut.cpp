@@ -315,7 +315,51 @@ using orafon::winmm::HeaderFlags;
 
 STDAPI_(UINT) waveOutGetNumDevs(void)
 {
-    return 1;
+    return orafon::winmm::DefaultOutputName().empty() ? 0 : 1;
+}
+
+namespace {
+
+// Fills the capabilities common to both character sets; false when there is
+// no device to describe.
+template <typename Caps> MMRESULT FillCaps(UINT_PTR id, Caps *caps, UINT size, std::string &name)
+{
+    if (id != 0 && id != WAVE_MAPPER && id != static_cast<UINT_PTR>(-1))
+        return MMSYSERR_BADDEVICEID;
+    if (!caps || size < sizeof(Caps))
+        return MMSYSERR_INVALPARAM;
+    name = orafon::winmm::DefaultOutputName();
+    if (name.empty())
+        return MMSYSERR_NODRIVER;
+    *caps = Caps{};
+    caps->vDriverVersion = 0x0100;
+    // Every 8- and 16-bit, mono and stereo format at 11, 22 and 44 kHz, and more.
+    caps->dwFormats = (WAVE_FORMAT_4S16 << 1) - WAVE_FORMAT_1M08;
+    caps->wChannels = 2;
+    caps->dwSupport = WAVECAPS_VOLUME | WAVECAPS_LRVOLUME | WAVECAPS_SAMPLEACCURATE;
+    return MMSYSERR_NOERROR;
+}
+
+} // namespace
+
+STDAPI_(MMRESULT) waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc)
+{
+    std::string name;
+    const MMRESULT r = FillCaps(uDeviceID, pwoc, cbwoc, name);
+    if (r == MMSYSERR_NOERROR)
+        for (size_t i = 0; i < name.size() && i + 1 < MAXPNAMELEN; ++i)
+            pwoc->szPname[i] = name[i];
+    return r;
+}
+
+STDAPI_(MMRESULT) waveOutGetDevCapsW(UINT_PTR uDeviceID, LPWAVEOUTCAPSW pwoc, UINT cbwoc)
+{
+    std::string name;
+    const MMRESULT r = FillCaps(uDeviceID, pwoc, cbwoc, name);
+    if (r == MMSYSERR_NOERROR)
+        for (size_t i = 0; i < name.size() && i + 1 < MAXPNAMELEN; ++i)
+            pwoc->szPname[i] = static_cast<WCHAR>(name[i]); // the names are ASCII
+    return r;
 }
 
 STDAPI_(MMRESULT)

@@ -124,6 +124,24 @@ TEST_F(SpeechScripted, Sapi5FailingSpeakEndsTheRequestWithoutEvents)
     EXPECT_EQ(s->Speak(nullptr, TF_DEFAULT), E_INVALIDARG);
 }
 
+TEST_F(SpeechScripted, Sapi5StopRightAfterASynchronousRequestLeavesTheNextOneSpeaking)
+{
+    // StopTTS lands while the voice is still retiring the request whose end
+    // was just reported; the device must not be reset under it, or the next
+    // synchronous request waits for ever for its audio to be heard.
+    AddVoice(u"OrafonStopAfterVoice", u"Orafon Stop After Voice", Script({ScriptStep::Audio(640)}));
+    Subject s;
+    ASSERT_TRUE(s.tts);
+    Select(s, u"Orafon Stop After Voice");
+    Bstr text(u"Hello");
+    for (size_t round = 1; round <= 20; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(s->Speak(text, TF_DEFAULT), S_OK);
+        ASSERT_EQ(s.Ends(), round);
+        ASSERT_EQ(s->StopTTS(), S_OK);
+    }
+}
+
 TEST_F(SpeechScripted, Sapi5OnlyTheDefaultFlagWaits)
 {
     AddVoice(u"OrafonFlagVoice", u"Orafon Flag Voice",

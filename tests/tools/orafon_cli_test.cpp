@@ -983,4 +983,35 @@ TEST_F(CliTest, ReadOnlyRegistryIsStillRead)
         fs::permissions(dir_ / "ro", fs::perms::owner_all);
 }
 
+TEST_F(CliTest, ConcurrentRegistrationsLeaveEachOtherAlone)
+{
+    // Four registrations at once on one registry, round after round: none
+    // may delete keys another one is writing (0x800703FA before), and the
+    // component stays usable after them.
+    ASSERT_EQ(Run({"register"}).status, 0);
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        struct Running {
+            pid_t pid;
+            int out, err, in;
+        };
+        std::vector<Running> running(4);
+        for (Running &r : running) {
+            r.pid = Spawn({"register"}, r.out, r.err, r.in);
+            close(r.in);
+        }
+        for (Running &r : running) {
+            Result result;
+            Drain(r.out, r.err, result);
+            int status = 0;
+            waitpid(r.pid, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << result.err;
+        }
+    }
+    Result formats = Run({"formats", "wav"});
+    EXPECT_EQ(formats.status, 0) << formats.err;
+    Result unreg = Run({"unregister"});
+    EXPECT_EQ(unreg.status, 0) << unreg.err;
+}
+
 } // namespace

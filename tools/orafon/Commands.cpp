@@ -9,6 +9,7 @@
 
 #include <FileType.h>
 #include <orafon/Orafon.h>
+#include <orafon/win/mmsystem.h>
 
 #include <algorithm>
 #include <atomic>
@@ -34,7 +35,20 @@ namespace {
 constexpr UINT WM_ORAFON_STOP = WM_APP + 1;
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{0}; // the first interrupting signal
 std::atomic<HWND> g_stopWindow{nullptr};
+// An interrupt ends the process at once (removing an output not yet in
+// place) except while speech runs, which it stops through the component so
+// that the file being written is closed: nothing else here can be stopped
+// from outside (a conversion, opening a pipe with no reader yet).
+std::atomic<bool> g_exitAtOnce{true};
+
+// 128 + the signal, as a shell reports it: 130 for Ctrl-C, 143 for SIGTERM.
+int InterruptedStatus()
+{
+    const int signal = g_signal.load();
+    return signal ? 128 + signal : kExitInterrupted;
+}
 
 int Fail(const std::string &message)
 {
@@ -274,12 +288,14 @@ public:
         if (window_) {
             SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&object));
             g_stopWindow = window_;
+            g_exitAtOnce = false;
             if (g_interrupted)
                 PostMessageA(window_, WM_ORAFON_STOP, 0, 0);
         }
     }
     ~StopWindow()
     {
+        g_exitAtOnce = true;
         g_stopWindow = nullptr;
         if (window_)
             DestroyWindow(window_);
@@ -421,7 +437,7 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
     connection.Disconnect();
     reporter.Finish();
     if (g_interrupted)
-        return kExitInterrupted;
+        return InterruptedStatus();
     if (FAILED(hr) && file && !saveFailure.empty())
         return Fail(saveFailure);
     if (FAILED(hr) && file) {
@@ -506,6 +522,10 @@ int CommandSay(DispatchObject &tts, const Options &options)
         return TextProblem(status, problem, "say");
     if (int status = ApplyVoiceOptions(tts, options, problem))
         return TextProblem(status, problem, "say");
+    // The platform speaks on through a silent stand-in when there is no
+    // output at all; the user should know why nothing is heard.
+    if (waveOutGetNumDevs() == 0)
+        std::fputs("orafon: no audio device was found; the speech is not heard\n", stderr);
     return Speak(tts, text, options, nullptr);
 }
 
@@ -632,7 +652,7 @@ int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
     SetErrorInfo(0, nullptr);
     HRESULT hr = tts.Call(u"Mp3ToSWF", {&inArg, &outArg, &loopArg});
     if (g_interrupted)
-        return kExitInterrupted;
+        return InterruptedStatus();
     if (FAILED(hr)) {
         const std::string why = ErrorDescription();
         if (why.rfind("too many movie frames", 0) == 0)
@@ -717,10 +737,13 @@ void InstallInterruptWatcher()
             int received = 0;
             if (sigwait(&signals, &received) != 0)
                 continue;
-            if (g_interrupted.exchange(true)) {
-                // A second Ctrl-C does not wait for the engine.
+            int none = 0;
+            g_signal.compare_exchange_strong(none, received);
+            // A second Ctrl-C does not wait for the engine, and a call that
+            // cannot be stopped is not waited for either.
+            if (g_interrupted.exchange(true) || g_exitAtOnce) {
                 RemoveUncommittedOutput();
-                _exit(kExitInterrupted);
+                _exit(InterruptedStatus());
             }
             if (HWND window = g_stopWindow.load())
                 PostMessageA(window, WM_ORAFON_STOP, 0, 0);

@@ -18,7 +18,18 @@
 //   ORAFON_AUDIO_FAST=1  the capture and silent devices do not keep the real
 //       pace: buffers are done as soon as they are consumed.
 //   ORAFON_AUDIO_DEVICE=silent|pulse|alsa  use only that output (silent when
-//       the named one cannot be opened); tests set "silent".
+//       the named one cannot be opened); tests set "silent". With "alsa",
+//       ALSA's "default" device is used even on a machine with no sound card
+//       (an ALSA configuration of one's own, through ALSA_CONFIG_PATH).
+//   PULSE_SERVER, XDG_RUNTIME_DIR  where the PulseAudio server is looked for
+//       (else /run/user/<uid>/pulse/native, then /run/pulse/native).
+//
+// waveOutGetNumDevs is 1 when audio is heard somewhere (a sound server, a
+// sound card, the capture file, or the silent output chosen on purpose) and 0
+// when only the silent stand-in is left: waveOutOpen still succeeds then, and
+// speech runs its course unheard. waveOutGetDevCaps names the output that
+// waveOutOpen would use now ("PulseAudio", "ALSA", "WAV capture", "Silent
+// output"); with no device it answers MMSYSERR_NODRIVER.
 #pragma once
 
 #include <orafon/win/wintypes.h>
@@ -54,6 +65,35 @@ typedef HWAVEOUT *LPHWAVEOUT;
 #define WOM_CLOSE 0x3BC
 #define WOM_DONE 0x3BD
 
+#define MAXPNAMELEN 32
+typedef UINT MMVERSION;
+typedef struct tagWAVEOUTCAPSA {
+    WORD wMid;
+    WORD wPid;
+    MMVERSION vDriverVersion;
+    CHAR szPname[MAXPNAMELEN];
+    DWORD dwFormats;
+    WORD wChannels;
+    WORD wReserved1;
+    DWORD dwSupport;
+} WAVEOUTCAPSA, *LPWAVEOUTCAPSA;
+typedef struct tagWAVEOUTCAPSW {
+    WORD wMid;
+    WORD wPid;
+    MMVERSION vDriverVersion;
+    WCHAR szPname[MAXPNAMELEN];
+    DWORD dwFormats;
+    WORD wChannels;
+    WORD wReserved1;
+    DWORD dwSupport;
+} WAVEOUTCAPSW, *LPWAVEOUTCAPSW;
+
+#define WAVE_FORMAT_1M08 0x00000001
+#define WAVE_FORMAT_4S16 0x00000800
+#define WAVECAPS_VOLUME 0x0004
+#define WAVECAPS_LRVOLUME 0x0008
+#define WAVECAPS_SAMPLEACCURATE 0x0020
+
 typedef struct wavehdr_tag {
     LPSTR lpData;
     DWORD dwBufferLength;
@@ -87,8 +127,11 @@ typedef void(CALLBACK *LPWAVECALLBACK)(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInst
                                        DWORD_PTR dwParam2);
 
 STDAPI_(UINT) waveOutGetNumDevs(void);
-STDAPI_(MMRESULT) waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
-                              DWORD_PTR dwInstance, DWORD fdwOpen);
+STDAPI_(MMRESULT) waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc);
+STDAPI_(MMRESULT) waveOutGetDevCapsW(UINT_PTR uDeviceID, LPWAVEOUTCAPSW pwoc, UINT cbwoc);
+STDAPI_(MMRESULT)
+waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
+            DWORD fdwOpen);
 STDAPI_(MMRESULT) waveOutClose(HWAVEOUT hwo);
 STDAPI_(MMRESULT) waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
 STDAPI_(MMRESULT) waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);

@@ -751,6 +751,29 @@ TEST_F(Sapi5Voice, PauseHoldsTheWordsResumeGoesOnPurgeStops)
     EXPECT_LT(played, 4.0);
 }
 
+// A purge can come before a request has had its turn (Ctrl-C right after a
+// synchronous Speak): every request still starts and ends, in order, so a
+// caller waiting for the end of its own is not left waiting.
+TEST_F(Sapi5Voice, PurgedRequestsStillStartAndEndInOrder)
+{
+    CComPtr<ISpVoice> voice = NewVoice();
+    ULONG numbers[3] = {};
+    for (ULONG &number : numbers)
+        ASSERT_EQ(S_OK, voice->Speak(u"This text is long enough to be still spoken at the purge.", SPF_ASYNC, &number));
+    ASSERT_EQ(S_OK, voice->Speak(u"", SPF_PURGEBEFORESPEAK, nullptr));
+    EXPECT_EQ(S_OK, voice->WaitUntilDone(60000));
+    std::vector<ULONG> starts, ends;
+    for (const Event &e : DrainEvents(voice)) {
+        if (e.id == SPEI_START_INPUT_STREAM)
+            starts.push_back(e.stream);
+        else if (e.id == SPEI_END_INPUT_STREAM)
+            ends.push_back(e.stream);
+    }
+    const std::vector<ULONG> all(std::begin(numbers), std::end(numbers));
+    EXPECT_EQ(all, starts);
+    EXPECT_EQ(all, ends);
+}
+
 // ---- Notifications on the registering thread -------------------------------------
 
 struct Callback final : ISpNotifyCallback {

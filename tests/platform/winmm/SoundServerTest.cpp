@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -248,6 +250,61 @@ TEST_P(WaveOutThroughServer, PauseHoldsAndRestartGoesOn)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const Loudness heard(RecordAHalfSecondMore(), kRate);
     EXPECT_NEAR(1.5, heard.LoudSeconds(), 0.1);
+}
+
+std::string DeviceName()
+{
+    WAVEOUTCAPSA caps{};
+    const MMRESULT r = waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps);
+    return r == MMSYSERR_NOERROR ? caps.szPname : "error " + std::to_string(r);
+}
+
+// The device count tells a client whether anything will be heard; the
+// silent stand-in left when no output opens is no device.
+TEST(WaveOutDevices, CountAndNameFollowTheOutput)
+{
+    SoundServer &server = SoundServer::Shared();
+    ASSERT_TRUE(server.ok()) << server.error();
+    struct Row {
+        const char *device;
+        bool reachable;
+        UINT count;
+        std::string name;
+    };
+    const Row rows[] = {{"pulse", true, 1, "PulseAudio"},
+                        {"alsa", true, 1, "ALSA"},
+                        {"silent", true, 1, "Silent output"},
+                        {"pulse", false, 0, "error " + std::to_string(MMSYSERR_NODRIVER)}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.device) + (row.reachable ? "" : ", no server"));
+        EnvOverride device("ORAFON_AUDIO_DEVICE", row.device);
+        EnvOverride alsa("ALSA_CONFIG_PATH", row.reachable ? server.AlsaConfiguration(server.dir() + "/probe.raw")
+                                                           : server.dir() + "/no-such.conf");
+        EnvOverride pulse("PULSE_SERVER", row.reachable ? server.server() : "unix:" + server.dir() + "/no-such-socket");
+        EXPECT_EQ(row.count, waveOutGetNumDevs());
+        EXPECT_EQ(row.name, DeviceName());
+        WAVEOUTCAPSW wide{};
+        EXPECT_EQ(row.count ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER, waveOutGetDevCapsW(0, &wide, sizeof wide));
+        EXPECT_EQ(std::u16string(row.name.begin(), row.name.end()).substr(0, row.count ? 32 : 0),
+                  std::u16string(wide.szPname).substr(0, row.count ? 32 : 0));
+        // Speech still runs its course through the silent stand-in.
+        const WAVEFORMATEX f = Mono16();
+        HWAVEOUT h = nullptr;
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL));
+        EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(h));
+    }
+    EXPECT_EQ(MMSYSERR_BADDEVICEID, waveOutGetDevCapsA(1, nullptr, 0));
+}
+
+TEST(WaveOutDevices, AskingLeavesTheCaptureFileAlone)
+{
+    const std::string capture = SoundServer::Shared().dir() + "/capture.wav";
+    std::ofstream(capture) << "earlier capture";
+    EnvOverride env("ORAFON_AUDIO_CAPTURE", capture);
+    EXPECT_EQ(1u, waveOutGetNumDevs());
+    EXPECT_EQ("WAV capture", DeviceName());
+    std::ifstream in(capture);
+    EXPECT_EQ("earlier capture", std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, WaveOutThroughServer, testing::Values("pulse", "alsa"),
