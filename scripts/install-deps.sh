@@ -12,6 +12,7 @@ packages=(
   libsoxr-dev libmp3lame-dev lame libsndfile1-dev libvorbis-dev libogg-dev libflac-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   ffmpeg sox flac vorbis-tools mediainfo mp3val
+  python3-dev pybind11-dev python3-pytest python3-setuptools python3-wheel python3-pip python3-venv
 )
 missing=()
 for p in "${packages[@]}"; do

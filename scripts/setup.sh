@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
 scripts/main-job.sh "$@"
+scripts/setup-python.sh
