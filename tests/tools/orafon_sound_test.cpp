@@ -431,7 +431,7 @@ TEST_P(OrafonSayAloud, InterruptedSayEndsWith130AndFallsSilent)
     const Ended ended = say.Wait();
     ASSERT_FALSE(ended.hung) << "say did not end after Ctrl-C";
     EXPECT_EQ(130, ended.status) << Child::Errors();
-    const size_t endedAt = recording.Bytes() / 2;
+    const size_t endedAt = recording.SampleNow();
     const size_t target = recording.Bytes() + SoundServer::kRate;
     while (recording.Bytes() < target && Clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
