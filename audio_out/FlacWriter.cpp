@@ -25,6 +25,7 @@ void IgnoreProgress(const FLAC__StreamEncoder *, FLAC__uint64, FLAC__uint64, uin
 bool IsEncodable(const WAVEFORMATEX &wfx)
 {
     // Only 8- and 16-bit samples are converted for the encoder.
+    static_assert(FLAC__MAX_CHANNELS * 2 <= CFrameCarry::kMaxFrameBytes);
     return (wfx.wBitsPerSample == 8 || wfx.wBitsPerSample == 16) && wfx.nChannels >= 1 &&
            wfx.nChannels <= FLAC__MAX_CHANNELS && FLAC__format_sample_rate_is_subset(wfx.nSamplesPerSec);
 }
@@ -90,6 +91,7 @@ HRESULT CFlacWriter::Open(const WAVEFORMATEX &wfxTarget, const char *pszFileName
         return hr;
     }
     m_wfx = wfxTarget;
+    m_carry.Reset(static_cast<ULONG>(wfxTarget.wBitsPerSample / 8) * wfxTarget.nChannels);
     return S_OK;
 }
 
@@ -108,6 +110,20 @@ HRESULT CFlacWriter::Encode(const BYTE *pb, ULONG nFrames)
     return S_OK;
 }
 
+HRESULT CFlacWriter::EncodeFrames(const BYTE *pb, ULONG nFrames)
+{
+    const ULONG cbFrame = static_cast<ULONG>(m_wfx.wBitsPerSample / 8) * m_wfx.nChannels;
+    while (nFrames > 0) {
+        const ULONG n = std::min(nFrames, kFramesPerPiece);
+        const HRESULT hr = Encode(pb, n);
+        if (FAILED(hr))
+            return hr;
+        pb += n * cbFrame;
+        nFrames -= n;
+    }
+    return S_OK;
+}
+
 HRESULT CFlacWriter::Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten)
 {
     if (pcbWritten)
@@ -116,20 +132,10 @@ HRESULT CFlacWriter::Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten)
         return S_OK;
     if (!pb && cb > 0)
         return E_INVALIDARG;
-    const ULONG cbFrame = static_cast<ULONG>(m_wfx.wBitsPerSample / 8) * m_wfx.nChannels;
-    ULONG nFrames = cb / cbFrame;
-    ULONG cbTaken = 0;
-    while (nFrames > 0) {
-        const ULONG n = std::min(nFrames, kFramesPerPiece);
-        const HRESULT hr = Encode(pb + cbTaken, n);
-        if (FAILED(hr))
-            return hr;
-        cbTaken += n * cbFrame;
-        nFrames -= n;
-        if (pcbWritten)
-            *pcbWritten = cbTaken;
-    }
-    return S_OK;
+    const HRESULT hr = m_carry.Take(pb, cb, [this](const BYTE *p, ULONG n) { return EncodeFrames(p, n); });
+    if (SUCCEEDED(hr) && pcbWritten)
+        *pcbWritten = cb;
+    return hr;
 }
 
 HRESULT CFlacWriter::Close()

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "FileWriter.h"
+#include "FrameCarry.h"
 
 #include <orafon/win/wintypes.h>
 
@@ -33,11 +34,12 @@ public:
     // setting is refused or the file cannot be created, E_INVALIDARG for a
     // null name. A writer still open is finished first.
     HRESULT Open(const WAVEFORMATEX &wfxTarget, const char *pszFileName);
-    // Encodes the whole sample frames of cb bytes of interleaved PCM in the
-    // target format: 8-bit samples are unsigned (0x80 is silence), 16-bit
-    // ones signed little-endian. A trailing partial frame is dropped;
-    // *pcbWritten tells the bytes taken. S_OK and nothing taken when idle;
-    // E_INVALIDARG for null bytes; E_FAIL when the encoder fails.
+    // Encodes cb bytes of interleaved PCM in the target format: 8-bit samples
+    // are unsigned (0x80 is silence), 16-bit ones signed little-endian. A
+    // frame split between two writes waits for the rest; one still
+    // incomplete at Close is dropped. *pcbWritten tells the bytes taken.
+    // S_OK and nothing taken when idle; E_INVALIDARG for null bytes; E_FAIL
+    // when the encoder fails.
     HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Encodes the last block, rewrites the stream header and closes the file.
     // S_OK when idle; E_FAIL when the file is incomplete.
@@ -62,11 +64,13 @@ private:
     };
 
     HRESULT ApplySettings(const WAVEFORMATEX &wfx);
+    HRESULT EncodeFrames(const BYTE *pb, ULONG nFrames);
     HRESULT Encode(const BYTE *pb, ULONG nFrames);
 
     std::unique_ptr<Encoder, EncoderDeleter> m_pEncoder;
     WAVEFORMATEX m_wfx{};
     std::unique_ptr<int32_t[]> m_pSamples;
+    CFrameCarry m_carry;
     // A block since Open could not be encoded or written; Close reports it.
     bool m_bFailed = false;
 };

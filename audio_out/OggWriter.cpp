@@ -100,6 +100,7 @@ HRESULT COggWriter::Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const
         return E_FAIL;
     }
     m_nChannels = nChannels;
+    m_carry.Reset(nChannels * 2U);
     vorbis_comment_init(&e.vc);
     vorbis_analysis_init(&e.vd, &e.vi);
     vorbis_block_init(&e.vd, &e.vb);
@@ -154,18 +155,22 @@ HRESULT COggWriter::Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten)
         return CO_E_NOTINITIALIZED;
     if (!pb && cb > 0)
         return E_INVALIDARG;
+    const HRESULT hr = m_carry.Take(pb, cb, [this](const BYTE *p, ULONG n) { return AnalyseFrames(p, n); });
+    if (SUCCEEDED(hr) && pcbWritten)
+        *pcbWritten = cb;
+    return hr;
+}
+
+HRESULT COggWriter::AnalyseFrames(const BYTE *pb, ULONG nFrames)
+{
     const ULONG cbFrame = static_cast<ULONG>(m_nChannels) * 2;
-    ULONG nFrames = cb / cbFrame;
-    ULONG cbTaken = 0;
     while (nFrames > 0) {
         const ULONG n = std::min(nFrames, kFramesPerPiece);
-        const HRESULT hr = Analyse(pb + cbTaken, n);
+        const HRESULT hr = Analyse(pb, n);
         if (FAILED(hr))
             return hr;
-        cbTaken += n * cbFrame;
+        pb += n * cbFrame;
         nFrames -= n;
-        if (pcbWritten)
-            *pcbWritten = cbTaken;
     }
     return S_OK;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "FileWriter.h"
+#include "FrameCarry.h"
 
 #include <orafon/win/wintypes.h>
 
@@ -24,14 +25,16 @@ public:
     // Creates the file and writes the three Vorbis header packets on pages of
     // their own, so the audio starts on a fresh page. E_ACCESSDENIED when the
     // file cannot be created, E_FAIL when the encoder refuses the channel
-    // count, rate and bit rate (the empty file stays) or the headers cannot
-    // be written, E_OUTOFMEMORY. A writer still open is finished first.
+    // count (1 to 8 here), rate and bit rate (the empty file stays) or the
+    // headers cannot be written, E_OUTOFMEMORY. A writer still open is
+    // finished first.
     HRESULT Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const char *pszFileName);
-    // Encodes the whole sample frames of cb bytes; a trailing partial frame is
-    // dropped and *pcbWritten tells the bytes taken. A write shorter than one
-    // frame encodes nothing (it does not end the stream). CO_E_NOTINITIALIZED
-    // when idle, E_INVALIDARG for null bytes, E_FAIL when the encoder fails or
-    // the file does not take a page.
+    // Encodes the sample frames of cb bytes. A frame split between two writes
+    // waits for the rest (so writes of any size keep the samples in step);
+    // one still incomplete at Close is dropped. Only Close ends the stream: an
+    // empty write encodes nothing. *pcbWritten tells the bytes taken.
+    // CO_E_NOTINITIALIZED when idle, E_INVALIDARG for null bytes, E_FAIL when
+    // the encoder fails or the file does not take a page.
     HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Ends the stream (every remaining page and the end-of-stream page are
     // written) and closes the file. S_OK when idle; E_FAIL when the file is
@@ -51,6 +54,8 @@ public:
     // Frames per analysis buffer request; longer writes are taken in pieces of
     // this size so the encoder's buffer stays bounded.
     static constexpr ULONG kFramesPerPiece = 4096;
+    // Channels of 16-bit samples a frame may have.
+    static constexpr WORD kMaxChannels = CFrameCarry::kMaxFrameBytes / 2;
 
 private:
     struct Encoder;
@@ -62,6 +67,7 @@ private:
     };
 
     HRESULT WriteHeaders();
+    HRESULT AnalyseFrames(const BYTE *pb, ULONG nFrames);
     HRESULT Analyse(const BYTE *pb, ULONG nFrames);
     HRESULT DrainBlocks();
     HRESULT WritePage(const void *pHeader, long cbHeader, const void *pBody, long cbBody);
@@ -72,6 +78,7 @@ private:
     std::unique_ptr<FILE, FileCloser> m_pFile;
     int m_nChannels = 0;
     int m_nSerialNumber = 0;
+    CFrameCarry m_carry;
     // The first failure since Open; Close reports it.
     HRESULT m_hrFailure = S_OK;
 };

@@ -295,13 +295,15 @@ HRESULT CWmaWriter::DeliverSample(const BYTE *pb, DWORD cb)
     HRESULT hr = m_spWriter->AllocateSample(cb, &spBuffer);
     if (SUCCEEDED(hr))
         hr = spBuffer->GetBuffer(&pbBuffer);
-    if (SUCCEEDED(hr)) {
-        std::memcpy(pbBuffer, pb, cb);
-        hr = spBuffer->SetLength(cb);
+    if (FAILED(hr)) {
+        // The bytes are lost and nothing else moves; the file is reported incomplete.
+        NoteFailure(hr);
+        return hr;
     }
+    std::memcpy(pbBuffer, pb, cb);
+    hr = spBuffer->SetLength(cb);
     if (SUCCEEDED(hr))
         hr = m_spWriter->WriteSample(0, m_qwNextSampleTime, 0, spBuffer);
-    // Time moves on even for a sample that was lost, so the ones after it keep their places.
     m_qwNextSampleTime += QWORD{cb} * kUnitsPerSecond / m_dwInputBytesPerSec;
     NoteFailure(hr);
     return hr;

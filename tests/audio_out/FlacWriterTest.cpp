@@ -197,21 +197,44 @@ TEST_F(FlacWriterTest, AStereoWriteOf10000BytesIs2500Frames)
     EXPECT_EQ(ExpectedStreamInfo(wfx, 2500), StreamInfo(path));
 }
 
-TEST_F(FlacWriterTest, APartialFrameAtTheEndOfAWriteIsDropped)
+// A frame split between writes waits for its rest; one still incomplete at
+// Close is dropped.
+TEST_F(FlacWriterTest, AFrameSplitBetweenWritesWaitsForItsRest)
 {
     const WAVEFORMATEX wfx = Pcm(22050, 2, 16);
     const std::string path = Path("partial.flac");
     CFlacWriter w;
     ASSERT_EQ(S_OK, w.Open(wfx, path.c_str()));
-    const BYTE pcm[7] = {1, 0, 2, 0, 3, 0, 4};
+    const BYTE pcm[] = {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6};
     ULONG written = 99;
     ASSERT_EQ(S_OK, w.Write(3, pcm, &written));
-    EXPECT_EQ(0u, written);
-    ASSERT_EQ(S_OK, w.Write(7, pcm, &written));
-    EXPECT_EQ(4u, written);
+    EXPECT_EQ(3u, written);
+    ASSERT_EQ(S_OK, w.Write(1, pcm + 3, &written));
+    ASSERT_EQ(S_OK, w.Write(7, pcm + 4, &written));
+    EXPECT_EQ(7u, written);
     ASSERT_EQ(S_OK, w.Close());
     ExpectFlacTestPasses(path);
-    EXPECT_EQ(std::string("\x01\x00\x02\x00", 4), DecodeRaw(path, "signed"));
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(pcm), 8), DecodeRaw(path, "signed"));
+}
+
+// Writes of odd sizes, most ending inside a frame, give the very samples of one write.
+TEST_F(FlacWriterTest, OddSizedWritesKeepTheSamplesInStep)
+{
+    for (const WAVEFORMATEX &wfx : {Pcm(22050, 2, 16), Pcm(11025, 2, 8), Pcm(8000, 1, 16)}) {
+        SCOPED_TRACE(Describe(wfx, 0));
+        const auto pcm = SinePcm(wfx, 5000, 1000, {0.5, 0.25});
+        const std::string path = Path("odd" + std::to_string(wfx.nBlockAlign) + ".flac");
+        CFlacWriter w;
+        ASSERT_EQ(S_OK, w.Open(wfx, path.c_str()));
+        for (size_t at = 0; at < pcm.size(); at += 777) {
+            ULONG written = 0;
+            const auto n = static_cast<ULONG>(std::min<size_t>(777, pcm.size() - at));
+            ASSERT_EQ(S_OK, w.Write(n, pcm.data() + at, &written));
+            ASSERT_EQ(n, written);
+        }
+        ASSERT_EQ(S_OK, w.Close());
+        EXPECT_TRUE(Bytes(pcm) == DecodeRaw(path, wfx.wBitsPerSample == 8 ? "unsigned" : "signed"));
+    }
 }
 
 TEST_F(FlacWriterTest, AFileClosedWithoutAudioIsValid)
@@ -245,6 +268,7 @@ TEST_F(FlacWriterTest, FilesThatCannotBeStartedAreRefused)
         {"missing folder", "no/such/folder/x.flac", ok, E_FAIL},
         {"beneath a plain file", "plain/x.flac", ok, E_FAIL},
         {"a folder as the file name", "folder", ok, E_FAIL},
+        {"a read-only system file", "/sys/kernel/notes", ok, E_FAIL},
         {"24-bit samples", "wide.flac", Pcm(22050, 1, 24), E_FAIL},
         {"no channels", "none.flac", Pcm(22050, 0, 16), E_FAIL},
         {"no sample rate", "rate.flac", Pcm(0, 1, 16), E_FAIL},
@@ -274,7 +298,7 @@ TEST_F(FlacWriterTest, FilesThatCannotBeStartedAreRefused)
 }
 
 // A disk that fills up early (the encoder's writes fail), just before the end
-// (only finishing fails), or is always full.
+// (only finishing fails), is always full, or refuses every write.
 TEST_F(FlacWriterTest, AFullDiskIsAFailure)
 {
     const WAVEFORMATEX wfx = Pcm(44100, 2, 16);
@@ -290,6 +314,7 @@ TEST_F(FlacWriterTest, AFullDiskIsAFailure)
         {"full early", Path("early.flac"), 16384},
         {"full at the end", Path("late.flac"), cbWhole - 100},
         {"always full", "/dev/full", RLIM_INFINITY},
+        {"refusing every write", "/proc/version", RLIM_INFINITY},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

@@ -152,7 +152,7 @@ protected:
         return recording_->Samples();
     }
 
-    size_t RecordedSamples() const { return recording_->Bytes() / 2; }
+    size_t RecordedSamples() const { return recording_->SampleNow(); }
 
     Subject subject;
     SoundServer *server_ = nullptr;

@@ -3,10 +3,12 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -19,14 +21,39 @@ namespace {
 // The temporary file of the output being made, for RemoveUncommittedOutput.
 // A fixed buffer: the remover must not allocate.
 char g_pendingPath[PATH_MAX + 1];
+// Its folder, and the prefix of the files the component makes beside it
+// while writing into it (".<name>.<pid>-<n>.tmp").
+char g_pendingFolder[PATH_MAX + 1];
+char g_pendingPrefix[NAME_MAX + 2];
 std::atomic<bool> g_pending{false};
 
 void SetPending(const std::string &path)
 {
     g_pending = false;
+    const std::filesystem::path p(path);
+    const std::string folder = p.parent_path().empty() ? "." : p.parent_path().string();
+    const std::string prefix = "." + p.filename().string() + ".";
     std::strncpy(g_pendingPath, path.c_str(), PATH_MAX);
     g_pendingPath[PATH_MAX] = '\0';
-    g_pending = path.size() <= PATH_MAX;
+    std::strncpy(g_pendingFolder, folder.c_str(), PATH_MAX);
+    g_pendingFolder[PATH_MAX] = '\0';
+    std::strncpy(g_pendingPrefix, prefix.c_str(), NAME_MAX + 1);
+    g_pendingPrefix[NAME_MAX + 1] = '\0';
+    g_pending = path.size() <= PATH_MAX && prefix.size() <= NAME_MAX + 1;
+}
+
+// An interrupt may end the process in the middle of the component's call,
+// before the component removes the temporary file of its own.
+void RemoveComponentLeftovers()
+{
+    DIR *folder = opendir(g_pendingFolder);
+    if (!folder)
+        return;
+    const size_t length = std::strlen(g_pendingPrefix);
+    while (const dirent *entry = readdir(folder))
+        if (std::strncmp(entry->d_name, g_pendingPrefix, length) == 0)
+            unlinkat(dirfd(folder), entry->d_name, 0);
+    closedir(folder);
 }
 
 std::string TemporaryFolder()
@@ -109,6 +136,8 @@ std::string DescribeErrno(int error)
         return "read-only file system";
     case EFBIG:
         return "the file is too large";
+    case EPIPE:
+        return "the reader of the output went away";
     default:
         return std::strerror(error);
     }
@@ -116,8 +145,10 @@ std::string DescribeErrno(int error)
 
 void RemoveUncommittedOutput()
 {
-    if (g_pending.exchange(false))
-        unlink(g_pendingPath);
+    if (!g_pending.exchange(false))
+        return;
+    unlink(g_pendingPath);
+    RemoveComponentLeftovers();
 }
 
 bool OutputFile::Prepare(const std::string &target, const std::vector<std::string> &inputs, std::string &problem)
@@ -289,6 +320,9 @@ bool OutputFile::WriteInPlace(std::string &problem)
 
 bool OutputFile::CopyInto(int fd, std::string &problem) const
 {
+    // A reader that goes away (orafon save ... -o - | head) is a failed write
+    // to report, not a signal that ends the process with the temporary left.
+    signal(SIGPIPE, SIG_IGN);
     const int in = open(work_.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         problem = "cannot write " + target_ + ": " + DescribeErrno(errno);

@@ -63,8 +63,9 @@ private:
     bool done_ = false;
 };
 
-// Removes the temporary file of an output not yet committed, if any. Only
-// async-signal-safe calls: an interrupt handler may call it right before _exit.
+// Removes the temporary file of an output not yet committed, if any, and what
+// the component made beside it while writing it. The interrupt watcher thread
+// calls it right before _exit, while the main thread may be anywhere.
 void RemoveUncommittedOutput();
 
 // "no space left on the device", "permission denied", ... for an errno value.

@@ -9,7 +9,9 @@
 // device's own thread (WOM_DONE per buffer, in order). waveOutReset marks every
 // queued buffer done and has run their callbacks before it returns. Closing
 // with buffers queued gives WAVERR_STILLPLAYING. waveOutGetPosition counts
-// what has been heard (TIME_BYTES, TIME_SAMPLES, TIME_MS), reset by a reset.
+// what has been heard (TIME_BYTES, TIME_SAMPLES, TIME_MS), reset by a reset;
+// once nothing more is queued (and not paused), what the output still holds
+// is played out, so the position reaches the end of what was written.
 //
 // Environment, read at each waveOutOpen:
 //   ORAFON_AUDIO_CAPTURE=<file.wav>  nothing is played; the device writes what

@@ -291,8 +291,23 @@ public:
     {
         std::error_code ec;
         const auto size = std::filesystem::file_size(path_, ec);
-        return ec ? 0 : static_cast<size_t>(size);
+        const size_t bytes = ec ? 0 : static_cast<size_t>(size);
+        Observe(bytes);
+        return bytes;
     }
+    // The recording's sample that the sink played at that moment. The sink
+    // runs on the system clock, so sample k plays at start + k / rate; the
+    // start is judged from the least delayed of all the sizes seen so far,
+    // as a busy machine only ever makes the recording arrive late. Finding
+    // moments this way, not by the size at that moment, keeps a recorder
+    // that lags from making the sound seem to go on for longer.
+    size_t SampleAt(std::chrono::steady_clock::time_point moment) const
+    {
+        Bytes();
+        const double seconds = std::chrono::duration<double>(moment - start_).count();
+        return seconds <= 0 ? 0 : static_cast<size_t>(seconds * SoundServer::kRate);
+    }
+    size_t SampleNow() const { return SampleAt(std::chrono::steady_clock::now()); }
     // The samples recorded so far.
     std::vector<int16_t> Samples() const { return ReadPcm16(path_); }
     void Stop()
@@ -302,6 +317,18 @@ public:
     }
 
 private:
+    void Observe(size_t bytes) const
+    {
+        if (bytes == 0)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        const auto start = now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                     std::chrono::duration<double>(bytes / 2.0 / SoundServer::kRate));
+        if (!started_ || start < start_) {
+            start_ = start;
+            started_ = true;
+        }
+    }
     static int &Counter()
     {
         static int counter = 0;
@@ -309,6 +336,8 @@ private:
     }
     std::string path_;
     pid_t pid_ = -1;
+    mutable bool started_ = false;
+    mutable std::chrono::steady_clock::time_point start_;
 };
 
 // Where a recording is loud, in windows of 10 ms: speech has energy in most

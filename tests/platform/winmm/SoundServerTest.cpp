@@ -224,7 +224,7 @@ TEST_P(WaveOutThroughServer, ResetSilencesWithinATenthOfASecond)
     Play(3.0);
     ASSERT_TRUE(RecordUntilLoud(*recording_, 0.3));
     ASSERT_EQ(MMSYSERR_NOERROR, waveOutReset(hwo_));
-    const size_t resetAt = recording_->Bytes() / 2;
+    const size_t resetAt = recording_->SampleNow();
     EXPECT_EQ(0u, PositionBytes(hwo_));
     const Loudness heard(RecordAHalfSecondMore(), kRate);
     const auto span = heard.Span();
@@ -238,7 +238,7 @@ TEST_P(WaveOutThroughServer, PauseHoldsAndRestartGoesOn)
     Play(1.5);
     ASSERT_TRUE(RecordUntilLoud(*recording_, 0.3));
     ASSERT_EQ(MMSYSERR_NOERROR, waveOutPause(hwo_));
-    const size_t pausedAt = recording_->Bytes() / 2;
+    const size_t pausedAt = recording_->SampleNow();
     const Loudness held(RecordAHalfSecondMore(), kRate);
     // What the output already held may still sound for a moment, then nothing.
     EXPECT_EQ(0.0, held.LoudSeconds(pausedAt + kRate / 5));
