@@ -1,8 +1,10 @@
 // SpeakToFile of a 2000-word text, measured in the same run against what it
 // stands for: synthesis with the espeak-ng library directly (WAV at the
-// engine's format) and the `espeak-ng --stdout | … | lame -b 128` pipeline
-// (MP3, 44.1 kHz stereo, 128 kbit/s), and to WMA against
-// `espeak-ng --stdout | ffmpeg … -c:a wmav2 -b:a 128k` (44.1 kHz stereo).
+// engine's format), the `espeak-ng --stdout | … | lame -b 128` pipeline
+// (MP3, 44.1 kHz stereo, 128 kbit/s), to WMA against
+// `espeak-ng --stdout | ffmpeg … -c:a wmav2 -b:a 128k` (44.1 kHz stereo),
+// and to MP4 against `espeak-ng --stdout | ffmpeg … -c:a aac` (44.1 kHz
+// stereo, the same AAC encoder at the same quality).
 #include "BenchSupport.h"
 
 #include <component/TextToSpeechFactory.h>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -47,6 +50,7 @@ double MillisecondsSince(Clock::time_point start)
 
 double g_libraryMs = 0, g_wavMs = 0, g_wavRatio = 0, g_mp3Ms = 0, g_pipeMs = 0, g_plainPipeMs = 0;
 double g_wmaMs = 0, g_wmaPipeMs = 0, g_wmaRatio = 0;
+double g_mp4Ms = 0, g_mp4PipeMs = 0, g_mp4Ratio = 0, g_mp4BitRate = 0, g_mp4RatePipeMs = 0, g_mp4RateRatio = 0;
 
 // The object with the US English espeak-ng voice selected.
 CComPtr<ITextToSpeech> MakeObject()
@@ -109,6 +113,7 @@ public:
     SpeakToFileJob &operator=(const SpeakToFileJob &) = delete;
 
     bool Ready() const { return text_ != nullptr; }
+    const std::string &Path() const { return path_; }
 
     // Milliseconds of one synchronous SpeakToFile into a new file, or a
     // negative number. Replacing the last run's file would time the file
@@ -237,9 +242,42 @@ void EspeakLameMono22k(benchmark::State &state)
     TimePipeline(state, EspeakCommand() + " | lame --quiet -b 128 - '" + TempDir() + "/plain.mp3'", g_plainPipeMs);
 }
 
+// The medians of SpeakToFile and of a shell pipeline making the same file,
+// run in pairs alternating which goes first, and of the pairs' ratios.
+struct PairedTimes {
+    double ms = 0, pipeMs = 0, ratio = 0;
+};
+
+bool TimeAgainstPipeline(benchmark::State &state, SpeakToFileJob &job, const std::string &pipeline,
+                         const std::string &pipeFile, PairedTimes &out)
+{
+    auto runPipeline = [&] {
+        std::remove(pipeFile.c_str());
+        const auto start = Clock::now();
+        return std::system(pipeline.c_str()) == 0 ? MillisecondsSince(start) : -1.0;
+    };
+    std::vector<double> jobMs, pipe, ratios;
+    bool pipeFirst = true;
+    for (auto _ : state) {
+        const double first = pipeFirst ? runPipeline() : job.Run();
+        const double second = pipeFirst ? job.Run() : runPipeline();
+        const double ms = pipeFirst ? second : first, pipeMs = pipeFirst ? first : second;
+        pipeFirst = !pipeFirst;
+        if (ms < 0 || pipeMs < 0) {
+            state.SkipWithError("SpeakToFile or the pipeline failed");
+            return false;
+        }
+        jobMs.push_back(ms);
+        pipe.push_back(pipeMs);
+        ratios.push_back(ms / pipeMs);
+        state.SetIterationTime(ms / 1000);
+    }
+    out = {Median(jobMs), Median(pipe), Median(ratios)};
+    return true;
+}
+
 // WMA at 44.1 kHz stereo, 128 kbit/s, against the shell pipeline that makes
-// the same file with FFmpeg's encoder, run in pairs alternating which goes
-// first; the goal is the median of the pairs' ratios.
+// the same file with FFmpeg's encoder; the goal is the median of the pairs' ratios.
 void WmaAgainstFfmpegPipeline(benchmark::State &state)
 {
     SpeakToFileJob job(FF_WMA, u"128kBPS, 44kHz, Stereo", "speech.wma");
@@ -250,30 +288,70 @@ void WmaAgainstFfmpegPipeline(benchmark::State &state)
     const std::string pipeFile = TempDir() + "/pipe.wma";
     const std::string pipeline =
         EspeakCommand() + " | ffmpeg -v error -y -i - -ar 44100 -ac 2 -c:a wmav2 -b:a 128k '" + pipeFile + "'";
-    auto runPipeline = [&] {
-        std::remove(pipeFile.c_str());
-        const auto start = Clock::now();
-        return std::system(pipeline.c_str()) == 0 ? MillisecondsSince(start) : -1.0;
-    };
-    std::vector<double> wma, pipe, ratios;
-    bool pipeFirst = true;
-    for (auto _ : state) {
-        const double first = pipeFirst ? runPipeline() : job.Run();
-        const double second = pipeFirst ? job.Run() : runPipeline();
-        const double ms = pipeFirst ? second : first, pipeMs = pipeFirst ? first : second;
-        pipeFirst = !pipeFirst;
-        if (ms < 0 || pipeMs < 0) {
-            state.SkipWithError("SpeakToFile or the pipeline failed");
-            return;
-        }
-        wma.push_back(ms);
-        pipe.push_back(pipeMs);
-        ratios.push_back(ms / pipeMs);
-        state.SetIterationTime(ms / 1000);
+    PairedTimes t;
+    if (TimeAgainstPipeline(state, job, pipeline, pipeFile, t)) {
+        g_wmaMs = t.ms;
+        g_wmaPipeMs = t.pipeMs;
+        g_wmaRatio = t.ratio;
     }
-    g_wmaMs = Median(wma);
-    g_wmaPipeMs = Median(pipe);
-    g_wmaRatio = Median(ratios);
+}
+
+// The average bit rate of a file, bit/s (0 when unknown).
+double FileBitRate(const std::string &path)
+{
+    double rate = 0;
+    const std::string probe = "ffprobe -v error -show_entries format=bit_rate -of csv=p=0 '" + path + "'";
+    if (FILE *p = popen(probe.c_str(), "r")) {
+        char line[64] = {};
+        if (std::fgets(line, sizeof line, p))
+            rate = std::atof(line);
+        pclose(p);
+    }
+    return rate;
+}
+
+// MP4 at the middle entry (the AAC encoder library's quality 100, which is
+// libavcodec's native AAC encoder at global quality 0.40) against the same
+// encoder at the same setting in FFmpeg (-q:a 0.40); the goal is the median
+// of the pairs' ratios.
+void Mp4AgainstFfmpegPipeline(benchmark::State &state)
+{
+    SpeakToFileJob job(FF_MP4, u"47kBPS, 44kHz, Stereo", "speech.m4a");
+    if (!job.Ready() || job.Run() < 0) {
+        state.SkipWithError("no AAC encoder library, no such wave format, or SpeakToFile failed");
+        return;
+    }
+    g_mp4BitRate = FileBitRate(job.Path());
+    const std::string pipeFile = TempDir() + "/pipe-q.m4a";
+    const std::string pipeline =
+        EspeakCommand() + " | ffmpeg -nostdin -v error -y -i - -ar 44100 -ac 2 -c:a aac -q:a 0.40 '" + pipeFile + "'";
+    PairedTimes t;
+    if (TimeAgainstPipeline(state, job, pipeline, pipeFile, t)) {
+        g_mp4Ms = t.ms;
+        g_mp4PipeMs = t.pipeMs;
+        g_mp4Ratio = t.ratio;
+    }
+}
+
+// For reference: the same encoder asked instead for the average bit rate the
+// MP4 file has (-b:a, FFmpeg's usual way of choosing AAC quality).
+void Mp4AgainstFfmpegAtItsBitRate(benchmark::State &state)
+{
+    SpeakToFileJob job(FF_MP4, u"47kBPS, 44kHz, Stereo", "speech-b.m4a");
+    if (!job.Ready() || job.Run() < 0) {
+        state.SkipWithError("no AAC encoder library, no such wave format, or SpeakToFile failed");
+        return;
+    }
+    const long kbps = std::lround(FileBitRate(job.Path()) / 1000);
+    const std::string pipeFile = TempDir() + "/pipe-b.m4a";
+    const std::string pipeline = EspeakCommand() +
+                                 " | ffmpeg -nostdin -v error -y -i - -ar 44100 -ac 2 -c:a aac -b:a " +
+                                 std::to_string(kbps) + "k '" + pipeFile + "'";
+    PairedTimes t;
+    if (TimeAgainstPipeline(state, job, pipeline, pipeFile, t)) {
+        g_mp4RatePipeMs = t.pipeMs;
+        g_mp4RateRatio = t.ratio;
+    }
 }
 
 void Ratios(benchmark::State &state)
@@ -291,6 +369,12 @@ void Ratios(benchmark::State &state)
     state.counters["wma_median_ms"] = g_wmaMs;
     state.counters["wma_pipe_median_ms"] = g_wmaPipeMs;
     state.counters["wma_over_pipe"] = g_wmaRatio; // goal <= 0.9
+    state.counters["mp4_median_ms"] = g_mp4Ms;
+    state.counters["mp4_kbps"] = g_mp4BitRate / 1000;
+    state.counters["aac_q_pipe_median_ms"] = g_mp4PipeMs;
+    state.counters["mp4_over_aac_q_pipe"] = g_mp4Ratio; // goal <= 0.9
+    state.counters["aac_b_pipe_median_ms"] = g_mp4RatePipeMs;
+    state.counters["mp4_over_aac_b_pipe"] = g_mp4RateRatio;
 }
 
 } // namespace
@@ -300,6 +384,8 @@ BENCHMARK(EspeakSoxLameStereo)->UseManualTime()->Unit(benchmark::kMillisecond)->
 BENCHMARK(EspeakLameMono22k)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(SpeakToFileMp3)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(WmaAgainstFfmpegPipeline)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
+BENCHMARK(Mp4AgainstFfmpegPipeline)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(Mp4AgainstFfmpegAtItsBitRate)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(Ratios)->Iterations(1);
 
 int main(int argc, char **argv)
