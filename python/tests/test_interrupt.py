@@ -84,3 +84,28 @@ def test_ctrl_c_stops_speech_and_raises_keyboard_interrupt(generation):
 def test_ctrl_c_without_a_stop_member_ends_the_wait():
     lines = run_interrupted(first_voice_of(0), "")
     assert lines == ["interrupted still-speaking", "usable True"]
+
+
+def test_ctrl_c_while_pumping_messages_raises_keyboard_interrupt():
+    script = textwrap.dedent("""
+        import orafon
+        obj = orafon.Dispatch("Orafon.PyTest")
+        try:
+            print("pumping", flush=True)
+            orafon.pump_until(lambda: False, timeout=120)
+            print("timed out", flush=True)
+        except KeyboardInterrupt:
+            print("interrupted", obj.Add(1, 2), flush=True)
+    """)
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True, env=dict(os.environ))
+    try:
+        assert child.stdout.readline().strip() == "pumping"
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=60)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    assert child.returncode == 0, err
+    assert out.splitlines() == ["interrupted 3"]

@@ -983,6 +983,77 @@ TEST_F(CliTest, ReadOnlyRegistryIsStillRead)
         fs::permissions(dir_ / "ro", fs::perms::owner_all);
 }
 
+// Runs the command on a terminal of its own (through script) and returns all
+// it printed there, standard error included.
+std::string RunOnTerminal(const fs::path &registry, const std::string &arguments)
+{
+    const std::string command = "ORAFON_REGISTRY='" + registry.string() + "' script -qec \"'" + Command() + "' " +
+                                arguments + "\" /dev/null 2>&1";
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+            out.append(buffer, n);
+        pclose(p);
+    }
+    return out;
+}
+
+TEST_F(CliTest, ProgressBarEndsItsLineAndQuietHidesIt)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    if (std::system("command -v script >/dev/null") != 0)
+        GTEST_SKIP() << "script (util-linux) is not installed";
+    const std::string shown = RunOnTerminal(registry_, "save 'Hello there.' -o '" + (dir_ / "a.wav").string() + "'");
+    ASSERT_NE(shown.find("100%"), std::string::npos) << shown;
+    EXPECT_EQ(shown.back(), '\n') << shown;
+    const std::string quiet =
+        RunOnTerminal(registry_, "save 'Hello there.' -o '" + (dir_ / "b.wav").string() + "' --quiet");
+    EXPECT_EQ(quiet.find('%'), std::string::npos) << quiet;
+    EXPECT_TRUE(fs::exists(dir_ / "b.wav"));
+
+    // A failure found after the bar was drawn starts a line of its own.
+    SmallFileSystem small(dir_ / "small");
+    if (!small.mounted())
+        return;
+    std::string text;
+    while (text.size() < 3000)
+        text += "This text makes far more audio than the small file system holds. ";
+    std::ofstream(dir_ / "long.txt") << text;
+    const std::string failed = RunOnTerminal(registry_, "save -f '" + (dir_ / "long.txt").string() + "' -o '" +
+                                                            (dir_ / "small" / "c.wav").string() + "'");
+    const size_t message = failed.find("orafon: cannot write");
+    ASSERT_NE(message, std::string::npos) << failed;
+    if (failed.find('%') < message) { // the bar was drawn before the disk filled
+        EXPECT_EQ(failed[message - 1], '\n') << failed;
+    }
+}
+
+TEST_F(CliTest, StandardOutputClosedEarlyIsAFailureThatLeavesNothing)
+{
+    if (!HasVoices())
+        GTEST_SKIP() << "no voice installed";
+    // Some seconds of audio: far more than a pipe holds once its reader is gone.
+    const std::string command = "TMPDIR='" + dir_.string() + "' ORAFON_REGISTRY='" + registry_.string() + "' '" +
+                                Command() + "' save -o - 'One two three four five six seven eight nine ten. " +
+                                "One two three four five six seven eight nine ten.' 2>/dev/null | head -c 4 " +
+                                ">/dev/null; echo ${PIPESTATUS[0]}";
+    const fs::path script = dir_ / "closed-early.sh";
+    std::ofstream(script) << command << "\n";
+    std::string status;
+    if (FILE *p = popen(("bash '" + script.string() + "'").c_str(), "r")) {
+        char line[64];
+        while (fgets(line, sizeof line, p))
+            status += line;
+        pclose(p);
+    }
+    EXPECT_EQ(status, "1\n");
+    fs::remove(script);
+    EXPECT_TRUE(Leftovers(dir_).empty());
+}
+
 TEST_F(CliTest, ConcurrentRegistrationsLeaveEachOtherAlone)
 {
     // Four registrations at once on one registry, round after round: none

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -135,6 +136,8 @@ std::string DescribeErrno(int error)
         return "read-only file system";
     case EFBIG:
         return "the file is too large";
+    case EPIPE:
+        return "the reader of the output went away";
     default:
         return std::strerror(error);
     }
@@ -317,6 +320,9 @@ bool OutputFile::WriteInPlace(std::string &problem)
 
 bool OutputFile::CopyInto(int fd, std::string &problem) const
 {
+    // A reader that goes away (orafon save ... -o - | head) is a failed write
+    // to report, not a signal that ends the process with the temporary left.
+    signal(SIGPIPE, SIG_IGN);
     const int in = open(work_.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         problem = "cannot write " + target_ + ": " + DescribeErrno(errno);
