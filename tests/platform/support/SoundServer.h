@@ -55,8 +55,12 @@ inline pid_t Spawn(const std::vector<std::string> &args, const std::string &outP
     }
     for (const auto &[name, value] : extraEnv)
         env.push_back(name + "=" + value);
+    // The child dies with this process, however that ends (a test that
+    // aborts must not leave a server running for ever).
+    std::vector<std::string> withDeathSignal = {"setpriv", "--pdeathsig", "KILL", "--"};
+    withDeathSignal.insert(withDeathSignal.end(), args.begin(), args.end());
     std::vector<char *> argv, envp;
-    for (const std::string &a : args)
+    for (const std::string &a : withDeathSignal)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     for (const std::string &e : env)
