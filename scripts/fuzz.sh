@@ -29,7 +29,11 @@ seconds=${2:-60}
 [ -f "fuzz/$target.cpp" ] || { echo "no fuzz target $target" >&2; exit 2; }
 
 configure
-cmake --build "$build_dir" --target "$target" >/dev/null
+# Ninja reports compile errors on standard output: keep them for a failure.
+if ! build_log=$(cmake --build "$build_dir" --target "$target" 2>&1); then
+  echo "$build_log" | tail -n 60 >&2
+  exit 1
+fi
 
 corpus="$build_dir/corpus/$target"
 findings="$build_dir/findings/$target"
