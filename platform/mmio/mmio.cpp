@@ -457,7 +457,8 @@ STDAPI_(MMRESULT) mmioDescend(HMMIO hmmio, LPMMCKINFO pmmcki, const MMCKINFO *pm
         pmmckiParent ? static_cast<int64_t>(pmmckiParent->dwDataOffset) + pmmckiParent->cksize : INT64_MAX;
     for (;;) {
         const LONG start = CurrentPosition(*hmmio);
-        if (start < 0 || start + 8 > parentEnd)
+        // In 64 bits: a chunk may claim to end just short of 2 GB.
+        if (start < 0 || static_cast<int64_t>(start) + 8 > parentEnd)
             return MMIOERR_CHUNKNOTFOUND;
         DWORD header[2];
         if (!ReadExact(hmmio, header, 8))

@@ -127,6 +127,29 @@ TEST_F(MmioTest, DescendFindsFormsAndChunks)
     EXPECT_EQ(MMSYSERR_NOERROR, mmioClose(h, 0));
 }
 
+TEST_F(MmioTest, DescendPastAChunkEndingNearTwoGigabytesFindsNothing)
+{
+    // A chunk whose size puts the next header at 0x7FFFFFFC, past the file's
+    // end: the search must stop there, not overflow the position (UBSan).
+    const std::string path = Path("huge.riff");
+    const DWORD junkSize = 0x7FFFFFFCu - 20;
+    const DWORD words[] = {FOURCC_RIFF, 0xFFFFFFF0u, mmioFOURCC('W', 'A', 'V', 'E'), mmioFOURCC('j', 'u', 'n', 'k'),
+                           junkSize};
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(words), sizeof words);
+    }
+    HMMIO h = mmioOpenA(const_cast<LPSTR>(path.c_str()), nullptr, MMIO_READ);
+    ASSERT_NE(nullptr, h);
+    MMCKINFO riff{};
+    riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
+    ASSERT_EQ(MMSYSERR_NOERROR, mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF));
+    MMCKINFO data{};
+    data.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    EXPECT_EQ(MMIOERR_CHUNKNOTFOUND, mmioDescend(h, &data, &riff, MMIO_FINDCHUNK));
+    EXPECT_EQ(MMSYSERR_NOERROR, mmioClose(h, 0));
+}
+
 TEST_F(MmioTest, DirectBufferAccessAcrossManyBuffers)
 {
     const std::string path = Path("direct.bin");
