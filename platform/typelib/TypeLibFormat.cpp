@@ -119,6 +119,16 @@ public:
             return 0;
         return bytes_[pos_++];
     }
+    // A u16 that names one value of an enumeration whose values run up to
+    // limit; anything larger is bad data (and may not be cast to the enum).
+    uint16_t Kind(uint16_t limit)
+    {
+        const uint16_t value = U16();
+        if (value <= limit)
+            return value;
+        ok_ = false;
+        return 0;
+    }
     uint16_t U16()
     {
         uint16_t lo = U8();
@@ -248,7 +258,7 @@ Func ReadFunc(Reader &r)
 {
     Func f;
     f.memid = r.I32();
-    f.invkind = static_cast<INVOKEKIND>(r.U16());
+    f.invkind = static_cast<INVOKEKIND>(r.Kind(INVOKE_PROPERTYPUTREF));
     f.flags = r.U16();
     f.helpContext = r.U32();
     f.name = r.Str();
@@ -281,7 +291,7 @@ Var ReadVar(Reader &r)
 TypeDef ReadType(Reader &r)
 {
     TypeDef t;
-    t.kind = static_cast<TYPEKIND>(r.U16());
+    t.kind = static_cast<TYPEKIND>(r.Kind(TKIND_UNION));
     t.guid = r.Guid();
     t.flags = r.U16();
     t.majorVersion = r.U16();
@@ -513,7 +523,7 @@ HRESULT Parse(std::span<const BYTE> bytes, Library &lib)
     Library out;
     out.guid = r.Guid();
     out.lcid = r.U32();
-    out.syskind = static_cast<SYSKIND>(r.U16());
+    out.syskind = static_cast<SYSKIND>(r.Kind(SYS_WIN64));
     out.majorVersion = r.U16();
     out.minorVersion = r.U16();
     out.flags = r.U16();

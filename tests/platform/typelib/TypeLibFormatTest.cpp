@@ -68,6 +68,39 @@ TEST(TypeLibFormat, HeaderProblemsHaveTheirOwnResults)
     EXPECT_EQ(Parse({}, lib), TYPE_E_CANTLOADLIBRARY);
 }
 
+// The zlib CRC-32 of the payload, so that a patched payload passes the header.
+void Reseal(std::vector<BYTE> &bytes)
+{
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 16; i < bytes.size(); ++i) {
+        c ^= bytes[i];
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    c ^= 0xFFFFFFFFu;
+    for (int i = 0; i < 4; ++i)
+        bytes[12 + i] = static_cast<BYTE>(c >> (8 * i));
+}
+
+TEST(TypeLibFormat, KindsOutsideTheirEnumerationsAreRefused)
+{
+    // The platform kind follows the library's GUID and locale; a value no
+    // SYSKIND has must be refused before it is ever held as one (UBSan).
+    const std::vector<BYTE> good = SampleBytes();
+    for (uint16_t kind : {uint16_t{4}, uint16_t{1033}, uint16_t{0xFFFF}}) {
+        std::vector<BYTE> bad = good;
+        bad[16 + 20] = static_cast<BYTE>(kind);
+        bad[16 + 21] = static_cast<BYTE>(kind >> 8);
+        Reseal(bad);
+        Library lib;
+        EXPECT_EQ(Parse(bad, lib), TYPE_E_INVDATAREAD) << kind;
+    }
+    std::vector<BYTE> resealed = good;
+    Reseal(resealed);
+    Library lib;
+    EXPECT_EQ(Parse(resealed, lib), S_OK);
+}
+
 // Descriptions whose bytes are intact but whose content a reader could not
 // trust; each is refused whole.
 TEST(TypeLibFormat, InconsistentContentIsRefused)
