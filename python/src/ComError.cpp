@@ -1,5 +1,7 @@
 #include "ComError.h"
 
+#include "kernel/TextCodec.h"
+
 #include <cstdio>
 
 namespace py = pybind11;
@@ -73,69 +75,12 @@ void ThrowComError(HRESULT hr, const std::string &member, std::string descriptio
 
 std::string Utf8FromWide(const char16_t *text, size_t length)
 {
-    std::string out;
-    out.reserve(length);
-    for (size_t i = 0; i < length; ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return orafon::text::ToUtf8(std::u16string_view(text, length));
 }
 
 std::u16string WideFromUtf8(const std::string &text)
 {
-    // Python hands over valid UTF-8 (str.encode), so only the decoding is needed.
-    std::u16string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        char32_t c;
-        int extra;
-        if (b < 0x80) {
-            c = b;
-            extra = 0;
-        } else if ((b >> 5) == 6) {
-            c = b & 0x1F;
-            extra = 1;
-        } else if ((b >> 4) == 14) {
-            c = b & 0x0F;
-            extra = 2;
-        } else {
-            c = b & 0x07;
-            extra = 3;
-        }
-        ++i;
-        for (int k = 0; k < extra && i < text.size(); ++k, ++i)
-            c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
+    return orafon::text::ToUtf16(text);
 }
 
 } // namespace orafon::python
