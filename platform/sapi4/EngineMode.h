@@ -82,6 +82,8 @@ public:
 
 // Every mode: the flite voices, then the scripted modes of tests.
 std::vector<std::shared_ptr<EngineMode>> AllModes();
+// The flite voices alone, one mode per voice and sample rate.
+std::vector<std::shared_ptr<EngineMode>> FliteModes();
 std::shared_ptr<EngineMode> FindMode(const GUID &modeId);
 
 // Fills the text fields of a mode record.

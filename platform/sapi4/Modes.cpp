@@ -8,8 +8,6 @@
 
 namespace orafon::sapi4 {
 
-std::vector<std::shared_ptr<EngineMode>> FliteModes();
-
 void CopyName(WCHAR (&dest)[TTSI_NAMELEN], std::u16string_view name)
 {
     const size_t n = std::min<size_t>(name.size(), TTSI_NAMELEN - 1);
