@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Shape{"OtherFirst", MakeOtherFirst, {IID_ITestOther, IID_ITestDual}},
                       Shape{"Aggregatable", MakeAggregatable, {IID_ITestDual, IID_ITestBase}},
                       Shape{"Contained", MakePart, {IID_ITestPart}}),
-    [](const ::testing::TestParamInfo<Shape> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<Shape> &row) { return row.param.name; });
 
 // ---- What each entry answers with ------------------------------------------------
 
