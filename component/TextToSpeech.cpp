@@ -2,17 +2,15 @@
 // CTextToSpeech, and its small standard interfaces.
 #include "TextToSpeech.h"
 
-#include <module/Module.h>
-
 #include <new>
 
 // ---- Construction and destruction --------------------------------------------
 
-CTextToSpeech::CTextToSpeech(IUnknown *pUnkOuter) noexcept
-    : ComAggregatable(pUnkOuter), m_cpPropertyNotify(this, IID_IPropertyNotifySink),
+CTextToSpeech::CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter) noexcept
+    : ComAggregatable(pUnkOuter), m_module(module), m_cpPropertyNotify(this, IID_IPropertyNotifySink),
       m_cpEvents(this, DIID__ITextToSpeechEvents)
 {
-    ModuleLock();
+    m_module.Lock();
     m_sink.emplace();
 }
 
@@ -25,7 +23,7 @@ CTextToSpeech::~CTextToSpeech()
     ReleaseMembers();
     // Given back only after the members are gone: once the count is 0 the
     // module may be unloaded, and releasing a member runs code of the module.
-    ModuleUnlock();
+    m_module.Unlock();
 }
 
 void CTextToSpeech::ReleaseMembers() noexcept
@@ -42,7 +40,7 @@ void CTextToSpeech::ReleaseMembers() noexcept
     m_cpEvents.Slots().ReleaseAll();
 }
 
-HRESULT CTextToSpeech::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv)
+HRESULT CTextToSpeech::CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv)
 {
     if (!ppv)
         return E_POINTER;
@@ -50,7 +48,7 @@ HRESULT CTextToSpeech::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **p
     if (pUnkOuter && riid != IID_IUnknown)
         return CLASS_E_NOAGGREGATION;
 
-    auto *object = new (std::nothrow) CTextToSpeech(pUnkOuter);
+    auto *object = new (std::nothrow) CTextToSpeech(module, pUnkOuter);
     if (!object)
         return E_OUTOFMEMORY;
 
@@ -116,7 +114,7 @@ STDMETHODIMP CTextToSpeech::GetTypeInfoCount(UINT *pctinfo)
     if (!pctinfo)
         return E_POINTER;
     CComPtr<ITypeInfo> info;
-    *pctinfo = SUCCEEDED(ModuleGetTypeInfo(IID_ITextToSpeech, &info)) && info ? 1 : 0;
+    *pctinfo = SUCCEEDED(m_module.GetTypeInfo(IID_ITextToSpeech, &info)) && info ? 1 : 0;
     return S_OK;
 }
 
@@ -127,7 +125,7 @@ STDMETHODIMP CTextToSpeech::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo **ppTInfo)
     if (!ppTInfo)
         return E_POINTER;
     *ppTInfo = nullptr;
-    return ModuleGetTypeInfo(IID_ITextToSpeech, ppTInfo);
+    return m_module.GetTypeInfo(IID_ITextToSpeech, ppTInfo);
 }
 
 // ---- IProvideClassInfo2 -------------------------------------------------------------
@@ -137,7 +135,7 @@ STDMETHODIMP CTextToSpeech::GetClassInfo(ITypeInfo **ppTI)
     if (!ppTI)
         return E_POINTER;
     *ppTI = nullptr;
-    return ModuleGetTypeInfo(CLSID_TextToSpeech, ppTI);
+    return m_module.GetTypeInfo(CLSID_TextToSpeech, ppTI);
 }
 
 STDMETHODIMP CTextToSpeech::GetGUID(DWORD dwGuidKind, GUID *pGUID)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ConnectionPoint.h"
+#include "ModuleServices.h"
 #include "OleHelpers.h"
 
 #include <audio_out/AudioSink.h>
@@ -29,7 +30,7 @@ class CTextToSpeech final : public CTextToSpeechInterfaces, public ISpNotifyCall
 public:
     // Makes an object (aggregated when pUnkOuter is given), runs InitObject
     // and asks for riid. See TextToSpeechFactory.h.
-    static HRESULT CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv);
+    static HRESULT CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv);
 
     // ---- IDispatch ------------------------------------------------------------
     STDMETHODIMP GetTypeInfoCount(UINT *pctinfo) override;
@@ -105,7 +106,7 @@ private:
     friend class CSpeechAudioDest;
     friend class CSpeechBufNotify;
 
-    explicit CTextToSpeech(IUnknown *pUnkOuter) noexcept;
+    CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter) noexcept;
     ~CTextToSpeech() override;
 
     // The engine output objects' interfaces, which QueryInterface answers
@@ -161,6 +162,9 @@ private:
     HRESULT StreamFormat(GUID *pguidFormatId, WAVEFORMATEX **ppwfx);
     void AudioFormatSet(const WAVEFORMATEX &format);
     void AudioData(const void *pData, DWORD cb);
+
+    // The module serving this object: its lock and its type library.
+    orafon::ModuleServices &m_module;
 
     // ---- Connection points, in map order --------------------------------------
     orafon::CConnectionPoint m_cpPropertyNotify;

@@ -2,7 +2,7 @@
 // build: the class factory then has no object to make and says so.
 #include "component/TextToSpeechFactory.h"
 
-HRESULT CTextToSpeech_CreateInstance(IUnknown *, REFIID, void **ppv)
+HRESULT CTextToSpeech_CreateInstance(orafon::ModuleServices &, IUnknown *, REFIID, void **ppv)
 {
     if (ppv)
         *ppv = nullptr;
