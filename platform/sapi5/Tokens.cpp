@@ -92,13 +92,12 @@ std::vector<LANGID> TokenLanguages(ISpObjectToken *token)
     CComPtr<ISpDataKey> attributes;
     if (FAILED(token->OpenKey(u"Attributes", &attributes)))
         return out;
-    LPWSTR value = nullptr;
-    if (FAILED(attributes->GetStringValue(u"Language", &value)))
+    orafon::CComHeapPtr<WCHAR> value;
+    if (FAILED(attributes->GetStringValue(u"Language", value.Out())))
         return out;
-    for (const auto &part : Split(value, u';'))
+    for (const auto &part : Split(value.Get(), u';'))
         if (const unsigned id = ParseHex(part))
             out.push_back(static_cast<LANGID>(id));
-    CoTaskMemFree(value);
     return out;
 }
 
@@ -174,7 +173,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::SetData(LPCWST
         return CheckKey();
     if (cb && !data)
         return E_INVALIDARG;
-    return FromStatus(RegSetValueExW(key_.get(), ValueName(name), 0, REG_BINARY, data, cb));
+    return FromStatus(RegSetValueExW(key_.Get(), ValueName(name), 0, REG_BINARY, data, cb));
 }
 
 template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetData(LPCWSTR name, ULONG *pcb, BYTE *data)
@@ -184,7 +183,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetData(LPCWST
     if (!pcb)
         return E_POINTER;
     DWORD cb = *pcb;
-    const HRESULT hr = FromStatus(RegQueryValueExW(key_.get(), ValueName(name), nullptr, nullptr, data, &cb));
+    const HRESULT hr = FromStatus(RegQueryValueExW(key_.Get(), ValueName(name), nullptr, nullptr, data, &cb));
     *pcb = cb;
     return hr;
 }
@@ -195,7 +194,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::SetStringValue
         return CheckKey();
     if (!value)
         return E_POINTER;
-    return FromStatus(RegSetValueExW(key_.get(), ValueName(name), 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
+    return FromStatus(RegSetValueExW(key_.Get(), ValueName(name), 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
                                      static_cast<DWORD>((Length(value) + 1) * sizeof(char16_t))));
 }
 
@@ -207,7 +206,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetStringValue
     if (FAILED(CheckKey()))
         return CheckKey();
     std::u16string text;
-    const HRESULT hr = ReadString(key_.get(), ValueName(name), text);
+    const HRESULT hr = ReadString(key_.Get(), ValueName(name), text);
     return FAILED(hr) ? hr : CoMemString(text, value);
 }
 
@@ -216,7 +215,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::SetDWORD(LPCWS
     if (FAILED(CheckKey()))
         return CheckKey();
     return FromStatus(
-        RegSetValueExW(key_.get(), ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), 4));
+        RegSetValueExW(key_.Get(), ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), 4));
 }
 
 template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetDWORD(LPCWSTR name, DWORD *value)
@@ -227,7 +226,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetDWORD(LPCWS
         return CheckKey();
     DWORD type = 0, cb = 4, v = 0;
     const HRESULT hr =
-        FromStatus(RegQueryValueExW(key_.get(), ValueName(name), nullptr, &type, reinterpret_cast<BYTE *>(&v), &cb));
+        FromStatus(RegQueryValueExW(key_.Get(), ValueName(name), nullptr, &type, reinterpret_cast<BYTE *>(&v), &cb));
     if (FAILED(hr))
         return hr;
     if (type != REG_DWORD)
@@ -246,7 +245,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::OpenKey(LPCWST
     if (FAILED(CheckKey()))
         return CheckKey();
     RegKey sub;
-    const HRESULT hr = FromStatus(RegOpenKeyExW(key_.get(), subKey, 0, KEY_ALL_ACCESS, sub.put()));
+    const HRESULT hr = FromStatus(RegOpenKeyExW(key_.Get(), subKey, 0, KEY_ALL_ACCESS, sub.Out()));
     if (FAILED(hr))
         return hr;
     CComPtr<DataKey> key;
@@ -267,7 +266,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::CreateKey(LPCW
         return CheckKey();
     RegKey sub;
     const HRESULT hr =
-        FromStatus(RegCreateKeyExW(key_.get(), subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, sub.put(), nullptr));
+        FromStatus(RegCreateKeyExW(key_.Get(), subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, sub.Out(), nullptr));
     if (FAILED(hr))
         return hr;
     CComPtr<DataKey> key;
@@ -283,14 +282,14 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::DeleteKey(LPCW
         return E_INVALIDARG;
     if (FAILED(CheckKey()))
         return CheckKey();
-    return FromStatus(RegDeleteTreeW(key_.get(), subKey));
+    return FromStatus(RegDeleteTreeW(key_.Get(), subKey));
 }
 
 template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::DeleteValue(LPCWSTR name)
 {
     if (FAILED(CheckKey()))
         return CheckKey();
-    return FromStatus(RegDeleteValueW(key_.get(), ValueName(name)));
+    return FromStatus(RegDeleteValueW(key_.Get(), ValueName(name)));
 }
 
 template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::EnumKeys(ULONG index, LPWSTR *name)
@@ -302,7 +301,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::EnumKeys(ULONG
         return CheckKey();
     char16_t buffer[256];
     DWORD cch = 256;
-    const HRESULT hr = FromStatus(RegEnumKeyExW(key_.get(), index, buffer, &cch, nullptr, nullptr, nullptr, nullptr));
+    const HRESULT hr = FromStatus(RegEnumKeyExW(key_.Get(), index, buffer, &cch, nullptr, nullptr, nullptr, nullptr));
     return FAILED(hr) ? hr : CoMemString(buffer, cch, name);
 }
 
@@ -315,7 +314,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::EnumValues(ULO
         return CheckKey();
     char16_t buffer[16384];
     DWORD cch = 16384;
-    const HRESULT hr = FromStatus(RegEnumValueW(key_.get(), index, buffer, &cch, nullptr, nullptr, nullptr, nullptr));
+    const HRESULT hr = FromStatus(RegEnumValueW(key_.Get(), index, buffer, &cch, nullptr, nullptr, nullptr, nullptr));
     return FAILED(hr) ? hr : CoMemString(buffer, cch, name);
 }
 
@@ -339,7 +338,7 @@ void *ObjectToken::Find(REFIID riid)
 
 HRESULT ObjectToken::Init(const std::u16string &categoryId, const std::u16string &tokenId, bool create)
 {
-    if (key_.get())
+    if (key_.Get())
         return SPERR_ALREADY_INITIALIZED;
     std::u16string full = tokenId;
     HKEY root = nullptr;
@@ -358,8 +357,8 @@ HRESULT ObjectToken::Init(const std::u16string &categoryId, const std::u16string
         EnsureEspeakVoicesRegistered();
     RegKey key;
     const HRESULT hr = create ? FromStatus(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                                           key.put(), nullptr))
-                              : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.put()));
+                                                           key.Out(), nullptr))
+                              : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.Out()));
     if (FAILED(hr))
         return hr;
     key_ = std::move(key);
@@ -416,7 +415,7 @@ STDMETHODIMP ObjectToken::CreateInstance(IUnknown *outer, DWORD context, REFIID 
     if (FAILED(CheckKey()))
         return CheckKey();
     std::u16string text;
-    HRESULT hr = ReadString(key_.get(), u"CLSID", text);
+    HRESULT hr = ReadString(key_.Get(), u"CLSID", text);
     if (FAILED(hr))
         return hr;
     CLSID clsid{};
@@ -446,7 +445,7 @@ STDMETHODIMP ObjectToken::Remove(const CLSID *)
     std::u16string path;
     if (!SplitRegistryPath(id_, root, path))
         return E_UNEXPECTED;
-    key_.Close();
+    key_.Reset();
     return FromStatus(RegDeleteTreeW(root, path.c_str()));
 }
 
@@ -515,7 +514,7 @@ STDMETHODIMP TokenCategory::SetId(LPCWSTR id, BOOL create)
 {
     if (!id)
         return E_POINTER;
-    if (key_.get())
+    if (key_.Get())
         return SPERR_ALREADY_INITIALIZED;
     HKEY root = nullptr;
     std::u16string path;
@@ -525,8 +524,8 @@ STDMETHODIMP TokenCategory::SetId(LPCWSTR id, BOOL create)
         EnsureEspeakVoicesRegistered();
     RegKey key;
     const HRESULT hr = create ? FromStatus(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                                           key.put(), nullptr))
-                              : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.put()));
+                                                           key.Out(), nullptr))
+                              : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.Out()));
     if (FAILED(hr))
         return hr;
     key_ = std::move(key);
@@ -552,7 +551,7 @@ STDMETHODIMP TokenCategory::GetDataKey(SPDATAKEYLOCATION, ISpDataKey **key)
     if (FAILED(CheckKey()))
         return CheckKey();
     RegKey copy;
-    const HRESULT hr = FromStatus(RegOpenKeyExW(key_.get(), u"", 0, KEY_ALL_ACCESS, copy.put()));
+    const HRESULT hr = FromStatus(RegOpenKeyExW(key_.Get(), u"", 0, KEY_ALL_ACCESS, copy.Out()));
     if (FAILED(hr))
         return hr;
     CComPtr<DataKey> k;
@@ -569,7 +568,7 @@ HRESULT TokenCategory::Tokens(const std::u16string &required, const std::u16stri
     if (FAILED(CheckKey()))
         return CheckKey();
     RegKey tokensKey;
-    if (RegOpenKeyExW(key_.get(), u"Tokens", 0, KEY_READ, tokensKey.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(key_.Get(), u"Tokens", 0, KEY_READ, tokensKey.Out()) != ERROR_SUCCESS)
         return S_OK; // a category without tokens enumerates nothing
     struct Candidate {
         CComPtr<ISpObjectToken> token;
@@ -581,7 +580,7 @@ HRESULT TokenCategory::Tokens(const std::u16string &required, const std::u16stri
     for (DWORD i = 0;; ++i) {
         char16_t name[256];
         DWORD cch = 256;
-        if (RegEnumKeyExW(tokensKey.get(), i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(tokensKey.Get(), i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         CComPtr<ObjectToken> token;
         if (FAILED(ObjectToken::Create(token)) || FAILED(token->Init(id_, id_ + u"\\Tokens\\" + name, false)))
@@ -607,7 +606,7 @@ HRESULT TokenCategory::Tokens(const std::u16string &required, const std::u16stri
     });
     // A default chosen with SetDefaultTokenId goes before all others.
     std::u16string chosen;
-    if (SUCCEEDED(ReadString(key_.get(), u"DefaultTokenId", chosen)))
+    if (SUCCEEDED(ReadString(key_.Get(), u"DefaultTokenId", chosen)))
         std::stable_partition(candidates.begin(), candidates.end(), [&](const Candidate &c) {
             return EqualNoCase(static_cast<ObjectToken *>(c.token.get())->Id(), chosen);
         });
