@@ -165,9 +165,11 @@ HRESULT CWaveWriter::FinishChunks()
 {
     if (mmioSetInfo(m_hmmio.Get(), &m_mmioinfo, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
-    if (mmioAscend(m_hmmio.Get(), &m_ck, 0) != MMSYSERR_NOERROR || mmioAscend(m_hmmio.Get(), &m_ckRiff, 0) != MMSYSERR_NOERROR)
+    if (mmioAscend(m_hmmio.Get(), &m_ck, 0) != MMSYSERR_NOERROR ||
+        mmioAscend(m_hmmio.Get(), &m_ckRiff, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
-    if (mmioSeek(m_hmmio.Get(), 0, SEEK_SET) != 0 || mmioDescend(m_hmmio.Get(), &m_ckRiff, nullptr, 0) != MMSYSERR_NOERROR)
+    if (mmioSeek(m_hmmio.Get(), 0, SEEK_SET) != 0 ||
+        mmioDescend(m_hmmio.Get(), &m_ckRiff, nullptr, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
     if (FAILED(ClearFactSampleCount()))
         return E_FAIL;

@@ -48,8 +48,7 @@ public:
     // whose closing can fail (a stream's last buffered bytes are written
     // then). The holder is empty afterwards; an empty holder reports
     // Traits::CloseEmpty().
-    [[nodiscard]] CloseResult Close() noexcept
-        requires(!std::is_void_v<CloseResult>)
+    [[nodiscard]] CloseResult Close() noexcept requires(!std::is_void_v<CloseResult>)
     {
         const Handle old = std::exchange(m_handle, Traits::Empty());
         return old != Traits::Empty() ? Traits::Close(old) : Traits::CloseEmpty();
@@ -107,11 +106,7 @@ template <typename T> class CComHeapPtr : public CUniqueHandle<CoTaskMemTraits<T
 public:
     using CUniqueHandle<CoTaskMemTraits<T>>::CUniqueHandle;
     T *operator->() const noexcept { return this->Get(); }
-    std::add_lvalue_reference_t<T> operator*() const noexcept
-        requires(!std::is_void_v<T>)
-    {
-        return *this->Get();
-    }
+    std::add_lvalue_reference_t<T> operator*() const noexcept requires(!std::is_void_v<T>) { return *this->Get(); }
 };
 
 // Owns one BSTR; frees it with SysFreeString.

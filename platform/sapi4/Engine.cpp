@@ -168,7 +168,7 @@ HRESULT EngineCore::Attach(IUnknown *audio, IAudioDestNotifySink *destSink)
     // A destination may propose a format; the engine speaks only its own.
     SDATA proposed{nullptr, 0};
     const orafon::CComHeapPtr<void> proposedFormat(SUCCEEDED(audio_->WaveFormatGet(&proposed)) ? proposed.pData
-                                                                                                 : nullptr);
+                                                                                               : nullptr);
     WAVEFORMATEX format = format_;
     hr = audio_->WaveFormatSet(SDATA{&format, sizeof(format)});
     if (FAILED(hr)) {

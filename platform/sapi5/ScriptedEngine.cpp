@@ -182,7 +182,8 @@ HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16str
         hr = SetString(key.Get(), u"CLSID", clsid);
     RegKey attributes;
     if (SUCCEEDED(hr)) {
-        st = RegCreateKeyExW(key.Get(), u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.Out(), nullptr);
+        st = RegCreateKeyExW(key.Get(), u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.Out(),
+                             nullptr);
         hr = st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
     }
     if (SUCCEEDED(hr)) {
