@@ -2,8 +2,6 @@
 // CTextToSpeech, and its small standard interfaces.
 #include "TextToSpeech.h"
 
-#include <module/Module.h>
-
 #include <new>
 
 namespace {
@@ -16,11 +14,11 @@ constexpr LONG kDestroyingRefCount = static_cast<LONG>(0xC0000001u);
 
 // ---- Construction and destruction --------------------------------------------
 
-CTextToSpeech::CTextToSpeech(IUnknown *pUnkOuter) noexcept
-    : m_innerUnknown(this), m_pControllingUnknown(pUnkOuter ? pUnkOuter : &m_innerUnknown),
+CTextToSpeech::CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter) noexcept
+    : m_module(module), m_innerUnknown(this), m_pControllingUnknown(pUnkOuter ? pUnkOuter : &m_innerUnknown),
       m_cpPropertyNotify(this, IID_IPropertyNotifySink), m_cpEvents(this, DIID__ITextToSpeechEvents)
 {
-    ModuleLock();
+    m_module.Lock();
     m_sink.emplace();
 }
 
@@ -33,7 +31,7 @@ CTextToSpeech::~CTextToSpeech()
     ReleaseMembers();
     // Given back only after the members are gone: once the count is 0 the
     // module may be unloaded, and releasing a member runs code of the module.
-    ModuleUnlock();
+    m_module.Unlock();
 }
 
 void CTextToSpeech::ReleaseMembers() noexcept
@@ -50,7 +48,7 @@ void CTextToSpeech::ReleaseMembers() noexcept
     m_cpEvents.Slots().ReleaseAll();
 }
 
-HRESULT CTextToSpeech::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv)
+HRESULT CTextToSpeech::CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv)
 {
     if (!ppv)
         return E_POINTER;
@@ -58,7 +56,7 @@ HRESULT CTextToSpeech::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **p
     if (pUnkOuter && riid != IID_IUnknown)
         return CLASS_E_NOAGGREGATION;
 
-    auto *object = new (std::nothrow) CTextToSpeech(pUnkOuter);
+    auto *object = new (std::nothrow) CTextToSpeech(module, pUnkOuter);
     if (!object)
         return E_OUTOFMEMORY;
 
@@ -202,7 +200,7 @@ STDMETHODIMP CTextToSpeech::GetTypeInfoCount(UINT *pctinfo)
     if (!pctinfo)
         return E_POINTER;
     CComPtr<ITypeInfo> info;
-    *pctinfo = SUCCEEDED(ModuleGetTypeInfo(IID_ITextToSpeech, &info)) && info ? 1 : 0;
+    *pctinfo = SUCCEEDED(m_module.GetTypeInfo(IID_ITextToSpeech, &info)) && info ? 1 : 0;
     return S_OK;
 }
 
@@ -213,7 +211,7 @@ STDMETHODIMP CTextToSpeech::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo **ppTInfo)
     if (!ppTInfo)
         return E_POINTER;
     *ppTInfo = nullptr;
-    return ModuleGetTypeInfo(IID_ITextToSpeech, ppTInfo);
+    return m_module.GetTypeInfo(IID_ITextToSpeech, ppTInfo);
 }
 
 // ---- IProvideClassInfo2 -------------------------------------------------------------
@@ -223,7 +221,7 @@ STDMETHODIMP CTextToSpeech::GetClassInfo(ITypeInfo **ppTI)
     if (!ppTI)
         return E_POINTER;
     *ppTI = nullptr;
-    return ModuleGetTypeInfo(CLSID_TextToSpeech, ppTI);
+    return m_module.GetTypeInfo(CLSID_TextToSpeech, ppTI);
 }
 
 STDMETHODIMP CTextToSpeech::GetGUID(DWORD dwGuidKind, GUID *pGUID)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ConnectionPoint.h"
+#include "ModuleServices.h"
 #include "OleHelpers.h"
 
 #include <audio_out/AudioSink.h>
@@ -27,7 +28,7 @@ class CTextToSpeech final : public ITextToSpeech,
 public:
     // Makes an object (aggregated when pUnkOuter is given), runs InitObject
     // and asks for riid. See TextToSpeechFactory.h.
-    static HRESULT CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv);
+    static HRESULT CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv);
 
     // ---- IUnknown: delegates to the controlling unknown ---------------------
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
@@ -120,7 +121,7 @@ private:
         CTextToSpeech *m_owner;
     };
 
-    explicit CTextToSpeech(IUnknown *pUnkOuter) noexcept;
+    CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter) noexcept;
     ~CTextToSpeech();
 
     HRESULT InternalQueryInterface(REFIID riid, void **ppv);
@@ -175,6 +176,8 @@ private:
     void AudioData(const void *pData, DWORD cb);
 
     // ---- Identity and lifetime -------------------------------------------------
+    // The module serving this object: its lock and its type library.
+    orafon::ModuleServices &m_module;
     LONG m_nRefCount = 0;
     CInnerUnknown m_innerUnknown;
     // The outer object when aggregated, else m_innerUnknown.

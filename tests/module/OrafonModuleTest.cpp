@@ -148,7 +148,6 @@ TEST_F(OrafonModule, ResourceAndTlbFileCarryTheSameLibrary)
     EXPECT_EQ(getResource(1, nullptr, &size), E_POINTER);
 }
 
-#ifdef ORAFON_HAS_COMPONENT
 TEST_F(OrafonModule, ObjectsHoldTheModuleWhileTheyLive)
 {
     CComPtr<IClassFactory> f = Factory();
@@ -196,7 +195,6 @@ TEST_F(OrafonModule, AggregatedObjectHandsOutItsInnerUnknown)
     EXPECT_EQ(canUnloadNow(), S_OK);
     EXPECT_EQ(outer.refs, 1u);
 }
-#endif
 
 class OrafonTypeLib : public ::testing::TestWithParam<const char *> {
 protected:
