@@ -4,19 +4,11 @@
 
 #include <new>
 
-namespace {
-
-// Set as the count while the object is torn down, so that references taken
-// and dropped by members during teardown cannot start a second destruction.
-constexpr LONG kDestroyingRefCount = static_cast<LONG>(0xC0000001u);
-
-} // namespace
-
 // ---- Construction and destruction --------------------------------------------
 
 CTextToSpeech::CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter) noexcept
-    : m_module(module), m_innerUnknown(this), m_pControllingUnknown(pUnkOuter ? pUnkOuter : &m_innerUnknown),
-      m_cpPropertyNotify(this, IID_IPropertyNotifySink), m_cpEvents(this, DIID__ITextToSpeechEvents)
+    : ComAggregatable(pUnkOuter), m_module(module), m_cpPropertyNotify(this, IID_IPropertyNotifySink),
+      m_cpEvents(this, DIID__ITextToSpeechEvents)
 {
     m_module.Lock();
     m_sink.emplace();
@@ -60,24 +52,15 @@ HRESULT CTextToSpeech::CreateInstance(orafon::ModuleServices &module, IUnknown *
     if (!object)
         return E_OUTOFMEMORY;
 
-    HRESULT hr;
-    if (!pUnkOuter) {
-        // Hold the object while InitObject runs, so that references taken and
-        // dropped there cannot destroy it; drop the hold without destroying.
-        ++object->m_nRefCount;
-        hr = object->InitObject();
-        --object->m_nRefCount;
-    } else {
-        hr = object->InitObject();
-    }
+    // The object's one reference, on its own IUnknown, holds it while
+    // InitObject runs, so references taken and dropped there cannot destroy
+    // it. Dropping it at the end destroys the object unless riid was given out.
+    CComPtr<IUnknown> hold;
+    hold.Attach(object->InnerUnknown());
+    HRESULT hr = object->InitObject();
     if (SUCCEEDED(hr))
-        hr = object->InternalQueryInterface(riid, ppv);
-    if (FAILED(hr)) {
-        object->m_nRefCount = kDestroyingRefCount;
-        delete object;
-        return hr;
-    }
-    return S_OK;
+        hr = hold->QueryInterface(riid, ppv);
+    return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT CTextToSpeech::InitObject()
@@ -111,86 +94,17 @@ HRESULT CTextToSpeech::InitObject()
     return hr;
 }
 
-// ---- IUnknown -------------------------------------------------------------------
+// ---- IUnknown beyond the table --------------------------------------------------
 
-STDMETHODIMP CTextToSpeech::QueryInterface(REFIID riid, void **ppv)
+IUnknown *CTextToSpeech::OtherInterface(REFIID riid) noexcept
 {
-    return m_pControllingUnknown->QueryInterface(riid, ppv);
-}
-
-STDMETHODIMP_(ULONG) CTextToSpeech::AddRef()
-{
-    return m_pControllingUnknown->AddRef();
-}
-
-STDMETHODIMP_(ULONG) CTextToSpeech::Release()
-{
-    return m_pControllingUnknown->Release();
-}
-
-STDMETHODIMP CTextToSpeech::CInnerUnknown::QueryInterface(REFIID riid, void **ppv)
-{
-    return m_owner->InternalQueryInterface(riid, ppv);
-}
-
-STDMETHODIMP_(ULONG) CTextToSpeech::CInnerUnknown::AddRef()
-{
-    return m_owner->InternalAddRef();
-}
-
-STDMETHODIMP_(ULONG) CTextToSpeech::CInnerUnknown::Release()
-{
-    return m_owner->InternalRelease();
-}
-
-HRESULT CTextToSpeech::InternalQueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    IUnknown *found = nullptr;
-    if (riid == IID_IUnknown)
-        found = &m_innerUnknown;
-    else if (riid == IID_IDispatch || riid == IID_ITextToSpeech)
-        found = static_cast<ITextToSpeech *>(this);
-    else if (riid == IID_IConnectionPointContainer)
-        found = static_cast<IConnectionPointContainer *>(this);
-    else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
-        found = static_cast<IProvideClassInfo2 *>(this);
-    else if (riid == IID_ISupportErrorInfo)
-        found = static_cast<ISupportErrorInfo *>(this);
-    else if (riid == IID_IObjectWithSite)
-        found = static_cast<IObjectWithSite *>(this);
-    // The engine output objects are objects of their own (see
-    // speech/EngineOutput.h); they are what a speech engine gets as this
-    // object's stream or audio destination.
-    else if (m_spOutputStream && (riid == IID_ISpStreamFormat || riid == IID_IStream || riid == IID_ISequentialStream))
-        found = static_cast<ISpStreamFormat *>(m_spOutputStream.get());
-    else if (m_spAudioDest && riid == IID_IAudio)
-        found = static_cast<IAudio *>(m_spAudioDest.get());
-    else if (m_spAudioDest && riid == IID_IAudioDest)
-        found = static_cast<IAudioDest *>(m_spAudioDest.get());
-    if (!found) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    found->AddRef();
-    *ppv = found;
-    return S_OK;
-}
-
-ULONG CTextToSpeech::InternalAddRef()
-{
-    return static_cast<ULONG>(++m_nRefCount);
-}
-
-ULONG CTextToSpeech::InternalRelease()
-{
-    const LONG count = --m_nRefCount;
-    if (count == 0) {
-        m_nRefCount = kDestroyingRefCount;
-        delete this;
-    }
-    return static_cast<ULONG>(count);
+    if (m_spOutputStream && (riid == IID_ISpStreamFormat || riid == IID_IStream || riid == IID_ISequentialStream))
+        return static_cast<ISpStreamFormat *>(m_spOutputStream.get());
+    if (m_spAudioDest && riid == IID_IAudio)
+        return static_cast<IAudio *>(m_spAudioDest.get());
+    if (m_spAudioDest && riid == IID_IAudioDest)
+        return static_cast<IAudioDest *>(m_spAudioDest.get());
+    return nullptr;
 }
 
 // ---- IDispatch type information ---------------------------------------------------

@@ -1,6 +1,6 @@
 // CTextToSpeech: the automation object. One reference count and one identity
 // for all its interfaces; aggregatable through a separate non-delegating
-// IUnknown.
+// IUnknown (orafon::ComAggregatable).
 #pragma once
 
 #include "ConnectionPoint.h"
@@ -19,21 +19,18 @@
 #include <optional>
 #include <vector>
 
-class CTextToSpeech final : public ITextToSpeech,
-                            public IConnectionPointContainer,
-                            public IProvideClassInfo2,
-                            public ISupportErrorInfo,
-                            public IObjectWithSite,
-                            public ISpNotifyCallback {
+// The interfaces QueryInterface answers; ITextToSpeech also answers IDispatch.
+using CTextToSpeechInterfaces = orafon::ComAggregatable<
+    class CTextToSpeech, ITextToSpeech, orafon::ComAlias<IDispatch, ITextToSpeech>, IConnectionPointContainer,
+    IProvideClassInfo2, orafon::ComAlias<IProvideClassInfo, IProvideClassInfo2>, ISupportErrorInfo, IObjectWithSite>;
+
+// ISpNotifyCallback is no COM interface (it has no IUnknown): only a voice
+// the object registers with calls it.
+class CTextToSpeech final : public CTextToSpeechInterfaces, public ISpNotifyCallback {
 public:
     // Makes an object (aggregated when pUnkOuter is given), runs InitObject
     // and asks for riid. See TextToSpeechFactory.h.
     static HRESULT CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv);
-
-    // ---- IUnknown: delegates to the controlling unknown ---------------------
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // ---- IDispatch ------------------------------------------------------------
     STDMETHODIMP GetTypeInfoCount(UINT *pctinfo) override;
@@ -104,29 +101,20 @@ public:
     HRESULT FireOnTTSProgress(LONG nPercent);
 
 private:
+    friend CTextToSpeechInterfaces;
     friend class CSpeechOutputStream;
     friend class CSpeechAudioDest;
     friend class CSpeechBufNotify;
 
-    // The object's own IUnknown: keeps the count and answers QueryInterface.
-    // An outer object that aggregates this one holds this interface.
-    class CInnerUnknown final : public IUnknown {
-    public:
-        explicit CInnerUnknown(CTextToSpeech *owner) noexcept : m_owner(owner) {}
-        STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-        STDMETHODIMP_(ULONG) AddRef() override;
-        STDMETHODIMP_(ULONG) Release() override;
-
-    private:
-        CTextToSpeech *m_owner;
-    };
-
     CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter) noexcept;
-    ~CTextToSpeech();
+    ~CTextToSpeech() override;
 
-    HRESULT InternalQueryInterface(REFIID riid, void **ppv);
-    ULONG InternalAddRef();
-    ULONG InternalRelease();
+    // The engine output objects' interfaces, which QueryInterface answers
+    // beyond the table. They are objects of their own, not part of this
+    // object's identity: an engine may hold and call them after this object
+    // is gone (see speech/EngineOutput.h), so asking one of them for
+    // IUnknown or ITextToSpeech does not lead back here.
+    IUnknown *OtherInterface(REFIID riid) noexcept;
     void ReleaseMembers() noexcept;
 
     HRESULT InitObject();
@@ -175,13 +163,8 @@ private:
     void AudioFormatSet(const WAVEFORMATEX &format);
     void AudioData(const void *pData, DWORD cb);
 
-    // ---- Identity and lifetime -------------------------------------------------
     // The module serving this object: its lock and its type library.
     orafon::ModuleServices &m_module;
-    LONG m_nRefCount = 0;
-    CInnerUnknown m_innerUnknown;
-    // The outer object when aggregated, else m_innerUnknown.
-    IUnknown *m_pControllingUnknown;
 
     // ---- Connection points, in map order --------------------------------------
     orafon::CConnectionPoint m_cpPropertyNotify;
