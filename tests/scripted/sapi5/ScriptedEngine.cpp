@@ -7,6 +7,7 @@
 #include <sapi5/SerialExecutor.h>
 #include <sapi5/Tokens.h>
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winreg.h>
 
@@ -160,12 +161,11 @@ HRESULT SetString(HKEY key, const char16_t *name, const std::u16string &value)
 // The engine of the token's script; the token's key name names the script.
 HRESULT CreateScriptedEngine(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine)
 {
-    LPWSTR id = nullptr;
-    HRESULT hr = token->GetId(&id);
+    orafon::CComHeapPtr<WCHAR> id;
+    const HRESULT hr = token->GetId(id.Out());
     if (FAILED(hr))
         return hr;
-    std::u16string name(id);
-    CoTaskMemFree(id);
+    std::u16string name(id.Get());
     const size_t slash = name.rfind(u'\\');
     if (slash != std::u16string::npos)
         name.erase(0, slash + 1);
@@ -187,21 +187,22 @@ HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16str
     if (FAILED(registered))
         return registered;
     const std::u16string path = std::u16string(kVoiceTokensKey) + u"\\" + tokenName;
-    HKEY key = nullptr;
+    RegKey key;
     LSTATUS st =
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Out(), nullptr);
     if (st != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
     OLECHAR clsid[40] = {};
     StringFromGUID2(CLSID_OrafonScriptedEngine, clsid, 40);
-    HRESULT hr = SetString(key, u"", displayName);
+    HRESULT hr = SetString(key.Get(), u"", displayName);
     if (SUCCEEDED(hr))
-        hr = SetString(key, u"409", displayName);
+        hr = SetString(key.Get(), u"409", displayName);
     if (SUCCEEDED(hr))
-        hr = SetString(key, u"CLSID", clsid);
-    HKEY attributes = nullptr;
+        hr = SetString(key.Get(), u"CLSID", clsid);
+    RegKey attributes;
     if (SUCCEEDED(hr)) {
-        st = RegCreateKeyExW(key, u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &attributes, nullptr);
+        st = RegCreateKeyExW(key.Get(), u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.Out(),
+                             nullptr);
         hr = st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
     }
     if (SUCCEEDED(hr)) {
@@ -212,10 +213,8 @@ HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16str
                                                                       {u"Age", script.age}};
         for (const auto &[name, value] : values)
             if (SUCCEEDED(hr))
-                hr = SetString(attributes, name, value);
-        RegCloseKey(attributes);
+                hr = SetString(attributes.Get(), name, value);
     }
-    RegCloseKey(key);
     if (SUCCEEDED(hr))
         ScriptBook::Instance().Set(tokenName, script);
     return hr;
