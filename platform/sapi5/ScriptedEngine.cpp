@@ -4,6 +4,7 @@
 #include "SerialExecutor.h"
 #include "Tokens.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winreg.h>
 
@@ -167,21 +168,22 @@ HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16str
     if (tokenName.empty() || tokenName.find(u'\\') != std::u16string::npos)
         return E_INVALIDARG;
     const std::u16string path = std::u16string(kVoiceTokensKey) + u"\\" + tokenName;
-    HKEY key = nullptr;
+    RegKey key;
     LSTATUS st =
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Out(), nullptr);
     if (st != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
     OLECHAR clsid[40] = {};
     StringFromGUID2(CLSID_OrafonScriptedEngine, clsid, 40);
-    HRESULT hr = SetString(key, u"", displayName);
+    HRESULT hr = SetString(key.Get(), u"", displayName);
     if (SUCCEEDED(hr))
-        hr = SetString(key, u"409", displayName);
+        hr = SetString(key.Get(), u"409", displayName);
     if (SUCCEEDED(hr))
-        hr = SetString(key, u"CLSID", clsid);
-    HKEY attributes = nullptr;
+        hr = SetString(key.Get(), u"CLSID", clsid);
+    RegKey attributes;
     if (SUCCEEDED(hr)) {
-        st = RegCreateKeyExW(key, u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &attributes, nullptr);
+        st = RegCreateKeyExW(key.Get(), u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.Out(),
+                             nullptr);
         hr = st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
     }
     if (SUCCEEDED(hr)) {
@@ -192,10 +194,8 @@ HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16str
                                                                       {u"Age", script.age}};
         for (const auto &[name, value] : values)
             if (SUCCEEDED(hr))
-                hr = SetString(attributes, name, value);
-        RegCloseKey(attributes);
+                hr = SetString(attributes.Get(), name, value);
     }
-    RegCloseKey(key);
     if (SUCCEEDED(hr))
         ScriptBook::Instance().Set(tokenName, script);
     return hr;
