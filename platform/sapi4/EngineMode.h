@@ -4,6 +4,7 @@
 
 #include "SpeechText.h"
 
+#include <orafon/PcmFormat.h>
 #include <orafon/win/speech.h>
 
 #include <functional>
@@ -87,6 +88,6 @@ std::shared_ptr<EngineMode> FindMode(const GUID &modeId);
 // Fills the text fields of a mode record.
 void CopyName(WCHAR (&dest)[TTSI_NAMELEN], std::u16string_view name);
 
-WAVEFORMATEX PcmFormat(DWORD rate, WORD channels, WORD bits);
+using orafon::PcmFormat;
 
 } // namespace orafon::sapi4

@@ -17,19 +17,6 @@ void CopyName(WCHAR (&dest)[TTSI_NAMELEN], std::u16string_view name)
     std::fill(dest + n, dest + TTSI_NAMELEN, u'\0');
 }
 
-WAVEFORMATEX PcmFormat(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.cbSize = 0;
-    return f;
-}
-
 namespace {
 
 // {2D7E0F40-8C1B-4A57-9F3E-6B1C0A5E01xx}

@@ -53,6 +53,4 @@ HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &
 std::shared_ptr<TtsEngine> CreateEspeakEngine(const std::string &voiceId);
 std::shared_ptr<TtsEngine> CreateScriptedEngine(const std::u16string &tokenName);
 
-WAVEFORMATEX MakePcmFormat(DWORD rate, WORD channels, WORD bits);
-
 } // namespace orafon::sapi5
