@@ -302,6 +302,36 @@ void EnsureEspeakVoicesRegistered()
     });
 }
 
+namespace {
+
+struct EngineClasses {
+    struct Entry {
+        CLSID clsid;
+        EngineFactory factory;
+    };
+    std::mutex mutex;
+    std::vector<Entry> entries;
+};
+
+EngineClasses &TheEngineClasses()
+{
+    // Never destroyed: a voice may look an engine up while the process exits.
+    static EngineClasses *classes = new EngineClasses;
+    return *classes;
+}
+
+EngineFactory FindEngineClass(REFCLSID clsid)
+{
+    EngineClasses &classes = TheEngineClasses();
+    std::lock_guard lock(classes.mutex);
+    for (const auto &entry : classes.entries)
+        if (IsEqualCLSID(entry.clsid, clsid))
+            return entry.factory;
+    return nullptr;
+}
+
+} // namespace
+
 HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine)
 {
     engine.reset();
@@ -326,17 +356,24 @@ HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &
         engine = CreateEspeakEngine(voice);
         return S_OK;
     }
-    if (IsEqualCLSID(clsid, CLSID_OrafonScriptedEngine)) {
-        orafon::CComHeapPtr<WCHAR> id;
-        hr = token->GetId(id.Out());
-        if (FAILED(hr))
-            return hr;
-        const std::u16string full(id.Get());
-        const size_t slash = full.rfind(u'\\');
-        engine = CreateScriptedEngine(slash == std::u16string::npos ? full : full.substr(slash + 1));
-        return engine ? S_OK : SPERR_NOT_FOUND;
+    const EngineFactory factory = FindEngineClass(clsid);
+    return factory ? factory(token, engine) : REGDB_E_CLASSNOTREG;
+}
+
+HRESULT RegisterEngineClass(REFCLSID clsid, EngineFactory factory)
+{
+    if (!factory || IsEqualCLSID(clsid, CLSID_OrafonEspeakEngine))
+        return E_INVALIDARG;
+    EngineClasses &classes = TheEngineClasses();
+    std::lock_guard lock(classes.mutex);
+    for (auto &entry : classes.entries) {
+        if (IsEqualCLSID(entry.clsid, clsid)) {
+            entry.factory = factory;
+            return S_OK;
+        }
     }
-    return REGDB_E_CLASSNOTREG;
+    classes.entries.push_back({clsid, factory});
+    return S_OK;
 }
 
 } // namespace orafon::sapi5
