@@ -21,15 +21,10 @@ CTextToSpeech::CTextToSpeech(IUnknown *pUnkOuter) noexcept
       m_cpPropertyNotify(this, IID_IPropertyNotifySink), m_cpEvents(this, DIID__ITextToSpeechEvents)
 {
     ModuleLock();
-    m_sink.emplace();
 }
 
 CTextToSpeech::~CTextToSpeech()
 {
-    // Engines may still hold the output objects and call them from their own
-    // threads: cut them off before anything they could reach goes away.
-    if (m_link)
-        m_link->Detach();
     ReleaseMembers();
     // Given back only after the members are gone: once the count is 0 the
     // module may be unloaded, and releasing a member runs code of the module.
@@ -38,13 +33,12 @@ CTextToSpeech::~CTextToSpeech()
 
 void CTextToSpeech::ReleaseMembers() noexcept
 {
-    // The order is fixed: file output first, then the speaking state, the
-    // voices and their engines, and the host-side objects last.
+    // The order is fixed: the speech bridge first (it cuts off the engines'
+    // output objects, finishes a file being written and lets go of the
+    // engines), then the host-side objects.
+    if (m_bridge)
+        m_bridge->Shutdown();
     m_waveFormats.Clear();
-    m_sink.reset();
-    m_bstrText.Reset();
-    m_nTextLen = 0;
-    ReleaseVoiceCatalogue();
     m_cpPropertyNotify.Slots().ReleaseAll();
     m_spSite.Release();
     m_cpEvents.Slots().ReleaseAll();
@@ -84,17 +78,14 @@ HRESULT CTextToSpeech::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **p
 
 HRESULT CTextToSpeech::InitObject()
 {
-    if (HRESULT hr = CreateEngineOutput(); FAILED(hr))
+    if (HRESULT hr = orafon::speech::CSpeechBridge::Create(this, m_bridge); FAILED(hr))
         return hr;
     m_nVoiceIdx = -1;
     m_nWaveFormatIdx = -1;
-    m_wfxEngine = WAVEFORMATEX{};
-    m_nTextLen = 0;
-    m_bSpeaking = false;
     m_nSWFFrameRate = 15;
 
     HRESULT hr = EnumVoices();
-    if (SUCCEEDED(hr) && !m_aVoices.empty())
+    if (SUCCEEDED(hr) && !Voices().empty())
         hr = put_VoiceIdx(0);
 
     // Stored directly; nothing is sent to the engine.
@@ -104,7 +95,7 @@ HRESULT CTextToSpeech::InitObject()
     if (FAILED(hr))
         return hr;
 
-    if (!m_aVoices.empty())
+    if (!Voices().empty())
         hr = put_Pitch(0);
     if (SUCCEEDED(hr))
         hr = put_FileFormat(FF_MP3);
@@ -162,15 +153,11 @@ HRESULT CTextToSpeech::InternalQueryInterface(REFIID riid, void **ppv)
         found = static_cast<ISupportErrorInfo *>(this);
     else if (riid == IID_IObjectWithSite)
         found = static_cast<IObjectWithSite *>(this);
-    // The engine output objects are objects of their own (see
-    // speech/EngineOutput.h); they are what a speech engine gets as this
-    // object's stream or audio destination.
-    else if (m_spOutputStream && (riid == IID_ISpStreamFormat || riid == IID_IStream || riid == IID_ISequentialStream))
-        found = static_cast<ISpStreamFormat *>(m_spOutputStream.get());
-    else if (m_spAudioDest && riid == IID_IAudio)
-        found = static_cast<IAudio *>(m_spAudioDest.get());
-    else if (m_spAudioDest && riid == IID_IAudioDest)
-        found = static_cast<IAudioDest *>(m_spAudioDest.get());
+    // The engine output objects are objects of the speech bridge, with
+    // reference counts of their own; they are what a speech engine gets as
+    // this object's stream or audio destination.
+    else if (m_bridge)
+        return m_bridge->QueryOutputObject(riid, ppv);
     if (!found) {
         *ppv = nullptr;
         return E_NOINTERFACE;

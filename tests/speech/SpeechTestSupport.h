@@ -43,6 +43,8 @@ std::u16string U16(const std::string &s);
 bool PumpUntil(const std::function<bool()> &done, DWORD guardMs = 30000);
 // Dispatches whatever arrives during ms milliseconds.
 void PumpFor(DWORD ms);
+// Dispatches what is queued now, without waiting for more.
+void DrainMessages();
 
 // The object under test with a sink advised on its events.
 struct Subject {
@@ -174,6 +176,21 @@ protected:
         OrafonScriptedRecord record{};
         EXPECT_EQ(OrafonSapi4_GetScriptedRecord(&mode, &record), S_OK);
         return record;
+    }
+
+    // The mode's engines have ended a text and everything they queued for
+    // this thread has been delivered.
+    static bool ModeQuiet(const GUID &mode)
+    {
+        const OrafonScriptedRecord r = Record(mode);
+        return r.doneNotificationsPosted >= 1 && r.notificationsDelivered == r.notificationsPosted;
+    }
+
+    // Every request the voice's engine began is over (finished or cancelled).
+    static bool VoiceQuiet(const std::u16string &token)
+    {
+        const orafon::sapi5::ScriptedRuns runs = orafon::sapi5::ScriptedVoiceRuns(token);
+        return runs.started == runs.finished;
     }
 
 private:
