@@ -79,29 +79,6 @@ void CSinkSlots::ReleaseAll() noexcept
 
 // ---- CConnectionPoint -----------------------------------------------------
 
-STDMETHODIMP CConnectionPoint::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
-        *ppv = static_cast<IConnectionPoint *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CConnectionPoint::AddRef()
-{
-    return m_container->AddRef();
-}
-
-STDMETHODIMP_(ULONG) CConnectionPoint::Release()
-{
-    return m_container->Release();
-}
-
 STDMETHODIMP CConnectionPoint::GetConnectionInterface(IID *pIID)
 {
     if (!pIID)
@@ -164,34 +141,13 @@ namespace {
 // Hands out entries of a shared, immutable list; clones share the list and
 // copy the position.
 template <typename Interface, typename Stored, typename Item, void (*CopyOut)(const Stored &, Item *)>
-class CEnumOnList final : public Interface {
+class CEnumOnList final : public ComObject<CEnumOnList<Interface, Stored, Item, CopyOut>, Interface> {
 public:
     using List = std::vector<Stored>;
 
     CEnumOnList(std::shared_ptr<const List> items, size_t position) noexcept
         : m_items(std::move(items)), m_position(position)
     {
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
-            *ppv = static_cast<Interface *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refCount; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG count = --m_refCount;
-        if (count == 0)
-            delete this;
-        return count;
     }
 
     STDMETHODIMP Next(ULONG count, Item *items, ULONG *pFetched) override
@@ -227,15 +183,15 @@ public:
         if (!ppEnum)
             return E_POINTER;
         *ppEnum = nullptr;
-        auto *clone = new (std::nothrow) CEnumOnList(m_items, m_position);
-        if (!clone)
-            return E_OUTOFMEMORY;
-        clone->AddRef();
-        *ppEnum = clone;
+        CComPtr<CEnumOnList> clone;
+        if (HRESULT hr = this->Create(clone, m_items, m_position); FAILED(hr))
+            return hr;
+        *ppEnum = clone.Detach();
         return S_OK;
     }
 
-    static HRESULT Create(List items, Interface **ppEnum)
+    // An enumerator over items, from the start.
+    static HRESULT MakeOver(List items, Interface **ppEnum)
     {
         if (!ppEnum)
             return E_POINTER;
@@ -246,20 +202,16 @@ public:
         } catch (const std::bad_alloc &) {
             return E_OUTOFMEMORY;
         }
-        auto *enumerator = new (std::nothrow) CEnumOnList(std::move(shared), 0);
-        if (!enumerator)
-            return E_OUTOFMEMORY;
-        enumerator->AddRef();
-        *ppEnum = enumerator;
+        CComPtr<CEnumOnList> enumerator;
+        if (HRESULT hr = CEnumOnList::Create(enumerator, std::move(shared), size_t{0}); FAILED(hr))
+            return hr;
+        *ppEnum = enumerator.Detach();
         return S_OK;
     }
 
 private:
-    ~CEnumOnList() = default;
-
     std::shared_ptr<const List> m_items;
     size_t m_position;
-    ULONG m_refCount = 0;
 };
 
 void CopyConnection(const AdvisedSink &from, CONNECTDATA *to)
@@ -285,12 +237,12 @@ using CEnumConnectionPoints =
 
 HRESULT CreateConnectionEnumerator(std::vector<AdvisedSink> connections, IEnumConnections **ppEnum)
 {
-    return CEnumConnections::Create(std::move(connections), ppEnum);
+    return CEnumConnections::MakeOver(std::move(connections), ppEnum);
 }
 
 HRESULT CreateConnectionPointEnumerator(std::vector<CComPtr<IConnectionPoint>> points, IEnumConnectionPoints **ppEnum)
 {
-    return CEnumConnectionPoints::Create(std::move(points), ppEnum);
+    return CEnumConnectionPoints::MakeOver(std::move(points), ppEnum);
 }
 
 } // namespace orafon

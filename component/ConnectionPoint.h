@@ -2,6 +2,7 @@
 // cookies), IConnectionPoint and the two enumerators.
 #pragma once
 
+#include <orafon/ComObject.h>
 #include <orafon/win/windows.h>
 
 #include <memory>
@@ -42,18 +43,15 @@ private:
     std::vector<CComPtr<IUnknown>> m_slots;
 };
 
-// A connection point for one outgoing interface. It shares the reference
-// count of the container that owns it, so a client holding the point keeps
-// the object alive.
-class CConnectionPoint final : public IConnectionPoint {
+// A connection point for one outgoing interface: an object of its own that
+// shares the reference count of the container that owns it, so a client
+// holding the point keeps the object alive.
+class CConnectionPoint final : public ComContained<IConnectionPoint> {
 public:
-    CConnectionPoint(IConnectionPointContainer *container, REFIID iid) noexcept : m_container(container), m_iid(iid) {}
-    CConnectionPoint(const CConnectionPoint &) = delete;
-    CConnectionPoint &operator=(const CConnectionPoint &) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    CConnectionPoint(IConnectionPointContainer *container, REFIID iid) noexcept
+        : ComContained(*container), m_container(container), m_iid(iid)
+    {
+    }
 
     STDMETHODIMP GetConnectionInterface(IID *pIID) override;
     STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer **ppCPC) override;

@@ -2,25 +2,15 @@
 // CTextToSpeech, and its small standard interfaces.
 #include "TextToSpeech.h"
 
-#include <module/Module.h>
-
 #include <new>
-
-namespace {
-
-// Set as the count while the object is torn down, so that references taken
-// and dropped by members during teardown cannot start a second destruction.
-constexpr LONG kDestroyingRefCount = static_cast<LONG>(0xC0000001u);
-
-} // namespace
 
 // ---- Construction and destruction --------------------------------------------
 
-CTextToSpeech::CTextToSpeech(IUnknown *pUnkOuter) noexcept
-    : m_innerUnknown(this), m_pControllingUnknown(pUnkOuter ? pUnkOuter : &m_innerUnknown),
-      m_cpPropertyNotify(this, IID_IPropertyNotifySink), m_cpEvents(this, DIID__ITextToSpeechEvents)
+CTextToSpeech::CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter) noexcept
+    : ComAggregatable(pUnkOuter), m_module(module), m_cpPropertyNotify(this, IID_IPropertyNotifySink),
+      m_cpEvents(this, DIID__ITextToSpeechEvents)
 {
-    ModuleLock();
+    m_module.Lock();
 }
 
 CTextToSpeech::~CTextToSpeech()
@@ -28,7 +18,7 @@ CTextToSpeech::~CTextToSpeech()
     ReleaseMembers();
     // Given back only after the members are gone: once the count is 0 the
     // module may be unloaded, and releasing a member runs code of the module.
-    ModuleUnlock();
+    m_module.Unlock();
 }
 
 void CTextToSpeech::ReleaseMembers() noexcept
@@ -44,7 +34,7 @@ void CTextToSpeech::ReleaseMembers() noexcept
     m_cpEvents.Slots().ReleaseAll();
 }
 
-HRESULT CTextToSpeech::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv)
+HRESULT CTextToSpeech::CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv)
 {
     if (!ppv)
         return E_POINTER;
@@ -52,28 +42,19 @@ HRESULT CTextToSpeech::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **p
     if (pUnkOuter && riid != IID_IUnknown)
         return CLASS_E_NOAGGREGATION;
 
-    auto *object = new (std::nothrow) CTextToSpeech(pUnkOuter);
+    auto *object = new (std::nothrow) CTextToSpeech(module, pUnkOuter);
     if (!object)
         return E_OUTOFMEMORY;
 
-    HRESULT hr;
-    if (!pUnkOuter) {
-        // Hold the object while InitObject runs, so that references taken and
-        // dropped there cannot destroy it; drop the hold without destroying.
-        ++object->m_nRefCount;
-        hr = object->InitObject();
-        --object->m_nRefCount;
-    } else {
-        hr = object->InitObject();
-    }
+    // The object's one reference, on its own IUnknown, holds it while
+    // InitObject runs, so references taken and dropped there cannot destroy
+    // it. Dropping it at the end destroys the object unless riid was given out.
+    CComPtr<IUnknown> hold;
+    hold.Attach(object->InnerUnknown());
+    HRESULT hr = object->InitObject();
     if (SUCCEEDED(hr))
-        hr = object->InternalQueryInterface(riid, ppv);
-    if (FAILED(hr)) {
-        object->m_nRefCount = kDestroyingRefCount;
-        delete object;
-        return hr;
-    }
-    return S_OK;
+        hr = hold->QueryInterface(riid, ppv);
+    return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT CTextToSpeech::InitObject()
@@ -104,82 +85,11 @@ HRESULT CTextToSpeech::InitObject()
     return hr;
 }
 
-// ---- IUnknown -------------------------------------------------------------------
+// ---- IUnknown beyond the table --------------------------------------------------
 
-STDMETHODIMP CTextToSpeech::QueryInterface(REFIID riid, void **ppv)
+IUnknown *CTextToSpeech::OtherInterface(REFIID riid) noexcept
 {
-    return m_pControllingUnknown->QueryInterface(riid, ppv);
-}
-
-STDMETHODIMP_(ULONG) CTextToSpeech::AddRef()
-{
-    return m_pControllingUnknown->AddRef();
-}
-
-STDMETHODIMP_(ULONG) CTextToSpeech::Release()
-{
-    return m_pControllingUnknown->Release();
-}
-
-STDMETHODIMP CTextToSpeech::CInnerUnknown::QueryInterface(REFIID riid, void **ppv)
-{
-    return m_owner->InternalQueryInterface(riid, ppv);
-}
-
-STDMETHODIMP_(ULONG) CTextToSpeech::CInnerUnknown::AddRef()
-{
-    return m_owner->InternalAddRef();
-}
-
-STDMETHODIMP_(ULONG) CTextToSpeech::CInnerUnknown::Release()
-{
-    return m_owner->InternalRelease();
-}
-
-HRESULT CTextToSpeech::InternalQueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    IUnknown *found = nullptr;
-    if (riid == IID_IUnknown)
-        found = &m_innerUnknown;
-    else if (riid == IID_IDispatch || riid == IID_ITextToSpeech)
-        found = static_cast<ITextToSpeech *>(this);
-    else if (riid == IID_IConnectionPointContainer)
-        found = static_cast<IConnectionPointContainer *>(this);
-    else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
-        found = static_cast<IProvideClassInfo2 *>(this);
-    else if (riid == IID_ISupportErrorInfo)
-        found = static_cast<ISupportErrorInfo *>(this);
-    else if (riid == IID_IObjectWithSite)
-        found = static_cast<IObjectWithSite *>(this);
-    // The engine output objects are objects of the speech bridge, with
-    // reference counts of their own; they are what a speech engine gets as
-    // this object's stream or audio destination.
-    else if (m_bridge)
-        return m_bridge->QueryOutputObject(riid, ppv);
-    if (!found) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    found->AddRef();
-    *ppv = found;
-    return S_OK;
-}
-
-ULONG CTextToSpeech::InternalAddRef()
-{
-    return static_cast<ULONG>(++m_nRefCount);
-}
-
-ULONG CTextToSpeech::InternalRelease()
-{
-    const LONG count = --m_nRefCount;
-    if (count == 0) {
-        m_nRefCount = kDestroyingRefCount;
-        delete this;
-    }
-    return static_cast<ULONG>(count);
+    return m_bridge ? m_bridge->OutputObject(riid) : nullptr;
 }
 
 // ---- IDispatch type information ---------------------------------------------------
@@ -189,7 +99,7 @@ STDMETHODIMP CTextToSpeech::GetTypeInfoCount(UINT *pctinfo)
     if (!pctinfo)
         return E_POINTER;
     CComPtr<ITypeInfo> info;
-    *pctinfo = SUCCEEDED(ModuleGetTypeInfo(IID_ITextToSpeech, &info)) && info ? 1 : 0;
+    *pctinfo = SUCCEEDED(m_module.GetTypeInfo(IID_ITextToSpeech, &info)) && info ? 1 : 0;
     return S_OK;
 }
 
@@ -200,7 +110,7 @@ STDMETHODIMP CTextToSpeech::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo **ppTInfo)
     if (!ppTInfo)
         return E_POINTER;
     *ppTInfo = nullptr;
-    return ModuleGetTypeInfo(IID_ITextToSpeech, ppTInfo);
+    return m_module.GetTypeInfo(IID_ITextToSpeech, ppTInfo);
 }
 
 // ---- IProvideClassInfo2 -------------------------------------------------------------
@@ -210,7 +120,7 @@ STDMETHODIMP CTextToSpeech::GetClassInfo(ITypeInfo **ppTI)
     if (!ppTI)
         return E_POINTER;
     *ppTI = nullptr;
-    return ModuleGetTypeInfo(CLSID_TextToSpeech, ppTI);
+    return m_module.GetTypeInfo(CLSID_TextToSpeech, ppTI);
 }
 
 STDMETHODIMP CTextToSpeech::GetGUID(DWORD dwGuidKind, GUID *pGUID)

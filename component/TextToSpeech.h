@@ -1,9 +1,10 @@
 // CTextToSpeech: the automation object. One reference count and one identity
 // for all its interfaces; aggregatable through a separate non-delegating
-// IUnknown.
+// IUnknown (orafon::ComAggregatable).
 #pragma once
 
 #include "ConnectionPoint.h"
+#include "ModuleServices.h"
 #include "OleHelpers.h"
 
 #include <orafon/Orafon.h>
@@ -17,21 +18,18 @@
 #include <string>
 #include <vector>
 
-class CTextToSpeech final : public ITextToSpeech,
-                            public IConnectionPointContainer,
-                            public IProvideClassInfo2,
-                            public ISupportErrorInfo,
-                            public IObjectWithSite,
-                            private orafon::speech::ISpeechListener {
+// The interfaces QueryInterface answers; ITextToSpeech also answers IDispatch.
+using CTextToSpeechInterfaces = orafon::ComAggregatable<
+    class CTextToSpeech, ITextToSpeech, orafon::ComAlias<IDispatch, ITextToSpeech>, IConnectionPointContainer,
+    IProvideClassInfo2, orafon::ComAlias<IProvideClassInfo, IProvideClassInfo2>, ISupportErrorInfo, IObjectWithSite>;
+
+// ISpeechListener is no COM interface: only the object's own speech bridge
+// calls it.
+class CTextToSpeech final : public CTextToSpeechInterfaces, private orafon::speech::ISpeechListener {
 public:
     // Makes an object (aggregated when pUnkOuter is given), runs InitObject
     // and asks for riid. See TextToSpeechFactory.h.
-    static HRESULT CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv);
-
-    // ---- IUnknown: delegates to the controlling unknown ---------------------
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    static HRESULT CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv);
 
     // ---- IDispatch ------------------------------------------------------------
     STDMETHODIMP GetTypeInfoCount(UINT *pctinfo) override;
@@ -99,25 +97,17 @@ public:
     HRESULT FireOnTTSProgress(LONG nPercent);
 
 private:
-    // The object's own IUnknown: keeps the count and answers QueryInterface.
-    // An outer object that aggregates this one holds this interface.
-    class CInnerUnknown final : public IUnknown {
-    public:
-        explicit CInnerUnknown(CTextToSpeech *owner) noexcept : m_owner(owner) {}
-        STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-        STDMETHODIMP_(ULONG) AddRef() override;
-        STDMETHODIMP_(ULONG) Release() override;
+    friend CTextToSpeechInterfaces;
 
-    private:
-        CTextToSpeech *m_owner;
-    };
+    CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter) noexcept;
+    ~CTextToSpeech() override;
 
-    explicit CTextToSpeech(IUnknown *pUnkOuter) noexcept;
-    ~CTextToSpeech();
-
-    HRESULT InternalQueryInterface(REFIID riid, void **ppv);
-    ULONG InternalAddRef();
-    ULONG InternalRelease();
+    // The engine output objects' interfaces, which QueryInterface answers
+    // beyond the table. They are objects of their own, not part of this
+    // object's identity: an engine may hold and call them after this object
+    // is gone (see speech/EngineLink.h), so asking one of them for
+    // IUnknown or ITextToSpeech does not lead back here.
+    IUnknown *OtherInterface(REFIID riid) noexcept;
     void ReleaseMembers() noexcept;
 
     HRESULT InitObject();
@@ -143,11 +133,8 @@ private:
     void OnSpeechSentence(LONG nStart, LONG nLength) override;
     void OnSpeechProgress(LONG nPercent) override;
 
-    // ---- Identity and lifetime -------------------------------------------------
-    LONG m_nRefCount = 0;
-    CInnerUnknown m_innerUnknown;
-    // The outer object when aggregated, else m_innerUnknown.
-    IUnknown *m_pControllingUnknown;
+    // The module serving this object: its lock and its type library.
+    orafon::ModuleServices &m_module;
 
     // ---- Connection points, in map order --------------------------------------
     orafon::CConnectionPoint m_cpPropertyNotify;

@@ -71,7 +71,7 @@ HRESULT CTextToSpeech::FireEvent(DISPID dispid, const LONG *args, UINT argCount)
 {
     // A handler may drop the last reference to this object; keep it alive
     // until the walk is over.
-    CComPtr<IUnknown> self(m_pControllingUnknown);
+    CComPtr<ITextToSpeech> self(this);
 
     // Walk a copy of the sink list: a handler that advises or unadvises
     // changes the slots, never this copy. Each copy entry holds a reference.

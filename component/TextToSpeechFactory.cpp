@@ -2,7 +2,7 @@
 
 #include "TextToSpeech.h"
 
-HRESULT CTextToSpeech_CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv)
+HRESULT CTextToSpeech_CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv)
 {
-    return CTextToSpeech::CreateInstance(pUnkOuter, riid, ppv);
+    return CTextToSpeech::CreateInstance(module, pUnkOuter, riid, ppv);
 }

@@ -46,7 +46,7 @@ HRESULT CTextToSpeech::SelectVoice(LONG index)
 HRESULT CTextToSpeech::ReleaseVoice(LONG index)
 {
     // A request the voice is speaking ends here, its end reported.
-    CComPtr<IUnknown> hold(m_pControllingUnknown);
+    CComPtr<ITextToSpeech> hold(this);
     return m_bridge->ReleaseVoice(index);
 }
 
@@ -144,7 +144,7 @@ STDMETHODIMP CTextToSpeech::get_SAPIVersion(LONG *pVal)
 HRESULT CTextToSpeech::SpeakRequest(BSTR text, BSTR file, TTSFLAG flags)
 {
     // Event handlers may drop the host's last reference from inside the wait.
-    CComPtr<IUnknown> hold(m_pControllingUnknown);
+    CComPtr<ITextToSpeech> hold(this);
     std::optional<orafon::speech::FileTarget> target;
     if (file && m_waveFormats.Contains(m_nWaveFormatIdx))
         target =
@@ -171,7 +171,7 @@ STDMETHODIMP CTextToSpeech::StopTTS()
 {
     if (!HasVoice())
         return E_FAIL;
-    CComPtr<IUnknown> hold(m_pControllingUnknown);
+    CComPtr<ITextToSpeech> hold(this);
     m_bridge->Stop();
     return S_OK;
 }

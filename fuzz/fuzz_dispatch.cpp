@@ -11,6 +11,7 @@
 #include <orafon/win/oleauto.h>
 #include <orafon/win/winuser.h>
 #include <sapi5/ScriptedEngine.h>
+#include <tests/component/TestServices.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -208,7 +209,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     script.steps = {orafon::sapi5::ScriptStep::Audio(640), orafon::sapi5::ScriptStep::Event(SPEI_WORD_BOUNDARY, 0, 4),
                     orafon::sapi5::ScriptStep::Audio(640)};
     Require(orafon::sapi5::RegisterScriptedVoice(u"FuzzVoice", u"Fuzz Voice", script) == S_OK);
-    Require(CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&g_object)) == S_OK);
+    Require(CTextToSpeech_CreateInstance(orafon::test::TestModule(), nullptr, IID_ITextToSpeech,
+                                         reinterpret_cast<void **>(&g_object)) == S_OK);
     SelectScriptedVoice();
     return 0;
 }

@@ -1,34 +1,25 @@
 #include "ClassFactory.h"
 
-#include <new>
 
 namespace orafon::module {
 
 HRESULT CClassFactory::Make(ModuleState &module, InstanceMaker maker, IClassFactory **ppFactory)
 {
-    *ppFactory = new (std::nothrow) CClassFactory(module, maker);
-    return *ppFactory ? S_OK : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP CClassFactory::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-        *ppv = static_cast<IClassFactory *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    *ppFactory = nullptr;
+    CComPtr<CClassFactory> factory;
+    if (HRESULT hr = Create(factory, module, maker); FAILED(hr))
+        return hr;
+    *ppFactory = factory.Detach();
+    return S_OK;
 }
 
 STDMETHODIMP_(ULONG) CClassFactory::AddRef()
 {
     std::lock_guard lock(refMutex_);
-    if (++refs_ == 2)
+    const ULONG count = IncrementReferences();
+    if (count == 2)
         module_.Lock();
-    return refs_;
+    return count;
 }
 
 STDMETHODIMP_(ULONG) CClassFactory::Release()
@@ -36,12 +27,12 @@ STDMETHODIMP_(ULONG) CClassFactory::Release()
     ULONG left;
     {
         std::lock_guard lock(refMutex_);
-        left = --refs_;
+        left = DecrementReferences();
         if (left == 1)
             module_.Unlock();
     }
     if (left == 0)
-        delete this;
+        Destroy();
     return left;
 }
 

@@ -3,15 +3,16 @@
 
 #include "ModuleState.h"
 
+#include <orafon/ComObject.h>
+
 namespace orafon::module {
 
 // Holds a module lock while any reference beyond the module's cached one
 // exists: the count rising to 2 takes it, falling back to 1 gives it back.
-class CClassFactory final : public IClassFactory {
+class CClassFactory final : public ComObject<CClassFactory, IClassFactory> {
 public:
     CClassFactory(ModuleState &module, InstanceMaker maker) : module_(module), maker_(maker) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv) override;
@@ -21,12 +22,10 @@ public:
     static HRESULT Make(ModuleState &module, InstanceMaker maker, IClassFactory **ppFactory);
 
 private:
-    ~CClassFactory() = default;
-
     ModuleState &module_;
     InstanceMaker maker_;
+    // Orders the count's changes with the module lock they take and give back.
     std::mutex refMutex_;
-    ULONG refs_ = 1;
 };
 
 } // namespace orafon::module

@@ -28,12 +28,30 @@ using orafon::module::CClassFactory;
 using orafon::module::ClassEntry;
 using orafon::module::ModuleState;
 
-ClassEntry g_classes[] = {
-    {&CLSID_TextToSpeech, orafon::module::UpdateTextToSpeechRegistry, CClassFactory::Make,
-     CTextToSpeech_CreateInstance},
+ModuleState *g_state = nullptr;
+
+// What the module hands each object it makes: its lock and its type library.
+// Lives as long as the module's code, and so outlives every object.
+class OrafonServices final : public orafon::ModuleServices {
+public:
+    LONG Lock() noexcept override { return ModuleLock(); }
+    LONG Unlock() noexcept override { return ModuleUnlock(); }
+    HRESULT GetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo) noexcept override
+    {
+        return ModuleGetTypeInfo(guid, ppTInfo);
+    }
 };
 
-ModuleState *g_state = nullptr;
+constinit OrafonServices g_services;
+
+HRESULT CreateTextToSpeech(IUnknown *pUnkOuter, REFIID riid, void **ppv)
+{
+    return CTextToSpeech_CreateInstance(g_services, pUnkOuter, riid, ppv);
+}
+
+ClassEntry g_classes[] = {
+    {&CLSID_TextToSpeech, orafon::module::UpdateTextToSpeechRegistry, CClassFactory::Make, CreateTextToSpeech},
+};
 
 // Made by the load work, before any entry point can be called. The unload
 // work frees it only when nothing holds the module any more: objects still

@@ -1,10 +1,15 @@
 #include "OrafonTypeLib.h"
 
+#include <component/TextToSpeechMembers.h>
 #include <orafon/OrafonIds.h>
+
+#include <utility>
+#include <vector>
 
 namespace orafon::module {
 
 using typelib::In;
+using typelib::ParamDef;
 using typelib::RetVal;
 using typelib::Ty;
 using typelib::TypeBuilder;
@@ -53,36 +58,44 @@ void DescribeClass(TypeLibBuilder &b)
         .Implements(u"_ITextToSpeechEvents", IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE);
 }
 
+Ty TypeOf(const members::ValueType &type)
+{
+    return type.enumName ? Ty::Named(type.enumName) : Ty::Base(type.vt);
+}
+
+void DescribeMethod(TypeBuilder &t, const members::Member &m)
+{
+    std::vector<ParamDef> params;
+    const members::Accessor &call = m.get;
+    for (UINT i = 0; i < call.paramCount; ++i)
+        params.push_back(In(m.paramNames[i], TypeOf(call.paramTypes[i])));
+    if (call.result.vt != VT_EMPTY)
+        params.push_back(RetVal(m.paramNames[call.paramCount], TypeOf(call.result).Ptr()));
+    t.Method(m.id, m.name, std::move(params), m.help);
+}
+
+void DescribeMember(TypeBuilder &t, const members::Member &m)
+{
+    switch (m.kind) {
+    case members::MemberKind::Method:
+        DescribeMethod(t, m);
+        break;
+    case members::MemberKind::PropertyGet:
+        t.PropertyGet(m.id, m.name, TypeOf(m.get.result), m.help);
+        break;
+    case members::MemberKind::Property:
+        t.Property(m.id, m.name, TypeOf(m.get.result), m.help);
+        break;
+    }
+}
+
 // Function-table order: each row of the member table, a property's get
 // before its put.
 void DescribeInterface(TypeLibBuilder &b)
 {
-    const Ty lng = Ty::Long();
-    const Ty str = Ty::Bstr();
-    const Ty flag = Ty::Named(u"TTSFLAG");
     TypeBuilder &t = b.DualInterface(u"ITextToSpeech", IID_ITextToSpeech).Doc(u"ITextToSpeech Interface");
-    t.PropertyGet(1, u"VoiceCount", lng, u"property VoiceCount")
-        .Property(2, u"VoiceIdx", lng, u"property VoiceIdx")
-        .PropertyGet(3, u"VoiceName", str, u"property VoiceName")
-        .PropertyGet(4, u"VoiceGender", str, u"property VoiceGender")
-        .PropertyGet(5, u"VoiceLanguage", str, u"property VoiceLanguage")
-        .Method(6, u"Speak", {In(u"strText", str), In(u"nFlag", flag)}, u"Speak Text")
-        .Method(7, u"SpeakToFile", {In(u"strText", str), In(u"strFile", str), In(u"nFlag", flag)}, u"Speak To File")
-        .Method(8, u"StopTTS", {}, u"StopTTS")
-        .Method(9, u"Pause", {}, u"Pause")
-        .Method(10, u"Resume", {}, u"Resume")
-        .Property(11, u"Rate", lng, u"property Rate")
-        .Property(12, u"Volume", lng, u"property Volume")
-        .Property(13, u"Pitch", lng, u"property Pitch")
-        .PropertyGet(14, u"WaveFormatCount", lng, u"property WaveFormatCount")
-        .Property(15, u"WaveFormatIdx", lng, u"property WaveFormatIdx")
-        .PropertyGet(16, u"WaveFormatName", str, u"property WaveFormatName")
-        .Property(17, u"FileFormat", Ty::Named(u"FILEFORMAT"), u"property FileFormat")
-        .Method(18, u"GetVoiceName", {In(u"nIndex", lng), RetVal(u"strName", str.Ptr())}, u"GetVoiceName")
-        .Method(20, u"Mp3ToSWF", {In(u"strMp3", str), In(u"strSWF", str), In(u"bLoop", Ty::Bool())},
-                u"Convert Mp3 to SWF")
-        .Property(21, u"SWFFrameRate", lng, u"property SWFFrameRate")
-        .PropertyGet(22, u"SAPIVersion", lng, u"property SAPIVersion");
+    for (const members::Member &m : members::kTextToSpeechMembers)
+        DescribeMember(t, m);
 }
 
 } // namespace

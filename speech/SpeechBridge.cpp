@@ -222,21 +222,15 @@ HRESULT CSpeechBridge::EnumFormats(LONG fileFormat, PFNADDWAVEFORMAT pfnAdd, voi
     return CAudioSink::EnumFormats(fileFormat, pfnAdd, pContext);
 }
 
-HRESULT CSpeechBridge::QueryOutputObject(REFIID riid, void **ppv)
+IUnknown *CSpeechBridge::OutputObject(REFIID riid) const noexcept
 {
-    *ppv = nullptr;
-    IUnknown *found = nullptr;
     if (m_spOutputStream && (riid == IID_ISpStreamFormat || riid == IID_IStream || riid == IID_ISequentialStream))
-        found = static_cast<ISpStreamFormat *>(m_spOutputStream.get());
-    else if (m_spAudioDest && riid == IID_IAudio)
-        found = static_cast<IAudio *>(m_spAudioDest.get());
-    else if (m_spAudioDest && riid == IID_IAudioDest)
-        found = static_cast<IAudioDest *>(m_spAudioDest.get());
-    if (!found)
-        return E_NOINTERFACE;
-    found->AddRef();
-    *ppv = found;
-    return S_OK;
+        return static_cast<ISpStreamFormat *>(m_spOutputStream.get());
+    if (m_spAudioDest && riid == IID_IAudio)
+        return static_cast<IAudio *>(m_spAudioDest.get());
+    if (m_spAudioDest && riid == IID_IAudioDest)
+        return static_cast<IAudioDest *>(m_spAudioDest.get());
+    return nullptr;
 }
 
 HRESULT CSpeechBridge::OpenSink(const std::string &path, const WAVEFORMATEX &source, const FileTarget &target)

@@ -2,43 +2,20 @@
 // every property access, and of firing an event to several sinks.
 #include <component/TextToSpeech.h>
 #include <component/TextToSpeechFactory.h>
-#include <module/Module.h>
+#include <tests/component/TestServices.h>
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
-
-// The module's services, for a benchmark that links the component alone.
-namespace {
-std::atomic<LONG> g_locks{0};
-}
-LONG ModuleLock()
-{
-    return ++g_locks;
-}
-LONG ModuleUnlock()
-{
-    return --g_locks;
-}
-HRESULT ModuleGetTypeInfo(REFGUID, ITypeInfo **ppTInfo)
-{
-    if (ppTInfo)
-        *ppTInfo = nullptr;
-    return TYPE_E_CANTLOADLIBRARY;
-}
-const char *ModuleGetPath()
-{
-    return "";
-}
 
 namespace {
 
 CComPtr<ITextToSpeech> Make()
 {
     CComPtr<ITextToSpeech> tts;
-    CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&tts));
+    CTextToSpeech_CreateInstance(orafon::test::TestModule(), nullptr, IID_ITextToSpeech,
+                                 reinterpret_cast<void **>(&tts));
     return tts;
 }
 

@@ -9,6 +9,7 @@
 #include <orafon/win/objbase.h>
 #include <orafon/win/winuser.h>
 #include <sapi5/ScriptedEngine.h>
+#include <tests/component/TestServices.h>
 
 #include <benchmark/benchmark.h>
 
@@ -97,7 +98,8 @@ LONG ScriptedVoiceIndex(ITextToSpeech *tts)
 CComPtr<ITextToSpeech> MakeObject(LONG voice)
 {
     CComPtr<ITextToSpeech> tts;
-    CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&tts));
+    CTextToSpeech_CreateInstance(orafon::test::TestModule(), nullptr, IID_ITextToSpeech,
+                                 reinterpret_cast<void **>(&tts));
     if (tts && voice >= 0)
         tts->put_VoiceIdx(voice);
     return tts;

@@ -8,6 +8,7 @@
 
 #include <component/TextToSpeechFactory.h>
 #include <orafon/Orafon.h>
+#include <tests/component/TestServices.h>
 
 #include <FLAC/stream_encoder.h>
 #include <benchmark/benchmark.h>
@@ -89,7 +90,8 @@ BSTR MakeBstr(const std::string &ascii)
 CComPtr<ITextToSpeech> MakeObject()
 {
     CComPtr<ITextToSpeech> tts;
-    CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&tts));
+    CTextToSpeech_CreateInstance(orafon::test::TestModule(), nullptr, IID_ITextToSpeech,
+                                 reinterpret_cast<void **>(&tts));
     if (!tts)
         return tts;
     LONG count = 0;

@@ -9,6 +9,7 @@
 
 #include <component/TextToSpeechFactory.h>
 #include <orafon/Orafon.h>
+#include <tests/component/TestServices.h>
 
 #include <benchmark/benchmark.h>
 #include <espeak-ng/speak_lib.h>
@@ -56,7 +57,8 @@ double g_mp4Ms = 0, g_mp4PipeMs = 0, g_mp4Ratio = 0, g_mp4BitRate = 0, g_mp4Rate
 CComPtr<ITextToSpeech> MakeObject()
 {
     CComPtr<ITextToSpeech> tts;
-    CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&tts));
+    CTextToSpeech_CreateInstance(orafon::test::TestModule(), nullptr, IID_ITextToSpeech,
+                                 reinterpret_cast<void **>(&tts));
     if (!tts)
         return tts;
     LONG count = 0;

@@ -1,7 +1,7 @@
 // Error objects and the per-thread error slot behind SetErrorInfo/GetErrorInfo.
+#include <orafon/ComObject.h>
 #include <orafon/win/oleauto.h>
 
-#include <atomic>
 #include <new>
 #include <optional>
 #include <string>
@@ -10,33 +10,8 @@ namespace {
 
 // One object answers both the writing (ICreateErrorInfo) and the reading
 // (IErrorInfo) side, as Windows' error objects do.
-class CErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+class CErrorInfo final : public orafon::ComObject<CErrorInfo, IErrorInfo, ICreateErrorInfo> {
 public:
-    // IUnknown (shared by both interfaces)
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IErrorInfo)
-            *ppv = static_cast<IErrorInfo *>(this);
-        else if (riid == IID_ICreateErrorInfo)
-            *ppv = static_cast<ICreateErrorInfo *>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
     // IErrorInfo
     STDMETHODIMP GetGUID(GUID *pGUID) override
     {
@@ -72,13 +47,10 @@ public:
     }
 
 private:
-    ~CErrorInfo() = default;
-
     // A field never set reads as a null BSTR.
     static HRESULT Read(const std::optional<std::u16string> &field, BSTR *out);
     static HRESULT Write(std::optional<std::u16string> &field, LPOLESTR value);
 
-    std::atomic<ULONG> refs_{1};
     GUID guid_ = GUID_NULL;
     std::optional<std::u16string> source_, description_, helpFile_;
     DWORD helpContext_ = 0;

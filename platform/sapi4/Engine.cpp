@@ -113,23 +113,9 @@ private:
 
 // The engine's IAudioDestNotifySink; holds the engine weakly so the audio
 // object holding it keeps nothing alive.
-class DestNotifySink final : public IAudioDestNotifySink, private ModuleObject {
+class DestNotifySink final : public orafon::ComObject<DestNotifySink, IAudioDestNotifySink>, private ModuleObject {
 public:
     explicit DestNotifySink(std::weak_ptr<EngineCore> core) : core_(std::move(core)) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IAudioDestNotifySink) {
-            *ppv = static_cast<IAudioDestNotifySink *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ORAFON_IMPLEMENT_REFCOUNT(DestNotifySink)
 
     STDMETHODIMP AudioStop(WORD) override { return S_OK; }
     STDMETHODIMP AudioStart() override { return S_OK; }
@@ -147,8 +133,6 @@ public:
     }
 
 private:
-    ~DestNotifySink() = default;
-    RefCount refs_;
     std::weak_ptr<EngineCore> core_;
 };
 
@@ -524,26 +508,11 @@ void EngineCore::NotifyDone(const CComPtr<ITTSBufNotifySink> &sink, DWORD flags)
         mode->Notice(ModeNotice::Delivered); // nothing will come
 }
 
-class Engine final : public ITTSCentralW, public ITTSAttributesA, private ModuleObject {
+class Engine final : public orafon::ComObject<Engine, ITTSCentralW, ITTSAttributesA,
+                                              orafon::ComAlias<ITTSAttributesW, ITTSAttributesA>>,
+                     private ModuleObject {
 public:
     explicit Engine(std::shared_ptr<EngineCore> core) : core_(std::move(core)) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITTSCentralW)
-            *ppv = static_cast<ITTSCentralW *>(this);
-        else if (riid == IID_ITTSAttributesW || riid == IID_ITTSAttributesA)
-            *ppv = static_cast<ITTSAttributesA *>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ORAFON_IMPLEMENT_REFCOUNT(Engine)
 
     // ITTSCentralW
     STDMETHODIMP Inject(PCWSTR) override { return E_NOTIMPL; }
@@ -598,9 +567,9 @@ public:
         return Set(ModeCall::VolumeSet, core_->Volume(), core_->Ranges().volume, volume);
     }
 
-private:
-    ~Engine() { core_->Shutdown(); }
+    ~Engine() override { core_->Shutdown(); }
 
+private:
     template <typename T, typename Convert>
     HRESULT Get(ModeCall call, std::atomic<uint32_t> &value, T *out, Convert convert)
     {
@@ -621,7 +590,6 @@ private:
         return S_OK;
     }
 
-    RefCount refs_;
     std::shared_ptr<EngineCore> core_;
 };
 
@@ -671,13 +639,13 @@ HRESULT CreateEngine(std::shared_ptr<EngineMode> mode, IUnknown *audio, ITTSCent
     if (!client)
         return E_FAIL;
     auto core = std::make_shared<EngineCore>(mode, client);
-    CComPtr<IAudioDestNotifySink> destSink;
-    destSink.Attach(new DestNotifySink(core));
+    CComPtr<DestNotifySink> destSink;
+    if (HRESULT hr = DestNotifySink::Create(destSink, core); FAILED(hr))
+        return hr;
     if (HRESULT hr = core->Attach(audio, destSink); FAILED(hr))
         return hr;
     core->Start();
-    *central = new Engine(core);
-    return S_OK;
+    return Engine::CreateInterface(IID_ITTSCentralW, reinterpret_cast<void **>(central), core);
 }
 
 } // namespace orafon::sapi4

@@ -8,24 +8,13 @@
 namespace orafon::sapi4 {
 namespace {
 
-class TtsEnumerator final : public ITTSEnumW, private ModuleObject {
+class TtsEnumerator final : public orafon::ComObject<TtsEnumerator, ITTSEnumW>, private ModuleObject {
 public:
     TtsEnumerator() : modes_(AllModes()) {}
-    TtsEnumerator(const TtsEnumerator &other) : ITTSEnumW(), ModuleObject(), modes_(other.modes_), next_(other.next_) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
+    // A clone: the same modes, at the same place.
+    TtsEnumerator(std::vector<std::shared_ptr<EngineMode>> modes, size_t next) : modes_(std::move(modes)), next_(next)
     {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITTSEnumW) {
-            *ppv = static_cast<ITTSEnumW *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
     }
-    ORAFON_IMPLEMENT_REFCOUNT(TtsEnumerator)
 
     STDMETHODIMP Next(ULONG count, PTTSMODEINFOW infos, ULONG *fetched) override
     {
@@ -56,7 +45,11 @@ public:
     {
         if (!clone)
             return E_INVALIDARG;
-        *clone = new TtsEnumerator(*this);
+        *clone = nullptr;
+        CComPtr<TtsEnumerator> copy;
+        if (HRESULT hr = Create(copy, modes_, next_); FAILED(hr))
+            return hr;
+        *clone = copy.Detach();
         return S_OK;
     }
 
@@ -79,8 +72,6 @@ public:
     }
 
 private:
-    ~TtsEnumerator() = default;
-    RefCount refs_;
     std::vector<std::shared_ptr<EngineMode>> modes_;
     size_t next_ = 0;
 };
@@ -89,9 +80,7 @@ private:
 
 HRESULT CreateTtsEnumerator(REFIID riid, void **ppv)
 {
-    CComPtr<ITTSEnumW> enumerator;
-    enumerator.Attach(new TtsEnumerator());
-    return enumerator->QueryInterface(riid, ppv);
+    return TtsEnumerator::CreateInterface(riid, ppv);
 }
 
 } // namespace orafon::sapi4

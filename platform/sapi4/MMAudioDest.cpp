@@ -97,27 +97,9 @@ struct Block {
     bool done = false;
 };
 
-class MMAudioDest final : public IAudio, public IAudioDest, public IAudioMultiMediaDevice, private ModuleObject {
+class MMAudioDest final : public orafon::ComObject<MMAudioDest, IAudio, IAudioDest, IAudioMultiMediaDevice>,
+                          private ModuleObject {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IAudio)
-            *ppv = static_cast<IAudio *>(this);
-        else if (riid == IID_IAudioDest)
-            *ppv = static_cast<IAudioDest *>(this);
-        else if (riid == IID_IAudioMultiMediaDevice)
-            *ppv = static_cast<IAudioMultiMediaDevice *>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ORAFON_IMPLEMENT_REFCOUNT(MMAudioDest)
-
     // IAudio
     STDMETHODIMP Flush() override
     {
@@ -259,13 +241,13 @@ public:
         return S_OK;
     }
 
-private:
-    ~MMAudioDest()
+    ~MMAudioDest() override
     {
         if (device_)
             UnClaim();
     }
 
+private:
     CComPtr<IAudioDestNotifySink> Sink()
     {
         std::lock_guard lock(mutex_);
@@ -336,7 +318,6 @@ private:
             waveOut_->unprepare(device_, &block->header, sizeof(WAVEHDR));
     }
 
-    RefCount refs_;
     std::mutex mutex_;
     CComPtr<IAudioDestNotifySink> sink_;
     const WaveOut *waveOut_ = nullptr;
@@ -433,9 +414,7 @@ STDMETHODIMP MMAudioDest::DataSet(PVOID data, DWORD size)
 
 HRESULT CreateMMAudioDest(REFIID riid, void **ppv)
 {
-    CComPtr<IAudio> dest;
-    dest.Attach(new MMAudioDest());
-    return dest->QueryInterface(riid, ppv);
+    return MMAudioDest::CreateInterface(riid, ppv);
 }
 
 } // namespace orafon::sapi4

@@ -168,7 +168,8 @@ HRESULT ReadString(HKEY key, const char16_t *name, std::u16string &value)
 
 // ---- DataKeyBase ------------------------------------------------------------------
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::SetData(LPCWSTR name, ULONG cb, const BYTE *data)
+template <typename D, typename... E>
+STDMETHODIMP DataKeyBase<D, E...>::SetData(LPCWSTR name, ULONG cb, const BYTE *data)
 {
     if (FAILED(CheckKey()))
         return CheckKey();
@@ -177,7 +178,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::SetData(LPCWST
     return FromStatus(RegSetValueExW(key_.get(), ValueName(name), 0, REG_BINARY, data, cb));
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetData(LPCWSTR name, ULONG *pcb, BYTE *data)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::GetData(LPCWSTR name, ULONG *pcb, BYTE *data)
 {
     if (FAILED(CheckKey()))
         return CheckKey();
@@ -189,7 +190,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetData(LPCWST
     return hr;
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::SetStringValue(LPCWSTR name, LPCWSTR value)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::SetStringValue(LPCWSTR name, LPCWSTR value)
 {
     if (FAILED(CheckKey()))
         return CheckKey();
@@ -199,7 +200,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::SetStringValue
                                      static_cast<DWORD>((Length(value) + 1) * sizeof(char16_t))));
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetStringValue(LPCWSTR name, LPWSTR *value)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::GetStringValue(LPCWSTR name, LPWSTR *value)
 {
     if (!value)
         return E_POINTER;
@@ -211,7 +212,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetStringValue
     return FAILED(hr) ? hr : CoMemString(text, value);
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::SetDWORD(LPCWSTR name, DWORD value)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::SetDWORD(LPCWSTR name, DWORD value)
 {
     if (FAILED(CheckKey()))
         return CheckKey();
@@ -219,7 +220,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::SetDWORD(LPCWS
         RegSetValueExW(key_.get(), ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), 4));
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetDWORD(LPCWSTR name, DWORD *value)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::GetDWORD(LPCWSTR name, DWORD *value)
 {
     if (!value)
         return E_POINTER;
@@ -236,7 +237,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::GetDWORD(LPCWS
     return S_OK;
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::OpenKey(LPCWSTR subKey, ISpDataKey **out)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::OpenKey(LPCWSTR subKey, ISpDataKey **out)
 {
     if (!out)
         return E_POINTER;
@@ -256,7 +257,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::OpenKey(LPCWST
     return S_OK;
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::CreateKey(LPCWSTR subKey, ISpDataKey **out)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::CreateKey(LPCWSTR subKey, ISpDataKey **out)
 {
     if (!out)
         return E_POINTER;
@@ -277,7 +278,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::CreateKey(LPCW
     return S_OK;
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::DeleteKey(LPCWSTR subKey)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::DeleteKey(LPCWSTR subKey)
 {
     if (!subKey || !*subKey)
         return E_INVALIDARG;
@@ -286,14 +287,14 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::DeleteKey(LPCW
     return FromStatus(RegDeleteTreeW(key_.get(), subKey));
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::DeleteValue(LPCWSTR name)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::DeleteValue(LPCWSTR name)
 {
     if (FAILED(CheckKey()))
         return CheckKey();
     return FromStatus(RegDeleteValueW(key_.get(), ValueName(name)));
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::EnumKeys(ULONG index, LPWSTR *name)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::EnumKeys(ULONG index, LPWSTR *name)
 {
     if (!name)
         return E_POINTER;
@@ -306,7 +307,7 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::EnumKeys(ULONG
     return FAILED(hr) ? hr : CoMemString(buffer, cch, name);
 }
 
-template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::EnumValues(ULONG index, LPWSTR *name)
+template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::EnumValues(ULONG index, LPWSTR *name)
 {
     if (!name)
         return E_POINTER;
@@ -320,22 +321,10 @@ template <typename D, typename P> STDMETHODIMP DataKeyBase<D, P>::EnumValues(ULO
 }
 
 template class DataKeyBase<DataKey, ISpDataKey>;
-template class DataKeyBase<ObjectToken, ISpObjectToken>;
-template class DataKeyBase<TokenCategory, ISpObjectTokenCategory>;
-
-void *DataKey::Find(REFIID riid)
-{
-    return IsEqualIID(riid, IID_ISpDataKey) ? static_cast<ISpDataKey *>(this) : nullptr;
-}
+template class DataKeyBase<ObjectToken, ISpObjectToken, orafon::ComAlias<ISpDataKey, ISpObjectToken>>;
+template class DataKeyBase<TokenCategory, ISpObjectTokenCategory, orafon::ComAlias<ISpDataKey, ISpObjectTokenCategory>>;
 
 // ---- ObjectToken ------------------------------------------------------------------
-
-void *ObjectToken::Find(REFIID riid)
-{
-    if (IsEqualIID(riid, IID_ISpObjectToken) || IsEqualIID(riid, IID_ISpDataKey))
-        return static_cast<ISpObjectToken *>(this);
-    return nullptr;
-}
 
 HRESULT ObjectToken::Init(const std::u16string &categoryId, const std::u16string &tokenId, bool create)
 {
@@ -504,13 +493,6 @@ STDMETHODIMP ObjectToken::MatchesAttributes(LPCWSTR attributes, BOOL *matches)
 
 // ---- TokenCategory ----------------------------------------------------------------
 
-void *TokenCategory::Find(REFIID riid)
-{
-    if (IsEqualIID(riid, IID_ISpObjectTokenCategory) || IsEqualIID(riid, IID_ISpDataKey))
-        return static_cast<ISpObjectTokenCategory *>(this);
-    return nullptr;
-}
-
 STDMETHODIMP TokenCategory::SetId(LPCWSTR id, BOOL create)
 {
     if (!id)
@@ -658,11 +640,6 @@ STDMETHODIMP TokenCategory::GetDefaultTokenId(LPWSTR *tokenId)
 }
 
 // ---- TokenEnum ----------------------------------------------------------------------
-
-void *TokenEnum::Find(REFIID riid)
-{
-    return IsEqualIID(riid, IID_IEnumSpObjectTokens) ? static_cast<IEnumSpObjectTokens *>(this) : nullptr;
-}
 
 STDMETHODIMP TokenEnum::Next(ULONG celt, ISpObjectToken **elements, ULONG *fetched)
 {

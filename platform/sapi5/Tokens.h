@@ -56,8 +56,10 @@ bool SplitRegistryPath(const std::u16string &full, HKEY &root, std::u16string &p
 // Reads a string value; SPERR_NOT_FOUND when it is not there.
 HRESULT ReadString(HKEY key, const char16_t *name, std::u16string &value);
 
-// ISpDataKey over one registry key. The base of tokens and categories.
-template <typename Derived, typename Primary> class DataKeyBase : public ComObject<Derived, Primary> {
+// ISpDataKey over one registry key. The base of tokens and categories, which
+// extend ISpDataKey: Entries lists their interfaces.
+template <typename Derived, typename... Entries>
+class DataKeyBase : public orafon::ComObject<Derived, Entries...>, private ModuleObject {
 public:
     STDMETHODIMP SetData(LPCWSTR name, ULONG cb, const BYTE *data) override;
     STDMETHODIMP GetData(LPCWSTR name, ULONG *pcb, BYTE *data) override;
@@ -81,14 +83,13 @@ protected:
 class DataKey final : public DataKeyBase<DataKey, ISpDataKey> {
 public:
     explicit DataKey(RegKey key) { key_ = std::move(key); }
-    void *Find(REFIID riid);
     HKEY Handle() const { return key_.get(); }
 };
 
-class ObjectToken final : public DataKeyBase<ObjectToken, ISpObjectToken> {
+class ObjectToken final
+    : public DataKeyBase<ObjectToken, ISpObjectToken, orafon::ComAlias<ISpDataKey, ISpObjectToken>> {
 public:
     ObjectToken() = default;
-    void *Find(REFIID riid);
 
     // Opens the token at the full registry path id.
     HRESULT Init(const std::u16string &categoryId, const std::u16string &tokenId, bool create);
@@ -116,10 +117,9 @@ private:
     std::u16string categoryId_;
 };
 
-class TokenCategory final : public DataKeyBase<TokenCategory, ISpObjectTokenCategory> {
+class TokenCategory final
+    : public DataKeyBase<TokenCategory, ISpObjectTokenCategory, orafon::ComAlias<ISpDataKey, ISpObjectTokenCategory>> {
 public:
-    void *Find(REFIID riid);
-
     STDMETHODIMP SetId(LPCWSTR id, BOOL create) override;
     STDMETHODIMP GetId(LPWSTR *id) override;
     STDMETHODIMP GetDataKey(SPDATAKEYLOCATION location, ISpDataKey **key) override;
@@ -134,10 +134,9 @@ private:
     std::u16string id_;
 };
 
-class TokenEnum final : public ComObject<TokenEnum, IEnumSpObjectTokens> {
+class TokenEnum final : public orafon::ComObject<TokenEnum, IEnumSpObjectTokens>, private ModuleObject {
 public:
     explicit TokenEnum(std::vector<CComPtr<ISpObjectToken>> tokens) : tokens_(std::move(tokens)) {}
-    void *Find(REFIID riid);
 
     STDMETHODIMP Next(ULONG celt, ISpObjectToken **elements, ULONG *fetched) override;
     STDMETHODIMP Skip(ULONG celt) override;

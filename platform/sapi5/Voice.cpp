@@ -513,13 +513,6 @@ SpVoice::~SpVoice()
     core_->Stop();
 }
 
-void *SpVoice::Find(REFIID riid)
-{
-    if (IsEqualIID(riid, IID_ISpVoice) || IsEqualIID(riid, IID_ISpEventSource) || IsEqualIID(riid, IID_ISpNotifySource))
-        return static_cast<ISpVoice *>(this);
-    return nullptr;
-}
-
 STDMETHODIMP SpVoice::SetNotifySink(ISpNotifySink *sink)
 {
     core_->events.SetNotifier(sink ? MakeSinkNotifier(sink) : nullptr);
@@ -778,14 +771,6 @@ STDMETHODIMP SpVoice::DisplayUI(HWND, LPCWSTR, LPCWSTR, void *, ULONG)
 }
 
 // ---- DeviceStream ------------------------------------------------------------------
-
-void *DeviceStream::Find(REFIID riid)
-{
-    if (IsEqualIID(riid, IID_ISpStreamFormat) || IsEqualIID(riid, IID_IStream) ||
-        IsEqualIID(riid, IID_ISequentialStream))
-        return static_cast<ISpStreamFormat *>(this);
-    return nullptr;
-}
 
 STDMETHODIMP DeviceStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *position)
 {

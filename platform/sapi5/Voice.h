@@ -12,11 +12,12 @@ namespace orafon::sapi5 {
 
 class VoiceCore;
 
-class SpVoice final : public ComObject<SpVoice, ISpVoice> {
+class SpVoice final : public orafon::ComObject<SpVoice, ISpVoice, orafon::ComAlias<ISpEventSource, ISpVoice>,
+                                               orafon::ComAlias<ISpNotifySource, ISpVoice>>,
+                      private ModuleObject {
 public:
     SpVoice();
     ~SpVoice() override;
-    void *Find(REFIID riid);
 
     // ISpNotifySource
     STDMETHODIMP SetNotifySink(ISpNotifySink *sink) override;
@@ -63,10 +64,12 @@ private:
 
 // The stream GetOutputStream gives for the audio device: it reports the
 // format the device plays.
-class DeviceStream final : public ComObject<DeviceStream, ISpStreamFormat> {
+class DeviceStream final
+    : public orafon::ComObject<DeviceStream, ISpStreamFormat, orafon::ComAlias<IStream, ISpStreamFormat>,
+                               orafon::ComAlias<ISequentialStream, ISpStreamFormat>>,
+      private ModuleObject {
 public:
     explicit DeviceStream(const WAVEFORMATEX &format) : format_(format) {}
-    void *Find(REFIID riid);
 
     STDMETHODIMP Read(void *, ULONG, ULONG *) override { return STG_E_ACCESSDENIED; }
     STDMETHODIMP Write(const void *, ULONG, ULONG *) override { return STG_E_ACCESSDENIED; }

@@ -2,8 +2,9 @@
 
 #include "TypeLibText.h"
 
+#include <orafon/ComObject.h>
+
 #include <algorithm>
-#include <atomic>
 #include <deque>
 #include <mutex>
 #include <unordered_map>
@@ -117,14 +118,9 @@ size_t SlotsBefore(const Library &lib, const TypeDef &t)
 
 class TypeLibObject;
 
-class TypeInfoObject final : public ITypeInfo {
+class TypeInfoObject final : public orafon::ComObject<TypeInfoObject, ITypeInfo> {
 public:
     TypeInfoObject(TypeLibObject *owner, uint32_t index, bool vtableView);
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override;
 
     // ITypeInfo
     STDMETHODIMP GetTypeAttr(TYPEATTR **ppTypeAttr) override;
@@ -151,8 +147,6 @@ public:
     STDMETHODIMP_(void) ReleaseVarDesc(VARDESC *pVarDesc) override { blocks_.Drop(pVarDesc); }
 
 private:
-    ~TypeInfoObject() = default;
-
     const Library &lib() const;
     const TypeDef &def() const { return lib().types[index_]; }
     // The dispatch half of a dual interface presents its functions as
@@ -164,7 +158,6 @@ private:
     const Func *FindFunc(MEMBERID memid) const;
     const Var *FindVar(MEMBERID memid) const;
 
-    std::atomic<ULONG> refs_{1};
     CComPtr<ITypeLib> libRef_;
     TypeLibObject *owner_;
     uint32_t index_;
@@ -172,7 +165,7 @@ private:
     BlockKeeper blocks_;
 };
 
-class TypeLibObject final : public ITypeLib {
+class TypeLibObject final : public orafon::ComObject<TypeLibObject, ITypeLib> {
 public:
     explicit TypeLibObject(std::shared_ptr<const Library> lib) : lib_(std::move(lib)) {}
 
@@ -181,28 +174,6 @@ public:
     {
         *pp = new (std::nothrow) TypeInfoObject(this, index, vtableView);
         return *pp ? S_OK : E_OUTOFMEMORY;
-    }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITypeLib) {
-            *ppv = static_cast<ITypeLib *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     // ITypeLib
@@ -334,8 +305,6 @@ public:
     }
 
 private:
-    ~TypeLibObject() = default;
-
     // Type names (MEMBERID_NIL), then member names, type by type.
     template <typename F> void ForEachName(F &&visit) const
     {
@@ -350,7 +319,6 @@ private:
         }
     }
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<const Library> lib_;
     BlockKeeper blocks_;
 };
@@ -365,27 +333,6 @@ TypeInfoObject::TypeInfoObject(TypeLibObject *owner, uint32_t index, bool vtable
 const Library &TypeInfoObject::lib() const
 {
     return owner_->lib();
-}
-
-STDMETHODIMP TypeInfoObject::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-        *ppv = static_cast<ITypeInfo *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) TypeInfoObject::Release()
-{
-    ULONG left = --refs_;
-    if (left == 0)
-        delete this;
-    return left;
 }
 
 size_t TypeInfoObject::PresentedParamCount(const Func &f) const

@@ -9,7 +9,7 @@
 
 namespace orafon::wmvcore {
 
-class Buffer final : public WmObject<Buffer, INSSBuffer> {
+class Buffer final : public orafon::ComObject<Buffer, INSSBuffer>, private WmObject {
 public:
     // A buffer of cbMax bytes, all in use until SetLength says otherwise.
     static HRESULT Make(DWORD cbMax, CComPtr<Buffer> &out);
@@ -20,7 +20,7 @@ public:
     STDMETHODIMP GetBuffer(BYTE **ppdwBuffer) override;
     STDMETHODIMP GetBufferAndLength(BYTE **ppdwBuffer, DWORD *pdwLength) override;
 
-    // Public for WmObject::Create; Make is the way in.
+    // Public for ComObject::Create; Make is the way in.
     Buffer(std::unique_ptr<BYTE[]> bytes, DWORD cbMax) : bytes_(std::move(bytes)), max_(cbMax), length_(cbMax) {}
 
 private:

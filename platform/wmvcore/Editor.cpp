@@ -77,11 +77,6 @@ Editor::~Editor()
     Close();
 }
 
-void *Editor::Find(REFIID riid)
-{
-    return riid == IID_IWMHeaderInfo ? static_cast<IWMHeaderInfo *>(&headerInfo_) : nullptr;
-}
-
 HRESULT Editor::FindFileProperties()
 {
     BYTE head[kHeaderObjectSize];
@@ -172,22 +167,22 @@ STDMETHODIMP Editor::Flush()
 
 // ---- IWMHeaderInfo -------------------------------------------------------------------------
 
-STDMETHODIMP Editor::HeaderInfo::GetAttributeCount(WORD, WORD *)
+STDMETHODIMP Editor::GetAttributeCount(WORD, WORD *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Editor::HeaderInfo::GetAttributeByIndex(WORD, WORD *, WCHAR *, WORD *, WMT_ATTR_DATATYPE *, BYTE *, WORD *)
+STDMETHODIMP Editor::GetAttributeByIndex(WORD, WORD *, WCHAR *, WORD *, WMT_ATTR_DATATYPE *, BYTE *, WORD *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Editor::HeaderInfo::GetAttributeByName(WORD *pwStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE *pType,
-                                                    BYTE *pValue, WORD *pcbLength)
+STDMETHODIMP Editor::GetAttributeByName(WORD *pwStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE *pType, BYTE *pValue,
+                                        WORD *pcbLength)
 {
     if (!pwStreamNum || !pszName || !pType || !pcbLength)
         return E_INVALIDARG;
-    if (outer_.fd_ < 0)
+    if (fd_ < 0)
         return E_UNEXPECTED;
     if (std::u16string_view(pszName) != g_wszWMDuration)
         return E_NOTIMPL;
@@ -202,62 +197,62 @@ STDMETHODIMP Editor::HeaderInfo::GetAttributeByName(WORD *pwStreamNum, LPCWSTR p
         *pcbLength = 8;
         return E_INVALIDARG;
     }
-    PutLe64(pValue, outer_.Duration());
+    PutLe64(pValue, Duration());
     *pcbLength = 8;
     return S_OK;
 }
 
-STDMETHODIMP Editor::HeaderInfo::SetAttribute(WORD wStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE Type,
-                                              const BYTE *pValue, WORD cbLength)
+STDMETHODIMP Editor::SetAttribute(WORD wStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE Type, const BYTE *pValue,
+                                  WORD cbLength)
 {
     if (!pszName)
         return E_INVALIDARG;
-    if (outer_.fd_ < 0)
+    if (fd_ < 0)
         return E_UNEXPECTED;
     if (std::u16string_view(pszName) != g_wszWMDuration)
         return E_NOTIMPL;
     if (wStreamNum != 0 || Type != WMT_TYPE_QWORD || cbLength != 8 || !pValue)
         return E_INVALIDARG;
-    outer_.newDuration_ = Le64(pValue);
+    newDuration_ = Le64(pValue);
     return S_OK;
 }
 
-STDMETHODIMP Editor::HeaderInfo::GetMarkerCount(WORD *)
+STDMETHODIMP Editor::GetMarkerCount(WORD *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Editor::HeaderInfo::GetMarker(WORD, WCHAR *, WORD *, QWORD *)
+STDMETHODIMP Editor::GetMarker(WORD, WCHAR *, WORD *, QWORD *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Editor::HeaderInfo::AddMarker(LPCWSTR, QWORD)
+STDMETHODIMP Editor::AddMarker(LPCWSTR, QWORD)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Editor::HeaderInfo::RemoveMarker(WORD)
+STDMETHODIMP Editor::RemoveMarker(WORD)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Editor::HeaderInfo::GetScriptCount(WORD *)
+STDMETHODIMP Editor::GetScriptCount(WORD *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Editor::HeaderInfo::GetScript(WORD, WCHAR *, WORD *, WCHAR *, WORD *, QWORD *)
+STDMETHODIMP Editor::GetScript(WORD, WCHAR *, WORD *, WCHAR *, WORD *, QWORD *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Editor::HeaderInfo::AddScript(LPCWSTR, LPCWSTR, QWORD)
+STDMETHODIMP Editor::AddScript(LPCWSTR, LPCWSTR, QWORD)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Editor::HeaderInfo::RemoveScript(WORD)
+STDMETHODIMP Editor::RemoveScript(WORD)
 {
     return E_NOTIMPL;
 }

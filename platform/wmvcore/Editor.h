@@ -3,7 +3,6 @@
 // duration (which counts the preroll) and send duration.
 #pragma once
 
-#include "Facet.h"
 #include "WmObject.h"
 
 #include <orafon/win/wmsdkidl.h>
@@ -12,11 +11,10 @@
 
 namespace orafon::wmvcore {
 
-class Editor final : public WmObject<Editor, IWMMetadataEditor> {
+class Editor final : public orafon::ComObject<Editor, IWMMetadataEditor, IWMHeaderInfo>, private WmObject {
 public:
     Editor() = default;
     ~Editor() override;
-    void *Find(REFIID riid);
 
     // The file must be an ASF file with a File Properties object
     // (HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) otherwise) the editor may write
@@ -28,36 +26,31 @@ public:
     // with one write of their 16 bytes; a write cut short is undone.
     STDMETHODIMP Flush() override;
 
-private:
-    class HeaderInfo final : public Facet<Editor, IWMHeaderInfo> {
-    public:
-        using Facet::Facet;
-        STDMETHODIMP GetAttributeCount(WORD wStreamNum, WORD *pcAttributes) override;
-        STDMETHODIMP GetAttributeByIndex(WORD wIndex, WORD *pwStreamNum, WCHAR *pwszName, WORD *pcchNameLen,
-                                         WMT_ATTR_DATATYPE *pType, BYTE *pValue, WORD *pcbLength) override;
-        // "Duration" of stream 0 (WMT_TYPE_QWORD, 100-ns units, preroll excluded).
-        STDMETHODIMP GetAttributeByName(WORD *pwStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE *pType, BYTE *pValue,
-                                        WORD *pcbLength) override;
-        // "Duration" of stream 0 only: WMT_TYPE_QWORD, 8 bytes (E_INVALIDARG
-        // otherwise); other names E_NOTIMPL.
-        STDMETHODIMP SetAttribute(WORD wStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE Type, const BYTE *pValue,
-                                  WORD cbLength) override;
-        STDMETHODIMP GetMarkerCount(WORD *pcMarkers) override;
-        STDMETHODIMP GetMarker(WORD wIndex, WCHAR *pwszMarkerName, WORD *pcchMarkerNameLen,
-                               QWORD *pcnsMarkerTime) override;
-        STDMETHODIMP AddMarker(LPCWSTR pwszMarkerName, QWORD cnsMarkerTime) override;
-        STDMETHODIMP RemoveMarker(WORD wIndex) override;
-        STDMETHODIMP GetScriptCount(WORD *pcScripts) override;
-        STDMETHODIMP GetScript(WORD wIndex, WCHAR *pwszType, WORD *pcchTypeLen, WCHAR *pwszCommand,
-                               WORD *pcchCommandLen, QWORD *pcnsScriptTime) override;
-        STDMETHODIMP AddScript(LPCWSTR pwszType, LPCWSTR pwszCommand, QWORD cnsScriptTime) override;
-        STDMETHODIMP RemoveScript(WORD wIndex) override;
-    };
+    // IWMHeaderInfo
+    STDMETHODIMP GetAttributeCount(WORD wStreamNum, WORD *pcAttributes) override;
+    STDMETHODIMP GetAttributeByIndex(WORD wIndex, WORD *pwStreamNum, WCHAR *pwszName, WORD *pcchNameLen,
+                                     WMT_ATTR_DATATYPE *pType, BYTE *pValue, WORD *pcbLength) override;
+    // "Duration" of stream 0 (WMT_TYPE_QWORD, 100-ns units, preroll excluded).
+    STDMETHODIMP GetAttributeByName(WORD *pwStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE *pType, BYTE *pValue,
+                                    WORD *pcbLength) override;
+    // "Duration" of stream 0 only: WMT_TYPE_QWORD, 8 bytes (E_INVALIDARG
+    // otherwise); other names E_NOTIMPL.
+    STDMETHODIMP SetAttribute(WORD wStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE Type, const BYTE *pValue,
+                              WORD cbLength) override;
+    STDMETHODIMP GetMarkerCount(WORD *pcMarkers) override;
+    STDMETHODIMP GetMarker(WORD wIndex, WCHAR *pwszMarkerName, WORD *pcchMarkerNameLen, QWORD *pcnsMarkerTime) override;
+    STDMETHODIMP AddMarker(LPCWSTR pwszMarkerName, QWORD cnsMarkerTime) override;
+    STDMETHODIMP RemoveMarker(WORD wIndex) override;
+    STDMETHODIMP GetScriptCount(WORD *pcScripts) override;
+    STDMETHODIMP GetScript(WORD wIndex, WCHAR *pwszType, WORD *pcchTypeLen, WCHAR *pwszCommand, WORD *pcchCommandLen,
+                           QWORD *pcnsScriptTime) override;
+    STDMETHODIMP AddScript(LPCWSTR pwszType, LPCWSTR pwszCommand, QWORD cnsScriptTime) override;
+    STDMETHODIMP RemoveScript(WORD wIndex) override;
 
+private:
     HRESULT FindFileProperties();
     QWORD Duration() const;
 
-    HeaderInfo headerInfo_{*this};
     int fd_ = -1;
     // Where the File Properties object starts, and what it says.
     long long filePropertiesAt_ = 0;

@@ -8,11 +8,6 @@ namespace orafon::wmvcore {
 
 namespace {
 
-// Private identities: QueryInterface with them answers the object itself, so
-// a profile or configuration handed back in is known to be one of ours.
-DEFINE_GUID(IID_OwnStreamConfig, 0x5C0B7E2A, 0x61D4, 0x4B8F, 0x9A, 0x33, 0x1E, 0x7C, 0x20, 0x4D, 0x95, 0x01);
-DEFINE_GUID(IID_OwnProfile, 0x5C0B7E2A, 0x61D4, 0x4B8F, 0x9A, 0x33, 0x1E, 0x7C, 0x20, 0x4D, 0x95, 0x02);
-
 std::u16string Text(const WCHAR *text)
 {
     return text ? std::u16string(text) : std::u16string();
@@ -33,15 +28,6 @@ HRESULT Store(std::u16string &field, const WCHAR *text)
 // ---- StreamConfig -------------------------------------------------------------------
 
 StreamConfig::StreamConfig(const MediaType &type, DWORD bitrate) : type_(type), bitrate_(bitrate) {}
-
-void *StreamConfig::Find(REFIID riid)
-{
-    if (riid == IID_IWMMediaProps)
-        return static_cast<IWMMediaProps *>(&props_);
-    if (riid == IID_OwnStreamConfig)
-        return static_cast<IWMStreamConfig *>(this);
-    return nullptr;
-}
 
 HRESULT StreamConfig::Clone(CComPtr<StreamConfig> &out) const
 {
@@ -132,24 +118,24 @@ STDMETHODIMP StreamConfig::SetBufferWindow(DWORD msBufferWindow)
     return S_OK;
 }
 
-STDMETHODIMP StreamConfig::Props::GetType(GUID *pguidType)
+STDMETHODIMP StreamConfig::GetType(GUID *pguidType)
 {
     if (!pguidType)
         return E_POINTER;
-    *pguidType = outer_.type_.Header().majortype;
+    *pguidType = type_.Header().majortype;
     return S_OK;
 }
 
-STDMETHODIMP StreamConfig::Props::GetMediaType(WM_MEDIA_TYPE *pType, DWORD *pcbType)
+STDMETHODIMP StreamConfig::GetMediaType(WM_MEDIA_TYPE *pType, DWORD *pcbType)
 {
-    return outer_.type_.CopyOut(pType, pcbType);
+    return type_.CopyOut(pType, pcbType);
 }
 
-STDMETHODIMP StreamConfig::Props::SetMediaType(WM_MEDIA_TYPE *pType)
+STDMETHODIMP StreamConfig::SetMediaType(WM_MEDIA_TYPE *pType)
 {
-    if (!pType || pType->majortype != outer_.type_.Header().majortype)
+    if (!pType || pType->majortype != type_.Header().majortype)
         return E_INVALIDARG;
-    return outer_.type_.Assign(pType);
+    return type_.Assign(pType);
 }
 
 CComPtr<StreamConfig> OwnStreamConfig(IWMStreamConfig *pConfig)
@@ -162,11 +148,6 @@ CComPtr<StreamConfig> OwnStreamConfig(IWMStreamConfig *pConfig)
 }
 
 // ---- Profile ------------------------------------------------------------------------
-
-void *Profile::Find(REFIID riid)
-{
-    return riid == IID_OwnProfile ? static_cast<IWMProfile *>(this) : nullptr;
-}
 
 CComPtr<Profile> OwnProfile(IWMProfile *pProfile)
 {
@@ -335,13 +316,6 @@ STDMETHODIMP Profile::CreateNewMutualExclusion(IWMMutualExclusion **ppME)
 
 // ---- ProfileManager -------------------------------------------------------------------
 
-void *ProfileManager::Find(REFIID riid)
-{
-    if (riid == IID_IWMCodecInfo || riid == IID_IWMCodecInfo2 || riid == IID_IWMCodecInfo3)
-        return static_cast<IWMCodecInfo3 *>(&codecInfo_);
-    return nullptr;
-}
-
 STDMETHODIMP ProfileManager::CreateEmptyProfile(WMT_VERSION dwVersion, IWMProfile **ppProfile)
 {
     if (!ppProfile)
@@ -395,7 +369,7 @@ STDMETHODIMP ProfileManager::LoadSystemProfile(DWORD, IWMProfile **ppProfile)
     return E_INVALIDARG;
 }
 
-std::shared_ptr<const CodecList> ProfileManager::CodecInfo::ListOf(REFGUID guidType)
+std::shared_ptr<const CodecList> ProfileManager::ListOf(REFGUID guidType)
 {
     if (guidType == WMMEDIATYPE_Audio)
         return AudioCodecs();
@@ -403,14 +377,14 @@ std::shared_ptr<const CodecList> ProfileManager::CodecInfo::ListOf(REFGUID guidT
     return guidType == WMMEDIATYPE_Video ? none : nullptr;
 }
 
-const CodecFormat *ProfileManager::CodecInfo::FormatAt(const CodecList &list, DWORD codec, DWORD format)
+const CodecFormat *ProfileManager::FormatAt(const CodecList &list, DWORD codec, DWORD format)
 {
     if (codec >= list.size() || format >= list[codec].formats.size())
         return nullptr;
     return &list[codec].formats[format];
 }
 
-STDMETHODIMP ProfileManager::CodecInfo::GetCodecInfoCount(REFGUID guidType, DWORD *pcCodecs)
+STDMETHODIMP ProfileManager::GetCodecInfoCount(REFGUID guidType, DWORD *pcCodecs)
 {
     if (!pcCodecs)
         return E_POINTER;
@@ -421,7 +395,7 @@ STDMETHODIMP ProfileManager::CodecInfo::GetCodecInfoCount(REFGUID guidType, DWOR
     return S_OK;
 }
 
-STDMETHODIMP ProfileManager::CodecInfo::GetCodecFormatCount(REFGUID guidType, DWORD dwCodecIndex, DWORD *pcFormat)
+STDMETHODIMP ProfileManager::GetCodecFormatCount(REFGUID guidType, DWORD dwCodecIndex, DWORD *pcFormat)
 {
     if (!pcFormat)
         return E_POINTER;
@@ -432,8 +406,8 @@ STDMETHODIMP ProfileManager::CodecInfo::GetCodecFormatCount(REFGUID guidType, DW
     return S_OK;
 }
 
-STDMETHODIMP ProfileManager::CodecInfo::GetCodecFormat(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
-                                                       IWMStreamConfig **ppIStreamConfig)
+STDMETHODIMP ProfileManager::GetCodecFormat(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
+                                            IWMStreamConfig **ppIStreamConfig)
 {
     if (!ppIStreamConfig)
         return E_POINTER;
@@ -447,8 +421,7 @@ STDMETHODIMP ProfileManager::CodecInfo::GetCodecFormat(REFGUID guidType, DWORD d
     return FAILED(hr) ? hr : HandOut(config, ppIStreamConfig);
 }
 
-STDMETHODIMP ProfileManager::CodecInfo::GetCodecName(REFGUID guidType, DWORD dwCodecIndex, WCHAR *wszName,
-                                                     DWORD *pcchName)
+STDMETHODIMP ProfileManager::GetCodecName(REFGUID guidType, DWORD dwCodecIndex, WCHAR *wszName, DWORD *pcchName)
 {
     auto list = ListOf(guidType);
     if (!list || dwCodecIndex >= list->size())
@@ -456,9 +429,8 @@ STDMETHODIMP ProfileManager::CodecInfo::GetCodecName(REFGUID guidType, DWORD dwC
     return CopyName((*list)[dwCodecIndex].name, wszName, pcchName);
 }
 
-STDMETHODIMP ProfileManager::CodecInfo::GetCodecFormatDesc(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
-                                                           IWMStreamConfig **ppIStreamConfig, WCHAR *wszDesc,
-                                                           DWORD *pcchDesc)
+STDMETHODIMP ProfileManager::GetCodecFormatDesc(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
+                                                IWMStreamConfig **ppIStreamConfig, WCHAR *wszDesc, DWORD *pcchDesc)
 {
     if (ppIStreamConfig)
         *ppIStreamConfig = nullptr;
@@ -478,26 +450,25 @@ STDMETHODIMP ProfileManager::CodecInfo::GetCodecFormatDesc(REFGUID guidType, DWO
     return GetCodecFormat(guidType, dwCodecIndex, dwFormatIndex, ppIStreamConfig);
 }
 
-STDMETHODIMP ProfileManager::CodecInfo::GetCodecFormatProp(REFGUID, DWORD, DWORD, const WCHAR *, WMT_ATTR_DATATYPE *,
-                                                           BYTE *, DWORD *)
+STDMETHODIMP ProfileManager::GetCodecFormatProp(REFGUID, DWORD, DWORD, const WCHAR *, WMT_ATTR_DATATYPE *, BYTE *,
+                                                DWORD *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP ProfileManager::CodecInfo::GetCodecProp(REFGUID, DWORD, const WCHAR *, WMT_ATTR_DATATYPE *, BYTE *,
-                                                     DWORD *)
+STDMETHODIMP ProfileManager::GetCodecProp(REFGUID, DWORD, const WCHAR *, WMT_ATTR_DATATYPE *, BYTE *, DWORD *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP ProfileManager::CodecInfo::SetCodecEnumerationSetting(REFGUID, DWORD, const WCHAR *, WMT_ATTR_DATATYPE,
-                                                                   const BYTE *, DWORD)
+STDMETHODIMP ProfileManager::SetCodecEnumerationSetting(REFGUID, DWORD, const WCHAR *, WMT_ATTR_DATATYPE, const BYTE *,
+                                                        DWORD)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP ProfileManager::CodecInfo::GetCodecEnumerationSetting(REFGUID, DWORD, const WCHAR *, WMT_ATTR_DATATYPE *,
-                                                                   BYTE *, DWORD *)
+STDMETHODIMP ProfileManager::GetCodecEnumerationSetting(REFGUID, DWORD, const WCHAR *, WMT_ATTR_DATATYPE *, BYTE *,
+                                                        DWORD *)
 {
     return E_NOTIMPL;
 }

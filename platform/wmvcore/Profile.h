@@ -2,7 +2,6 @@
 #pragma once
 
 #include "Codecs.h"
-#include "Facet.h"
 #include "MediaType.h"
 #include "WmObject.h"
 
@@ -13,10 +12,26 @@ namespace orafon::wmvcore {
 
 // One stream of a profile: its number, names, bit rate, buffer window and
 // media type (answered through IWMMediaProps).
-class StreamConfig final : public WmObject<StreamConfig, IWMStreamConfig> {
+// Private identities: QueryInterface with them answers the object itself, so
+// a profile or configuration handed back in is known to be one of ours.
+DEFINE_GUID(IID_OwnStreamConfig, 0x5C0B7E2A, 0x61D4, 0x4B8F, 0x9A, 0x33, 0x1E, 0x7C, 0x20, 0x4D, 0x95, 0x01);
+DEFINE_GUID(IID_OwnProfile, 0x5C0B7E2A, 0x61D4, 0x4B8F, 0x9A, 0x33, 0x1E, 0x7C, 0x20, 0x4D, 0x95, 0x02);
+// The entries that answer them.
+struct OwnStreamConfigId {};
+struct OwnProfileId {};
+
+} // namespace orafon::wmvcore
+
+ORAFON_DECLARE_IID(orafon::wmvcore::OwnStreamConfigId, orafon::wmvcore::IID_OwnStreamConfig);
+ORAFON_DECLARE_IID(orafon::wmvcore::OwnProfileId, orafon::wmvcore::IID_OwnProfile);
+
+namespace orafon::wmvcore {
+
+class StreamConfig final : public orafon::ComObject<StreamConfig, IWMStreamConfig, IWMMediaProps,
+                                                    orafon::ComAlias<OwnStreamConfigId, IWMStreamConfig>>,
+                           private WmObject {
 public:
     StreamConfig(const MediaType &type, DWORD bitrate);
-    void *Find(REFIID riid);
 
     // A copy with its own reference (profiles keep copies, as the platform does).
     HRESULT Clone(CComPtr<StreamConfig> &out) const;
@@ -35,16 +50,12 @@ public:
     STDMETHODIMP GetBufferWindow(DWORD *pmsBufferWindow) override;
     STDMETHODIMP SetBufferWindow(DWORD msBufferWindow) override;
 
-private:
-    class Props final : public Facet<StreamConfig, IWMMediaProps> {
-    public:
-        using Facet::Facet;
-        STDMETHODIMP GetType(GUID *pguidType) override;
-        STDMETHODIMP GetMediaType(WM_MEDIA_TYPE *pType, DWORD *pcbType) override;
-        STDMETHODIMP SetMediaType(WM_MEDIA_TYPE *pType) override;
-    };
+    // IWMMediaProps
+    STDMETHODIMP GetType(GUID *pguidType) override;
+    STDMETHODIMP GetMediaType(WM_MEDIA_TYPE *pType, DWORD *pcbType) override;
+    STDMETHODIMP SetMediaType(WM_MEDIA_TYPE *pType) override;
 
-    Props props_{*this};
+private:
     MediaType type_;
     DWORD bitrate_;
     DWORD bufferWindow_ = 3000;
@@ -53,10 +64,10 @@ private:
     std::u16string connection_;
 };
 
-class Profile final : public WmObject<Profile, IWMProfile> {
+class Profile final : public orafon::ComObject<Profile, IWMProfile, orafon::ComAlias<OwnProfileId, IWMProfile>>,
+                      private WmObject {
 public:
     explicit Profile(WMT_VERSION version) : version_(version) {}
-    void *Find(REFIID riid);
     const std::vector<CComPtr<StreamConfig>> &Streams() const { return streams_; }
 
     STDMETHODIMP GetVersion(WMT_VERSION *pdwVersion) override;
@@ -93,10 +104,11 @@ private:
 CComPtr<StreamConfig> OwnStreamConfig(IWMStreamConfig *pConfig);
 CComPtr<Profile> OwnProfile(IWMProfile *pProfile);
 
-class ProfileManager final : public WmObject<ProfileManager, IWMProfileManager> {
+class ProfileManager final : public orafon::ComObject<ProfileManager, IWMProfileManager, IWMCodecInfo3,
+                                                      orafon::ComAlias<IWMCodecInfo, IWMCodecInfo3>,
+                                                      orafon::ComAlias<IWMCodecInfo2, IWMCodecInfo3>>,
+                             private WmObject {
 public:
-    void *Find(REFIID riid);
-
     STDMETHODIMP CreateEmptyProfile(WMT_VERSION dwVersion, IWMProfile **ppProfile) override;
     STDMETHODIMP LoadProfileByID(REFGUID guidProfile, IWMProfile **ppProfile) override;
     STDMETHODIMP LoadProfileByData(const WCHAR *pwszProfile, IWMProfile **ppProfile) override;
@@ -104,33 +116,27 @@ public:
     STDMETHODIMP GetSystemProfileCount(DWORD *pcProfiles) override;
     STDMETHODIMP LoadSystemProfile(DWORD dwProfileIndex, IWMProfile **ppProfile) override;
 
+    // IWMCodecInfo3
+    STDMETHODIMP GetCodecInfoCount(REFGUID guidType, DWORD *pcCodecs) override;
+    STDMETHODIMP GetCodecFormatCount(REFGUID guidType, DWORD dwCodecIndex, DWORD *pcFormat) override;
+    STDMETHODIMP GetCodecFormat(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
+                                IWMStreamConfig **ppIStreamConfig) override;
+    STDMETHODIMP GetCodecName(REFGUID guidType, DWORD dwCodecIndex, WCHAR *wszName, DWORD *pcchName) override;
+    STDMETHODIMP GetCodecFormatDesc(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
+                                    IWMStreamConfig **ppIStreamConfig, WCHAR *wszDesc, DWORD *pcchDesc) override;
+    STDMETHODIMP GetCodecFormatProp(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex, const WCHAR *pszName,
+                                    WMT_ATTR_DATATYPE *pType, BYTE *pValue, DWORD *pdwSize) override;
+    STDMETHODIMP GetCodecProp(REFGUID guidType, DWORD dwCodecIndex, const WCHAR *pszName, WMT_ATTR_DATATYPE *pType,
+                              BYTE *pValue, DWORD *pdwSize) override;
+    STDMETHODIMP SetCodecEnumerationSetting(REFGUID guidType, DWORD dwCodecIndex, const WCHAR *pszName,
+                                            WMT_ATTR_DATATYPE Type, const BYTE *pValue, DWORD dwSize) override;
+    STDMETHODIMP GetCodecEnumerationSetting(REFGUID guidType, DWORD dwCodecIndex, const WCHAR *pszName,
+                                            WMT_ATTR_DATATYPE *pType, BYTE *pValue, DWORD *pdwSize) override;
+
 private:
-    class CodecInfo final : public Facet<ProfileManager, IWMCodecInfo3> {
-    public:
-        using Facet::Facet;
-        STDMETHODIMP GetCodecInfoCount(REFGUID guidType, DWORD *pcCodecs) override;
-        STDMETHODIMP GetCodecFormatCount(REFGUID guidType, DWORD dwCodecIndex, DWORD *pcFormat) override;
-        STDMETHODIMP GetCodecFormat(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
-                                    IWMStreamConfig **ppIStreamConfig) override;
-        STDMETHODIMP GetCodecName(REFGUID guidType, DWORD dwCodecIndex, WCHAR *wszName, DWORD *pcchName) override;
-        STDMETHODIMP GetCodecFormatDesc(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
-                                        IWMStreamConfig **ppIStreamConfig, WCHAR *wszDesc, DWORD *pcchDesc) override;
-        STDMETHODIMP GetCodecFormatProp(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex, const WCHAR *pszName,
-                                        WMT_ATTR_DATATYPE *pType, BYTE *pValue, DWORD *pdwSize) override;
-        STDMETHODIMP GetCodecProp(REFGUID guidType, DWORD dwCodecIndex, const WCHAR *pszName, WMT_ATTR_DATATYPE *pType,
-                                  BYTE *pValue, DWORD *pdwSize) override;
-        STDMETHODIMP SetCodecEnumerationSetting(REFGUID guidType, DWORD dwCodecIndex, const WCHAR *pszName,
-                                                WMT_ATTR_DATATYPE Type, const BYTE *pValue, DWORD dwSize) override;
-        STDMETHODIMP GetCodecEnumerationSetting(REFGUID guidType, DWORD dwCodecIndex, const WCHAR *pszName,
-                                                WMT_ATTR_DATATYPE *pType, BYTE *pValue, DWORD *pdwSize) override;
-
-    private:
-        // The codec list of guidType (empty for video), or null.
-        static std::shared_ptr<const CodecList> ListOf(REFGUID guidType);
-        static const CodecFormat *FormatAt(const CodecList &list, DWORD codec, DWORD format);
-    };
-
-    CodecInfo codecInfo_{*this};
+    // The codec list of guidType (empty for video), or null.
+    static std::shared_ptr<const CodecList> ListOf(REFGUID guidType);
+    static const CodecFormat *FormatAt(const CodecList &list, DWORD codec, DWORD format);
 };
 
 // Copies text into a caller's buffer of *pcch characters (terminator

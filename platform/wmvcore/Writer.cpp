@@ -103,11 +103,6 @@ void FailAllocations(bool fail)
 
 // ---- InputProps -----------------------------------------------------------------------
 
-void *InputProps::Find(REFIID riid)
-{
-    return riid == IID_IWMMediaProps ? static_cast<IWMMediaProps *>(this) : nullptr;
-}
-
 STDMETHODIMP InputProps::GetType(GUID *pguidType)
 {
     if (!pguidType)
@@ -142,11 +137,6 @@ Writer::~Writer()
 {
     if (encoder_)
         encoder_->Finish();
-}
-
-void *Writer::Find(REFIID riid)
-{
-    return riid == IID_IWMWriterAdvanced ? static_cast<IWMWriterAdvanced *>(&advanced_) : nullptr;
 }
 
 STDMETHODIMP Writer::SetProfileByID(REFGUID)
@@ -358,7 +348,7 @@ STDMETHODIMP Writer::Flush()
 
 // ---- IWMWriterAdvanced ------------------------------------------------------------------------
 
-STDMETHODIMP Writer::Advanced::GetSinkCount(DWORD *pcSinks)
+STDMETHODIMP Writer::GetSinkCount(DWORD *pcSinks)
 {
     if (!pcSinks)
         return E_POINTER;
@@ -366,37 +356,37 @@ STDMETHODIMP Writer::Advanced::GetSinkCount(DWORD *pcSinks)
     return S_OK;
 }
 
-STDMETHODIMP Writer::Advanced::GetSink(DWORD, IWMWriterSink **ppSink)
+STDMETHODIMP Writer::GetSink(DWORD, IWMWriterSink **ppSink)
 {
     if (ppSink)
         *ppSink = nullptr;
     return E_INVALIDARG;
 }
 
-STDMETHODIMP Writer::Advanced::AddSink(IWMWriterSink *)
+STDMETHODIMP Writer::AddSink(IWMWriterSink *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Writer::Advanced::RemoveSink(IWMWriterSink *)
+STDMETHODIMP Writer::RemoveSink(IWMWriterSink *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Writer::Advanced::WriteStreamSample(WORD, QWORD, DWORD, QWORD, DWORD, INSSBuffer *)
+STDMETHODIMP Writer::WriteStreamSample(WORD, QWORD, DWORD, QWORD, DWORD, INSSBuffer *)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP Writer::Advanced::SetLiveSource(BOOL fIsLiveSource)
+STDMETHODIMP Writer::SetLiveSource(BOOL fIsLiveSource)
 {
     // A live source only changes how a real-time writer paces itself; a file
     // is written as fast as samples come either way.
-    outer_.live_ = fIsLiveSource != FALSE;
+    live_ = fIsLiveSource != FALSE;
     return S_OK;
 }
 
-STDMETHODIMP Writer::Advanced::IsRealTime(BOOL *pfRealTime)
+STDMETHODIMP Writer::IsRealTime(BOOL *pfRealTime)
 {
     if (!pfRealTime)
         return E_POINTER;
@@ -404,41 +394,41 @@ STDMETHODIMP Writer::Advanced::IsRealTime(BOOL *pfRealTime)
     return S_OK;
 }
 
-STDMETHODIMP Writer::Advanced::GetWriterTime(QWORD *pCurrentTime)
+STDMETHODIMP Writer::GetWriterTime(QWORD *pCurrentTime)
 {
     if (!pCurrentTime)
         return E_POINTER;
-    *pCurrentTime = outer_.encoder_ ? outer_.TimeWritten() : 0;
+    *pCurrentTime = encoder_ ? TimeWritten() : 0;
     return S_OK;
 }
 
-STDMETHODIMP Writer::Advanced::GetStatistics(WORD wStreamNum, WM_WRITER_STATISTICS *pStats)
+STDMETHODIMP Writer::GetStatistics(WORD wStreamNum, WM_WRITER_STATISTICS *pStats)
 {
     if (!pStats)
         return E_POINTER;
-    if (wStreamNum != 0 && (!outer_.stream_ || wStreamNum != outer_.stream_->Number()))
+    if (wStreamNum != 0 && (!stream_ || wStreamNum != stream_->Number()))
         return E_INVALIDARG;
     *pStats = {};
-    pStats->qwSampleCount = outer_.samples_;
-    pStats->qwByteCount = outer_.bytes_;
-    if (outer_.stream_) {
-        const DWORD bitrate = outer_.StreamFormat().nAvgBytesPerSec * 8;
+    pStats->qwSampleCount = samples_;
+    pStats->qwByteCount = bytes_;
+    if (stream_) {
+        const DWORD bitrate = StreamFormat().nAvgBytesPerSec * 8;
         pStats->dwCurrentBitrate = pStats->dwAverageBitrate = pStats->dwExpectedBitrate = bitrate;
     }
     return S_OK;
 }
 
-STDMETHODIMP Writer::Advanced::SetSyncTolerance(DWORD msWindow)
+STDMETHODIMP Writer::SetSyncTolerance(DWORD msWindow)
 {
-    outer_.syncTolerance_ = msWindow;
+    syncTolerance_ = msWindow;
     return S_OK;
 }
 
-STDMETHODIMP Writer::Advanced::GetSyncTolerance(DWORD *pmsWindow)
+STDMETHODIMP Writer::GetSyncTolerance(DWORD *pmsWindow)
 {
     if (!pmsWindow)
         return E_POINTER;
-    *pmsWindow = outer_.syncTolerance_;
+    *pmsWindow = syncTolerance_;
     return S_OK;
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "AsfEncoder.h"
-#include "Facet.h"
 #include "MediaType.h"
 #include "Profile.h"
 #include "WmObject.h"
@@ -14,10 +13,11 @@
 namespace orafon::wmvcore {
 
 // An input's media properties, handed out by GetInputProps and taken back by SetInputProps.
-class InputProps final : public WmObject<InputProps, IWMInputMediaProps> {
+class InputProps final
+    : public orafon::ComObject<InputProps, IWMInputMediaProps, orafon::ComAlias<IWMMediaProps, IWMInputMediaProps>>,
+      private WmObject {
 public:
     explicit InputProps(const MediaType &type) : type_(type) {}
-    void *Find(REFIID riid);
 
     STDMETHODIMP GetType(GUID *pguidType) override;
     STDMETHODIMP GetMediaType(WM_MEDIA_TYPE *pType, DWORD *pcbType) override;
@@ -29,12 +29,11 @@ private:
     MediaType type_;
 };
 
-class Writer final : public WmObject<Writer, IWMWriter> {
+class Writer final : public orafon::ComObject<Writer, IWMWriter, IWMWriterAdvanced>, private WmObject {
 public:
     Writer() = default;
     // A file still being written is finished.
     ~Writer() override;
-    void *Find(REFIID riid);
 
     STDMETHODIMP SetProfileByID(REFGUID guidProfile) override;
     // E_INVALIDARG unless the profile is ours with one stream in a format the
@@ -58,24 +57,21 @@ public:
     STDMETHODIMP WriteSample(DWORD dwInputNum, QWORD cnsSampleTime, DWORD dwFlags, INSSBuffer *pSample) override;
     STDMETHODIMP Flush() override;
 
-private:
-    class Advanced final : public Facet<Writer, IWMWriterAdvanced> {
-    public:
-        using Facet::Facet;
-        STDMETHODIMP GetSinkCount(DWORD *pcSinks) override;
-        STDMETHODIMP GetSink(DWORD dwSinkNum, IWMWriterSink **ppSink) override;
-        STDMETHODIMP AddSink(IWMWriterSink *pSink) override;
-        STDMETHODIMP RemoveSink(IWMWriterSink *pSink) override;
-        STDMETHODIMP WriteStreamSample(WORD wStreamNum, QWORD cnsSampleTime, DWORD msSampleSendTime,
-                                       QWORD cnsSampleDuration, DWORD dwFlags, INSSBuffer *pSample) override;
-        STDMETHODIMP SetLiveSource(BOOL fIsLiveSource) override;
-        STDMETHODIMP IsRealTime(BOOL *pfRealTime) override;
-        STDMETHODIMP GetWriterTime(QWORD *pCurrentTime) override;
-        STDMETHODIMP GetStatistics(WORD wStreamNum, WM_WRITER_STATISTICS *pStats) override;
-        STDMETHODIMP SetSyncTolerance(DWORD msWindow) override;
-        STDMETHODIMP GetSyncTolerance(DWORD *pmsWindow) override;
-    };
+    // IWMWriterAdvanced
+    STDMETHODIMP GetSinkCount(DWORD *pcSinks) override;
+    STDMETHODIMP GetSink(DWORD dwSinkNum, IWMWriterSink **ppSink) override;
+    STDMETHODIMP AddSink(IWMWriterSink *pSink) override;
+    STDMETHODIMP RemoveSink(IWMWriterSink *pSink) override;
+    STDMETHODIMP WriteStreamSample(WORD wStreamNum, QWORD cnsSampleTime, DWORD msSampleSendTime,
+                                   QWORD cnsSampleDuration, DWORD dwFlags, INSSBuffer *pSample) override;
+    STDMETHODIMP SetLiveSource(BOOL fIsLiveSource) override;
+    STDMETHODIMP IsRealTime(BOOL *pfRealTime) override;
+    STDMETHODIMP GetWriterTime(QWORD *pCurrentTime) override;
+    STDMETHODIMP GetStatistics(WORD wStreamNum, WM_WRITER_STATISTICS *pStats) override;
+    STDMETHODIMP SetSyncTolerance(DWORD msWindow) override;
+    STDMETHODIMP GetSyncTolerance(DWORD *pmsWindow) override;
 
+private:
     bool HasInput(DWORD dwInputNum) const { return stream_ && dwInputNum == 0; }
     const WAVEFORMATEX &StreamFormat() const { return *stream_->Type().WaveFormat(); }
     // 100-ns time of the next sample frame.
@@ -83,7 +79,6 @@ private:
     HRESULT FillGapUntil(QWORD cnsSampleTime);
     HRESULT TakePcm(const BYTE *pb, DWORD cb);
 
-    Advanced advanced_{*this};
     CComPtr<StreamConfig> stream_;
     MediaType input_;
     std::u16string fileName_;

@@ -426,7 +426,8 @@ TEST(ComponentEvents, HandlerMayDropTheLastReference)
     EventSink dropper, after;
     const LONG locksBefore = ModuleLockCountForTest();
     ITextToSpeech *raw = nullptr;
-    ASSERT_EQ(CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&raw)), S_OK);
+    ASSERT_EQ(CTextToSpeech_CreateInstance(TestModule(), nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&raw)),
+              S_OK);
     {
         auto point = EventPoint(raw);
         DWORD cookie = 0;

@@ -36,10 +36,52 @@ TEST(ComponentLifecycle, EachLiveObjectHoldsAModuleLock)
     EXPECT_EQ(ModuleLockCountForTest(), before);
 }
 
+// Services that remember which type information the object asked for.
+class RecordingServices final : public orafon::ModuleServices {
+public:
+    LONG Lock() noexcept override { return ++locks; }
+    LONG Unlock() noexcept override { return --locks; }
+    HRESULT GetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo) noexcept override
+    {
+        asked.push_back(guid);
+        *ppTInfo = nullptr;
+        return TYPE_E_CANTLOADLIBRARY;
+    }
+
+    LONG locks = 0;
+    std::vector<GUID> asked;
+};
+
+TEST(ComponentLifecycle, ObjectUsesTheServicesItWasMadeWith)
+{
+    RecordingServices services;
+    const LONG sharedBefore = ModuleLockCountForTest();
+    {
+        CComPtr<ITextToSpeech> tts;
+        ASSERT_EQ(CTextToSpeech_CreateInstance(services, nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&tts)),
+                  S_OK);
+        EXPECT_EQ(services.locks, 1);
+        EXPECT_EQ(ModuleLockCountForTest(), sharedBefore);
+
+        UINT count = 7;
+        EXPECT_EQ(tts->GetTypeInfoCount(&count), S_OK);
+        EXPECT_EQ(count, 0u);
+        CComPtr<ITypeInfo> info;
+        EXPECT_EQ(tts->GetTypeInfo(0, 0, &info), TYPE_E_CANTLOADLIBRARY);
+        CComPtr<IProvideClassInfo2> provide;
+        ASSERT_EQ(tts->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void **>(&provide)), S_OK);
+        EXPECT_EQ(provide->GetClassInfo(&info), TYPE_E_CANTLOADLIBRARY);
+        const std::vector<GUID> expected = {IID_ITextToSpeech, IID_ITextToSpeech, CLSID_TextToSpeech};
+        EXPECT_EQ(services.asked, expected);
+    }
+    EXPECT_EQ(services.locks, 0);
+}
+
 TEST(ComponentLifecycle, ReferenceCountsReturnTheNewCount)
 {
     ITextToSpeech *tts = nullptr;
-    ASSERT_EQ(CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&tts)), S_OK);
+    ASSERT_EQ(CTextToSpeech_CreateInstance(TestModule(), nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&tts)),
+              S_OK);
     EXPECT_EQ(tts->AddRef(), 2u);
     EXPECT_EQ(tts->AddRef(), 3u);
     EXPECT_EQ(tts->Release(), 2u);
@@ -50,9 +92,9 @@ TEST(ComponentLifecycle, ReferenceCountsReturnTheNewCount)
 TEST(ComponentLifecycle, CreationFailuresLeaveNoObject)
 {
     const LONG before = ModuleLockCountForTest();
-    EXPECT_EQ(CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, nullptr), E_POINTER);
+    EXPECT_EQ(CTextToSpeech_CreateInstance(TestModule(), nullptr, IID_ITextToSpeech, nullptr), E_POINTER);
     void *pv = reinterpret_cast<void *>(1);
-    EXPECT_EQ(CTextToSpeech_CreateInstance(nullptr, IID_IClassFactory, &pv), E_NOINTERFACE);
+    EXPECT_EQ(CTextToSpeech_CreateInstance(TestModule(), nullptr, IID_IClassFactory, &pv), E_NOINTERFACE);
     EXPECT_EQ(pv, nullptr);
     EXPECT_EQ(ModuleLockCountForTest(), before);
 }
@@ -62,7 +104,7 @@ TEST(ComponentLifecycle, CreatableForEachOfItsInterfaces)
     for (const IID &iid : {IID_IUnknown, IID_IDispatch, IID_ITextToSpeech, IID_IConnectionPointContainer,
                            IID_IProvideClassInfo2, IID_ISupportErrorInfo, IID_IObjectWithSite}) {
         IUnknown *unk = nullptr;
-        ASSERT_EQ(CTextToSpeech_CreateInstance(nullptr, iid, reinterpret_cast<void **>(&unk)), S_OK);
+        ASSERT_EQ(CTextToSpeech_CreateInstance(TestModule(), nullptr, iid, reinterpret_cast<void **>(&unk)), S_OK);
         ASSERT_NE(unk, nullptr);
         EXPECT_EQ(unk->Release(), 0u); // the reference handed out is the only one
     }
@@ -99,7 +141,7 @@ TEST(ComponentAggregation, OnlyIUnknownMayBeAskedForWithAnOuterObject)
     Outer outer;
     void *pv = reinterpret_cast<void *>(1);
     const LONG before = ModuleLockCountForTest();
-    EXPECT_EQ(CTextToSpeech_CreateInstance(&outer, IID_ITextToSpeech, &pv), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(CTextToSpeech_CreateInstance(TestModule(), &outer, IID_ITextToSpeech, &pv), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(pv, nullptr);
     EXPECT_EQ(ModuleLockCountForTest(), before);
     EXPECT_EQ(outer.refCount, 1u);
@@ -109,7 +151,8 @@ TEST(ComponentAggregation, InterfacesDelegateToTheOuterObject)
 {
     Outer outer;
     const LONG before = ModuleLockCountForTest();
-    ASSERT_EQ(CTextToSpeech_CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void **>(&outer.inner)), S_OK);
+    ASSERT_EQ(CTextToSpeech_CreateInstance(TestModule(), &outer, IID_IUnknown, reinterpret_cast<void **>(&outer.inner)),
+              S_OK);
     ASSERT_NE(outer.inner, nullptr);
     EXPECT_EQ(ModuleLockCountForTest(), before + 1);
     EXPECT_EQ(outer.refCount, 1u); // creation took no reference on the outer object
@@ -153,7 +196,8 @@ TEST(ComponentAggregation, InterfacesDelegateToTheOuterObject)
 TEST(ComponentAggregation, EventsWorkWhenAggregated)
 {
     Outer outer;
-    ASSERT_EQ(CTextToSpeech_CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void **>(&outer.inner)), S_OK);
+    ASSERT_EQ(CTextToSpeech_CreateInstance(TestModule(), &outer, IID_IUnknown, reinterpret_cast<void **>(&outer.inner)),
+              S_OK);
     EventSink sink;
     {
         CComPtr<IConnectionPointContainer> container;

@@ -2,6 +2,8 @@
 // and helpers to make the object under test.
 #pragma once
 
+#include "TestServices.h"
+
 #include <component/OleHelpers.h>
 #include <component/TextToSpeechFactory.h>
 #include <orafon/Orafon.h>
@@ -14,13 +16,11 @@
 
 namespace orafon::test {
 
-// The module's lock count (ModuleLock/ModuleUnlock).
-LONG ModuleLockCountForTest();
-
 inline CComPtr<ITextToSpeech> MakeTts()
 {
     CComPtr<ITextToSpeech> tts;
-    EXPECT_EQ(CTextToSpeech_CreateInstance(nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&tts)), S_OK);
+    EXPECT_EQ(CTextToSpeech_CreateInstance(TestModule(), nullptr, IID_ITextToSpeech, reinterpret_cast<void **>(&tts)),
+              S_OK);
     return tts;
 }
 

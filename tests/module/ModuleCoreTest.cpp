@@ -1,6 +1,7 @@
 // The module logic (lock count, class factory, class table, registration,
 // type-library lookup) driven with a class table of the test's own, whose
 // instance maker makes small counted objects.
+#include "../platform/com/ComRules.h"
 #include "ClassFactory.h"
 #include "ModuleState.h"
 #include "ModuleTestSupport.h"
@@ -130,6 +131,16 @@ TEST_F(ModuleCore, SameFactoryEachTimeAndHoldingItLocks)
     EXPECT_EQ(state.CanUnloadNow(), S_FALSE);
     second.Release();
     unknown.Release();
+    EXPECT_EQ(state.CanUnloadNow(), S_OK);
+}
+
+TEST_F(ModuleCore, FactoryKeepsTheRulesOfIUnknownAndGivesItsLockBack)
+{
+    CComPtr<IClassFactory> factory = Factory();
+    orafon::test::ExpectComRules(factory, {IID_IClassFactory}, {IID_IDispatch, IID_IConnectionPoint});
+    EXPECT_EQ(state.LockCount(), 1) << "one lock however many client references come and go";
+    factory.Release();
+    EXPECT_EQ(state.LockCount(), 0);
     EXPECT_EQ(state.CanUnloadNow(), S_OK);
 }
 

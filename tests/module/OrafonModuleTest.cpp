@@ -26,10 +26,6 @@ std::u16string Wide(const std::string &s)
 {
     return std::u16string(s.begin(), s.end());
 }
-std::string Narrow(const std::u16string &s)
-{
-    return std::string(s.begin(), s.end());
-}
 std::u16string Take(BSTR b)
 {
     std::u16string s = b ? std::u16string(b, SysStringLen(b)) : std::u16string();
@@ -148,7 +144,6 @@ TEST_F(OrafonModule, ResourceAndTlbFileCarryTheSameLibrary)
     EXPECT_EQ(getResource(1, nullptr, &size), E_POINTER);
 }
 
-#ifdef ORAFON_HAS_COMPONENT
 TEST_F(OrafonModule, ObjectsHoldTheModuleWhileTheyLive)
 {
     CComPtr<IClassFactory> f = Factory();
@@ -196,7 +191,6 @@ TEST_F(OrafonModule, AggregatedObjectHandsOutItsInnerUnknown)
     EXPECT_EQ(canUnloadNow(), S_OK);
     EXPECT_EQ(outer.refs, 1u);
 }
-#endif
 
 class OrafonTypeLib : public ::testing::TestWithParam<const char *> {
 protected:
@@ -354,87 +348,51 @@ TEST_P(OrafonTypeLib, CoclassDefaultInterfaceAndDefaultSource)
     }
 }
 
-TEST_P(OrafonTypeLib, DualInterfaceMembersInFunctionTableOrder)
+// The members themselves come from the component's member table; that the
+// library describes each row, and that the live object agrees with the
+// library, is checked in tests/component/InModuleTest.cpp. Here: the shape
+// every member of a dual interface has.
+TEST_P(OrafonTypeLib, DualInterfaceShape)
 {
-    const MemberRow rows[] = {
-        {1, INVOKE_PROPERTYGET, u"VoiceCount", u"property VoiceCount", {}},
-        {2, INVOKE_PROPERTYGET, u"VoiceIdx", u"property VoiceIdx", {}},
-        {2, INVOKE_PROPERTYPUT, u"VoiceIdx", u"property VoiceIdx", {u"newVal"}},
-        {3, INVOKE_PROPERTYGET, u"VoiceName", u"property VoiceName", {}},
-        {4, INVOKE_PROPERTYGET, u"VoiceGender", u"property VoiceGender", {}},
-        {5, INVOKE_PROPERTYGET, u"VoiceLanguage", u"property VoiceLanguage", {}},
-        {6, INVOKE_FUNC, u"Speak", u"Speak Text", {u"strText", u"nFlag"}},
-        {7, INVOKE_FUNC, u"SpeakToFile", u"Speak To File", {u"strText", u"strFile", u"nFlag"}},
-        {8, INVOKE_FUNC, u"StopTTS", u"StopTTS", {}},
-        {9, INVOKE_FUNC, u"Pause", u"Pause", {}},
-        {10, INVOKE_FUNC, u"Resume", u"Resume", {}},
-        {11, INVOKE_PROPERTYGET, u"Rate", u"property Rate", {}},
-        {11, INVOKE_PROPERTYPUT, u"Rate", u"property Rate", {u"newVal"}},
-        {12, INVOKE_PROPERTYGET, u"Volume", u"property Volume", {}},
-        {12, INVOKE_PROPERTYPUT, u"Volume", u"property Volume", {u"newVal"}},
-        {13, INVOKE_PROPERTYGET, u"Pitch", u"property Pitch", {}},
-        {13, INVOKE_PROPERTYPUT, u"Pitch", u"property Pitch", {u"newVal"}},
-        {14, INVOKE_PROPERTYGET, u"WaveFormatCount", u"property WaveFormatCount", {}},
-        {15, INVOKE_PROPERTYGET, u"WaveFormatIdx", u"property WaveFormatIdx", {}},
-        {15, INVOKE_PROPERTYPUT, u"WaveFormatIdx", u"property WaveFormatIdx", {u"newVal"}},
-        {16, INVOKE_PROPERTYGET, u"WaveFormatName", u"property WaveFormatName", {}},
-        {17, INVOKE_PROPERTYGET, u"FileFormat", u"property FileFormat", {}},
-        {17, INVOKE_PROPERTYPUT, u"FileFormat", u"property FileFormat", {u"newVal"}},
-        {18, INVOKE_FUNC, u"GetVoiceName", u"GetVoiceName", {u"nIndex"}},
-        {20, INVOKE_FUNC, u"Mp3ToSWF", u"Convert Mp3 to SWF", {u"strMp3", u"strSWF", u"bLoop"}},
-        {21, INVOKE_PROPERTYGET, u"SWFFrameRate", u"property SWFFrameRate", {}},
-        {21, INVOKE_PROPERTYPUT, u"SWFFrameRate", u"property SWFFrameRate", {u"newVal"}},
-        {22, INVOKE_PROPERTYGET, u"SAPIVersion", u"property SAPIVersion", {}},
-    };
     CComPtr<ITypeInfo> dispatch = Info(IID_ITextToSpeech);
     TYPEATTR a = Attr(dispatch);
     EXPECT_EQ(a.wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
-    ASSERT_EQ(a.cFuncs, std::size(rows));
+    ASSERT_GT(a.cFuncs, 0);
     HREFTYPE href = 0;
     ASSERT_EQ(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &href), S_OK);
     CComPtr<ITypeInfo> vtable;
     ASSERT_EQ(dispatch->GetRefTypeInfo(href, &vtable), S_OK);
-    for (UINT i = 0; i < std::size(rows); ++i) {
-        const MemberRow &row = rows[i];
-        SCOPED_TRACE(Narrow(row.name));
-        FUNCDESC *f = nullptr;
-        ASSERT_EQ(dispatch->GetFuncDesc(i, &f), S_OK);
-        EXPECT_EQ(f->memid, row.id);
-        EXPECT_EQ(f->invkind, row.kind);
-        EXPECT_EQ(f->cParams, static_cast<SHORT>(row.params.size()));
-        dispatch->ReleaseFuncDesc(f);
-        // The seven IDispatch slots come first.
-        ASSERT_EQ(vtable->GetFuncDesc(i, &f), S_OK);
-        EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + i) * sizeof(void *)));
-        EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT);
-        vtable->ReleaseFuncDesc(f);
-        EXPECT_EQ(Doc(dispatch, row.id).second, row.help);
-        // Getters hand their value back through an [out, retval] pointer.
-        if (row.kind == INVOKE_PROPERTYGET) {
-            ASSERT_EQ(vtable->GetFuncDesc(i, &f), S_OK);
-            ASSERT_EQ(f->cParams, 1);
-            EXPECT_EQ(f->lprgelemdescParam[0].paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
-            vtable->ReleaseFuncDesc(f);
+    ASSERT_EQ(Attr(vtable).cFuncs, a.cFuncs);
+    for (UINT i = 0; i < a.cFuncs; ++i) {
+        SCOPED_TRACE(i);
+        FUNCDESC *d = nullptr;
+        ASSERT_EQ(dispatch->GetFuncDesc(i, &d), S_OK);
+        FUNCDESC *v = nullptr;
+        ASSERT_EQ(vtable->GetFuncDesc(i, &v), S_OK);
+        EXPECT_EQ(d->memid, v->memid);
+        EXPECT_EQ(d->invkind, v->invkind);
+        EXPECT_EQ(d->funckind, FUNC_DISPATCH);
+        // The seven IDispatch slots come first; every slot returns HRESULT.
+        EXPECT_EQ(v->oVft, static_cast<SHORT>((7 + i) * sizeof(void *)));
+        EXPECT_EQ(v->elemdescFunc.tdesc.vt, VT_HRESULT);
+        // Getters hand their value back through an [out, retval] pointer,
+        // which IDispatch sees as the result; setters take one [in] value.
+        if (v->invkind == INVOKE_PROPERTYGET) {
+            ASSERT_EQ(v->cParams, 1);
+            EXPECT_EQ(v->lprgelemdescParam[0].paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+            EXPECT_EQ(d->cParams, 0);
+            EXPECT_NE(d->elemdescFunc.tdesc.vt, VT_VOID);
         }
+        if (v->invkind == INVOKE_PROPERTYPUT) {
+            ASSERT_EQ(v->cParams, 1);
+            EXPECT_EQ(v->lprgelemdescParam[0].paramdesc.wParamFlags, PARAMFLAG_FIN);
+            EXPECT_EQ(d->cParams, 1);
+            EXPECT_EQ(d->elemdescFunc.tdesc.vt, VT_VOID);
+        }
+        dispatch->ReleaseFuncDesc(d);
+        vtable->ReleaseFuncDesc(v);
     }
-    // Types of a few members as IDispatch sees them.
-    struct TypeRow {
-        UINT index;
-        VARTYPE result;
-        std::vector<VARTYPE> params;
-    };
-    const TypeRow types[] = {
-        {3, VT_BSTR, {}},       {6, VT_VOID, {VT_BSTR, VT_USERDEFINED}},    {21, VT_USERDEFINED, {}},
-        {23, VT_BSTR, {VT_I4}}, {24, VT_VOID, {VT_BSTR, VT_BSTR, VT_BOOL}},
-    };
-    for (const TypeRow &t : types) {
-        FUNCDESC *f = nullptr;
-        ASSERT_EQ(dispatch->GetFuncDesc(t.index, &f), S_OK);
-        EXPECT_EQ(f->elemdescFunc.tdesc.vt, t.result) << t.index;
-        for (size_t p = 0; p < t.params.size(); ++p)
-            EXPECT_EQ(f->lprgelemdescParam[p].tdesc.vt, t.params[p]) << t.index;
-        dispatch->ReleaseFuncDesc(f);
-    }
+    // Names are found in any case; Rate keeps its published DISPID.
     std::u16string rate = u"RATE";
     LPOLESTR names[] = {rate.data()};
     MEMBERID id = 0;

@@ -742,8 +742,9 @@ void InstallInterruptWatcher()
             // A second Ctrl-C does not wait for the engine, and a call that
             // cannot be stopped is not waited for either.
             if (g_interrupted.exchange(true) || g_exitAtOnce) {
-                RemoveUncommittedOutput();
-                _exit(InterruptedStatus());
+                if (AbandonOutputForInterrupt())
+                    _exit(InterruptedStatus());
+                continue;
             }
             if (HWND window = g_stopWindow.load())
                 PostMessageA(window, WM_ORAFON_STOP, 0, 0);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,7 +19,7 @@ namespace orafon_cli {
 
 namespace {
 
-// The temporary file of the output being made, for RemoveUncommittedOutput.
+// The temporary file of the output being made, for AbandonOutputForInterrupt.
 // A fixed buffer: the remover must not allocate.
 char g_pendingPath[PATH_MAX + 1];
 // Its folder, and the prefix of the files the component makes beside it
@@ -26,9 +27,18 @@ char g_pendingPath[PATH_MAX + 1];
 char g_pendingFolder[PATH_MAX + 1];
 char g_pendingPrefix[NAME_MAX + 2];
 std::atomic<bool> g_pending{false};
+// Putting an output in place and ending for an interrupt exclude each other:
+// an interrupt either comes first (the user's file stays as it was) or finds
+// the output in place (the command has done its work and ends as it would).
+std::mutex g_commitLock;
+bool g_committed = false; // the output being made is in place; guarded by g_commitLock
 
 void SetPending(const std::string &path)
 {
+    {
+        const std::lock_guard<std::mutex> lock(g_commitLock);
+        g_committed = false;
+    }
     g_pending = false;
     const std::filesystem::path p(path);
     const std::string folder = p.parent_path().empty() ? "." : p.parent_path().string();
@@ -143,12 +153,19 @@ std::string DescribeErrno(int error)
     }
 }
 
-void RemoveUncommittedOutput()
+bool AbandonOutputForInterrupt()
 {
-    if (!g_pending.exchange(false))
-        return;
-    unlink(g_pendingPath);
-    RemoveComponentLeftovers();
+    g_commitLock.lock();
+    if (g_committed) {
+        g_commitLock.unlock();
+        return false;
+    }
+    // Held until the process ends, so nothing can be put in place any more.
+    if (g_pending.exchange(false)) {
+        unlink(g_pendingPath);
+        RemoveComponentLeftovers();
+    }
+    return true;
 }
 
 bool OutputFile::Prepare(const std::string &target, const std::vector<std::string> &inputs, std::string &problem)
@@ -292,12 +309,14 @@ bool OutputFile::RenameIntoPlace(std::string &problem)
         problem = "cannot write " + target_ + ": " + DescribeErrno(syncError);
         return false;
     }
+    const std::lock_guard<std::mutex> lock(g_commitLock);
     if (rename(work_.c_str(), final_.c_str()) != 0) {
         problem = "cannot write " + target_ + ": " + DescribeErrno(errno);
         return false;
     }
     done_ = true;
     g_pending = false;
+    g_committed = true;
     return true;
 }
 

@@ -63,10 +63,13 @@ private:
     bool done_ = false;
 };
 
-// Removes the temporary file of an output not yet committed, if any, and what
-// the component made beside it while writing it. The interrupt watcher thread
-// calls it right before _exit, while the main thread may be anywhere.
-void RemoveUncommittedOutput();
+// For the interrupt watcher thread, right before _exit, while the main thread
+// may be anywhere: removes the temporary file of an output not yet committed,
+// if any, and what the component made beside it, and returns true; from then
+// on no output can be committed. Returns false when an output was already
+// renamed into place: the command has done its work and should end as it
+// would have, not report an interrupt with the user's file replaced.
+bool AbandonOutputForInterrupt();
 
 // "no space left on the device", "permission denied", ... for an errno value.
 std::string DescribeErrno(int error);

@@ -22,7 +22,7 @@
 #include <speech/SpeechRequest.h>
 #include <speech/VoiceInfo.h>
 
-#include <AudioSink.h>
+#include <audio_out/AudioSink.h>
 #include <orafon/win/sapi.h>
 #include <orafon/win/speech.h>
 
@@ -78,9 +78,10 @@ public:
     [[nodiscard]] static HRESULT EnumFormats(LONG fileFormat, PFNADDWAVEFORMAT pfnAdd, void *pContext);
     // The file type of the next file; a file being written keeps its own.
     void SetFileFormat(LONG fileFormat) noexcept { m_nFileFormat = fileFormat; }
-    // The output objects an engine is given, for the owner's QueryInterface:
-    // ISpStreamFormat (IStream, ISequentialStream), IAudio and IAudioDest.
-    HRESULT QueryOutputObject(REFIID riid, void **ppv);
+    // The output object an engine is given, for the owner's QueryInterface
+    // (no reference added): ISpStreamFormat (IStream, ISequentialStream),
+    // IAudio and IAudioDest; null for any other interface.
+    IUnknown *OutputObject(REFIID riid) const noexcept;
 
     // ---- IRequestHost, IEngineAudioTarget ---------------------------------------------
     HRESULT OpenSink(const std::string &path, const WAVEFORMATEX &source, const FileTarget &target) override;
