@@ -6,7 +6,6 @@
 #include "SpeechTestSupport.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -22,36 +21,6 @@ const char *Name(Generation g)
 {
     return g == Generation::Sapi5 ? "Sapi5" : "Sapi4";
 }
-
-// Ends a synchronous wait that would never end by itself: the quit message
-// ends the object's wait, and the test then fails instead of hanging.
-class QuitGuard {
-public:
-    QuitGuard() : m_thread(GetCurrentThreadId())
-    {
-        m_watch = std::thread([this] {
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (!m_done && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            if (!m_done) {
-                m_fired = true;
-                PostThreadMessageA(m_thread, WM_QUIT, 0, 0);
-            }
-        });
-    }
-    ~QuitGuard()
-    {
-        m_done = true;
-        m_watch.join();
-    }
-    bool Fired() const { return m_fired; }
-
-private:
-    DWORD m_thread;
-    std::atomic<bool> m_done{false};
-    std::atomic<bool> m_fired{false};
-    std::thread m_watch;
-};
 
 size_t CountOf(const std::vector<ReceivedEvent> &events, DISPID id)
 {

@@ -8,9 +8,12 @@
 #include <orafon/win/windows.h>
 #include <orafon/win/winuser.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace speechtest {
@@ -45,6 +48,36 @@ bool PumpUntil(const std::function<bool()> &done, DWORD guardMs = 30000);
 void PumpFor(DWORD ms);
 // Dispatches what is queued now, without waiting for more.
 void DrainMessages();
+
+// Ends a synchronous wait that would never end by itself: the quit message
+// ends the object's wait, and the test then fails instead of hanging.
+class QuitGuard {
+public:
+    QuitGuard() : m_thread(GetCurrentThreadId())
+    {
+        m_watch = std::thread([this] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!m_done && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (!m_done) {
+                m_fired = true;
+                PostThreadMessageA(m_thread, WM_QUIT, 0, 0);
+            }
+        });
+    }
+    ~QuitGuard()
+    {
+        m_done = true;
+        m_watch.join();
+    }
+    bool Fired() const { return m_fired; }
+
+private:
+    DWORD m_thread;
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_fired{false};
+    std::thread m_watch;
+};
 
 // The object under test with a sink advised on its events.
 struct Subject {
