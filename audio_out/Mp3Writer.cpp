@@ -90,7 +90,7 @@ HRESULT CMp3Writer::Open(LONG nKbps, DWORD dwSampleRate, LONG nMode, const char 
         return E_OUTOFMEMORY;
     }
     m_cbFilled = 0;
-    m_pFile = std::fopen(pszFileName, "wb");
+    m_pFile.Reset(std::fopen(pszFileName, "wb"));
     if (!m_pFile) {
         Release();
         return E_ACCESSDENIED;
@@ -102,7 +102,7 @@ HRESULT CMp3Writer::WriteOutput(DWORD cb)
 {
     if (!m_pFile || cb == 0)
         return S_OK;
-    if (std::fwrite(m_pbOutput.get(), 1, cb, m_pFile) != cb) {
+    if (std::fwrite(m_pbOutput.get(), 1, cb, m_pFile.Get()) != cb) {
         m_bWriteFailed = true;
         return E_ACCESSDENIED;
     }
@@ -166,10 +166,9 @@ HRESULT CMp3Writer::Finish()
         hr = E_FAIL;
     if (m_pFile) {
         // The stream's buffered bytes reach the disk only here; a full disk shows now.
-        const bool bad = std::ferror(m_pFile) != 0;
-        if (std::fclose(m_pFile) != 0 || bad)
+        const bool bad = std::ferror(m_pFile.Get()) != 0;
+        if (m_pFile.Close() != 0 || bad)
             m_bWriteFailed = true;
-        m_pFile = nullptr;
     }
     if (api.beWriteInfoTag) {
         api.beWriteInfoTag(m_hbeStream, m_strFileName.c_str());
@@ -190,9 +189,8 @@ void CMp3Writer::Release()
         m_hbeStream = 0;
     }
     if (m_pFile) {
-        if (std::fclose(m_pFile) != 0)
+        if (m_pFile.Close() != 0)
             m_bWriteFailed = true;
-        m_pFile = nullptr;
     }
     m_pbOutput.reset();
     m_pbInput.reset();

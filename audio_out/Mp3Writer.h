@@ -6,6 +6,7 @@
 #include "FileWriter.h"
 #include "Mp3EncoderApi.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/BladeMP3EncDLL.h>
 #include <orafon/win/wintypes.h>
 
@@ -61,7 +62,7 @@ private:
     // write never shifts the samples that follow it.
     DWORD m_cbFilled = 0;
     std::string m_strFileName;
-    FILE *m_pFile = nullptr;
+    orafon::CStdioFile m_pFile;
     // A write to the file failed; Close reports it.
     bool m_bWriteFailed = false;
 };

@@ -42,11 +42,6 @@ void COggWriter::EncoderDeleter::operator()(Encoder *p) const
     delete p;
 }
 
-void COggWriter::FileCloser::operator()(FILE *f) const
-{
-    std::fclose(f);
-}
-
 namespace {
 
 int16_t ReadSample(const BYTE *pb)
@@ -83,12 +78,12 @@ HRESULT COggWriter::Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const
     if (!pszFileName)
         return E_INVALIDARG;
     m_hrFailure = S_OK;
-    m_pFile.reset(std::fopen(pszFileName, "wb"));
+    m_pFile.Reset(std::fopen(pszFileName, "wb"));
     if (!m_pFile)
         return E_ACCESSDENIED;
     m_pEncoder.reset(new (std::nothrow) Encoder);
     if (!m_pEncoder) {
-        m_pFile.reset();
+        m_pFile.Reset();
         return E_OUTOFMEMORY;
     }
     Encoder &e = *m_pEncoder;
@@ -96,7 +91,7 @@ HRESULT COggWriter::Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const
     e.bInfo = true;
     if (nChannels == 0 || vorbis_encode_init(&e.vi, nChannels, static_cast<long>(nSampleRate), -1, nBitRate, -1) != 0) {
         m_pEncoder.reset();
-        m_pFile.reset();
+        m_pFile.Reset();
         return E_FAIL;
     }
     m_nChannels = nChannels;
@@ -111,7 +106,7 @@ HRESULT COggWriter::Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const
     const HRESULT hr = WriteHeaders();
     if (FAILED(hr)) {
         m_pEncoder.reset();
-        m_pFile.reset();
+        m_pFile.Reset();
         return hr;
     }
     return S_OK;
@@ -133,14 +128,14 @@ HRESULT COggWriter::WriteHeaders()
     }
     // A file that cannot take even the headers is refused before any audio
     // is encoded for it.
-    if (std::fflush(m_pFile.get()) != 0)
+    if (std::fflush(m_pFile.Get()) != 0)
         return E_FAIL;
     return S_OK;
 }
 
 HRESULT COggWriter::WritePage(const void *pHeader, long cbHeader, const void *pBody, long cbBody)
 {
-    FILE *f = m_pFile.get();
+    FILE *f = m_pFile.Get();
     if (std::fwrite(pHeader, 1, static_cast<size_t>(cbHeader), f) != static_cast<size_t>(cbHeader) ||
         std::fwrite(pBody, 1, static_cast<size_t>(cbBody), f) != static_cast<size_t>(cbBody))
         return Fail(E_FAIL);
@@ -216,10 +211,9 @@ HRESULT COggWriter::DrainBlocks()
 
 HRESULT COggWriter::CloseFile()
 {
-    FILE *f = m_pFile.release();
     // Buffered pages reach the disk only now; a full disk shows here.
-    const bool bFailed = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || bFailed)
+    const bool bFailed = std::ferror(m_pFile.Get()) != 0;
+    if (m_pFile.Close() != 0 || bFailed)
         return Fail(E_FAIL);
     return S_OK;
 }

@@ -10,6 +10,7 @@
 #include "FileWriter.h"
 #include "FrameCarry.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/wintypes.h>
 
 #include <cstdint>
@@ -41,7 +42,7 @@ public:
     // incomplete.
     HRESULT Close() override;
 
-    bool IsOpen() const { return m_pFile != nullptr; }
+    bool IsOpen() const { return static_cast<bool>(m_pFile); }
     int GetSerialNumber() const { return m_nSerialNumber; }
 
     // The stream serial number of a file opened at the given second. It comes
@@ -62,9 +63,6 @@ private:
     struct EncoderDeleter {
         void operator()(Encoder *p) const;
     };
-    struct FileCloser {
-        void operator()(FILE *f) const;
-    };
 
     HRESULT WriteHeaders();
     HRESULT AnalyseFrames(const BYTE *pb, ULONG nFrames);
@@ -75,7 +73,7 @@ private:
     HRESULT CloseFile();
 
     std::unique_ptr<Encoder, EncoderDeleter> m_pEncoder;
-    std::unique_ptr<FILE, FileCloser> m_pFile;
+    orafon::CStdioFile m_pFile;
     int m_nChannels = 0;
     int m_nSerialNumber = 0;
     CFrameCarry m_carry;

@@ -32,22 +32,20 @@ HRESULT CWaveWriter::Open(const char *pszFileName, const WAVEFORMATEX &wfxTarget
     m_strFileName = pszFileName ? pszFileName : "";
     m_dwBlockAlign = wfxTarget.nBlockAlign ? wfxTarget.nBlockAlign : 1;
     m_bWriteFailed = false;
-    m_hmmio = mmioOpenA(const_cast<LPSTR>(pszFileName), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE | MMIO_CREATE);
+    m_hmmio.Reset(mmioOpenA(const_cast<LPSTR>(pszFileName), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE | MMIO_CREATE));
     if (!m_hmmio)
         return E_FAIL;
     if (FAILED(WriteHeaderChunks(wfxTarget))) {
-        mmioClose(m_hmmio, 0);
-        m_hmmio = nullptr;
+        m_hmmio.Reset();
         return E_FAIL;
     }
     m_ck = {};
     m_ck.ckid = kData;
-    if (mmioCreateChunk(m_hmmio, &m_ck, 0) != MMSYSERR_NOERROR ||
-        mmioGetInfo(m_hmmio, &m_mmioinfo, 0) != MMSYSERR_NOERROR) {
+    if (mmioCreateChunk(m_hmmio.Get(), &m_ck, 0) != MMSYSERR_NOERROR ||
+        mmioGetInfo(m_hmmio.Get(), &m_mmioinfo, 0) != MMSYSERR_NOERROR) {
         // Unlike the header steps, a handle is left here on Windows; release it
         // so that a failed open leaves nothing behind.
-        mmioClose(m_hmmio, 0);
-        m_hmmio = nullptr;
+        m_hmmio.Reset();
         return E_FAIL;
     }
     m_dwDataOffset = m_ck.dwDataOffset;
@@ -58,7 +56,7 @@ HRESULT CWaveWriter::WriteHeaderChunks(const WAVEFORMATEX &wfx)
 {
     m_ckRiff = {};
     m_ckRiff.fccType = kWave;
-    if (mmioCreateChunk(m_hmmio, &m_ckRiff, MMIO_CREATERIFF) != MMSYSERR_NOERROR)
+    if (mmioCreateChunk(m_hmmio.Get(), &m_ckRiff, MMIO_CREATERIFF) != MMSYSERR_NOERROR)
         return E_FAIL;
     if (FAILED(WriteFormatChunk(wfx)))
         return E_FAIL;
@@ -70,25 +68,25 @@ HRESULT CWaveWriter::WriteFormatChunk(const WAVEFORMATEX &wfx)
     m_ck = {};
     m_ck.ckid = kFmt;
     m_ck.cksize = 16;
-    if (mmioCreateChunk(m_hmmio, &m_ck, 0) != MMSYSERR_NOERROR)
+    if (mmioCreateChunk(m_hmmio.Get(), &m_ck, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
     // PCM has no cbSize field; other formats carry cbSize extra bytes after the record.
     const LONG cb = wfx.wFormatTag == WAVE_FORMAT_PCM ? 16 : static_cast<LONG>(sizeof(WAVEFORMATEX)) + wfx.cbSize;
-    if (mmioWrite(m_hmmio, reinterpret_cast<const char *>(&wfx), cb) != cb)
+    if (mmioWrite(m_hmmio.Get(), reinterpret_cast<const char *>(&wfx), cb) != cb)
         return E_FAIL;
-    return mmioAscend(m_hmmio, &m_ck, 0) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
+    return mmioAscend(m_hmmio.Get(), &m_ck, 0) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
 }
 
 HRESULT CWaveWriter::WriteFactChunk(DWORD dwSampleCount)
 {
     m_ck = {};
     m_ck.ckid = kFact;
-    if (mmioCreateChunk(m_hmmio, &m_ck, 0) != MMSYSERR_NOERROR)
+    if (mmioCreateChunk(m_hmmio.Get(), &m_ck, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
     m_dwFactOffset = m_ck.dwDataOffset;
-    if (mmioWrite(m_hmmio, reinterpret_cast<const char *>(&dwSampleCount), 4) != 4)
+    if (mmioWrite(m_hmmio.Get(), reinterpret_cast<const char *>(&dwSampleCount), 4) != 4)
         return E_FAIL;
-    return mmioAscend(m_hmmio, &m_ck, 0) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
+    return mmioAscend(m_hmmio.Get(), &m_ck, 0) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
 }
 
 HRESULT CWaveWriter::Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten)
@@ -101,7 +99,7 @@ HRESULT CWaveWriter::Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten)
     while (*pcbWritten < cb) {
         if (m_mmioinfo.pchNext == m_mmioinfo.pchEndWrite) {
             m_mmioinfo.dwFlags |= MMIO_DIRTY;
-            if (mmioAdvance(m_hmmio, &m_mmioinfo, MMIO_WRITE) != MMSYSERR_NOERROR) {
+            if (mmioAdvance(m_hmmio.Get(), &m_mmioinfo, MMIO_WRITE) != MMSYSERR_NOERROR) {
                 m_bWriteFailed = true;
                 return E_FAIL;
             }
@@ -125,9 +123,8 @@ HRESULT CWaveWriter::Close()
     HRESULT hr = FinishChunks();
     // The handle is released even when finishing failed part-way, so that a
     // failed file does not keep its descriptor and buffer for the sink's life.
-    if (mmioClose(m_hmmio, 0) != MMSYSERR_NOERROR)
+    if (m_hmmio.Close() != MMSYSERR_NOERROR)
         hr = E_FAIL;
-    m_hmmio = nullptr;
     m_mmioinfo = {};
     if (FAILED(hr) || m_bWriteFailed) {
         DescribeWhatWasWritten();
@@ -166,25 +163,27 @@ bool CWaveWriter::DescribeWhatWasWritten() const
 
 HRESULT CWaveWriter::FinishChunks()
 {
-    if (mmioSetInfo(m_hmmio, &m_mmioinfo, 0) != MMSYSERR_NOERROR)
+    if (mmioSetInfo(m_hmmio.Get(), &m_mmioinfo, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
-    if (mmioAscend(m_hmmio, &m_ck, 0) != MMSYSERR_NOERROR || mmioAscend(m_hmmio, &m_ckRiff, 0) != MMSYSERR_NOERROR)
+    if (mmioAscend(m_hmmio.Get(), &m_ck, 0) != MMSYSERR_NOERROR ||
+        mmioAscend(m_hmmio.Get(), &m_ckRiff, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
-    if (mmioSeek(m_hmmio, 0, SEEK_SET) != 0 || mmioDescend(m_hmmio, &m_ckRiff, nullptr, 0) != MMSYSERR_NOERROR)
+    if (mmioSeek(m_hmmio.Get(), 0, SEEK_SET) != 0 ||
+        mmioDescend(m_hmmio.Get(), &m_ckRiff, nullptr, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
     if (FAILED(ClearFactSampleCount()))
         return E_FAIL;
-    return mmioAscend(m_hmmio, &m_ckRiff, 0) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
+    return mmioAscend(m_hmmio.Get(), &m_ckRiff, 0) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
 }
 
 HRESULT CWaveWriter::ClearFactSampleCount()
 {
     m_ck = {};
     m_ck.ckid = kFact;
-    if (mmioDescend(m_hmmio, &m_ck, &m_ckRiff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
+    if (mmioDescend(m_hmmio.Get(), &m_ck, &m_ckRiff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
         return S_OK; // no "fact" chunk: nothing to clear
     const DWORD dwZero = 0;
-    if (mmioWrite(m_hmmio, reinterpret_cast<const char *>(&dwZero), 4) != 4)
+    if (mmioWrite(m_hmmio.Get(), reinterpret_cast<const char *>(&dwZero), 4) != 4)
         return E_FAIL;
-    return mmioAscend(m_hmmio, &m_ck, 0) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
+    return mmioAscend(m_hmmio.Get(), &m_ck, 0) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
 }

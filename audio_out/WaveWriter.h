@@ -5,6 +5,7 @@
 
 #include "FileWriter.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/mmio.h>
 #include <orafon/win/wintypes.h>
 
@@ -31,7 +32,7 @@ public:
     // reached the file, so what is left is a valid, shorter file.
     HRESULT Close() override;
 
-    bool IsOpen() const { return m_hmmio != nullptr; }
+    bool IsOpen() const { return static_cast<bool>(m_hmmio); }
 
 private:
     HRESULT WriteHeaderChunks(const WAVEFORMATEX &wfx);
@@ -41,7 +42,7 @@ private:
     HRESULT ClearFactSampleCount();
     bool DescribeWhatWasWritten() const;
 
-    HMMIO m_hmmio = nullptr;
+    orafon::CMmioFile m_hmmio;
     MMCKINFO m_ckRiff{};
     MMCKINFO m_ck{};
     MMIOINFO m_mmioinfo{};

@@ -218,6 +218,9 @@ template <auto Function> consteval Member Method(DISPID id, const char16_t *name
 
 // ---- The table -------------------------------------------------------------------------
 
+// Rows follow the function table of ITextToSpeech in orafon/Orafon.h: the type
+// library places each accessor at the slot of its position here.
+
 inline constexpr Member kTextToSpeechMembers[] = {
     PropertyGet<&ITextToSpeech::get_VoiceCount>(1, u"VoiceCount", u"property VoiceCount"),
     Property<&ITextToSpeech::get_VoiceIdx, &ITextToSpeech::put_VoiceIdx>(2, u"VoiceIdx", u"property VoiceIdx"),
@@ -243,5 +246,33 @@ inline constexpr Member kTextToSpeechMembers[] = {
                                                                                  u"property SWFFrameRate"),
     PropertyGet<&ITextToSpeech::get_SAPIVersion>(22, u"SAPIVersion", u"property SAPIVersion"),
 };
+
+consteval char16_t Folded(char16_t c)
+{
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+// Names are looked up ignoring case, so they must differ in more than case.
+consteval bool SameName(const char16_t *a, const char16_t *b)
+{
+    for (; *a && *b; ++a, ++b) {
+        if (Folded(*a) != Folded(*b))
+            return false;
+    }
+    return *a == *b;
+}
+
+// Each DISPID and each name belongs to one row.
+template <std::size_t N> consteval bool RowsAreDistinct(const Member (&rows)[N])
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        for (std::size_t j = i + 1; j < N; ++j) {
+            if (rows[i].id == rows[j].id || SameName(rows[i].name, rows[j].name))
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(RowsAreDistinct(kTextToSpeechMembers));
 
 } // namespace orafon::members

@@ -1,5 +1,6 @@
 #include "Registration.h"
 
+#include <orafon/Holders.h>
 #include <orafon/OrafonIds.h>
 
 #include <algorithm>
@@ -108,19 +109,18 @@ HRESULT PruneKey(HKEY key, const ScriptKey &k)
 HRESULT RegisterKey(HKEY parent, const ScriptKey &k, bool exact)
 {
     exact = exact || k.mode == ScriptKey::Mode::ForceRemove;
-    HKEY key = nullptr;
+    orafon::CRegKey key;
     LSTATUS st = RegCreateKeyExA(parent, k.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                 &key, nullptr);
+                                 key.Out(), nullptr);
     if (st != ERROR_SUCCESS)
         return FromStatus(st);
-    HRESULT hr = exact ? PruneKey(key, k) : S_OK;
+    HRESULT hr = exact ? PruneKey(key.Get(), k) : S_OK;
     if (SUCCEEDED(hr) && k.value)
-        hr = FromStatus(SetString(key, nullptr, *k.value));
+        hr = FromStatus(SetString(key.Get(), nullptr, *k.value));
     for (size_t i = 0; SUCCEEDED(hr) && i < k.namedValues.size(); ++i)
-        hr = FromStatus(SetString(key, k.namedValues[i].first.c_str(), k.namedValues[i].second));
+        hr = FromStatus(SetString(key.Get(), k.namedValues[i].first.c_str(), k.namedValues[i].second));
     for (size_t i = 0; SUCCEEDED(hr) && i < k.subkeys.size(); ++i)
-        hr = RegisterKey(key, k.subkeys[i], exact);
-    RegCloseKey(key);
+        hr = RegisterKey(key.Get(), k.subkeys[i], exact);
     return hr;
 }
 
@@ -130,16 +130,15 @@ HRESULT UnregisterKey(HKEY parent, const ScriptKey &k)
         LSTATUS st = RegDeleteTreeA(parent, k.name.c_str());
         return IsMissing(st) ? S_OK : FromStatus(st);
     }
-    HKEY key = nullptr;
-    LSTATUS st = RegOpenKeyExA(parent, k.name.c_str(), 0, KEY_ALL_ACCESS, &key);
+    orafon::CRegKey key;
+    LSTATUS st = RegOpenKeyExA(parent, k.name.c_str(), 0, KEY_ALL_ACCESS, key.Out());
     if (IsMissing(st))
         return S_OK;
     if (st != ERROR_SUCCESS)
         return FromStatus(st);
     HRESULT hr = S_OK;
     for (size_t i = 0; SUCCEEDED(hr) && i < k.subkeys.size(); ++i)
-        hr = UnregisterKey(key, k.subkeys[i]);
-    RegCloseKey(key);
+        hr = UnregisterKey(key.Get(), k.subkeys[i]);
     return hr;
 }
 

@@ -1,6 +1,7 @@
 // GUID text forms and ProgIDs.
 #include "Apartment.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winreg.h>
 
@@ -96,23 +97,22 @@ std::u16string GuidText(const GUID &guid)
 
 bool ReadClassesRootDefault(const std::u16string &path, std::u16string &value, LONG &error)
 {
-    HKEY key = nullptr;
-    error = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+    orafon::CRegKey key;
+    error = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE, key.Out());
     if (error != ERROR_SUCCESS)
         return false;
     DWORD type = 0;
     DWORD size = 0;
-    error = RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size);
+    error = RegQueryValueExW(key.Get(), nullptr, nullptr, &type, nullptr, &size);
     if (error == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ)
         error = ERROR_FILE_NOT_FOUND;
     if (error == ERROR_SUCCESS) {
         value.assign(size / sizeof(char16_t), u'\0');
-        error = RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE *>(value.data()), &size);
+        error = RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE *>(value.data()), &size);
         value.resize(size / sizeof(char16_t));
         while (!value.empty() && value.back() == u'\0')
             value.pop_back();
     }
-    RegCloseKey(key);
     return error == ERROR_SUCCESS;
 }
 

@@ -12,6 +12,7 @@
 // (file) writes the finished tag over that frame. beCloseStream therefore
 // keeps the last closed stream's encoder state until beWriteVBRHeader takes it
 // (or the next stream is closed).
+#include <orafon/Holders.h>
 #include <orafon/win/BladeMP3EncDLL.h>
 
 #include <lame/lame.h>
@@ -236,11 +237,11 @@ BE_ERR WriteTagFrame(lame_global_flags *gfp, LPCSTR lpszFileName)
     const size_t n = lame_get_lametag_frame(gfp, frame.data(), frame.size());
     if (n == 0 || n > frame.size())
         return BE_ERR_SUCCESSFUL; // the frame is too small to hold a tag: none was reserved
-    FILE *f = std::fopen(lpszFileName, "rb+");
+    orafon::CStdioFile f(std::fopen(lpszFileName, "rb+"));
     if (!f)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    bool ok = std::fseek(f, 0, SEEK_SET) == 0 && std::fwrite(frame.data(), 1, n, f) == n;
-    ok = std::fclose(f) == 0 && ok;
+    bool ok = std::fseek(f.Get(), 0, SEEK_SET) == 0 && std::fwrite(frame.data(), 1, n, f.Get()) == n;
+    ok = f.Close() == 0 && ok;
     return ok ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_FORMAT_PARAMETERS;
 }
 

@@ -2,6 +2,7 @@
 
 #include "kernel/TextCodec.h"
 
+#include <orafon/SqliteHolders.h>
 #include <sqlite3.h>
 
 #include <pwd.h>
@@ -196,7 +197,7 @@ bool IsBusy(int rc)
 // connection must not cross a fork; the parent's is left untouched).
 class Connection {
 public:
-    sqlite3 *db() const { return db_; }
+    sqlite3 *db() const { return db_.Get(); }
     uint64_t generation() const { return generation_; }
 
     int Ensure()
@@ -208,9 +209,11 @@ public:
             if (pid_ == getpid()) {
                 Close();
             } else {
-                abandoned_.push_back(db_); // still owned by the parent
-                db_ = nullptr;
+                // Still owned by the parent: neither finalized nor closed here.
+                for (auto &entry : statements_)
+                    abandonedStatements_.push_back(entry.second.Detach());
                 statements_.clear();
+                abandoned_.push_back(db_.Detach());
             }
         }
         return Open(wanted);
@@ -221,17 +224,16 @@ public:
         auto it = statements_.find(sql);
         if (it != statements_.end()) {
             rc = SQLITE_OK;
-            return it->second;
+            return it->second.Get();
         }
-        sqlite3_stmt *stmt = nullptr;
-        rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+        orafon::CSqliteStmt stmt;
+        rc = sqlite3_prepare_v3(db_.Get(), sql, -1, SQLITE_PREPARE_PERSISTENT, stmt.Out(), nullptr);
         if (rc != SQLITE_OK)
             return nullptr;
-        statements_.emplace(sql, stmt);
-        return stmt;
+        return statements_.emplace(sql, std::move(stmt)).first->second.Get();
     }
 
-    int Exec(const char *sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+    int Exec(const char *sql) { return sqlite3_exec(db_.Get(), sql, nullptr, nullptr, nullptr); }
 
     // Runs a statement kept prepared (transaction control runs on every call).
     int ExecPrepared(const char *sql)
@@ -264,14 +266,13 @@ private:
         const size_t slash = path.rfind('/');
         if (!(named && *named) && slash != std::string::npos && slash > 0)
             MakeDirectories(path.substr(0, slash));
-        sqlite3 *db = nullptr;
-        int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
-        if (rc != SQLITE_OK || !Usable(db)) {
+        orafon::CSqliteDb db;
+        int rc = sqlite3_open_v2(path.c_str(), db.Out(),
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc != SQLITE_OK || !Usable(db.Get())) {
             // A registry on read-only media, or one we may only read: reading
             // is still worth it (registration fails only when it is tried).
-            sqlite3_close(db);
-            db = nullptr;
+            db.Reset();
             struct stat st;
             if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
                 return rc != SQLITE_OK ? rc : SQLITE_CANTOPEN;
@@ -279,8 +280,8 @@ private:
             if (rc != SQLITE_OK)
                 return rc;
         }
-        sqlite3_busy_timeout(db, 10000);
-        db_ = db;
+        sqlite3_busy_timeout(db.Get(), 10000);
+        db_ = std::move(db);
         rc = Prepare();
         if (rc != SQLITE_OK) {
             Close();
@@ -294,13 +295,13 @@ private:
 
     // A write-ahead-log database on read-only media cannot share its log
     // index; nothing can change it there, so it is read as immutable.
-    static int OpenReadOnly(const std::string &path, sqlite3 *&db)
+    static int OpenReadOnly(const std::string &path, orafon::CSqliteDb &db)
     {
-        int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-        if (rc == SQLITE_OK && sqlite3_exec(db, "SELECT 1 FROM keys LIMIT 1", nullptr, nullptr, nullptr) == SQLITE_OK)
+        int rc = sqlite3_open_v2(path.c_str(), db.Out(), SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc == SQLITE_OK &&
+            sqlite3_exec(db.Get(), "SELECT 1 FROM keys LIMIT 1", nullptr, nullptr, nullptr) == SQLITE_OK)
             return SQLITE_OK;
-        sqlite3_close(db);
-        db = nullptr;
+        db.Reset();
         struct statvfs fs;
         if (statvfs(path.c_str(), &fs) != 0 || !(fs.f_flag & ST_RDONLY))
             return rc != SQLITE_OK ? rc : SQLITE_CANTOPEN;
@@ -315,11 +316,10 @@ private:
             }
         }
         uri += "?immutable=1";
-        rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
-        if (rc != SQLITE_OK) {
-            sqlite3_close(db);
-            db = nullptr;
-        }
+        rc = sqlite3_open_v2(uri.c_str(), db.Out(), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+        if (rc != SQLITE_OK)
+            db.Reset();
         return rc;
     }
 
@@ -341,7 +341,7 @@ private:
     int Prepare()
     {
         int rc;
-        if (sqlite3_db_readonly(db_, "main") == 1) {
+        if (sqlite3_db_readonly(db_.Get(), "main") == 1) {
             // Nothing to set up in a file we only read; it must hold a registry.
             return Exec("SELECT 1 FROM keys LIMIT 1");
         }
@@ -372,20 +372,18 @@ private:
 
     void Close()
     {
-        for (auto &entry : statements_)
-            sqlite3_finalize(entry.second);
-        statements_.clear();
-        sqlite3_close(db_);
-        db_ = nullptr;
+        statements_.clear(); // finalized before their connection closes
+        db_.Reset();
         path_.clear();
     }
 
-    sqlite3 *db_ = nullptr;
+    orafon::CSqliteDb db_;
     std::string path_;
     pid_t pid_ = 0;
     uint64_t generation_ = 0;
-    std::unordered_map<const char *, sqlite3_stmt *> statements_;
+    std::unordered_map<const char *, orafon::CSqliteStmt> statements_;
     std::vector<sqlite3 *> abandoned_;
+    std::vector<sqlite3_stmt *> abandonedStatements_;
 };
 
 // ---- Handles ----------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "ClientThread.h"
 #include "ComSupport.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 
 #include <algorithm>
@@ -150,8 +151,8 @@ HRESULT EngineCore::Attach(IUnknown *audio, IAudioDestNotifySink *destSink)
         return hr;
     // A destination may propose a format; the engine speaks only its own.
     SDATA proposed{nullptr, 0};
-    if (SUCCEEDED(audio_->WaveFormatGet(&proposed)) && proposed.pData)
-        CoTaskMemFree(proposed.pData);
+    const orafon::CComHeapPtr<void> proposedFormat(SUCCEEDED(audio_->WaveFormatGet(&proposed)) ? proposed.pData
+                                                                                               : nullptr);
     WAVEFORMATEX format = format_;
     hr = audio_->WaveFormatSet(SDATA{&format, sizeof(format)});
     if (FAILED(hr)) {

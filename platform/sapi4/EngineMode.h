@@ -6,6 +6,7 @@
 
 #include <orafon/win/speech.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -84,13 +85,36 @@ public:
     virtual void Notice(ModeNotice) {}
 };
 
-// Every mode: the flite voices, then the scripted modes of tests.
+// Modes a process adds beside the flite voices (the scripted modes of
+// tests): each provider is asked for its current modes whenever the modes
+// are listed. Adding a provider twice adds it once.
+using ModeProvider = std::vector<std::shared_ptr<EngineMode>> (*)();
+ORAFON_EXPORT void AddModeProvider(ModeProvider provider);
+
+// Every mode: the flite voices, then those of the providers in the order
+// they were added.
 std::vector<std::shared_ptr<EngineMode>> AllModes();
 std::shared_ptr<EngineMode> FindMode(const GUID &modeId);
 
 // Fills the text fields of a mode record.
-void CopyName(WCHAR (&dest)[TTSI_NAMELEN], std::u16string_view name);
+inline void CopyName(WCHAR (&dest)[TTSI_NAMELEN], std::u16string_view name)
+{
+    const size_t n = std::min<size_t>(name.size(), TTSI_NAMELEN - 1);
+    std::copy_n(name.begin(), n, dest);
+    std::fill(dest + n, dest + TTSI_NAMELEN, u'\0');
+}
 
-WAVEFORMATEX PcmFormat(DWORD rate, WORD channels, WORD bits);
+inline WAVEFORMATEX PcmFormat(DWORD rate, WORD channels, WORD bits)
+{
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.wBitsPerSample = bits;
+    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    f.cbSize = 0;
+    return f;
+}
 
 } // namespace orafon::sapi4

@@ -26,24 +26,11 @@ namespace {
 
 using Creator = HRESULT (*)(REFIID, void **);
 
-class ClassFactory final : public IClassFactory {
+// A class object: a new one for each request, counted among the module's
+// live objects while a client holds it.
+class ClassFactory final : public orafon::ComObject<ClassFactory, IClassFactory>, private ModuleObject {
 public:
     explicit ClassFactory(Creator create) : create_(create) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory *>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Class objects are static; they count as server locks only.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
 
     STDMETHODIMP CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override
     {
@@ -68,9 +55,6 @@ private:
     Creator create_;
 };
 
-ClassFactory gEnumeratorFactory(CreateTtsEnumerator);
-ClassFactory gAudioDestFactory(CreateMMAudioDest);
-
 } // namespace
 } // namespace orafon::sapi4
 
@@ -81,14 +65,11 @@ EXTERN_C ORAFON_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, L
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    IClassFactory *factory = nullptr;
     if (rclsid == CLSID_TTSEnumerator)
-        factory = &gEnumeratorFactory;
-    else if (rclsid == CLSID_MMAudioDest)
-        factory = &gAudioDestFactory;
-    else
-        return CLASS_E_CLASSNOTAVAILABLE;
-    return factory->QueryInterface(riid, ppv);
+        return ClassFactory::CreateInterface(riid, ppv, &CreateTtsEnumerator);
+    if (rclsid == CLSID_MMAudioDest)
+        return ClassFactory::CreateInterface(riid, ppv, &CreateMMAudioDest);
+    return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 EXTERN_C ORAFON_EXPORT HRESULT DllCanUnloadNow(void)

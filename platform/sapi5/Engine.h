@@ -14,11 +14,9 @@
 
 namespace orafon::sapi5 {
 
-// The engine CLSIDs that tokens carry in their "CLSID" value.
+// The CLSID that tokens of espeak-ng voices carry in their "CLSID" value.
 // {6F4A1C1E-3B0D-4C52-9A3E-0B7E5D2C8E11}
 DEFINE_GUID(CLSID_OrafonEspeakEngine, 0x6F4A1C1E, 0x3B0D, 0x4C52, 0x9A, 0x3E, 0x0B, 0x7E, 0x5D, 0x2C, 0x8E, 0x11);
-// {6F4A1C1E-3B0D-4C52-9A3E-0B7E5D2C8E12}
-DEFINE_GUID(CLSID_OrafonScriptedEngine, 0x6F4A1C1E, 0x3B0D, 0x4C52, 0x9A, 0x3E, 0x0B, 0x7E, 0x5D, 0x2C, 0x8E, 0x12);
 
 struct SynthesisJob {
     std::vector<SpeechItem> items;
@@ -51,7 +49,13 @@ public:
 HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine);
 
 std::shared_ptr<TtsEngine> CreateEspeakEngine(const std::string &voiceId);
-std::shared_ptr<TtsEngine> CreateScriptedEngine(const std::u16string &tokenName);
+
+// Engine classes a process adds beside espeak-ng's (the scripted engine of
+// tests): a token whose "CLSID" names one gets its engine from the factory.
+// Registering a CLSID again replaces its factory; espeak-ng's cannot be
+// replaced (E_INVALIDARG).
+using EngineFactory = HRESULT (*)(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine);
+ORAFON_EXPORT HRESULT RegisterEngineClass(REFCLSID clsid, EngineFactory factory);
 
 WAVEFORMATEX MakePcmFormat(DWORD rate, WORD channels, WORD bits);
 

@@ -11,30 +11,11 @@ namespace {
 
 std::atomic<long> g_objects{0};
 
-template <typename T> class ClassFactory final : public IClassFactory {
+// A class object: a new one for each request, counted among the module's
+// live objects while a client holds it.
+template <typename T>
+class ClassFactory final : public orafon::ComObject<ClassFactory<T>, IClassFactory>, private ModuleObject {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
-            return E_NOINTERFACE;
-        *ppv = static_cast<IClassFactory *>(this);
-        AddRef();
-        return S_OK;
-    }
-    // Static objects: the count only keeps the module loaded while held.
-    STDMETHODIMP_(ULONG) AddRef() override
-    {
-        ModuleAddRef();
-        return 2;
-    }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        ModuleRelease();
-        return 1;
-    }
     STDMETHODIMP CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override
     {
         if (!ppv)
@@ -42,11 +23,7 @@ public:
         *ppv = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        CComPtr<T> object;
-        const HRESULT hr = T::Create(object);
-        if (FAILED(hr))
-            return hr;
-        return object->QueryInterface(riid, ppv);
+        return T::CreateInterface(riid, ppv);
     }
     STDMETHODIMP LockServer(BOOL lock) override
     {
@@ -79,19 +56,13 @@ STDAPI ORAFON_EXPORT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    static ClassFactory<SpVoice> voiceFactory;
-    static ClassFactory<TokenCategory> categoryFactory;
-    static ClassFactory<ObjectToken> tokenFactory;
-    IClassFactory *factory = nullptr;
     if (IsEqualCLSID(rclsid, CLSID_SpVoice))
-        factory = &voiceFactory;
-    else if (IsEqualCLSID(rclsid, CLSID_SpObjectTokenCategory))
-        factory = &categoryFactory;
-    else if (IsEqualCLSID(rclsid, CLSID_SpObjectToken))
-        factory = &tokenFactory;
-    else
-        return CLASS_E_CLASSNOTAVAILABLE;
-    return factory->QueryInterface(riid, ppv);
+        return ClassFactory<SpVoice>::CreateInterface(riid, ppv);
+    if (IsEqualCLSID(rclsid, CLSID_SpObjectTokenCategory))
+        return ClassFactory<TokenCategory>::CreateInterface(riid, ppv);
+    if (IsEqualCLSID(rclsid, CLSID_SpObjectToken))
+        return ClassFactory<ObjectToken>::CreateInterface(riid, ppv);
+    return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 STDAPI ORAFON_EXPORT DllCanUnloadNow(void)

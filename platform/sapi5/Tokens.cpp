@@ -92,13 +92,12 @@ std::vector<LANGID> TokenLanguages(ISpObjectToken *token)
     CComPtr<ISpDataKey> attributes;
     if (FAILED(token->OpenKey(u"Attributes", &attributes)))
         return out;
-    LPWSTR value = nullptr;
-    if (FAILED(attributes->GetStringValue(u"Language", &value)))
+    orafon::CComHeapPtr<WCHAR> value;
+    if (FAILED(attributes->GetStringValue(u"Language", value.Out())))
         return out;
-    for (const auto &part : Split(value, u';'))
+    for (const auto &part : Split(value.Get(), u';'))
         if (const unsigned id = ParseHex(part))
             out.push_back(static_cast<LANGID>(id));
-    CoTaskMemFree(value);
     return out;
 }
 
@@ -175,7 +174,7 @@ STDMETHODIMP DataKeyBase<D, E...>::SetData(LPCWSTR name, ULONG cb, const BYTE *d
         return CheckKey();
     if (cb && !data)
         return E_INVALIDARG;
-    return FromStatus(RegSetValueExW(key_.get(), ValueName(name), 0, REG_BINARY, data, cb));
+    return FromStatus(RegSetValueExW(key_.Get(), ValueName(name), 0, REG_BINARY, data, cb));
 }
 
 template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::GetData(LPCWSTR name, ULONG *pcb, BYTE *data)
@@ -185,7 +184,7 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::GetData(
     if (!pcb)
         return E_POINTER;
     DWORD cb = *pcb;
-    const HRESULT hr = FromStatus(RegQueryValueExW(key_.get(), ValueName(name), nullptr, nullptr, data, &cb));
+    const HRESULT hr = FromStatus(RegQueryValueExW(key_.Get(), ValueName(name), nullptr, nullptr, data, &cb));
     *pcb = cb;
     return hr;
 }
@@ -196,7 +195,7 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::SetStrin
         return CheckKey();
     if (!value)
         return E_POINTER;
-    return FromStatus(RegSetValueExW(key_.get(), ValueName(name), 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
+    return FromStatus(RegSetValueExW(key_.Get(), ValueName(name), 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
                                      static_cast<DWORD>((Length(value) + 1) * sizeof(char16_t))));
 }
 
@@ -208,7 +207,7 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::GetStrin
     if (FAILED(CheckKey()))
         return CheckKey();
     std::u16string text;
-    const HRESULT hr = ReadString(key_.get(), ValueName(name), text);
+    const HRESULT hr = ReadString(key_.Get(), ValueName(name), text);
     return FAILED(hr) ? hr : CoMemString(text, value);
 }
 
@@ -217,7 +216,7 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::SetDWORD
     if (FAILED(CheckKey()))
         return CheckKey();
     return FromStatus(
-        RegSetValueExW(key_.get(), ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), 4));
+        RegSetValueExW(key_.Get(), ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), 4));
 }
 
 template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::GetDWORD(LPCWSTR name, DWORD *value)
@@ -228,7 +227,7 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::GetDWORD
         return CheckKey();
     DWORD type = 0, cb = 4, v = 0;
     const HRESULT hr =
-        FromStatus(RegQueryValueExW(key_.get(), ValueName(name), nullptr, &type, reinterpret_cast<BYTE *>(&v), &cb));
+        FromStatus(RegQueryValueExW(key_.Get(), ValueName(name), nullptr, &type, reinterpret_cast<BYTE *>(&v), &cb));
     if (FAILED(hr))
         return hr;
     if (type != REG_DWORD)
@@ -247,7 +246,7 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::OpenKey(
     if (FAILED(CheckKey()))
         return CheckKey();
     RegKey sub;
-    const HRESULT hr = FromStatus(RegOpenKeyExW(key_.get(), subKey, 0, KEY_ALL_ACCESS, sub.put()));
+    const HRESULT hr = FromStatus(RegOpenKeyExW(key_.Get(), subKey, 0, KEY_ALL_ACCESS, sub.Out()));
     if (FAILED(hr))
         return hr;
     CComPtr<DataKey> key;
@@ -268,7 +267,7 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::CreateKe
         return CheckKey();
     RegKey sub;
     const HRESULT hr =
-        FromStatus(RegCreateKeyExW(key_.get(), subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, sub.put(), nullptr));
+        FromStatus(RegCreateKeyExW(key_.Get(), subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, sub.Out(), nullptr));
     if (FAILED(hr))
         return hr;
     CComPtr<DataKey> key;
@@ -284,14 +283,14 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::DeleteKe
         return E_INVALIDARG;
     if (FAILED(CheckKey()))
         return CheckKey();
-    return FromStatus(RegDeleteTreeW(key_.get(), subKey));
+    return FromStatus(RegDeleteTreeW(key_.Get(), subKey));
 }
 
 template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::DeleteValue(LPCWSTR name)
 {
     if (FAILED(CheckKey()))
         return CheckKey();
-    return FromStatus(RegDeleteValueW(key_.get(), ValueName(name)));
+    return FromStatus(RegDeleteValueW(key_.Get(), ValueName(name)));
 }
 
 template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::EnumKeys(ULONG index, LPWSTR *name)
@@ -303,7 +302,7 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::EnumKeys
         return CheckKey();
     char16_t buffer[256];
     DWORD cch = 256;
-    const HRESULT hr = FromStatus(RegEnumKeyExW(key_.get(), index, buffer, &cch, nullptr, nullptr, nullptr, nullptr));
+    const HRESULT hr = FromStatus(RegEnumKeyExW(key_.Get(), index, buffer, &cch, nullptr, nullptr, nullptr, nullptr));
     return FAILED(hr) ? hr : CoMemString(buffer, cch, name);
 }
 
@@ -316,7 +315,7 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::EnumValu
         return CheckKey();
     char16_t buffer[16384];
     DWORD cch = 16384;
-    const HRESULT hr = FromStatus(RegEnumValueW(key_.get(), index, buffer, &cch, nullptr, nullptr, nullptr, nullptr));
+    const HRESULT hr = FromStatus(RegEnumValueW(key_.Get(), index, buffer, &cch, nullptr, nullptr, nullptr, nullptr));
     return FAILED(hr) ? hr : CoMemString(buffer, cch, name);
 }
 
@@ -328,7 +327,7 @@ template class DataKeyBase<TokenCategory, ISpObjectTokenCategory, orafon::ComAli
 
 HRESULT ObjectToken::Init(const std::u16string &categoryId, const std::u16string &tokenId, bool create)
 {
-    if (key_.get())
+    if (key_.Get())
         return SPERR_ALREADY_INITIALIZED;
     std::u16string full = tokenId;
     HKEY root = nullptr;
@@ -347,8 +346,8 @@ HRESULT ObjectToken::Init(const std::u16string &categoryId, const std::u16string
         EnsureEspeakVoicesRegistered();
     RegKey key;
     const HRESULT hr = create ? FromStatus(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                                           key.put(), nullptr))
-                              : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.put()));
+                                                           key.Out(), nullptr))
+                              : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.Out()));
     if (FAILED(hr))
         return hr;
     key_ = std::move(key);
@@ -405,7 +404,7 @@ STDMETHODIMP ObjectToken::CreateInstance(IUnknown *outer, DWORD context, REFIID 
     if (FAILED(CheckKey()))
         return CheckKey();
     std::u16string text;
-    HRESULT hr = ReadString(key_.get(), u"CLSID", text);
+    HRESULT hr = ReadString(key_.Get(), u"CLSID", text);
     if (FAILED(hr))
         return hr;
     CLSID clsid{};
@@ -435,7 +434,7 @@ STDMETHODIMP ObjectToken::Remove(const CLSID *)
     std::u16string path;
     if (!SplitRegistryPath(id_, root, path))
         return E_UNEXPECTED;
-    key_.Close();
+    key_.Reset();
     return FromStatus(RegDeleteTreeW(root, path.c_str()));
 }
 
@@ -497,7 +496,7 @@ STDMETHODIMP TokenCategory::SetId(LPCWSTR id, BOOL create)
 {
     if (!id)
         return E_POINTER;
-    if (key_.get())
+    if (key_.Get())
         return SPERR_ALREADY_INITIALIZED;
     HKEY root = nullptr;
     std::u16string path;
@@ -507,8 +506,8 @@ STDMETHODIMP TokenCategory::SetId(LPCWSTR id, BOOL create)
         EnsureEspeakVoicesRegistered();
     RegKey key;
     const HRESULT hr = create ? FromStatus(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                                           key.put(), nullptr))
-                              : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.put()));
+                                                           key.Out(), nullptr))
+                              : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.Out()));
     if (FAILED(hr))
         return hr;
     key_ = std::move(key);
@@ -534,7 +533,7 @@ STDMETHODIMP TokenCategory::GetDataKey(SPDATAKEYLOCATION, ISpDataKey **key)
     if (FAILED(CheckKey()))
         return CheckKey();
     RegKey copy;
-    const HRESULT hr = FromStatus(RegOpenKeyExW(key_.get(), u"", 0, KEY_ALL_ACCESS, copy.put()));
+    const HRESULT hr = FromStatus(RegOpenKeyExW(key_.Get(), u"", 0, KEY_ALL_ACCESS, copy.Out()));
     if (FAILED(hr))
         return hr;
     CComPtr<DataKey> k;
@@ -551,7 +550,7 @@ HRESULT TokenCategory::Tokens(const std::u16string &required, const std::u16stri
     if (FAILED(CheckKey()))
         return CheckKey();
     RegKey tokensKey;
-    if (RegOpenKeyExW(key_.get(), u"Tokens", 0, KEY_READ, tokensKey.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(key_.Get(), u"Tokens", 0, KEY_READ, tokensKey.Out()) != ERROR_SUCCESS)
         return S_OK; // a category without tokens enumerates nothing
     struct Candidate {
         CComPtr<ISpObjectToken> token;
@@ -563,7 +562,7 @@ HRESULT TokenCategory::Tokens(const std::u16string &required, const std::u16stri
     for (DWORD i = 0;; ++i) {
         char16_t name[256];
         DWORD cch = 256;
-        if (RegEnumKeyExW(tokensKey.get(), i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(tokensKey.Get(), i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         CComPtr<ObjectToken> token;
         if (FAILED(ObjectToken::Create(token)) || FAILED(token->Init(id_, id_ + u"\\Tokens\\" + name, false)))
@@ -589,7 +588,7 @@ HRESULT TokenCategory::Tokens(const std::u16string &required, const std::u16stri
     });
     // A default chosen with SetDefaultTokenId goes before all others.
     std::u16string chosen;
-    if (SUCCEEDED(ReadString(key_.get(), u"DefaultTokenId", chosen)))
+    if (SUCCEEDED(ReadString(key_.Get(), u"DefaultTokenId", chosen)))
         std::stable_partition(candidates.begin(), candidates.end(), [&](const Candidate &c) {
             return EqualNoCase(static_cast<ObjectToken *>(c.token.get())->Id(), chosen);
         });

@@ -4,6 +4,7 @@
 
 #include "ComObject.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/sapi.h>
 #include <orafon/win/winreg.h>
 
@@ -17,38 +18,7 @@ inline constexpr char16_t kVoicesCategory[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Mi
 inline constexpr char16_t kVoiceTokensKey[] = u"SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens";
 
 // An open registry key, closed with its holder.
-class RegKey {
-public:
-    RegKey() = default;
-    explicit RegKey(HKEY key) : key_(key) {}
-    ~RegKey() { Close(); }
-    RegKey(const RegKey &) = delete;
-    RegKey &operator=(const RegKey &) = delete;
-    RegKey(RegKey &&o) noexcept : key_(std::exchange(o.key_, nullptr)) {}
-    RegKey &operator=(RegKey &&o) noexcept
-    {
-        if (this != &o) {
-            Close();
-            key_ = std::exchange(o.key_, nullptr);
-        }
-        return *this;
-    }
-    HKEY get() const { return key_; }
-    HKEY *put()
-    {
-        Close();
-        return &key_;
-    }
-    void Close()
-    {
-        if (key_)
-            RegCloseKey(key_);
-        key_ = nullptr;
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
+using RegKey = orafon::CRegKey;
 
 // Splits "HKEY_LOCAL_MACHINE\path" into its root and path; false for an unknown root.
 bool SplitRegistryPath(const std::u16string &full, HKEY &root, std::u16string &path);
@@ -76,14 +46,14 @@ public:
 
 protected:
     // SPERR_UNINITIALIZED until an id has been set.
-    HRESULT CheckKey() const { return key_.get() ? S_OK : SPERR_UNINITIALIZED; }
+    HRESULT CheckKey() const { return key_.Get() ? S_OK : SPERR_UNINITIALIZED; }
     RegKey key_;
 };
 
 class DataKey final : public DataKeyBase<DataKey, ISpDataKey> {
 public:
     explicit DataKey(RegKey key) { key_ = std::move(key); }
-    HKEY Handle() const { return key_.get(); }
+    HKEY Handle() const { return key_.Get(); }
 };
 
 class ObjectToken final

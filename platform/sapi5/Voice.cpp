@@ -6,6 +6,7 @@
 #include "PcmConverter.h"
 #include "Tokens.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winbase.h>
 
@@ -273,15 +274,14 @@ private:
     static HRESULT ReadStreamFormat(ISpStreamFormat *stream, WAVEFORMATEX &format)
     {
         GUID id{};
-        WAVEFORMATEX *wfx = nullptr;
-        HRESULT hr = stream->GetFormat(&id, &wfx);
+        orafon::CComHeapPtr<WAVEFORMATEX> wfx;
+        HRESULT hr = stream->GetFormat(&id, wfx.Out());
         if (FAILED(hr))
             return hr;
         if (IsEqualGUID(id, SPDFID_WaveFormatEx) && wfx && PcmConverter::Supported(*wfx))
-            std::memcpy(&format, wfx, sizeof format);
+            std::memcpy(&format, wfx.Get(), sizeof format);
         else
             hr = SPERR_UNSUPPORTED_FORMAT;
-        CoTaskMemFree(wfx);
         format.cbSize = 0;
         return hr;
     }

@@ -3,6 +3,7 @@
 #include "EspeakEngine.h"
 #include "Tokens.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winbase.h>
 
@@ -209,25 +210,25 @@ void WriteVoiceToken(HKEY tokens, const EspeakVoiceInfo &v, const std::u16string
     // Rewritten whole when the voice set changed, so that a token an earlier
     // build wrote with wrong text is mended.
     RegKey key;
-    if (RegCreateKeyExW(tokens, TokenKeyName(v).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) !=
+    if (RegCreateKeyExW(tokens, TokenKeyName(v).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Out(), nullptr) !=
         ERROR_SUCCESS)
         return;
     const std::u16string display = DisplayName(v);
     const std::u16string language = Hex(LanguageIdForTag(v.language));
-    SetString(key.get(), u"", display);
-    SetString(key.get(), u"409", display); // the names are English
-    SetString(key.get(), u"CLSID", engineClsid);
+    SetString(key.Get(), u"", display);
+    SetString(key.Get(), u"409", display); // the names are English
+    SetString(key.Get(), u"CLSID", engineClsid);
     RegKey attributes;
-    if (RegCreateKeyExW(key.get(), u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.put(), nullptr) ==
+    if (RegCreateKeyExW(key.Get(), u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.Out(), nullptr) ==
         ERROR_SUCCESS) {
-        SetString(attributes.get(), u"Name", display);
-        SetString(attributes.get(), u"Gender", GenderName(v.gender));
-        SetString(attributes.get(), u"Language", language);
-        SetString(attributes.get(), u"Vendor", u"eSpeak NG");
-        SetString(attributes.get(), u"Age", v.age > 0 && v.age < 18 ? u"Child" : u"Adult");
+        SetString(attributes.Get(), u"Name", display);
+        SetString(attributes.Get(), u"Gender", GenderName(v.gender));
+        SetString(attributes.Get(), u"Language", language);
+        SetString(attributes.Get(), u"Vendor", u"eSpeak NG");
+        SetString(attributes.Get(), u"Age", v.age > 0 && v.age < 18 ? u"Child" : u"Adult");
     }
     // Written last: its presence marks a complete token.
-    SetString(key.get(), u"VoiceId", Widen(v.identifier));
+    SetString(key.Get(), u"VoiceId", Widen(v.identifier));
 }
 
 } // namespace
@@ -282,7 +283,7 @@ void EnsureEspeakVoicesRegistered()
     static std::once_flag once;
     std::call_once(once, [] {
         RegKey tokens;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kVoiceTokensKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, tokens.put(),
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kVoiceTokensKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, tokens.Out(),
                             nullptr) != ERROR_SUCCESS)
             return;
         const std::vector<EspeakVoiceInfo> voices = ListEspeakVoices();
@@ -290,55 +291,89 @@ void EnsureEspeakVoicesRegistered()
             return;
         const std::u16string signature = VoiceSetSignature(voices);
         std::u16string registered;
-        if (SUCCEEDED(ReadString(tokens.get(), kSignatureValue, registered)) && registered == signature)
+        if (SUCCEEDED(ReadString(tokens.Get(), kSignatureValue, registered)) && registered == signature)
             return;
         OLECHAR clsid[40] = {};
         StringFromGUID2(CLSID_OrafonEspeakEngine, clsid, 40);
         for (const auto &v : voices)
-            WriteVoiceToken(tokens.get(), v, clsid);
-        RemoveStaleTokens(tokens.get(), voices);
-        SetString(tokens.get(), kSignatureValue, signature);
+            WriteVoiceToken(tokens.Get(), v, clsid);
+        RemoveStaleTokens(tokens.Get(), voices);
+        SetString(tokens.Get(), kSignatureValue, signature);
     });
 }
+
+namespace {
+
+struct EngineClasses {
+    struct Entry {
+        CLSID clsid;
+        EngineFactory factory;
+    };
+    std::mutex mutex;
+    std::vector<Entry> entries;
+};
+
+EngineClasses &TheEngineClasses()
+{
+    // Never destroyed: a voice may look an engine up while the process exits.
+    static EngineClasses *classes = new EngineClasses;
+    return *classes;
+}
+
+EngineFactory FindEngineClass(REFCLSID clsid)
+{
+    EngineClasses &classes = TheEngineClasses();
+    std::lock_guard lock(classes.mutex);
+    for (const auto &entry : classes.entries)
+        if (IsEqualCLSID(entry.clsid, clsid))
+            return entry.factory;
+    return nullptr;
+}
+
+} // namespace
 
 HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine)
 {
     engine.reset();
     if (!token)
         return E_INVALIDARG;
-    LPWSTR text = nullptr;
-    HRESULT hr = token->GetStringValue(u"CLSID", &text);
+    orafon::CComHeapPtr<WCHAR> text;
+    HRESULT hr = token->GetStringValue(u"CLSID", text.Out());
     if (FAILED(hr))
         return hr;
     CLSID clsid{};
-    hr = CLSIDFromString(text, &clsid);
-    CoTaskMemFree(text);
+    hr = CLSIDFromString(text.Get(), &clsid);
     if (FAILED(hr))
         return REGDB_E_CLASSNOTREG;
     if (IsEqualCLSID(clsid, CLSID_OrafonEspeakEngine)) {
-        LPWSTR id = nullptr;
-        hr = token->GetStringValue(u"VoiceId", &id);
+        orafon::CComHeapPtr<WCHAR> id;
+        hr = token->GetStringValue(u"VoiceId", id.Out());
         if (FAILED(hr))
             return hr;
         std::string voice;
-        for (const char16_t *p = id; *p; ++p)
+        for (const char16_t *p = id.Get(); *p; ++p)
             AppendUtf8(voice, *p);
-        CoTaskMemFree(id);
         engine = CreateEspeakEngine(voice);
         return S_OK;
     }
-    if (IsEqualCLSID(clsid, CLSID_OrafonScriptedEngine)) {
-        LPWSTR id = nullptr;
-        hr = token->GetId(&id);
-        if (FAILED(hr))
-            return hr;
-        std::u16string full(id);
-        CoTaskMemFree(id);
-        const size_t slash = full.rfind(u'\\');
-        engine = CreateScriptedEngine(slash == std::u16string::npos ? full : full.substr(slash + 1));
-        return engine ? S_OK : SPERR_NOT_FOUND;
+    const EngineFactory factory = FindEngineClass(clsid);
+    return factory ? factory(token, engine) : REGDB_E_CLASSNOTREG;
+}
+
+HRESULT RegisterEngineClass(REFCLSID clsid, EngineFactory factory)
+{
+    if (!factory || IsEqualCLSID(clsid, CLSID_OrafonEspeakEngine))
+        return E_INVALIDARG;
+    EngineClasses &classes = TheEngineClasses();
+    std::lock_guard lock(classes.mutex);
+    for (auto &entry : classes.entries) {
+        if (IsEqualCLSID(entry.clsid, clsid)) {
+            entry.factory = factory;
+            return S_OK;
+        }
     }
-    return REGDB_E_CLASSNOTREG;
+    classes.entries.push_back({clsid, factory});
+    return S_OK;
 }
 
 } // namespace orafon::sapi5

@@ -13,6 +13,8 @@
 #include "TypeLibObjects.h"
 #include "TypeLibText.h"
 
+#include <orafon/Holders.h>
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -22,37 +24,16 @@ using namespace orafon::typelib;
 
 namespace {
 
-class RegKey {
-public:
-    RegKey() = default;
-    RegKey(const RegKey &) = delete;
-    RegKey &operator=(const RegKey &) = delete;
-    ~RegKey()
-    {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    HKEY get() const { return key_; }
-    void Close()
-    {
-        if (key_)
-            RegCloseKey(key_);
-        key_ = nullptr;
-    }
+LSTATUS CreateKey(HKEY parent, const std::u16string &sub, orafon::CRegKey &key)
+{
+    return RegCreateKeyExW(parent, sub.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.Out(),
+                           nullptr);
+}
 
-    LSTATUS Create(HKEY parent, const std::u16string &sub)
-    {
-        return RegCreateKeyExW(parent, sub.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key_,
-                               nullptr);
-    }
-    LSTATUS Open(HKEY parent, const std::u16string &sub)
-    {
-        return RegOpenKeyExW(parent, sub.c_str(), 0, KEY_ALL_ACCESS, &key_);
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
+LSTATUS OpenKey(HKEY parent, const std::u16string &sub, orafon::CRegKey &key)
+{
+    return RegOpenKeyExW(parent, sub.c_str(), 0, KEY_ALL_ACCESS, key.Out());
+}
 
 LSTATUS SetString(HKEY key, const char16_t *valueName, const std::u16string &text)
 {
@@ -62,9 +43,9 @@ LSTATUS SetString(HKEY key, const char16_t *valueName, const std::u16string &tex
 
 LSTATUS SetKeyString(HKEY parent, const std::u16string &sub, const std::u16string &text)
 {
-    RegKey key;
-    LSTATUS st = key.Create(parent, sub);
-    return st == ERROR_SUCCESS ? SetString(key.get(), nullptr, text) : st;
+    orafon::CRegKey key;
+    LSTATUS st = CreateKey(parent, sub, key);
+    return st == ERROR_SUCCESS ? SetString(key.Get(), nullptr, text) : st;
 }
 
 std::optional<std::u16string> GetString(HKEY key, const char16_t *valueName)
@@ -161,13 +142,13 @@ LSTATUS RegisterInterface(const InterfaceEntry &entry, const std::u16string &lib
         st = SetKeyString(HKEY_CLASSES_ROOT, key + u"\\ProxyStubClsid", proxy);
     if (st == ERROR_SUCCESS)
         st = SetKeyString(HKEY_CLASSES_ROOT, key + u"\\ProxyStubClsid32", proxy);
-    RegKey typeLib;
+    orafon::CRegKey typeLib;
     if (st == ERROR_SUCCESS)
-        st = typeLib.Create(HKEY_CLASSES_ROOT, key + u"\\TypeLib");
+        st = CreateKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", typeLib);
     if (st == ERROR_SUCCESS)
-        st = SetString(typeLib.get(), nullptr, libid);
+        st = SetString(typeLib.Get(), nullptr, libid);
     if (st == ERROR_SUCCESS)
-        st = SetString(typeLib.get(), u"Version", version);
+        st = SetString(typeLib.Get(), u"Version", version);
     return st;
 }
 
@@ -175,10 +156,10 @@ LSTATUS RegisterInterface(const InterfaceEntry &entry, const std::u16string &lib
 void UnregisterInterface(const GUID &iid, const std::u16string &libid)
 {
     const std::u16string key = InterfaceKey(iid);
-    RegKey typeLib;
-    if (typeLib.Open(HKEY_CLASSES_ROOT, key + u"\\TypeLib") != ERROR_SUCCESS)
+    orafon::CRegKey typeLib;
+    if (OpenKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", typeLib) != ERROR_SUCCESS)
         return;
-    std::optional<std::u16string> owner = GetString(typeLib.get(), nullptr);
+    std::optional<std::u16string> owner = GetString(typeLib.Get(), nullptr);
     if (owner && NameEquals(*owner, libid))
         RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
 }
@@ -230,10 +211,10 @@ std::optional<std::u16string> FindLocale(HKEY versionKey, LCID lcid)
 std::optional<std::u16string> RegisteredPath(HKEY localeKey)
 {
     for (const char16_t *platform : {u"win32", u"win64", u"win16", u"mac"}) {
-        RegKey key;
-        if (key.Open(localeKey, platform) != ERROR_SUCCESS)
+        orafon::CRegKey key;
+        if (OpenKey(localeKey, platform, key) != ERROR_SUCCESS)
             continue;
-        if (auto path = GetString(key.get(), nullptr); path && !path->empty())
+        if (auto path = GetString(key.Get(), nullptr); path && !path->empty())
             return path;
     }
     return std::nullopt;
@@ -318,40 +299,40 @@ STDAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lci
 {
     const std::u16string libKeyName = LibKey(libID);
     const std::u16string versionKeyName = libKeyName + u"\\" + VersionName(wVerMajor, wVerMinor);
-    RegKey versionKey;
-    if (versionKey.Open(HKEY_CLASSES_ROOT, versionKeyName) != ERROR_SUCCESS)
+    orafon::CRegKey versionKey;
+    if (OpenKey(HKEY_CLASSES_ROOT, versionKeyName, versionKey) != ERROR_SUCCESS)
         return TYPE_E_REGISTRYACCESS;
     const std::u16string localeName = Hex(lcid);
     const std::u16string platformName = localeName + u"\\" + PlatformKey(static_cast<SYSKIND>(syskind));
-    RegKey platformKey;
-    if (platformKey.Open(versionKey.get(), platformName) != ERROR_SUCCESS)
+    orafon::CRegKey platformKey;
+    if (OpenKey(versionKey.Get(), platformName, platformKey) != ERROR_SUCCESS)
         return TYPE_E_REGISTRYACCESS;
 
     // The interfaces it registered are known only from the library itself.
-    if (std::optional<std::u16string> path = GetString(platformKey.get(), nullptr)) {
+    if (std::optional<std::u16string> path = GetString(platformKey.Get(), nullptr)) {
         CComPtr<ITypeLib> lib;
         if (SUCCEEDED(LoadTypeLibEx(path->c_str(), REGKIND_NONE, &lib)))
             for (const InterfaceEntry &entry : AutomationInterfaces(lib))
                 UnregisterInterface(entry.iid, GuidString(libID));
     }
 
-    if (RegDeleteTreeW(versionKey.get(), platformName.c_str()) != ERROR_SUCCESS)
+    if (RegDeleteTreeW(versionKey.Get(), platformName.c_str()) != ERROR_SUCCESS)
         return TYPE_E_REGISTRYACCESS;
     {
-        RegKey localeKey;
-        if (localeKey.Open(versionKey.get(), localeName) == ERROR_SUCCESS && !HasSubKeys(localeKey.get())) {
-            localeKey.Close();
-            RegDeleteTreeW(versionKey.get(), localeName.c_str());
+        orafon::CRegKey localeKey;
+        if (OpenKey(versionKey.Get(), localeName, localeKey) == ERROR_SUCCESS && !HasSubKeys(localeKey.Get())) {
+            localeKey.Reset();
+            RegDeleteTreeW(versionKey.Get(), localeName.c_str());
         }
     }
     // The version goes when no other locale is left under it; the library
     // key when no other version is.
-    if (!HasSubKeys(versionKey.get(), {u"FLAGS", u"HELPDIR"})) {
-        versionKey.Close();
+    if (!HasSubKeys(versionKey.Get(), {u"FLAGS", u"HELPDIR"})) {
+        versionKey.Reset();
         RegDeleteTreeW(HKEY_CLASSES_ROOT, versionKeyName.c_str());
-        RegKey libKey;
-        if (libKey.Open(HKEY_CLASSES_ROOT, libKeyName) == ERROR_SUCCESS && !HasSubKeys(libKey.get())) {
-            libKey.Close();
+        orafon::CRegKey libKey;
+        if (OpenKey(HKEY_CLASSES_ROOT, libKeyName, libKey) == ERROR_SUCCESS && !HasSubKeys(libKey.Get())) {
+            libKey.Reset();
             RegDeleteTreeW(HKEY_CLASSES_ROOT, libKeyName.c_str());
         }
     }
@@ -363,18 +344,18 @@ STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, 
     if (!pptlib)
         return E_INVALIDARG;
     *pptlib = nullptr;
-    RegKey libKey;
-    if (libKey.Open(HKEY_CLASSES_ROOT, LibKey(rguid)) != ERROR_SUCCESS)
+    orafon::CRegKey libKey;
+    if (OpenKey(HKEY_CLASSES_ROOT, LibKey(rguid), libKey) != ERROR_SUCCESS)
         return TYPE_E_LIBNOTREGISTERED;
-    std::optional<std::u16string> version = FindVersion(libKey.get(), wVerMajor, wVerMinor);
-    RegKey versionKey;
-    if (!version || versionKey.Open(libKey.get(), *version) != ERROR_SUCCESS)
+    std::optional<std::u16string> version = FindVersion(libKey.Get(), wVerMajor, wVerMinor);
+    orafon::CRegKey versionKey;
+    if (!version || OpenKey(libKey.Get(), *version, versionKey) != ERROR_SUCCESS)
         return TYPE_E_LIBNOTREGISTERED;
-    std::optional<std::u16string> locale = FindLocale(versionKey.get(), lcid);
-    RegKey localeKey;
-    if (!locale || localeKey.Open(versionKey.get(), *locale) != ERROR_SUCCESS)
+    std::optional<std::u16string> locale = FindLocale(versionKey.Get(), lcid);
+    orafon::CRegKey localeKey;
+    if (!locale || OpenKey(versionKey.Get(), *locale, localeKey) != ERROR_SUCCESS)
         return TYPE_E_LIBNOTREGISTERED;
-    std::optional<std::u16string> path = RegisteredPath(localeKey.get());
+    std::optional<std::u16string> path = RegisteredPath(localeKey.Get());
     if (!path)
         return TYPE_E_LIBNOTREGISTERED;
     return LoadTypeLibEx(path->c_str(), REGKIND_NONE, pptlib);

@@ -6,27 +6,23 @@
 
 namespace orafon_cli {
 
-bool Variant::ToLong(LONG &out) const
+bool VariantToLong(const VARIANT &value, LONG &out)
 {
-    VARIANT converted;
-    VariantInit(&converted);
-    if (FAILED(VariantChangeType(&converted, &v_, 0, VT_I4)))
+    CVariant converted;
+    if (FAILED(VariantChangeType(&converted, &value, 0, VT_I4)))
         return false;
-    out = converted.lVal;
+    out = converted->lVal;
     return true;
 }
 
-std::string Variant::ToUtf8() const
+std::string VariantToUtf8(const VARIANT &value)
 {
-    if (v_.vt == VT_BSTR)
-        return BstrToUtf8(v_.bstrVal);
-    VARIANT converted;
-    VariantInit(&converted);
-    if (FAILED(VariantChangeType(&converted, &v_, 0, VT_BSTR)))
+    if (value.vt == VT_BSTR)
+        return BstrToUtf8(value.bstrVal);
+    CVariant converted;
+    if (FAILED(VariantChangeType(&converted, &value, 0, VT_BSTR)))
         return {};
-    std::string text = BstrToUtf8(converted.bstrVal);
-    VariantClear(&converted);
-    return text;
+    return BstrToUtf8(converted->bstrVal);
 }
 
 HRESULT DispatchObject::IdOf(const char16_t *name, DISPID &id)
@@ -43,35 +39,34 @@ HRESULT DispatchObject::IdOf(const char16_t *name, DISPID &id)
     return hr;
 }
 
-HRESULT DispatchObject::InvokeById(DISPID id, WORD flags, DISPPARAMS &params, Variant *result)
+HRESULT DispatchObject::InvokeById(DISPID id, WORD flags, DISPPARAMS &params, VARIANT *result)
 {
     UINT argErr = 0;
-    return object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result ? result->get() : nullptr, nullptr,
-                           &argErr);
+    return object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, &argErr);
 }
 
-HRESULT DispatchObject::Get(const char16_t *name, Variant &result)
+HRESULT DispatchObject::Get(const char16_t *name, CVariant &result)
 {
     DISPID id;
     HRESULT hr = IdOf(name, id);
     if (FAILED(hr))
         return hr;
     DISPPARAMS params = {nullptr, nullptr, 0, 0};
-    return InvokeById(id, DISPATCH_PROPERTYGET, params, &result);
+    return InvokeById(id, DISPATCH_PROPERTYGET, params, result.Get());
 }
 
-HRESULT DispatchObject::Put(const char16_t *name, Variant &value)
+HRESULT DispatchObject::Put(const char16_t *name, CVariant &value)
 {
     DISPID id;
     HRESULT hr = IdOf(name, id);
     if (FAILED(hr))
         return hr;
     DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {value.get(), &named, 1, 1};
+    DISPPARAMS params = {value.Get(), &named, 1, 1};
     return InvokeById(id, DISPATCH_PROPERTYPUT, params, nullptr);
 }
 
-HRESULT DispatchObject::Call(const char16_t *name, std::initializer_list<Variant *> args, Variant *result)
+HRESULT DispatchObject::Call(const char16_t *name, std::initializer_list<VARIANT *> args, VARIANT *result)
 {
     DISPID id;
     HRESULT hr = IdOf(name, id);
@@ -81,33 +76,33 @@ HRESULT DispatchObject::Call(const char16_t *name, std::initializer_list<Variant
     std::vector<VARIANT> reversed;
     reversed.reserve(args.size());
     for (auto it = std::rbegin(args); it != std::rend(args); ++it)
-        reversed.push_back(*(*it)->get());
+        reversed.push_back(**it);
     DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, (UINT)reversed.size(), 0};
-    // The copies are shallow: the Variants keep ownership of their contents.
+    // The copies are shallow: the CVariants keep ownership of their contents.
     return InvokeById(id, DISPATCH_METHOD, params, result);
 }
 
 HRESULT DispatchObject::GetLong(const char16_t *name, LONG &value)
 {
-    Variant result;
+    CVariant result;
     HRESULT hr = Get(name, result);
     if (FAILED(hr))
         return hr;
-    return result.ToLong(value) ? S_OK : DISP_E_TYPEMISMATCH;
+    return VariantToLong(*result.Get(), value) ? S_OK : DISP_E_TYPEMISMATCH;
 }
 
 HRESULT DispatchObject::PutLong(const char16_t *name, LONG value)
 {
-    Variant v(value);
+    CVariant v(value);
     return Put(name, v);
 }
 
 HRESULT DispatchObject::GetText(const char16_t *name, std::string &value)
 {
-    Variant result;
+    CVariant result;
     HRESULT hr = Get(name, result);
     if (SUCCEEDED(hr))
-        value = result.ToUtf8();
+        value = VariantToUtf8(*result.Get());
     return hr;
 }
 

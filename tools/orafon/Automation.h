@@ -2,6 +2,7 @@
 // GetIDsOfNames once per name, then Invoke with VARIANT arguments.
 #pragma once
 
+#include <orafon/Holders.h>
 #include <orafon/win/windows.h>
 
 #include <initializer_list>
@@ -10,49 +11,21 @@
 
 namespace orafon_cli {
 
-// Owns one VARIANT and clears it when done.
-class Variant {
-public:
-    Variant() { VariantInit(&v_); }
-    explicit Variant(LONG value) : Variant()
-    {
-        v_.vt = VT_I4;
-        v_.lVal = value;
-    }
-    explicit Variant(bool value) : Variant()
-    {
-        v_.vt = VT_BOOL;
-        v_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    }
-    // Takes a copy of the text as a BSTR.
-    explicit Variant(const std::u16string &text) : Variant()
-    {
-        v_.vt = VT_BSTR;
-        v_.bstrVal = SysAllocStringLen(text.data(), (UINT)text.size());
-    }
-    Variant(const Variant &) = delete;
-    Variant &operator=(const Variant &) = delete;
-    ~Variant() { VariantClear(&v_); }
+using orafon::CVariant;
 
-    VARIANT *get() { return &v_; }
-    const VARIANT *get() const { return &v_; }
-    VARTYPE type() const { return v_.vt; }
-    // The value as a long; false when it cannot be converted.
-    bool ToLong(LONG &out) const;
-    std::string ToUtf8() const;
-
-private:
-    VARIANT v_;
-};
+// The value as a long; false when it cannot be converted.
+bool VariantToLong(const VARIANT &value, LONG &out);
+// The value as UTF-8 text; empty when it cannot be converted.
+std::string VariantToUtf8(const VARIANT &value);
 
 class DispatchObject {
 public:
     explicit DispatchObject(IDispatch *object) : object_(object) {}
 
-    HRESULT Get(const char16_t *name, Variant &result);
-    HRESULT Put(const char16_t *name, Variant &value);
+    HRESULT Get(const char16_t *name, CVariant &result);
+    HRESULT Put(const char16_t *name, CVariant &value);
     // Arguments in the member's parameter order.
-    HRESULT Call(const char16_t *name, std::initializer_list<Variant *> args, Variant *result = nullptr);
+    HRESULT Call(const char16_t *name, std::initializer_list<VARIANT *> args, VARIANT *result = nullptr);
 
     HRESULT GetLong(const char16_t *name, LONG &value);
     HRESULT PutLong(const char16_t *name, LONG value);
@@ -62,7 +35,7 @@ public:
 
 private:
     HRESULT IdOf(const char16_t *name, DISPID &id);
-    HRESULT InvokeById(DISPID id, WORD flags, DISPPARAMS &params, Variant *result);
+    HRESULT InvokeById(DISPID id, WORD flags, DISPPARAMS &params, VARIANT *result);
 
     CComPtr<IDispatch> object_;
     std::map<std::u16string, DISPID> ids_;

@@ -425,9 +425,9 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
 
     StopWindow stop(tts);
     LONG flags = options.tagged ? TF_WITHTAG : TF_DEFAULT;
-    Variant textArg(text), flagArg(flags);
+    CVariant textArg(text), flagArg(flags);
     if (file) {
-        Variant fileArg(Utf8ToUtf16(file->WorkPath()));
+        CVariant fileArg(Utf8ToUtf16(file->WorkPath()));
         hr = tts.Call(u"SpeakToFile", {&textArg, &fileArg, &flagArg});
     } else {
         hr = tts.Call(u"Speak", {&textArg, &flagArg});
@@ -623,11 +623,10 @@ std::string ErrorDescription()
     CComPtr<IErrorInfo> error;
     if (GetErrorInfo(0, &error) != S_OK || !error)
         return {};
-    BSTR description = nullptr;
+    orafon::CBstr description;
     std::string text;
-    if (SUCCEEDED(error->GetDescription(&description)) && description)
-        text = BstrToUtf8(description);
-    SysFreeString(description);
+    if (SUCCEEDED(error->GetDescription(description.Out())) && description.Get())
+        text = BstrToUtf8(description.Get());
     return text;
 }
 
@@ -648,7 +647,7 @@ int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
     std::string problem;
     if (!output.Prepare(out, {in}, problem))
         return Fail(problem);
-    Variant inArg(Utf8ToUtf16(in)), outArg(Utf8ToUtf16(output.WorkPath())), loopArg(options.loop);
+    CVariant inArg(Utf8ToUtf16(in)), outArg(Utf8ToUtf16(output.WorkPath())), loopArg(options.loop);
     SetErrorInfo(0, nullptr);
     HRESULT hr = tts.Call(u"Mp3ToSWF", {&inArg, &outArg, &loopArg});
     if (g_interrupted)

@@ -15,15 +15,12 @@ namespace {
 
 std::string Documentation(ITypeInfo *info, MEMBERID id, std::string *help = nullptr)
 {
-    BSTR name = nullptr, doc = nullptr;
-    if (FAILED(info->GetDocumentation(id, &name, &doc, nullptr, nullptr)))
+    orafon::CBstr name, doc;
+    if (FAILED(info->GetDocumentation(id, name.Out(), doc.Out(), nullptr, nullptr)))
         return {};
-    std::string text = BstrToUtf8(name);
     if (help)
-        *help = BstrToUtf8(doc);
-    SysFreeString(name);
-    SysFreeString(doc);
-    return text;
+        *help = BstrToUtf8(doc.Get());
+    return BstrToUtf8(name.Get());
 }
 
 std::vector<std::string> Names(ITypeInfo *info, MEMBERID id, UINT count)
@@ -34,8 +31,8 @@ std::vector<std::string> Names(ITypeInfo *info, MEMBERID id, UINT count)
     if (FAILED(info->GetNames(id, names.data(), (UINT)names.size(), &got)))
         return result;
     for (UINT i = 0; i < got; ++i) {
-        result.push_back(BstrToUtf8(names[i]));
-        SysFreeString(names[i]);
+        const orafon::CBstr owned(names[i]);
+        result.push_back(BstrToUtf8(owned.Get()));
     }
     return result;
 }
@@ -84,10 +81,8 @@ void PrintEnum(ITypeInfo *info, const TYPEATTR &attr)
         std::string name = Documentation(info, desc->memid);
         LONG value = 0;
         if (desc->varkind == VAR_CONST && desc->lpvarValue) {
-            VARIANT converted;
-            VariantInit(&converted);
-            if (SUCCEEDED(VariantChangeType(&converted, desc->lpvarValue, 0, VT_I4)))
-                value = converted.lVal;
+            if (!VariantToLong(*desc->lpvarValue, value))
+                value = 0;
         }
         std::printf("  %-12s = %d\n", name.c_str(), value);
         info->ReleaseVarDesc(desc);
@@ -169,16 +164,14 @@ int CommandDescribe(DispatchObject &tts)
         std::fprintf(stderr, "orafon: %s\n", DescribeFailure(Activity::Describe, hr).c_str());
         return kExitFailure;
     }
-    BSTR name = nullptr, help = nullptr;
-    library->GetDocumentation(-1, &name, &help, nullptr, nullptr);
+    orafon::CBstr name, help;
+    library->GetDocumentation(-1, name.Out(), help.Out(), nullptr, nullptr);
     TLIBATTR *libAttr = nullptr;
     if (SUCCEEDED(library->GetLibAttr(&libAttr))) {
-        std::printf("library %s %d.%d  -- %s\n", BstrToUtf8(name).c_str(), libAttr->wMajorVerNum, libAttr->wMinorVerNum,
-                    BstrToUtf8(help).c_str());
+        std::printf("library %s %d.%d  -- %s\n", BstrToUtf8(name.Get()).c_str(), libAttr->wMajorVerNum,
+                    libAttr->wMinorVerNum, BstrToUtf8(help.Get()).c_str());
         library->ReleaseTLibAttr(libAttr);
     }
-    SysFreeString(name);
-    SysFreeString(help);
     UINT count = library->GetTypeInfoCount();
     for (UINT i = 0; i < count; ++i) {
         CComPtr<ITypeInfo> info;

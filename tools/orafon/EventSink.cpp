@@ -1,5 +1,7 @@
 #include "EventSink.h"
 
+#include "Automation.h"
+
 #include <orafon/Orafon.h>
 
 namespace orafon_cli {
@@ -12,12 +14,8 @@ LONG ArgumentAt(DISPPARAMS *params, UINT index)
 {
     if (!params || index >= params->cArgs)
         return 0;
-    VARIANT &arg = params->rgvarg[params->cArgs - 1 - index];
-    VARIANT converted;
-    VariantInit(&converted);
-    if (FAILED(VariantChangeType(&converted, &arg, 0, VT_I4)))
-        return 0;
-    return converted.lVal;
+    LONG value = 0;
+    return VariantToLong(params->rgvarg[params->cArgs - 1 - index], value) ? value : 0;
 }
 
 } // namespace

@@ -96,9 +96,9 @@ std::vector<VoiceEntry> ReadVoices(DispatchObject &tts, LONG count)
     for (LONG i = 0; i < count; ++i) {
         VoiceEntry voice{i, {}, {}, {}, {}, false, false};
         if (FAILED(tts.PutLong(u"VoiceIdx", i))) {
-            Variant index(i), name;
+            CVariant index(i), name;
             tts.Call(u"GetVoiceName", {&index}, &name);
-            voice.name = name.ToUtf8();
+            voice.name = VariantToUtf8(*name.Get());
             voices.push_back(voice);
             continue;
         }

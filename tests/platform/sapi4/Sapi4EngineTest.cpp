@@ -2,7 +2,7 @@
 // engine instances speaking into an audio object, their attributes, tagged
 // text, pause/resume/reset and where notifications arrive.
 #include "Sapi4TestSupport.h"
-#include "ScriptedMode.h"
+#include <sapi4/ScriptedMode.h>
 
 #include <orafon/win/mmsystem.h>
 #include <orafon/win/objbase.h>

@@ -1,9 +1,13 @@
+// The scripted engine: an engine class of its own, registered with the
+// voice's engine classes the first time a scripted voice is registered, so
+// that a voice selecting a scripted token creates it as it creates any.
 #include "ScriptedEngine.h"
 
-#include "Engine.h"
-#include "SerialExecutor.h"
-#include "Tokens.h"
+#include <sapi5/Engine.h>
+#include <sapi5/SerialExecutor.h>
+#include <sapi5/Tokens.h>
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winreg.h>
 
@@ -14,6 +18,9 @@
 namespace orafon::sapi5 {
 
 namespace {
+
+// {6F4A1C1E-3B0D-4C52-9A3E-0B7E5D2C8E12}
+DEFINE_GUID(CLSID_OrafonScriptedEngine, 0x6F4A1C1E, 0x3B0D, 0x4C52, 0x9A, 0x3E, 0x0B, 0x7E, 0x5D, 0x2C, 0x8E, 0x12);
 
 struct ScriptState {
     VoiceScript script;
@@ -171,37 +178,51 @@ HRESULT SetString(HKEY key, const char16_t *name, const std::u16string &value)
     return st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
 }
 
-} // namespace
-
-std::shared_ptr<TtsEngine> CreateScriptedEngine(const std::u16string &tokenName)
+// The engine of the token's script; the token's key name names the script.
+HRESULT CreateScriptedEngine(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine)
 {
+    orafon::CComHeapPtr<WCHAR> id;
+    const HRESULT hr = token->GetId(id.Out());
+    if (FAILED(hr))
+        return hr;
+    std::u16string name(id.Get());
+    const size_t slash = name.rfind(u'\\');
+    if (slash != std::u16string::npos)
+        name.erase(0, slash + 1);
     VoiceScript script;
-    if (!ScriptBook::Instance().Find(tokenName, script))
-        return nullptr;
-    return std::make_shared<ScriptedEngine>(tokenName, script);
+    if (!ScriptBook::Instance().Find(name, script))
+        return SPERR_NOT_FOUND;
+    engine = std::make_shared<ScriptedEngine>(name, script);
+    return S_OK;
 }
+
+} // namespace
 
 HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16string &displayName,
                               const VoiceScript &script)
 {
     if (tokenName.empty() || tokenName.find(u'\\') != std::u16string::npos)
         return E_INVALIDARG;
+    const HRESULT registered = RegisterEngineClass(CLSID_OrafonScriptedEngine, &CreateScriptedEngine);
+    if (FAILED(registered))
+        return registered;
     const std::u16string path = std::u16string(kVoiceTokensKey) + u"\\" + tokenName;
-    HKEY key = nullptr;
+    RegKey key;
     LSTATUS st =
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Out(), nullptr);
     if (st != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
     OLECHAR clsid[40] = {};
     StringFromGUID2(CLSID_OrafonScriptedEngine, clsid, 40);
-    HRESULT hr = SetString(key, u"", displayName);
+    HRESULT hr = SetString(key.Get(), u"", displayName);
     if (SUCCEEDED(hr))
-        hr = SetString(key, u"409", displayName);
+        hr = SetString(key.Get(), u"409", displayName);
     if (SUCCEEDED(hr))
-        hr = SetString(key, u"CLSID", clsid);
-    HKEY attributes = nullptr;
+        hr = SetString(key.Get(), u"CLSID", clsid);
+    RegKey attributes;
     if (SUCCEEDED(hr)) {
-        st = RegCreateKeyExW(key, u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &attributes, nullptr);
+        st = RegCreateKeyExW(key.Get(), u"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.Out(),
+                             nullptr);
         hr = st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
     }
     if (SUCCEEDED(hr)) {
@@ -212,10 +233,8 @@ HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16str
                                                                       {u"Age", script.age}};
         for (const auto &[name, value] : values)
             if (SUCCEEDED(hr))
-                hr = SetString(attributes, name, value);
-        RegCloseKey(attributes);
+                hr = SetString(attributes.Get(), name, value);
     }
-    RegCloseKey(key);
     if (SUCCEEDED(hr))
         ScriptBook::Instance().Set(tokenName, script);
     return hr;

@@ -2,7 +2,8 @@
 // and positions it reports, the result of each Speak call. It is registered
 // through a voice token like any voice (its "CLSID" names the scripted
 // engine), so code under test finds, selects and drives it through the
-// ordinary interfaces. Exported by liborafon_sapi5.so; link orafon_sapi5.
+// ordinary interfaces. Part of the test library orafon_scripted_sapi5, which
+// registers its engine class with liborafon_sapi5.so.
 //
 //   VoiceScript script;
 //   script.format = MakeScriptFormat(16000, 1, 16);
