@@ -4,6 +4,7 @@
 
 #include "SpeechText.h"
 
+#include <orafon/PcmFormat.h>
 #include <orafon/win/speech.h>
 
 #include <algorithm>
@@ -104,17 +105,6 @@ inline void CopyName(WCHAR (&dest)[TTSI_NAMELEN], std::u16string_view name)
     std::fill(dest + n, dest + TTSI_NAMELEN, u'\0');
 }
 
-inline WAVEFORMATEX PcmFormat(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.cbSize = 0;
-    return f;
-}
+using orafon::PcmFormat;
 
 } // namespace orafon::sapi4
