@@ -254,7 +254,7 @@ struct BstrProbe {
 
 template <typename Probe> class RealHolderTest : public ::testing::Test {
 protected:
-    Probe probe;
+    Probe probe_;
 };
 using Probes =
     ::testing::Types<StdioProbe, MmioProbe, SqliteDbProbe, SqliteStmtProbe, RegKeyProbe, CoTaskMemProbe, BstrProbe>;
@@ -272,7 +272,7 @@ template <typename Holder, typename Raw> bool LeaveEarly(Raw raw, bool leave)
 TYPED_TEST(RealHolderTest, FreesWhatItHolds)
 {
     using Holder = typename TypeParam::Holder;
-    auto &probe = this->probe;
+    auto &probe = this->probe_;
     using Raw = decltype(probe.Acquire());
     const struct {
         const char *name;
@@ -316,7 +316,7 @@ TYPED_TEST(RealHolderTest, FreesWhatItHolds)
 TYPED_TEST(RealHolderTest, LeavesWhatItHandedOver)
 {
     using Holder = typename TypeParam::Holder;
-    auto &probe = this->probe;
+    auto &probe = this->probe_;
     const auto raw = probe.Acquire();
     ASSERT_NE(nullptr, raw);
     Holder first(raw);
