@@ -63,6 +63,8 @@ using ProsodyReader = std::function<Prosody()>;
 
 // The engine calls a mode may be asked to fail (scripted modes only).
 enum class ModeCall { Select, TextData, SpeedGet, SpeedSet, PitchGet, PitchSet, VolumeGet, VolumeSet, Count };
+// What became of an engine's notifications (scripted modes count them).
+enum class ModeNotice { Posted, DonePosted, Delivered };
 
 class EngineMode {
 public:
@@ -80,6 +82,8 @@ public:
     // A call an engine of this mode received, with its argument (the value
     // asked for, the TextData flags); scripted modes keep a record of them.
     virtual void Observe(ModeCall, uint32_t /*argument*/, uint32_t /*size*/ = 0) {}
+    // A notification of an engine of this mode was queued or delivered.
+    virtual void Notice(ModeNotice) {}
 };
 
 // Modes a process adds beside the flite voices (the scripted modes of
