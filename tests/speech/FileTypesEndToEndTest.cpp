@@ -227,9 +227,9 @@ TEST_P(SpeakToFileTypes, EveryCatalogueEntryGivesAValidFileWithEvents)
 
 INSTANTIATE_TEST_SUITE_P(VoicesAndTypes, SpeakToFileTypes,
                          testing::Combine(testing::ValuesIn(kVoices), testing::ValuesIn(kTypes)),
-                         [](const testing::TestParamInfo<std::tuple<RealVoice, FileTypeCase>> &info) {
-                             return std::string(std::get<0>(info.param).sapiVersion == 0 ? "Espeak_" : "Flite_") +
-                                    std::get<1>(info.param).ext;
+                         [](const testing::TestParamInfo<std::tuple<RealVoice, FileTypeCase>> &row) {
+                             return std::string(std::get<0>(row.param).sapiVersion == 0 ? "Espeak_" : "Flite_") +
+                                    std::get<1>(row.param).ext;
                          });
 
 // A small tmpfs of the test's own, unmounted at the end.
@@ -285,7 +285,7 @@ TEST_P(FullFileSystem, SynchronousSpeakToFileFailsAfterItsEvents)
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, FullFileSystem, testing::ValuesIn(kTypes),
-                         [](const testing::TestParamInfo<FileTypeCase> &info) { return std::string(info.param.ext); });
+                         [](const testing::TestParamInfo<FileTypeCase> &row) { return std::string(row.param.ext); });
 
 } // namespace
 } // namespace speechtest

@@ -230,8 +230,8 @@ INSTANTIATE_TEST_SUITE_P(Voices, SpeakThroughServer,
                                          Case{u"Flite kal16", "pulse", 16000},
                                          Case{u"eSpeak NG English (America)", "alsa", 22050},
                                          Case{u"Flite kal16", "alsa", 16000}),
-                         [](const testing::TestParamInfo<Case> &info) {
-                             return std::string(info.param.voice[0] == u'e' ? "espeak_" : "flite_") + info.param.output;
+                         [](const testing::TestParamInfo<Case> &row) {
+                             return std::string(row.param.voice[0] == u'e' ? "espeak_" : "flite_") + row.param.output;
                          });
 
 } // namespace

@@ -205,8 +205,8 @@ TEST_P(SpeechToFile, StopWhileWritingLeavesAValidFileAndOneEnd)
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, SpeechToFile, testing::Values(Generation::Sapi5, Generation::Sapi4),
-                         [](const testing::TestParamInfo<Generation> &info) {
-                             return info.param == Generation::Sapi5 ? "Sapi5" : "Sapi4";
+                         [](const testing::TestParamInfo<Generation> &row) {
+                             return row.param == Generation::Sapi5 ? "Sapi5" : "Sapi4";
                          });
 
 } // namespace
