@@ -23,7 +23,6 @@ struct FormatEntry {
 };
 
 // The PCM WAVEFORMATEX of an entry and the bit rate the catalogue gives with it.
-WAVEFORMATEX MakePcmFormat(DWORD nSampleRate, WORD nChannels, WORD wBitsPerSample);
 WAVEFORMATEX TargetFormatOf(const FormatEntry &entry);
 LONG BitRateOf(const FormatEntry &entry);
 

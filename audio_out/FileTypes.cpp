@@ -10,6 +10,7 @@
 #include "WmaWriter.h"
 
 #include <orafon/OrafonIds.h>
+#include <orafon/PcmFormat.h>
 
 #include <algorithm>
 #include <array>
@@ -214,22 +215,9 @@ bool IsFileTypeAvailable(const FileTypeDescriptor &type)
     return !type.isAvailable || type.isAvailable();
 }
 
-WAVEFORMATEX MakePcmFormat(DWORD nSampleRate, WORD nChannels, WORD wBitsPerSample)
-{
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = nChannels;
-    wfx.nSamplesPerSec = nSampleRate;
-    wfx.nBlockAlign = static_cast<WORD>(nChannels * wBitsPerSample / 8);
-    wfx.nAvgBytesPerSec = nSampleRate * wfx.nBlockAlign;
-    wfx.wBitsPerSample = wBitsPerSample;
-    wfx.cbSize = 0;
-    return wfx;
-}
-
 WAVEFORMATEX TargetFormatOf(const FormatEntry &entry)
 {
-    return MakePcmFormat(entry.nSampleRate, entry.nChannels, entry.wBitsPerSample);
+    return orafon::PcmFormat(entry.nSampleRate, entry.nChannels, entry.wBitsPerSample);
 }
 
 LONG BitRateOf(const FormatEntry &entry)

@@ -1,5 +1,6 @@
 #include "WmaWriter.h"
 
+#include <orafon/PcmFormat.h>
 #include <orafon/win/objbase.h>
 
 #include <charconv>
@@ -50,19 +51,6 @@ WM_MEDIA_TYPE InputMediaType(WAVEFORMATEX &wfx)
     mt.cbFormat = sizeof(WAVEFORMATEX);
     mt.pbFormat = reinterpret_cast<BYTE *>(&wfx);
     return mt;
-}
-
-WAVEFORMATEX InputFormat(DWORD nSampleRate, WORD nChannels)
-{
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = nChannels;
-    wfx.nSamplesPerSec = nSampleRate;
-    wfx.nAvgBytesPerSec = nSampleRate * nChannels * 2;
-    wfx.nBlockAlign = static_cast<WORD>(nChannels * 2);
-    wfx.wBitsPerSample = 16;
-    wfx.cbSize = 0;
-    return wfx;
 }
 
 bool AnsiToWide(const char *text, std::u16string &out)
@@ -157,7 +145,7 @@ HRESULT CWmaWriter::Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const
     if (SUCCEEDED(hr))
         hr = AnsiToWide(pszFileName, wideName) ? m_spWriter->SetOutputFilename(wideName.c_str()) : E_INVALIDARG;
     if (SUCCEEDED(hr)) {
-        m_wfxInput = InputFormat(nSampleRate, nChannels);
+        m_wfxInput = orafon::PcmFormat(nSampleRate, nChannels, 16);
         m_qwNextSampleTime = 0;
         m_dwInputBytesPerSec = nSampleRate * nChannels * 2;
         CComPtr<IWMProfile> spProfile;

@@ -11,15 +11,10 @@ CTextToSpeech::CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter
       m_cpEvents(this, DIID__ITextToSpeechEvents)
 {
     m_module.Lock();
-    m_sink.emplace();
 }
 
 CTextToSpeech::~CTextToSpeech()
 {
-    // Engines may still hold the output objects and call them from their own
-    // threads: cut them off before anything they could reach goes away.
-    if (m_link)
-        m_link->Detach();
     ReleaseMembers();
     // Given back only after the members are gone: once the count is 0 the
     // module may be unloaded, and releasing a member runs code of the module.
@@ -28,13 +23,12 @@ CTextToSpeech::~CTextToSpeech()
 
 void CTextToSpeech::ReleaseMembers() noexcept
 {
-    // The order is fixed: file output first, then the speaking state, the
-    // voices and their engines, and the host-side objects last.
+    // The order is fixed: the speech bridge first (it cuts off the engines'
+    // output objects, finishes a file being written and lets go of the
+    // engines), then the host-side objects.
+    if (m_bridge)
+        m_bridge->Shutdown();
     m_waveFormats.Clear();
-    m_sink.reset();
-    m_bstrText.Reset();
-    m_nTextLen = 0;
-    ReleaseVoiceCatalogue();
     m_cpPropertyNotify.Slots().ReleaseAll();
     m_spSite.Release();
     m_cpEvents.Slots().ReleaseAll();
@@ -65,17 +59,14 @@ HRESULT CTextToSpeech::CreateInstance(orafon::ModuleServices &module, IUnknown *
 
 HRESULT CTextToSpeech::InitObject()
 {
-    if (HRESULT hr = CreateEngineOutput(); FAILED(hr))
+    if (HRESULT hr = orafon::speech::CSpeechBridge::Create(this, m_bridge); FAILED(hr))
         return hr;
     m_nVoiceIdx = -1;
     m_nWaveFormatIdx = -1;
-    m_wfxEngine = WAVEFORMATEX{};
-    m_nTextLen = 0;
-    m_bSpeaking = false;
     m_nSWFFrameRate = 15;
 
     HRESULT hr = EnumVoices();
-    if (SUCCEEDED(hr) && !m_aVoices.empty())
+    if (SUCCEEDED(hr) && !Voices().empty())
         hr = put_VoiceIdx(0);
 
     // Stored directly; nothing is sent to the engine.
@@ -85,7 +76,7 @@ HRESULT CTextToSpeech::InitObject()
     if (FAILED(hr))
         return hr;
 
-    if (!m_aVoices.empty())
+    if (!Voices().empty())
         hr = put_Pitch(0);
     if (SUCCEEDED(hr))
         hr = put_FileFormat(FF_MP3);
@@ -98,13 +89,7 @@ HRESULT CTextToSpeech::InitObject()
 
 IUnknown *CTextToSpeech::OtherInterface(REFIID riid) noexcept
 {
-    if (m_spOutputStream && (riid == IID_ISpStreamFormat || riid == IID_IStream || riid == IID_ISequentialStream))
-        return static_cast<ISpStreamFormat *>(m_spOutputStream.get());
-    if (m_spAudioDest && riid == IID_IAudio)
-        return static_cast<IAudio *>(m_spAudioDest.get());
-    if (m_spAudioDest && riid == IID_IAudioDest)
-        return static_cast<IAudioDest *>(m_spAudioDest.get());
-    return nullptr;
+    return m_bridge ? m_bridge->OutputObject(riid) : nullptr;
 }
 
 // ---- IDispatch type information ---------------------------------------------------

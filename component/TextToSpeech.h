@@ -7,16 +7,15 @@
 #include "ModuleServices.h"
 #include "OleHelpers.h"
 
-#include <audio_out/AudioSink.h>
 #include <orafon/Orafon.h>
 
-#include <speech/EngineOutput.h>
+#include <speech/SpeechBridge.h>
+#include <speech/SpeechListener.h>
 #include <speech/VoiceInfo.h>
 #include <speech/WaveFormatCatalogue.h>
 
-#include <atomic>
 #include <memory>
-#include <optional>
+#include <string>
 #include <vector>
 
 // The interfaces QueryInterface answers; ITextToSpeech also answers IDispatch.
@@ -24,9 +23,9 @@ using CTextToSpeechInterfaces = orafon::ComAggregatable<
     class CTextToSpeech, ITextToSpeech, orafon::ComAlias<IDispatch, ITextToSpeech>, IConnectionPointContainer,
     IProvideClassInfo2, orafon::ComAlias<IProvideClassInfo, IProvideClassInfo2>, ISupportErrorInfo, IObjectWithSite>;
 
-// ISpNotifyCallback is no COM interface (it has no IUnknown): only a voice
-// the object registers with calls it.
-class CTextToSpeech final : public CTextToSpeechInterfaces, public ISpNotifyCallback {
+// ISpeechListener is no COM interface: only the object's own speech bridge
+// calls it.
+class CTextToSpeech final : public CTextToSpeechInterfaces, private orafon::speech::ISpeechListener {
 public:
     // Makes an object (aggregated when pUnkOuter is given), runs InitObject
     // and asks for riid. See TextToSpeechFactory.h.
@@ -84,9 +83,6 @@ public:
     STDMETHODIMP SetSite(IUnknown *pUnkSite) override;
     STDMETHODIMP GetSite(REFIID riid, void **ppvSite) override;
 
-    // ---- ISpNotifyCallback: a SAPI 5 voice has events waiting ------------------
-    STDMETHODIMP NotifyCallback(WPARAM wParam, LPARAM lParam) override;
-
     // ---- Events ---------------------------------------------------------------
     // Each calls every advised _ITextToSpeechEvents sink in cookie order and
     // stops at the first sink that fails, returning its failure and leaving an
@@ -102,9 +98,6 @@ public:
 
 private:
     friend CTextToSpeechInterfaces;
-    friend class CSpeechOutputStream;
-    friend class CSpeechAudioDest;
-    friend class CSpeechBufNotify;
 
     CTextToSpeech(orafon::ModuleServices &module, IUnknown *pUnkOuter) noexcept;
     ~CTextToSpeech() override;
@@ -112,7 +105,7 @@ private:
     // The engine output objects' interfaces, which QueryInterface answers
     // beyond the table. They are objects of their own, not part of this
     // object's identity: an engine may hold and call them after this object
-    // is gone (see speech/EngineOutput.h), so asking one of them for
+    // is gone (see speech/EngineLink.h), so asking one of them for
     // IUnknown or ITextToSpeech does not lead back here.
     IUnknown *OtherInterface(REFIID riid) noexcept;
     void ReleaseMembers() noexcept;
@@ -123,45 +116,22 @@ private:
     // ---- Catalogue and file output (see TextToSpeechCatalogue.cpp) -----------
     HRESULT RebuildWaveFormats(LONG fileFormat);
 
-    // ---- Speech bridge seams (see TextToSpeechVoice.cpp) ---------------------
-    bool HasVoice() const noexcept { return m_nVoiceIdx >= 0 && m_nVoiceIdx < static_cast<LONG>(m_aVoices.size()); }
-    const VoiceInfo &CurrentVoice() const { return m_aVoices[static_cast<size_t>(m_nVoiceIdx)]; }
+    // ---- The speech bridge (speech/SpeechBridge.h) ----------------------------
+    const std::vector<VoiceInfo> &Voices() const noexcept { return m_bridge->Voices(); }
+    bool HasVoice() const noexcept { return m_nVoiceIdx >= 0 && m_nVoiceIdx < static_cast<LONG>(Voices().size()); }
+    const VoiceInfo &CurrentVoice() const { return Voices()[static_cast<size_t>(m_nVoiceIdx)]; }
     HRESULT EnumVoices();
     HRESULT SelectVoice(LONG index);
     HRESULT ReleaseVoice(LONG index);
     HRESULT SpeakRequest(BSTR text, BSTR file, TTSFLAG flags);
-    HRESULT StopSpeaking();
-    HRESULT PauseSpeaking();
-    HRESULT ResumeSpeaking();
-    HRESULT EngineGetRate(LONG *pRate);
-    HRESULT EngineSetRate(LONG rate);
-    HRESULT EngineGetVolume(LONG *pVolume);
-    HRESULT EngineSetVolume(LONG volume);
-    void ReleaseVoiceCatalogue() noexcept;
     HRESULT VoiceText(const std::string VoiceInfo::*field, BSTR *pVal);
-    HRESULT CreateEngineOutput() noexcept;
 
-    // ---- Speaking (speech/Speaking.cpp, speech/EngineEvents.cpp) --------------
-    HRESULT SelectSapi5Voice(const VoiceInfo &voice);
-    HRESULT SelectSapi4Mode(const VoiceInfo &voice);
-    HRESULT Sapi5Speak(BSTR text, BSTR file, TTSFLAG flags);
-    HRESULT Sapi4Speak(BSTR text, BSTR file, TTSFLAG flags);
-    void ApplySapi4Attributes(ITTSAttributesA *attributes);
-    HRESULT OpenFileOutput(BSTR file);
-    void CloseFileOutput() noexcept;
-    HRESULT WaitForEndOfSpeech();
-    void EndOfSpeech(bool closeFile);
-    void ClearTextState() noexcept;
-    void OnSapi5Events();
-    void OnTextDataStarted();
-    void OnTextDataDone(DWORD flags);
-    void OnWordPosition(DWORD byteOffset);
-
-    // ---- Engine output (speech/FileCapture.cpp); engine threads, link locked --
-    HRESULT StreamWrite(const void *pv, ULONG cb, ULONG *pcbWritten);
-    HRESULT StreamFormat(GUID *pguidFormatId, WAVEFORMATEX **ppwfx);
-    void AudioFormatSet(const WAVEFORMATEX &format);
-    void AudioData(const void *pData, DWORD cb);
+    // ---- ISpeechListener: the bridge's reports become the events -------------
+    void OnSpeechStart() override;
+    void OnSpeechEnd() override;
+    void OnSpeechWord(LONG nStart, LONG nLength) override;
+    void OnSpeechSentence(LONG nStart, LONG nLength) override;
+    void OnSpeechProgress(LONG nPercent) override;
 
     // The module serving this object: its lock and its type library.
     orafon::ModuleServices &m_module;
@@ -172,48 +142,19 @@ private:
 
     CComPtr<IUnknown> m_spSite;
 
-    // ---- Voices and speaking (the speech bridge) ------------------------------
-    std::vector<VoiceInfo> m_aVoices;
+    // ---- Voices and speaking ----------------------------------------------------
+    // The catalogue, the selected voice's engine, the running request and the
+    // file output; made with the object, shut down first when it goes.
+    std::shared_ptr<orafon::speech::CSpeechBridge> m_bridge;
     LONG m_nVoiceIdx = -1;
-    WAVEFORMATEX m_wfxEngine{};
     LONG m_nRate = 0;
     LONG m_nVolume = 100;
     LONG m_nPitch = 0;
-    // Read by engine threads deciding whether audio still belongs to a file.
-    std::atomic<bool> m_bSpeaking{false};
-    orafon::CBstr m_bstrText;
-    ULONG m_nTextLen = 0;
-    LONG m_nPrefixLen = 0;
-    CComPtr<ISpVoice> m_spVoice;
-    CComPtr<IAudioMultiMediaDevice> m_spDevice;
-    CComPtr<ITTSCentralW> m_spCentral;
-    bool m_bDeviceEngine = false;
-    std::atomic<bool> m_bToFile{false};
-    ULONG m_nDefSpeed = 0;
-    ULONG m_nDefVolume = 100;
-    WORD m_nDefPitch = 0;
-    // The format the SAPI 5 output stream reports: a format id and a wave format.
-    GUID m_streamFormatId = GUID_NULL;
-    std::optional<WAVEFORMATEX> m_streamFormatWfx;
-    // PCM bytes a SAPI 4 engine delivered to a file and the sink accepted.
-    ULONGLONG m_qwBytes = 0;
-    // The verdict on the file of the current request: the first failure of a
-    // sink write or of closing the file.
-    HRESULT m_hrFileResult = S_OK;
-    std::shared_ptr<CEngineLink> m_link;
-    CComPtr<CSpeechOutputStream> m_spOutputStream;
-    CComPtr<CSpeechAudioDest> m_spAudioDest;
-    CComPtr<CSpeechBufNotify> m_spBufNotify;
-    // Numbers the SAPI 4 requests; each gets a notification sink of its own.
-    ULONG m_nSapi4Request = 0;
 
-    // ---- Wave-format catalogue and file output ---------------------------------
+    // ---- Wave-format catalogue ---------------------------------------------------
     LONG m_nFileFormat = FF_WAVE;
     LONG m_nWaveFormatIdx = -1;
     CWaveFormatCatalogue m_waveFormats;
-    // The file output, made with the object; released at its fixed place in
-    // the teardown order.
-    std::optional<CAudioSinkHandle> m_sink;
 
     LONG m_nSWFFrameRate = 15;
 };

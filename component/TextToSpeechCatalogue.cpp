@@ -7,12 +7,14 @@ HRESULT CTextToSpeech::RebuildWaveFormats(LONG fileFormat)
     if (fileFormat == FF_WAVE) {
         // The engine's own format comes first; the copy is taken now, so a
         // later voice change does not alter it.
-        const LONG bitRate = static_cast<LONG>(m_wfxEngine.nAvgBytesPerSec * 8);
-        m_waveFormats.Append(m_wfxEngine, bitRate);
+        const WAVEFORMATEX engineFormat = m_bridge->EngineFormat();
+        const LONG bitRate = static_cast<LONG>(engineFormat.nAvgBytesPerSec * 8);
+        m_waveFormats.Append(engineFormat, bitRate);
     }
 
     HRESULT hr = S_OK;
-    if (FAILED(m_sink->EnumFormats(fileFormat, &CWaveFormatCatalogue::AddWaveFormat, &m_waveFormats))) {
+    if (FAILED(orafon::speech::CSpeechBridge::EnumFormats(fileFormat, &CWaveFormatCatalogue::AddWaveFormat,
+                                                          &m_waveFormats))) {
         hr = E_UNEXPECTED;
     } else if (m_waveFormats.Incomplete()) {
         // A list with holes would shift every index; offer none of it.
@@ -21,7 +23,8 @@ HRESULT CTextToSpeech::RebuildWaveFormats(LONG fileFormat)
     } else {
         put_WaveFormatIdx(0); // refused when the list is empty: the old index stays
         m_nFileFormat = fileFormat;
-        m_sink->SetFileFormat(fileFormat);
+        // A file being written keeps its type; this one is the next file's.
+        m_bridge->SetFileFormat(fileFormat);
     }
     if (m_waveFormats.Count() == 0)
         return E_INVALIDARG;

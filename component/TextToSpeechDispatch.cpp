@@ -4,6 +4,8 @@
 #include "TextToSpeech.h"
 #include "TextToSpeechMembers.h"
 
+#include <orafon/CaseFold.h>
+
 #include <array>
 
 namespace {
@@ -15,26 +17,19 @@ using orafon::members::MemberKind;
 
 // ---- Name lookup ------------------------------------------------------------------
 
-char16_t FoldAscii(char16_t c)
-{
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
 // Whether text starts with prefix, ignoring case; *rest is what follows it.
 bool StartsWithIgnoringCase(const char16_t *text, const char16_t *prefix, const char16_t **rest)
 {
-    for (; *prefix; ++text, ++prefix) {
-        if (FoldAscii(*text) != FoldAscii(*prefix))
-            return false;
-    }
-    *rest = text;
+    const std::u16string_view wanted(prefix);
+    if (!orafon::StartsWithIgnoringCase(std::u16string_view(text), wanted))
+        return false;
+    *rest = text + wanted.size();
     return true;
 }
 
 bool EqualsIgnoringCase(const char16_t *a, const char16_t *b)
 {
-    const char16_t *rest = nullptr;
-    return StartsWithIgnoringCase(a, b, &rest) && *rest == u'\0';
+    return orafon::EqualsIgnoringCase(std::u16string_view(a), std::u16string_view(b));
 }
 
 // A member answers to its plain name; a property also to the name of its

@@ -1,8 +1,10 @@
 // The members of ITextToSpeech: argument checks, property storage and the
-// hand-over to the speech bridge and the SWF converter.
+// hand-over to the speech bridge (speech/SpeechBridge.h) and the SWF
+// converter.
 #include "TextToSpeech.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #ifdef ORAFON_HAVE_SWF
@@ -31,11 +33,28 @@ bool PathToAnsi(BSTR path, std::string &out)
 
 // ---- Voices ------------------------------------------------------------------
 
+HRESULT CTextToSpeech::EnumVoices()
+{
+    return m_bridge->EnumVoices();
+}
+
+HRESULT CTextToSpeech::SelectVoice(LONG index)
+{
+    return m_bridge->SelectVoice(index);
+}
+
+HRESULT CTextToSpeech::ReleaseVoice(LONG index)
+{
+    // A request the voice is speaking ends here, its end reported.
+    CComPtr<ITextToSpeech> hold(this);
+    return m_bridge->ReleaseVoice(index);
+}
+
 STDMETHODIMP CTextToSpeech::get_VoiceCount(LONG *pVal)
 {
     if (!pVal)
         return E_INVALIDARG;
-    *pVal = static_cast<LONG>(m_aVoices.size());
+    *pVal = static_cast<LONG>(Voices().size());
     return S_OK;
 }
 
@@ -49,7 +68,7 @@ STDMETHODIMP CTextToSpeech::get_VoiceIdx(LONG *pVal)
 
 STDMETHODIMP CTextToSpeech::put_VoiceIdx(LONG newVal)
 {
-    if (newVal < 0 || newVal >= static_cast<LONG>(m_aVoices.size()))
+    if (newVal < 0 || newVal >= static_cast<LONG>(Voices().size()))
         return E_INVALIDARG;
     if (newVal == m_nVoiceIdx)
         return S_OK;
@@ -100,9 +119,9 @@ STDMETHODIMP CTextToSpeech::GetVoiceName(LONG nIndex, BSTR *strName)
 {
     if (!strName)
         return E_INVALIDARG;
-    if (nIndex < 0 || nIndex >= static_cast<LONG>(m_aVoices.size()))
+    if (nIndex < 0 || nIndex >= static_cast<LONG>(Voices().size()))
         return E_INVALIDARG;
-    const std::string &name = m_aVoices[static_cast<size_t>(nIndex)].name;
+    const std::string &name = Voices()[static_cast<size_t>(nIndex)].name;
     if (name.empty()) {
         *strName = nullptr;
         return S_OK;
@@ -122,6 +141,18 @@ STDMETHODIMP CTextToSpeech::get_SAPIVersion(LONG *pVal)
 
 // ---- Speaking ------------------------------------------------------------------
 
+HRESULT CTextToSpeech::SpeakRequest(BSTR text, BSTR file, TTSFLAG flags)
+{
+    // Event handlers may drop the host's last reference from inside the wait.
+    CComPtr<ITextToSpeech> hold(this);
+    std::optional<orafon::speech::FileTarget> target;
+    if (file && m_waveFormats.Contains(m_nWaveFormatIdx))
+        target =
+            orafon::speech::FileTarget{m_waveFormats.Format(m_nWaveFormatIdx), m_waveFormats.BitRate(m_nWaveFormatIdx)};
+    const orafon::speech::SpeechSettings settings{m_nRate, m_nVolume, m_nPitch};
+    return m_bridge->Speak(text, SysStringLen(text), file, target, flags, settings);
+}
+
 STDMETHODIMP CTextToSpeech::Speak(BSTR strText, TTSFLAG nFlag)
 {
     if (!strText)
@@ -140,7 +171,8 @@ STDMETHODIMP CTextToSpeech::StopTTS()
 {
     if (!HasVoice())
         return E_FAIL;
-    StopSpeaking();
+    CComPtr<ITextToSpeech> hold(this);
+    m_bridge->Stop();
     return S_OK;
 }
 
@@ -148,7 +180,7 @@ STDMETHODIMP CTextToSpeech::Pause()
 {
     if (!HasVoice())
         return E_FAIL;
-    PauseSpeaking();
+    m_bridge->Pause();
     return S_OK;
 }
 
@@ -156,7 +188,7 @@ STDMETHODIMP CTextToSpeech::Resume()
 {
     if (!HasVoice())
         return E_FAIL;
-    ResumeSpeaking();
+    m_bridge->Resume();
     return S_OK;
 }
 
@@ -167,10 +199,7 @@ STDMETHODIMP CTextToSpeech::get_Rate(LONG *pVal)
     *pVal = 0;
     if (!HasVoice())
         return E_FAIL;
-    if (CurrentVoice().EngineKind == ENGINE_SAPI5)
-        return EngineGetRate(pVal);
-    *pVal = m_nRate;
-    return S_OK;
+    return m_bridge->GetRate(m_nRate, pVal);
 }
 
 STDMETHODIMP CTextToSpeech::put_Rate(LONG newVal)
@@ -178,8 +207,7 @@ STDMETHODIMP CTextToSpeech::put_Rate(LONG newVal)
     newVal = std::clamp(newVal, kMinRate, kMaxRate);
     if (!HasVoice())
         return E_FAIL;
-    if (CurrentVoice().EngineKind == ENGINE_SAPI5)
-        EngineSetRate(newVal); // the engine's answer is not reported
+    m_bridge->SetRate(newVal); // the engine's answer is not reported
     m_nRate = newVal;
     return S_OK;
 }
@@ -190,10 +218,7 @@ STDMETHODIMP CTextToSpeech::get_Volume(LONG *pVal)
         return E_INVALIDARG;
     if (!HasVoice())
         return E_FAIL;
-    if (CurrentVoice().EngineKind == ENGINE_SAPI5)
-        return EngineGetVolume(pVal);
-    *pVal = m_nVolume;
-    return S_OK;
+    return m_bridge->GetVolume(m_nVolume, pVal);
 }
 
 STDMETHODIMP CTextToSpeech::put_Volume(LONG newVal)
@@ -201,8 +226,7 @@ STDMETHODIMP CTextToSpeech::put_Volume(LONG newVal)
     newVal = std::clamp(newVal, kMinVolume, kMaxVolume);
     if (!HasVoice())
         return S_OK;
-    if (CurrentVoice().EngineKind == ENGINE_SAPI5)
-        EngineSetVolume(newVal); // the engine's answer is not reported
+    m_bridge->SetVolume(newVal); // the engine's answer is not reported
     m_nVolume = newVal;
     return S_OK;
 }
@@ -222,6 +246,33 @@ STDMETHODIMP CTextToSpeech::put_Pitch(LONG newVal)
     if (HasVoice())
         m_nPitch = std::clamp(newVal, kMinPitch, kMaxPitch);
     return S_OK;
+}
+
+// ---- The bridge's reports: fired to the event sinks, results ignored ------------------
+
+void CTextToSpeech::OnSpeechStart()
+{
+    FireOnTTSStart();
+}
+
+void CTextToSpeech::OnSpeechEnd()
+{
+    FireOnTTSEnd();
+}
+
+void CTextToSpeech::OnSpeechWord(LONG nStart, LONG nLength)
+{
+    FireOnTTSWord(nStart, nLength);
+}
+
+void CTextToSpeech::OnSpeechSentence(LONG nStart, LONG nLength)
+{
+    FireOnTTSSentence(nStart, nLength);
+}
+
+void CTextToSpeech::OnSpeechProgress(LONG nPercent)
+{
+    FireOnTTSProgress(nPercent);
 }
 
 // ---- Wave-format catalogue ------------------------------------------------------

@@ -2,6 +2,7 @@
 // RIFF and LIST chunk, reading every other chunk's data, searching by id and
 // type, and reading through the buffer directly. Every byte read must be the
 // file's byte at that place, and nothing may be read past the file's end.
+#include <orafon/Holders.h>
 #include <orafon/win/mmio.h>
 
 #include <algorithm>
@@ -41,11 +42,11 @@ const std::string &FilePath()
 
 bool WriteFile(const std::string &path, const uint8_t *data, size_t size)
 {
-    FILE *f = std::fopen(path.c_str(), "wb");
+    orafon::CStdioFile f(std::fopen(path.c_str(), "wb"));
     if (!f)
         return false;
-    const bool ok = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
+    const bool ok = std::fwrite(data, 1, size, f.Get()) == size;
+    return f.Close() == 0 && ok;
 }
 
 // Reads the chunk's data in pieces and compares them with the file.
@@ -107,23 +108,22 @@ void Walk(HMMIO h, const MMCKINFO *parent, const Input &file, int depth)
 
 void Search(const std::string &path, const Input &file, FOURCC type, FOURCC id, bool direct)
 {
-    HMMIO h = mmioOpenA(const_cast<LPSTR>(path.c_str()), nullptr, MMIO_READ | MMIO_ALLOCBUF);
+    const orafon::CMmioFile h(mmioOpenA(const_cast<LPSTR>(path.c_str()), nullptr, MMIO_READ | MMIO_ALLOCBUF));
     if (!h)
         return;
     MMCKINFO riff{};
     riff.fccType = type;
-    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF) == MMSYSERR_NOERROR) {
+    if (mmioDescend(h.Get(), &riff, nullptr, MMIO_FINDRIFF) == MMSYSERR_NOERROR) {
         MMCKINFO ck{};
         ck.ckid = id;
-        if (mmioDescend(h, &ck, &riff, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
+        if (mmioDescend(h.Get(), &ck, &riff, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
             Require(ck.ckid == id);
             if (direct)
-                ReadDirect(h, file);
+                ReadDirect(h.Get(), file);
             else
-                ReadChunk(h, ck, file);
+                ReadChunk(h.Get(), ck, file);
         }
     }
-    mmioClose(h, 0);
 }
 
 } // namespace
@@ -138,10 +138,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!WriteFile(path, file.data, file.size))
         return 0;
     const DWORD open = MMIO_READ | ((options & 1) ? MMIO_ALLOCBUF : 0);
-    HMMIO h = mmioOpenA(const_cast<LPSTR>(path.c_str()), nullptr, open);
-    Require(h != nullptr);
-    Walk(h, nullptr, file, 0);
-    Require(mmioClose(h, 0) == MMSYSERR_NOERROR);
+    orafon::CMmioFile h(mmioOpenA(const_cast<LPSTR>(path.c_str()), nullptr, open));
+    Require(static_cast<bool>(h));
+    Walk(h.Get(), nullptr, file, 0);
+    Require(h.Close() == MMSYSERR_NOERROR);
     Search(path, file, mmioFOURCC('W', 'A', 'V', 'E'), mmioFOURCC('d', 'a', 't', 'a'), (options & 2) != 0);
     Search(path, file, mmioFOURCC('W', 'A', 'V', 'E'), mmioFOURCC('f', 'm', 't', ' '), false);
     return 0;

@@ -4,6 +4,7 @@
 // bytes, and must write back to exactly the bytes it was read from.
 #include "TypeLibModel.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/oleauto.h>
 #include <orafon/win/typeinfo.h>
 
@@ -66,11 +67,11 @@ const std::string &FilePath()
 
 bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes)
 {
-    FILE *f = std::fopen(path.c_str(), "wb");
+    orafon::CStdioFile f(std::fopen(path.c_str(), "wb"));
     if (!f)
         return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f.Get()) == bytes.size();
+    return f.Close() == 0 && ok;
 }
 
 void FreeStrings(std::initializer_list<BSTR> strings)

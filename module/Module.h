@@ -1,4 +1,6 @@
-// Module-wide state of Orafon.so that the objects it serves share.
+// Module-wide state of Orafon.so that the objects it serves share. Objects
+// reach it only through the ModuleServices the module hands each of them
+// (component/ModuleServices.h); the component never includes this header.
 #pragma once
 
 #include <orafon/win/windows.h>

@@ -1,5 +1,6 @@
 #include "Registration.h"
 
+#include <orafon/CaseFold.h>
 #include <orafon/Holders.h>
 #include <orafon/OrafonIds.h>
 
@@ -34,13 +35,6 @@ bool IsMissing(LSTATUS st)
     return st == ERROR_FILE_NOT_FOUND || st == ERROR_PATH_NOT_FOUND;
 }
 
-bool EqualsIgnoringCase(const std::string &a, const std::string &b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // How often a registration starts over when another process unregisters
 // under it (its keys deleted under the open handles).
 constexpr int kRegisterAttempts = 8;
@@ -50,7 +44,7 @@ bool IsNamedValue(const ScriptKey &k, const std::string &name)
     if (name.empty())
         return k.value.has_value();
     for (const auto &value : k.namedValues) {
-        if (EqualsIgnoringCase(value.first, name))
+        if (orafon::EqualsIgnoringCase(std::string_view(value.first), std::string_view(name)))
             return true;
     }
     return false;
@@ -59,7 +53,7 @@ bool IsNamedValue(const ScriptKey &k, const std::string &name)
 bool IsNamedSubkey(const ScriptKey &k, const std::string &name)
 {
     for (const ScriptKey &sub : k.subkeys) {
-        if (EqualsIgnoringCase(sub.name, name))
+        if (orafon::EqualsIgnoringCase(std::string_view(sub.name), std::string_view(name)))
             return true;
     }
     return false;

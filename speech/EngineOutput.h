@@ -1,17 +1,17 @@
-// The objects through which the speech engines reach a CTextToSpeech:
-// the SAPI 5 output stream, the SAPI 4 audio destination and the SAPI 4
-// buffer notification sink.
+// The objects through which the speech engines reach the bridge: the SAPI 5
+// output stream, the SAPI 4 audio destination and the SAPI 4 buffer
+// notification sink. Each has its own reference count, since an engine may
+// hold it longer than the bridge lives; they reach the bridge only through a
+// CEngineLink (EngineLink.h).
 //
-// An engine keeps references to these objects and may call them on threads of
-// its own, possibly after the CTextToSpeech that made them is gone (a host may
-// drop its last reference while an asynchronous request is speaking). So they
-// are small objects of their own, each with its own reference count, that
-// reach their owner through one CEngineLink: the owner detaches the link
-// first thing when it is destroyed, and from then on every call is answered
-// without touching it. Engine-thread calls that touch the owner's file state
-// hold the link's lock, which also orders them against the owner's own opening
-// and closing of the file.
+// The stream and the audio destination made for a file request carry its
+// serial number and hand PCM to that request's file only; the pair the owner
+// answers QueryInterface with carries 0 and serves whichever request is
+// current. A buffer notification sink belongs to one request.
 #pragma once
+
+#include <speech/EngineLink.h>
+#include <speech/SpeechRequest.h>
 
 #include <orafon/win/sapi.h>
 #include <orafon/win/speech.h>
@@ -19,32 +19,11 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
-class CTextToSpeech;
+namespace orafon::speech {
 
 // Frees what a SAPI 5 event carries (a string, a token or an object).
 void ReleaseSpeechEvent(SPEVENT &event) noexcept;
-
-class CEngineLink {
-public:
-    explicit CEngineLink(CTextToSpeech *owner) : m_owner(owner) {}
-
-    // Serialises the engines' audio calls with the owner's sink use.
-    std::mutex &Lock() { return m_mutex; }
-    // Valid while the lock is held, or on the owner's thread.
-    CTextToSpeech *Owner() const { return m_owner; }
-    // Waits for an audio call in progress, then cuts the link.
-    void Detach()
-    {
-        std::lock_guard guard(m_mutex);
-        m_owner = nullptr;
-    }
-
-private:
-    std::mutex m_mutex;
-    CTextToSpeech *m_owner;
-};
 
 // Reference counting shared by the three objects below.
 class CEngineOutputBase {
@@ -70,7 +49,10 @@ private:
 // The stream a SAPI 5 voice writes a file request's PCM into.
 class CSpeechOutputStream final : public ISpStreamFormat, private CEngineOutputBase {
 public:
-    explicit CSpeechOutputStream(std::shared_ptr<CEngineLink> link) : CEngineOutputBase(std::move(link)) {}
+    CSpeechOutputStream(std::shared_ptr<CEngineLink> link, ULONG serial)
+        : CEngineOutputBase(std::move(link)), m_nSerial(serial)
+    {
+    }
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
@@ -88,12 +70,18 @@ public:
     STDMETHODIMP Stat(STATSTG *, DWORD) override;
     STDMETHODIMP Clone(IStream **) override;
     STDMETHODIMP GetFormat(GUID *pguidFormatId, WAVEFORMATEX **ppCoMemWaveFormatEx) override;
+
+private:
+    const ULONG m_nSerial;
 };
 
 // The audio destination a SAPI 4 engine made for a file request speaks into.
 class CSpeechAudioDest final : public IAudio, public IAudioDest, private CEngineOutputBase {
 public:
-    explicit CSpeechAudioDest(std::shared_ptr<CEngineLink> link) : CEngineOutputBase(std::move(link)) {}
+    CSpeechAudioDest(std::shared_ptr<CEngineLink> link, ULONG serial)
+        : CEngineOutputBase(std::move(link)), m_nSerial(serial)
+    {
+    }
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
@@ -119,24 +107,20 @@ public:
     STDMETHODIMP BookMark(DWORD dwMarkID) override;
 
 private:
+    const ULONG m_nSerial;
     // The engine's sink; the engine holds its own reference (no reference here).
     std::atomic<IAudioDestNotifySink *> m_pDestNotify{nullptr};
 };
 
-// The notification sink a SAPI 4 engine calls, on the owner's thread, as a
-// text is spoken.
-class CSpeechBufNotify final : public ITTSBufNotifySink, private CEngineOutputBase {
+// The notification sink a SAPI 4 engine calls, on the thread that selected
+// it, as the text of one request is spoken. Called on that thread only.
+class CSpeechBufNotify final : public ITTSBufNotifySink {
 public:
-    // One sink per request: notifications of an earlier request's engine that
-    // arrive late are told apart by the request number and ignored.
-    CSpeechBufNotify(std::shared_ptr<CEngineLink> link, ULONG request)
-        : CEngineOutputBase(std::move(link)), m_nRequest(request)
-    {
-    }
+    explicit CSpeechBufNotify(std::weak_ptr<CSpeechRequest> request) : m_request(std::move(request)) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseOf(this); }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP TextDataDone(QWORD qTimeStamp, DWORD dwFlags) override;
     STDMETHODIMP TextDataStarted(QWORD qTimeStamp) override;
@@ -144,8 +128,10 @@ public:
     STDMETHODIMP WordPosition(QWORD qTimeStamp, DWORD dwByteOffset) override;
 
 private:
-    // The owner when this sink belongs to its current request, else null.
-    CTextToSpeech *CurrentOwner() const;
-
-    const ULONG m_nRequest;
+    std::atomic<ULONG> m_refs{1};
+    // Gone or over once the request ended or was replaced: then nothing
+    // the engine reports reaches anyone.
+    std::weak_ptr<CSpeechRequest> m_request;
 };
+
+} // namespace orafon::speech

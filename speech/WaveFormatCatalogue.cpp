@@ -1,4 +1,4 @@
-#include "WaveFormatCatalogue.h"
+#include <speech/WaveFormatCatalogue.h>
 
 #include <orafon/OrafonIds.h>
 

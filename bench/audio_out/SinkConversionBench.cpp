@@ -2,6 +2,8 @@
 // 44100 Hz stereo 16-bit WAV file, counted in source bytes per second.
 #include "AudioSink.h"
 
+#include <orafon/PcmFormat.h>
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -11,18 +13,6 @@
 #include <vector>
 
 namespace {
-
-WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = channels;
-    wfx.nSamplesPerSec = rate;
-    wfx.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    wfx.nAvgBytesPerSec = rate * wfx.nBlockAlign;
-    wfx.wBitsPerSample = bits;
-    return wfx;
-}
 
 // Ten seconds of speech-like PCM: a few partials, written in engine-sized blocks.
 std::vector<BYTE> EnginePcm()
@@ -50,7 +40,7 @@ std::string OutputPath(const char *name)
 void SinkConvertToWav(benchmark::State &state, WAVEFORMATEX target)
 {
     const auto pcm = EnginePcm();
-    const WAVEFORMATEX engine = Pcm(22050, 1, 16);
+    const WAVEFORMATEX engine = orafon::PcmFormat(22050, 1, 16);
     const std::string path = OutputPath("orafon_bench_sink");
     const ULONG block = static_cast<ULONG>(state.range(0));
     CAudioSink sink;
@@ -73,14 +63,14 @@ void SinkConvertToWav(benchmark::State &state, WAVEFORMATEX target)
 
 void BM_Sink22050MonoTo44100Stereo(benchmark::State &state)
 {
-    SinkConvertToWav(state, Pcm(44100, 2, 16));
+    SinkConvertToWav(state, orafon::PcmFormat(44100, 2, 16));
 }
 BENCHMARK(BM_Sink22050MonoTo44100Stereo)->Arg(4410)->Arg(65536)->Unit(benchmark::kMillisecond);
 
 // The same without a rate change (channel doubling only), for comparison.
 void BM_Sink22050MonoTo22050Stereo(benchmark::State &state)
 {
-    SinkConvertToWav(state, Pcm(22050, 2, 16));
+    SinkConvertToWav(state, orafon::PcmFormat(22050, 2, 16));
 }
 BENCHMARK(BM_Sink22050MonoTo22050Stereo)->Arg(4410)->Unit(benchmark::kMillisecond);
 

@@ -2,6 +2,8 @@
 // to 44.1 kHz stereo at 128 kbit/s, counted in source bytes per second.
 #include "AudioSink.h"
 
+#include <orafon/PcmFormat.h>
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -11,18 +13,6 @@
 #include <vector>
 
 namespace {
-
-WAVEFORMATEX Pcm16(DWORD rate, WORD channels)
-{
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = channels;
-    wfx.nSamplesPerSec = rate;
-    wfx.nBlockAlign = static_cast<WORD>(channels * 2);
-    wfx.nAvgBytesPerSec = rate * wfx.nBlockAlign;
-    wfx.wBitsPerSample = 16;
-    return wfx;
-}
 
 void BM_SinkMp3_44100Stereo128(benchmark::State &state)
 {
@@ -35,7 +25,7 @@ void BM_SinkMp3_44100Stereo128(benchmark::State &state)
         pcm[2 * i] = static_cast<BYTE>(s & 0xFF);
         pcm[2 * i + 1] = static_cast<BYTE>((s >> 8) & 0xFF);
     }
-    const WAVEFORMATEX engine = Pcm16(22050, 1), target = Pcm16(44100, 2);
+    const WAVEFORMATEX engine = orafon::PcmFormat(22050, 1, 16), target = orafon::PcmFormat(44100, 2, 16);
     const std::string path =
         (std::filesystem::temp_directory_path() / ("orafon_bench_mp3_" + std::to_string(getpid()) + ".mp3")).string();
     CAudioSink sink;

@@ -9,6 +9,7 @@
 // integrity check, and one more registration must leave the entries whole
 // with the voice catalogue as long as before.
 //   registry_concurrency_bench [--seconds=N] [--processes=N] [benchmark options]
+#include <orafon/Holders.h>
 #include <orafon/Orafon.h>
 #include <orafon/OrafonIds.h>
 #include <orafon/win/objbase.h>
@@ -16,6 +17,7 @@
 #include <orafon/win/winreg.h>
 
 #include <benchmark/benchmark.h>
+#include <orafon/SqliteHolders.h>
 #include <sqlite3.h>
 
 #include <chrono>
@@ -108,14 +110,14 @@ int Worker(int seconds)
 
 struct Child {
     pid_t pid;
-    FILE *out;
+    orafon::CStdioFile out;
 };
 
 Child StartWorker()
 {
     int fds[2];
     if (pipe(fds) != 0)
-        return {-1, nullptr};
+        return {-1, orafon::CStdioFile()};
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
@@ -126,7 +128,7 @@ Child StartWorker()
         _exit(127);
     }
     close(fds[1]);
-    return {pid, fdopen(fds[0], "r")};
+    return {pid, orafon::CStdioFile(fdopen(fds[0], "r"))};
 }
 
 // Waits for the child until the deadline; false when it had to be killed.
@@ -144,13 +146,12 @@ bool Reap(pid_t pid, std::chrono::steady_clock::time_point deadline, int &status
 
 std::string Value(HKEY root, const std::string &path, const char *name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    orafon::CRegKey key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS)
         return "<missing key>";
     char data[1024] = {};
     DWORD size = sizeof data - 1, type = 0;
-    const LSTATUS st = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
-    RegCloseKey(key);
+    const LSTATUS st = RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
     return st == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : "<missing value>";
 }
 
@@ -182,16 +183,14 @@ std::vector<std::string> WrongEntries()
 
 bool IntegrityOk(const std::string &path)
 {
-    sqlite3 *db = nullptr;
+    orafon::CSqliteDb db;
     bool ok = false;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
-            sqlite3_step(st) == SQLITE_ROW)
-            ok = std::strcmp(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)), "ok") == 0;
-        sqlite3_finalize(st);
+    if (sqlite3_open_v2(path.c_str(), db.Out(), SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        orafon::CSqliteStmt st;
+        if (sqlite3_prepare_v2(db.Get(), "PRAGMA integrity_check", -1, st.Out(), nullptr) == SQLITE_OK &&
+            sqlite3_step(st.Get()) == SQLITE_ROW)
+            ok = std::strcmp(reinterpret_cast<const char *>(sqlite3_column_text(st.Get(), 0)), "ok") == 0;
     }
-    sqlite3_close(db);
     return ok;
 }
 
@@ -217,7 +216,7 @@ void BM_FourProcessesOneRegistry(benchmark::State &state)
         for (Child &c : children) {
             char op[64], hr[16];
             long count = 0;
-            while (c.out && std::fscanf(c.out, "%63s %15s %ld", op, hr, &count) == 3) {
+            while (c.out && std::fscanf(c.out.Get(), "%63s %15s %ld", op, hr, &count) == 3) {
                 tally[{op, hr}] += count;
                 const bool documented = std::strcmp(hr, "00000000") == 0 ||
                                         (std::strcmp(op, "catalogue") == 0 && std::strcmp(hr, "80040154") == 0) ||
@@ -225,8 +224,7 @@ void BM_FourProcessesOneRegistry(benchmark::State &state)
                 if (!documented)
                     undocumented += count;
             }
-            if (c.out)
-                std::fclose(c.out);
+            c.out.Reset();
             int status = 0;
             if (!Reap(c.pid, deadline, status))
                 ++stuck;

@@ -137,7 +137,10 @@ public:
     {
         if (!ppv)
             return E_POINTER;
-        return detail::Answer(IsEqualIID(riid, IID_IUnknown) ? this->Identity() : this->FindInterface(riid), ppv);
+        if (IsEqualIID(riid, IID_IUnknown))
+            return detail::Answer(this->Identity(), ppv);
+        IUnknown *found = this->FindInterface(riid);
+        return detail::Answer(found ? found : static_cast<Derived *>(this)->OtherInterface(riid), ppv);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return refs_.Increment(); }
     STDMETHODIMP_(ULONG) Release() override
@@ -173,6 +176,11 @@ protected:
     ComObject() = default;
     virtual ~ComObject() = default;
 
+    // What Derived answers beyond its table, for IIDs known only at run time
+    // (an event sink answers the source interface it was made for). Derived
+    // hides this to answer any. None by default.
+    IUnknown *OtherInterface(REFIID) noexcept { return nullptr; }
+
     // For an object whose references change something else as well (a class
     // factory that holds a module lock while clients hold it): the count
     // without the deletion, and the deletion.
@@ -206,9 +214,10 @@ protected:
     explicit ComAggregatable(IUnknown *outer) noexcept : inner_(*this), controlling_(outer ? outer : &inner_) {}
     virtual ~ComAggregatable() = default;
 
-    // What Derived answers beyond its table: an interface of another object,
-    // so not part of this identity. Derived hides this to answer any (and
-    // says why where it does). None by default.
+    // What Derived answers beyond its table: IIDs known only at run time,
+    // or an interface of another object, which is then not part of this
+    // identity (Derived says why where it does so). Derived hides this to
+    // answer any. None by default.
     IUnknown *OtherInterface(REFIID) noexcept { return nullptr; }
 
 private:

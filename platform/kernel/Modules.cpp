@@ -1,6 +1,7 @@
 // Module loading over the dynamic linker. A module handle is the dynamic
 // linker's own handle (its link map), so handles from LoadLibraryA and from
 // GetModuleHandleExA compare equal for the same module.
+#include <orafon/CaseFold.h>
 #include <orafon/win/winbase.h>
 
 #include <dlfcn.h>
@@ -31,12 +32,7 @@ std::string DirectoryOf(const std::string &path)
 
 bool EndsWithDll(const std::string &name)
 {
-    if (name.size() < 4)
-        return false;
-    std::string tail = name.substr(name.size() - 4);
-    for (char &c : tail)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return tail == ".dll";
+    return name.size() >= 4 && orafon::EqualsIgnoringCase(std::string_view(name).substr(name.size() - 4), ".dll");
 }
 
 void *OpenOne(const std::string &name)

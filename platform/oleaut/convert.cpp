@@ -4,6 +4,7 @@
 #include "number_text.h"
 #include "variant_internal.h"
 
+#include <orafon/CaseFold.h>
 #include <orafon/win/winbase.h>
 
 #include <cfloat>
@@ -343,18 +344,7 @@ HRESULT ToDate(const VARIANT &v, const Context &ctx, VARIANT &out)
 
 bool EqualsIgnoringCase(const OLECHAR *a, const char16_t *b)
 {
-    auto lower = [](char16_t c) -> char16_t {
-        if (c < 0x80)
-            return (c >= u'A' && c <= u'Z') ? c + 32 : c;
-        // Latin-1 and Cyrillic capitals, enough for the locale Boolean names.
-        if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x410 && c <= 0x42F))
-            return c + 32;
-        return c;
-    };
-    for (; *a && *b; ++a, ++b)
-        if (lower(*a) != lower(*b))
-            return false;
-    return *a == *b;
+    return orafon::EqualsIgnoringCase(std::u16string_view(a), std::u16string_view(b));
 }
 
 bool EqualsExactly(const OLECHAR *a, const char16_t *b)

@@ -2,6 +2,7 @@
 
 #include "kernel/TextCodec.h"
 
+#include <orafon/CaseFold.h>
 #include <orafon/SqliteHolders.h>
 #include <sqlite3.h>
 
@@ -25,30 +26,12 @@ namespace {
 
 // ---- Names ------------------------------------------------------------------
 
-// Windows compares registry names by upper-casing them; this covers the
-// scripts the speech platform and the component use (Latin, Greek, Cyrillic).
-char16_t UpperCase(char16_t c)
-{
-    if (c < 0x80)
-        return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
-    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F))
-        return static_cast<char16_t>(c - 0x20);
-    if (c == 0xFF)
-        return 0x178;
-    if (c >= 0x450 && c <= 0x45F)
-        return static_cast<char16_t>(c - 0x50);
-    if (((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177) || (c >= 0x460 && c <= 0x4BF)) && (c & 1))
-        return static_cast<char16_t>(c - 1);
-    if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && !(c & 1))
-        return static_cast<char16_t>(c - 1);
-    return c;
-}
-
+// Windows compares registry names by upper-casing them (orafon::FoldCase).
 std::string Fold(const std::string &name)
 {
     std::u16string wide = text::ToUtf16(name);
     for (char16_t &c : wide)
-        c = UpperCase(c);
+        c = orafon::FoldCase(c);
     return text::ToUtf8(wide);
 }
 

@@ -453,11 +453,15 @@ void EngineCore::Notify(const CComPtr<ITTSBufNotifySink> &sink, PendingMark::Kin
     const QWORD time = bytesWritten_.load();
     const uint64_t generation = publishedGeneration_.load();
     std::weak_ptr<EngineCore> weak = weak_from_this();
-    client_->Post([sink, kind, value, time, generation, dropIfReset, weak] {
+    std::shared_ptr<EngineMode> mode = mode_;
+    mode->Notice(kind == PendingMark::Kind::Done ? ModeNotice::DonePosted : ModeNotice::Posted);
+    const bool posted = client_->Post([sink, kind, value, time, generation, dropIfReset, weak, mode] {
         // Words and marks of audio that a reset threw away are not reported.
         if (auto core = weak.lock();
-            dropIfReset && core && kind != PendingMark::Kind::Done && core->publishedGeneration_.load() != generation)
+            dropIfReset && core && kind != PendingMark::Kind::Done && core->publishedGeneration_.load() != generation) {
+            mode->Notice(ModeNotice::Delivered);
             return;
+        }
         switch (kind) {
         case PendingMark::Kind::Word:
             sink->WordPosition(time, value);
@@ -469,7 +473,10 @@ void EngineCore::Notify(const CComPtr<ITTSBufNotifySink> &sink, PendingMark::Kin
             sink->TextDataDone(time, 0);
             break;
         }
+        mode->Notice(ModeNotice::Delivered);
     });
+    if (!posted)
+        mode->Notice(ModeNotice::Delivered); // nothing will come
 }
 
 void EngineCore::NotifyStarted(const CComPtr<ITTSBufNotifySink> &sink)
@@ -477,7 +484,14 @@ void EngineCore::NotifyStarted(const CComPtr<ITTSBufNotifySink> &sink)
     if (!sink || !client_)
         return;
     const QWORD time = bytesWritten_.load();
-    client_->Post([sink, time] { sink->TextDataStarted(time); });
+    std::shared_ptr<EngineMode> mode = mode_;
+    mode->Notice(ModeNotice::Posted);
+    const bool posted = client_->Post([sink, time, mode] {
+        sink->TextDataStarted(time);
+        mode->Notice(ModeNotice::Delivered);
+    });
+    if (!posted)
+        mode->Notice(ModeNotice::Delivered); // nothing will come
 }
 
 void EngineCore::NotifyDone(const CComPtr<ITTSBufNotifySink> &sink, DWORD flags)
@@ -485,7 +499,14 @@ void EngineCore::NotifyDone(const CComPtr<ITTSBufNotifySink> &sink, DWORD flags)
     if (!sink || !client_)
         return;
     const QWORD time = bytesWritten_.load();
-    client_->Post([sink, time, flags] { sink->TextDataDone(time, flags); });
+    std::shared_ptr<EngineMode> mode = mode_;
+    mode->Notice(ModeNotice::DonePosted);
+    const bool posted = client_->Post([sink, time, flags, mode] {
+        sink->TextDataDone(time, flags);
+        mode->Notice(ModeNotice::Delivered);
+    });
+    if (!posted)
+        mode->Notice(ModeNotice::Delivered); // nothing will come
 }
 
 class Engine final : public orafon::ComObject<Engine, ITTSCentralW, ITTSAttributesA,

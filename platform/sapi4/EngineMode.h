@@ -4,6 +4,7 @@
 
 #include "SpeechText.h"
 
+#include <orafon/PcmFormat.h>
 #include <orafon/win/speech.h>
 
 #include <algorithm>
@@ -62,6 +63,8 @@ using ProsodyReader = std::function<Prosody()>;
 
 // The engine calls a mode may be asked to fail (scripted modes only).
 enum class ModeCall { Select, TextData, SpeedGet, SpeedSet, PitchGet, PitchSet, VolumeGet, VolumeSet, Count };
+// What became of an engine's notifications (scripted modes count them).
+enum class ModeNotice { Posted, DonePosted, Delivered };
 
 class EngineMode {
 public:
@@ -79,6 +82,8 @@ public:
     // A call an engine of this mode received, with its argument (the value
     // asked for, the TextData flags); scripted modes keep a record of them.
     virtual void Observe(ModeCall, uint32_t /*argument*/, uint32_t /*size*/ = 0) {}
+    // A notification of an engine of this mode was queued or delivered.
+    virtual void Notice(ModeNotice) {}
 };
 
 // Modes a process adds beside the flite voices (the scripted modes of
@@ -100,17 +105,6 @@ inline void CopyName(WCHAR (&dest)[TTSI_NAMELEN], std::u16string_view name)
     std::fill(dest + n, dest + TTSI_NAMELEN, u'\0');
 }
 
-inline WAVEFORMATEX PcmFormat(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.cbSize = 0;
-    return f;
-}
+using orafon::PcmFormat;
 
 } // namespace orafon::sapi4

@@ -1,5 +1,7 @@
 #include "SpeechText.h"
 
+#include <orafon/CaseFold.h>
+
 #include <array>
 #include <cctype>
 
@@ -7,17 +9,17 @@ namespace orafon::sapi4 {
 namespace {
 
 struct TagName {
-    const char *name;
+    const char16_t *name;
     TextPiece::Kind kind;
     bool hasValue;
 };
 constexpr std::array<TagName, 6> kTags{{
-    {"pit", TextPiece::Kind::Pitch, true},
-    {"spd", TextPiece::Kind::Speed, true},
-    {"vol", TextPiece::Kind::Volume, true},
-    {"pau", TextPiece::Kind::Pause, true},
-    {"mrk", TextPiece::Kind::Mark, true},
-    {"rst", TextPiece::Kind::Reset, false},
+    {u"pit", TextPiece::Kind::Pitch, true},
+    {u"spd", TextPiece::Kind::Speed, true},
+    {u"vol", TextPiece::Kind::Volume, true},
+    {u"pau", TextPiece::Kind::Pause, true},
+    {u"mrk", TextPiece::Kind::Mark, true},
+    {u"rst", TextPiece::Kind::Reset, false},
 }};
 
 constexpr size_t kMaxTagLength = 80;
@@ -74,13 +76,7 @@ size_t TagLength(std::u16string_view text, size_t pos, std::u16string_view &name
 const TagName *FindTag(std::u16string_view name)
 {
     for (const TagName &tag : kTags) {
-        std::string_view want(tag.name);
-        if (want.size() != name.size())
-            continue;
-        bool same = true;
-        for (size_t k = 0; k < want.size() && same; ++k)
-            same = std::tolower(static_cast<unsigned char>(name[k])) == want[k];
-        if (same)
+        if (orafon::EqualsIgnoringCase(name, tag.name))
             return &tag;
     }
     return nullptr;

@@ -57,6 +57,4 @@ std::shared_ptr<TtsEngine> CreateEspeakEngine(const std::string &voiceId);
 using EngineFactory = HRESULT (*)(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine);
 ORAFON_EXPORT HRESULT RegisterEngineClass(REFCLSID clsid, EngineFactory factory);
 
-WAVEFORMATEX MakePcmFormat(DWORD rate, WORD channels, WORD bits);
-
 } // namespace orafon::sapi5

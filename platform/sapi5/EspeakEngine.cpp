@@ -3,6 +3,8 @@
 #include "Engine.h"
 #include "SerialExecutor.h"
 
+#include <orafon/PcmFormat.h>
+
 #include <espeak-ng/speak_lib.h>
 
 #include <algorithm>
@@ -255,7 +257,7 @@ public:
     WAVEFORMATEX Format() const override
     {
         const int rate = EspeakSampleRate();
-        return MakePcmFormat(static_cast<DWORD>(rate > 0 ? rate : 22050), 1, 16);
+        return orafon::PcmFormat(static_cast<DWORD>(rate > 0 ? rate : 22050), 1, 16);
     }
 
     void Start(std::shared_ptr<SynthesisJob> job) override
@@ -394,19 +396,6 @@ std::vector<EspeakVoiceInfo> ListEspeakVoices()
 std::shared_ptr<TtsEngine> CreateEspeakEngine(const std::string &voiceId)
 {
     return std::make_shared<EspeakEngine>(voiceId);
-}
-
-WAVEFORMATEX MakePcmFormat(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.cbSize = 0;
-    return f;
 }
 
 } // namespace orafon::sapi5

@@ -1,5 +1,7 @@
 #include "TypeLibText.h"
 
+#include <orafon/CaseFold.h>
+
 namespace orafon::typelib {
 
 std::string ToUtf8(std::u16string_view s)
@@ -69,23 +71,9 @@ std::u16string FromUtf8(std::string_view s)
     return out;
 }
 
-namespace {
-char16_t FoldCase(char16_t c)
-{
-    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
-        return static_cast<char16_t>(c + 0x20);
-    return c;
-}
-} // namespace
-
 bool NameEquals(std::u16string_view a, std::u16string_view b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldCase(a[i]) != FoldCase(b[i]))
-            return false;
-    return true;
+    return orafon::EqualsIgnoringCase(a, b);
 }
 
 std::u16string Hex(uint32_t v)

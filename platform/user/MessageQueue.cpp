@@ -6,6 +6,7 @@
 // until the owner pumps (GetMessage, PeekMessage, or its own SendMessage),
 // and the sender processes messages sent to it meanwhile, so two threads
 // sending to each other do not deadlock.
+#include <orafon/CaseFold.h>
 #include <orafon/win/winbase.h>
 #include <orafon/win/winuser.h>
 
@@ -20,8 +21,6 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
-
-#include <strings.h>
 
 namespace {
 
@@ -283,7 +282,9 @@ const WindowClass *FindClass(const Tables &t, LPCSTR name, HINSTANCE instance)
     const auto atom = reinterpret_cast<uintptr_t>(name);
     const WindowClass *any = nullptr;
     for (const WindowClass &c : t.classes) {
-        const bool match = atom < 0x10000 ? c.atom == atom : strcasecmp(c.name.c_str(), name) == 0;
+        const bool match = atom < 0x10000
+                               ? c.atom == atom
+                               : orafon::EqualsIgnoringCase(std::string_view(c.name), std::string_view(name));
         if (!match)
             continue;
         if (c.instance == instance)
@@ -319,7 +320,8 @@ STDAPI_(ATOM) RegisterClassExA(const WNDCLASSEXA *lpwcx)
     Tables &t = GetTables();
     std::lock_guard lock(t.mutex);
     for (const WindowClass &c : t.classes) {
-        if (c.instance == lpwcx->hInstance && strcasecmp(c.name.c_str(), lpwcx->lpszClassName) == 0) {
+        if (c.instance == lpwcx->hInstance &&
+            orafon::EqualsIgnoringCase(std::string_view(c.name), std::string_view(lpwcx->lpszClassName))) {
             SetLastError(ERROR_CLASS_ALREADY_EXISTS);
             return 0;
         }

@@ -1,5 +1,7 @@
 #include "MediaType.h"
 
+#include <orafon/PcmFormat.h>
+
 #include <cstring>
 #include <new>
 
@@ -7,13 +9,7 @@ namespace orafon::wmvcore {
 
 MediaType MediaType::Pcm(DWORD nSamplesPerSec, WORD nChannels)
 {
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = nChannels;
-    wfx.nSamplesPerSec = nSamplesPerSec;
-    wfx.nBlockAlign = static_cast<WORD>(nChannels * 2);
-    wfx.nAvgBytesPerSec = nSamplesPerSec * wfx.nBlockAlign;
-    wfx.wBitsPerSample = 16;
+    const WAVEFORMATEX wfx = orafon::PcmFormat(nSamplesPerSec, nChannels, 16);
     MediaType type = Audio(WMMEDIASUBTYPE_PCM, wfx, nullptr, 0);
     type.header_.bFixedSizeSamples = TRUE;
     return type;

@@ -21,25 +21,9 @@ EventSink::~EventSink()
     // After interpreter teardown the reference is left to the process' end.
 }
 
-STDMETHODIMP EventSink::QueryInterface(REFIID riid, void **ppv)
+IUnknown *EventSink::OtherInterface(REFIID riid) noexcept
 {
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == source_) {
-        *ppv = static_cast<IDispatch *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) EventSink::Release()
-{
-    ULONG left = --refs_;
-    if (left == 0)
-        delete this;
-    return left;
+    return riid == source_ ? static_cast<IDispatch *>(this) : nullptr;
 }
 
 STDMETHODIMP EventSink::GetTypeInfoCount(UINT *count)

@@ -4,6 +4,7 @@
 // through sys.unraisablehook; nothing of it crosses back into the object.
 #pragma once
 
+#include <orafon/ComObject.h>
 #include <orafon/win/windows.h>
 
 #include <pybind11/pybind11.h>
@@ -14,13 +15,14 @@
 
 namespace orafon::python {
 
-class EventSink final : public IDispatch {
+class EventSink final : public orafon::ComObject<EventSink, IDispatch> {
 public:
     EventSink(const IID &source, std::map<DISPID, std::string> names, pybind11::object handlerRef);
+    ~EventSink() override;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override;
+    // The source interface the sink was made for, which it answers as its
+    // IDispatch (a dispinterface has IDispatch's function table).
+    IUnknown *OtherInterface(REFIID riid) noexcept;
     STDMETHODIMP GetTypeInfoCount(UINT *count) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **info) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;
@@ -28,10 +30,8 @@ public:
                         UINT *) override;
 
 private:
-    ~EventSink();
     void CallHandler(const std::string &name, DISPPARAMS *params);
 
-    std::atomic<ULONG> refs_{1};
     IID source_;
     std::map<DISPID, std::string> names_;
     pybind11::object *handlerRef_; // released with the GIL held

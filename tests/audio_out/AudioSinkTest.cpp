@@ -26,7 +26,7 @@ TEST_F(AudioSinkTest, IdenticalFormatsPassBytesUnchangedInTheirSizes)
 {
     Observe();
     const std::string path = Path("same.wav");
-    const WAVEFORMATEX wfx = Pcm(22050, 1, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(22050, 1, 16);
     ASSERT_EQ(S_OK, m_sink.Open(path.c_str(), &wfx, &wfx, 352800));
     EXPECT_FALSE(m_sink.IsConverting());
     const auto pcm = Sine16(22050, 20000);
@@ -45,7 +45,8 @@ TEST_F(AudioSinkTest, IdenticalFormatsPassBytesUnchangedInTheirSizes)
 TEST_F(AudioSinkTest, A25000ByteWriteIsConvertedInThreePieces)
 {
     Observe();
-    const WAVEFORMATEX src = Pcm(16000, 1, 16), dst = Pcm(16000, 2, 16); // one rate: exact sizes
+    const WAVEFORMATEX src = orafon::PcmFormat(16000, 1, 16),
+                       dst = orafon::PcmFormat(16000, 2, 16); // one rate: exact sizes
     ASSERT_EQ(S_OK, m_sink.Open(Path("pieces.wav").c_str(), &src, &dst, 512000));
     EXPECT_TRUE(m_sink.IsConverting());
     EXPECT_EQ(20000u, m_sink.GetDestinationBufferSize());
@@ -60,7 +61,7 @@ TEST_F(AudioSinkTest, A25000ByteWriteIsConvertedInThreePieces)
 TEST_F(AudioSinkTest, ZeroByteWrites)
 {
     Observe();
-    const WAVEFORMATEX src = Pcm(16000, 1, 16), dst = Pcm(8000, 1, 16);
+    const WAVEFORMATEX src = orafon::PcmFormat(16000, 1, 16), dst = orafon::PcmFormat(8000, 1, 16);
     ASSERT_EQ(S_OK, m_sink.Open(Path("zero.wav").c_str(), &src, &dst, 128000));
     const BYTE b = 0;
     EXPECT_EQ(E_FAIL, m_sink.Write(&b, 0)); // converting: no writer is called
@@ -71,7 +72,7 @@ TEST_F(AudioSinkTest, ZeroByteWrites)
 TEST_F(AudioSinkTest, ConvertedFileKeepsItsTail)
 {
     const std::string path = Path("tail.wav");
-    const WAVEFORMATEX src = Pcm(22050, 1, 16), dst = Pcm(44100, 2, 16);
+    const WAVEFORMATEX src = orafon::PcmFormat(22050, 1, 16), dst = orafon::PcmFormat(44100, 2, 16);
     ASSERT_EQ(S_OK, m_sink.Open(path.c_str(), &src, &dst, 1411200));
     const size_t frames = 22050 + 1234;
     const auto pcm = Sine16(22050, frames, 1000, 0.5);
@@ -94,7 +95,7 @@ TEST_F(AudioSinkTest, ConvertedFileKeepsItsTail)
 TEST_F(AudioSinkTest, OddSizedWritesKeepSamplesAligned)
 {
     const std::string a = Path("whole.wav"), b = Path("split.wav");
-    const WAVEFORMATEX src = Pcm(22050, 1, 16), dst = Pcm(16000, 1, 16);
+    const WAVEFORMATEX src = orafon::PcmFormat(22050, 1, 16), dst = orafon::PcmFormat(16000, 1, 16);
     const auto pcm = Sine16(22050, 11025, 700);
     ASSERT_EQ(S_OK, m_sink.Open(a.c_str(), &src, &dst, 256000));
     ASSERT_EQ(S_OK, m_sink.Write(pcm.data(), static_cast<ULONG>(pcm.size())));
@@ -116,11 +117,11 @@ struct BadOpen {
 
 TEST_F(AudioSinkTest, FailedOpensLeaveNoConversion)
 {
-    const WAVEFORMATEX ok = Pcm(22050, 1, 16), target = Pcm(44100, 2, 16);
+    const WAVEFORMATEX ok = orafon::PcmFormat(22050, 1, 16), target = orafon::PcmFormat(44100, 2, 16);
     const std::vector<BadOpen> cases = {
         {"missing folder", FF_WAVE, "no/such/dir/x.wav", ok, target, E_FAIL},
-        {"unconvertible source", FF_WAVE, "x.wav", Pcm(22050, 1, 24), target, E_FAIL},
-        {"writer refuses the target", FF_WMA, "x.wma", ok, Pcm(16000, 2, 16), E_INVALIDARG},
+        {"unconvertible source", FF_WAVE, "x.wav", orafon::PcmFormat(22050, 1, 24), target, E_FAIL},
+        {"writer refuses the target", FF_WMA, "x.wma", ok, orafon::PcmFormat(16000, 2, 16), E_INVALIDARG},
     };
     for (const BadOpen &c : cases) {
         SCOPED_TRACE(c.what);
@@ -140,7 +141,7 @@ TEST_F(AudioSinkTest, FileFormatOutsideTheTable)
 {
     m_sink.SetFileFormat(9);
     EXPECT_EQ(9, m_sink.GetFileFormat());
-    const WAVEFORMATEX wfx = Pcm(8000, 1, 8);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(8000, 1, 8);
     EXPECT_EQ(S_OK, m_sink.Open(Path("none").c_str(), &wfx, &wfx, 64000));
     const BYTE b = 0;
     EXPECT_EQ(E_FAIL, m_sink.Write(&b, 1));
@@ -151,7 +152,7 @@ TEST_F(AudioSinkTest, FileFormatOutsideTheTable)
 TEST_F(AudioSinkTest, OpeningAgainFinishesTheOpenFile)
 {
     const std::string first = Path("first.wav"), second = Path("second.wav");
-    const WAVEFORMATEX src = Pcm(22050, 1, 16), dst = Pcm(16000, 2, 8);
+    const WAVEFORMATEX src = orafon::PcmFormat(22050, 1, 16), dst = orafon::PcmFormat(16000, 2, 8);
     const auto pcm = Sine16(22050, 22050);
     ASSERT_EQ(S_OK, m_sink.Open(first.c_str(), &src, &dst, 256000));
     ASSERT_EQ(S_OK, m_sink.Write(pcm.data(), static_cast<ULONG>(pcm.size())));
@@ -171,20 +172,20 @@ TEST_F(AudioSinkTest, CloseOnANeverOpenedSinkSucceeds)
 
 TEST_F(AudioSinkTest, FullDiskIsReportedByWriteAndClose)
 {
-    const WAVEFORMATEX src = Pcm(22050, 1, 16), dst = Pcm(44100, 2, 16);
+    const WAVEFORMATEX src = orafon::PcmFormat(22050, 1, 16), dst = orafon::PcmFormat(44100, 2, 16);
     ASSERT_EQ(S_OK, m_sink.Open("/dev/full", &src, &dst, 1411200));
     const auto pcm = Sine16(22050, 22050);
     EXPECT_EQ(E_FAIL, m_sink.Write(pcm.data(), static_cast<ULONG>(pcm.size())));
     EXPECT_EQ(E_FAIL, m_sink.Close());
     // The failure belongs to that file only.
-    const WAVEFORMATEX same = Pcm(8000, 1, 8);
+    const WAVEFORMATEX same = orafon::PcmFormat(8000, 1, 8);
     ASSERT_EQ(S_OK, m_sink.Open(Path("next.wav").c_str(), &same, &same, 64000));
     EXPECT_EQ(S_OK, m_sink.Close());
 }
 
 TEST_F(AudioSinkTest, FullDiskAfterASmallWriteFailsAtClose)
 {
-    const WAVEFORMATEX wfx = Pcm(8000, 1, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(8000, 1, 16);
     ASSERT_EQ(S_OK, m_sink.Open("/dev/full", &wfx, &wfx, 128000));
     const auto pcm = Sine16(8000, 100);
     EXPECT_EQ(S_OK, m_sink.Write(pcm.data(), static_cast<ULONG>(pcm.size())));
@@ -205,7 +206,7 @@ TEST_F(AudioSinkWaveCatalogueTest, EveryEntryGivesAFileToolsRead)
     std::vector<WAVEFORMATEX> targets;
     ASSERT_EQ(S_OK, CAudioSink::EnumFormats(FF_WAVE, Collect, &targets));
     ASSERT_EQ(36u, targets.size());
-    const WAVEFORMATEX engine = Pcm(22050, 1, 16);
+    const WAVEFORMATEX engine = orafon::PcmFormat(22050, 1, 16);
     const auto pcm = Sine16(22050, 22050, 440, 0.5); // one second
     CAudioSink sink;
     sink.SetFileFormat(FF_WAVE);

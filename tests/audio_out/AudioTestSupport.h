@@ -4,6 +4,7 @@
 
 #include "AudioSink.h"
 
+#include <orafon/PcmFormat.h>
 #include <orafon/win/wintypes.h>
 
 #include <gtest/gtest.h>
@@ -24,18 +25,6 @@
 namespace audiotest {
 
 namespace fs = std::filesystem;
-
-inline WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = channels;
-    wfx.nSamplesPerSec = rate;
-    wfx.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    wfx.nAvgBytesPerSec = rate * wfx.nBlockAlign;
-    wfx.wBitsPerSample = bits;
-    return wfx;
-}
 
 // 16-bit mono sine.
 inline std::vector<BYTE> Sine16(DWORD rate, size_t frames, double freq = 440, double amplitude = 0.5)

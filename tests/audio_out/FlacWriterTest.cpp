@@ -133,7 +133,7 @@ TEST_F(FlacWriterTest, EveryCatalogueEntryGivesAValidLosslessFile)
 // residual partition.
 TEST_F(FlacWriterTest, TheStreamUsesTheWritersOwnSettings)
 {
-    const WAVEFORMATEX wfx = Pcm(44100, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(44100, 2, 16);
     const auto pcm = SinePcm(wfx, 44100, 1000, {0.5, 0.5});
     const std::string path = Encode("settings.flac", wfx, pcm);
     const std::string analysis = RunCommand("flac -a -s -c " + Quote(path) +
@@ -158,7 +158,7 @@ TEST_F(FlacWriterTest, TheStreamUsesTheWritersOwnSettings)
 
 TEST_F(FlacWriterTest, EightBitExtremesReachTheEncoderAsSignedValues)
 {
-    const WAVEFORMATEX wfx = Pcm(8000, 1, 8);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(8000, 1, 8);
     std::vector<BYTE> pcm;
     for (int i = 0; i < 1000; ++i)
         pcm.insert(pcm.end(), {0x00, 0x80, 0xFF});
@@ -175,7 +175,7 @@ TEST_F(FlacWriterTest, EightBitExtremesReachTheEncoderAsSignedValues)
 
 TEST_F(FlacWriterTest, SixteenBitExtremesAreKeptExactly)
 {
-    const WAVEFORMATEX wfx = Pcm(22050, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(22050, 2, 16);
     std::vector<BYTE> pcm;
     for (int i = 0; i < 1000; ++i)
         pcm.insert(pcm.end(), {0x00, 0x80, 0xFF, 0x7F, 0xFF, 0x7F, 0x00, 0x80}); // -32768 32767, 32767 -32768
@@ -190,7 +190,7 @@ TEST_F(FlacWriterTest, SixteenBitExtremesAreKeptExactly)
 
 TEST_F(FlacWriterTest, AStereoWriteOf10000BytesIs2500Frames)
 {
-    const WAVEFORMATEX wfx = Pcm(44100, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(44100, 2, 16);
     const auto pcm = SinePcm(wfx, 2500, 1000, {0.5, 0.25});
     ASSERT_EQ(10000u, pcm.size());
     const std::string path = Encode("frames.flac", wfx, pcm);
@@ -201,7 +201,7 @@ TEST_F(FlacWriterTest, AStereoWriteOf10000BytesIs2500Frames)
 // Close is dropped.
 TEST_F(FlacWriterTest, AFrameSplitBetweenWritesWaitsForItsRest)
 {
-    const WAVEFORMATEX wfx = Pcm(22050, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(22050, 2, 16);
     const std::string path = Path("partial.flac");
     CFlacWriter w;
     ASSERT_EQ(S_OK, w.Open(wfx, path.c_str()));
@@ -220,7 +220,8 @@ TEST_F(FlacWriterTest, AFrameSplitBetweenWritesWaitsForItsRest)
 // Writes of odd sizes, most ending inside a frame, give the very samples of one write.
 TEST_F(FlacWriterTest, OddSizedWritesKeepTheSamplesInStep)
 {
-    for (const WAVEFORMATEX &wfx : {Pcm(22050, 2, 16), Pcm(11025, 2, 8), Pcm(8000, 1, 16)}) {
+    for (const WAVEFORMATEX &wfx :
+         {orafon::PcmFormat(22050, 2, 16), orafon::PcmFormat(11025, 2, 8), orafon::PcmFormat(8000, 1, 16)}) {
         SCOPED_TRACE(Describe(wfx, 0));
         const auto pcm = SinePcm(wfx, 5000, 1000, {0.5, 0.25});
         const std::string path = Path("odd" + std::to_string(wfx.nBlockAlign) + ".flac");
@@ -239,7 +240,7 @@ TEST_F(FlacWriterTest, OddSizedWritesKeepTheSamplesInStep)
 
 TEST_F(FlacWriterTest, AFileClosedWithoutAudioIsValid)
 {
-    const WAVEFORMATEX wfx = Pcm(48000, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(48000, 2, 16);
     const std::string path = Path("empty.flac");
     CFlacWriter w;
     ASSERT_EQ(S_OK, w.Open(wfx, path.c_str()));
@@ -263,17 +264,17 @@ TEST_F(FlacWriterTest, FilesThatCannotBeStartedAreRefused)
 {
     fs::create_directories(Path("folder"));
     std::ofstream(Path("plain")) << "x";
-    const WAVEFORMATEX ok = Pcm(22050, 1, 16);
+    const WAVEFORMATEX ok = orafon::PcmFormat(22050, 1, 16);
     const std::vector<BadTarget> cases = {
         {"missing folder", "no/such/folder/x.flac", ok, E_FAIL},
         {"beneath a plain file", "plain/x.flac", ok, E_FAIL},
         {"a folder as the file name", "folder", ok, E_FAIL},
         {"a read-only system file", "/sys/kernel/notes", ok, E_FAIL},
-        {"24-bit samples", "wide.flac", Pcm(22050, 1, 24), E_FAIL},
-        {"no channels", "none.flac", Pcm(22050, 0, 16), E_FAIL},
-        {"no sample rate", "rate.flac", Pcm(0, 1, 16), E_FAIL},
-        {"nine channels", "nine.flac", Pcm(22050, 9, 16), E_FAIL},
-        {"a rate beyond the streamable subset", "fast.flac", Pcm(700000, 1, 16), E_FAIL},
+        {"24-bit samples", "wide.flac", orafon::PcmFormat(22050, 1, 24), E_FAIL},
+        {"no channels", "none.flac", orafon::PcmFormat(22050, 0, 16), E_FAIL},
+        {"no sample rate", "rate.flac", orafon::PcmFormat(0, 1, 16), E_FAIL},
+        {"nine channels", "nine.flac", orafon::PcmFormat(22050, 9, 16), E_FAIL},
+        {"a rate beyond the streamable subset", "fast.flac", orafon::PcmFormat(700000, 1, 16), E_FAIL},
     };
     CFlacWriter w;
     for (const BadTarget &c : cases) {
@@ -301,7 +302,7 @@ TEST_F(FlacWriterTest, FilesThatCannotBeStartedAreRefused)
 // (only finishing fails), is always full, or refuses every write.
 TEST_F(FlacWriterTest, AFullDiskIsAFailure)
 {
-    const WAVEFORMATEX wfx = Pcm(44100, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(44100, 2, 16);
     const auto pcm = Noise16(44100 * 2 * 2);
     const std::string whole = Encode("whole.flac", wfx, pcm);
     const auto cbWhole = static_cast<rlim_t>(fs::file_size(whole));
@@ -331,7 +332,7 @@ TEST_F(FlacWriterTest, AFullDiskIsAFailure)
 
 TEST_F(FlacWriterTest, AFullDiskFailsTheSinksWriteAndClose)
 {
-    const WAVEFORMATEX wfx = Pcm(22050, 1, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(22050, 1, 16);
     const auto pcm = Noise16(22050 * 4);
     CAudioSink sink;
     sink.SetFileFormat(FF_FLAC);

@@ -181,7 +181,7 @@ TEST_F(Mp3CatalogueTest, EveryEntryGivesAValidFile)
     std::vector<std::pair<WAVEFORMATEX, LONG>> entries;
     ASSERT_EQ(S_OK, CAudioSink::EnumFormats(FF_MP3, CollectEntry, &entries));
     ASSERT_EQ(22u, entries.size());
-    const WAVEFORMATEX engine = Pcm(22050, 1, 16);
+    const WAVEFORMATEX engine = orafon::PcmFormat(22050, 1, 16);
     const auto pcm = Sine16(22050, 22050 * 3 / 2, 440, 0.5);
     CAudioSink sink;
     sink.SetFileFormat(FF_MP3);
@@ -214,7 +214,7 @@ TEST_F(Mp3CatalogueTest, EveryEntryGivesAValidFile)
 TEST_F(Mp3CatalogueTest, BitRateIsTruncatedToKilobits)
 {
     const std::string path = Path("trunc.mp3");
-    const WAVEFORMATEX engine = Pcm(44100, 2, 16);
+    const WAVEFORMATEX engine = orafon::PcmFormat(44100, 2, 16);
     CAudioSink sink;
     sink.SetFileFormat(FF_MP3);
     ASSERT_EQ(S_OK, sink.Open(path.c_str(), &engine, &engine, 127999)); // 127 kbit/s, snapped to 128
@@ -276,7 +276,7 @@ TEST_F(Mp3LibraryTest, WithoutTheLibraryMp3IsNotImplementedAndWavStillWorks)
     const std::string mp3 = Path("none.mp3");
     CAudioSink sink;
     sink.SetFileFormat(FF_MP3);
-    const WAVEFORMATEX src = Pcm(22050, 1, 16), dst = Pcm(44100, 2, 16);
+    const WAVEFORMATEX src = orafon::PcmFormat(22050, 1, 16), dst = orafon::PcmFormat(44100, 2, 16);
     EXPECT_EQ(E_NOTIMPL, sink.Open(mp3.c_str(), &src, &dst, 128000));
     EXPECT_FALSE(fs::exists(mp3));
     EXPECT_FALSE(sink.IsConverting());

@@ -362,7 +362,7 @@ TEST_F(AacLibraryTest, WithoutTheLibraryMp4IsNotImplementedAndWavStillWorks)
     EXPECT_FALSE(fs::exists(mp4));
     CAudioSink sink;
     sink.SetFileFormat(FF_MP4);
-    const WAVEFORMATEX src = Pcm(22050, 1, 16), dst = Pcm(44100, 2, 16);
+    const WAVEFORMATEX src = orafon::PcmFormat(22050, 1, 16), dst = orafon::PcmFormat(44100, 2, 16);
     EXPECT_EQ(E_NOTIMPL, sink.Open(mp4.c_str(), &src, &dst, 47000));
     EXPECT_FALSE(fs::exists(mp4));
     EXPECT_FALSE(sink.IsConverting());

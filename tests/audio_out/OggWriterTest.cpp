@@ -131,7 +131,7 @@ TEST_F(OggWriterTest, TheHostsRandomSequenceIsLeftAlone)
     std::srand(1234);
     const int expected[] = {std::rand(), std::rand(), std::rand()};
     std::srand(1234);
-    const WAVEFORMATEX wfx = Pcm(22050, 1, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(22050, 1, 16);
     Encode("rand.ogg", wfx, 32000, Sine16(22050, 2205));
     for (int value : expected)
         EXPECT_EQ(value, std::rand());
@@ -219,7 +219,7 @@ TEST_F(OggWriterTest, EmptyWritesAndSplitFramesDoNotEndTheStream)
     COggWriter w;
     ASSERT_EQ(S_OK, w.Open(64000, 22050, 2, path.c_str()));
     const std::vector<double> amplitudes = {0.5, 0.25};
-    const auto pcm = SinePcm(Pcm(22050, 2, 16), 22050, 1000, amplitudes);
+    const auto pcm = SinePcm(orafon::PcmFormat(22050, 2, 16), 22050, 1000, amplitudes);
     ULONG written = 99;
     ASSERT_EQ(S_OK, w.Write(static_cast<ULONG>(pcm.size()), pcm.data(), &written));
     ASSERT_EQ(S_OK, w.Write(0, pcm.data(), &written));
@@ -241,7 +241,7 @@ TEST_F(OggWriterTest, EmptyWritesAndSplitFramesDoNotEndTheStream)
 
 TEST_F(OggWriterTest, EveryChannelGetsItsOwnSamples)
 {
-    const WAVEFORMATEX wfx = Pcm(44100, 3, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(44100, 3, 16);
     const std::vector<double> amplitudes = {0.5, 0.25, 0.125};
     const std::string path = Encode("three.ogg", wfx, 192000, SinePcm(wfx, 44100, 1000, amplitudes));
     ExpectOgginfoAccepts(path);
@@ -256,7 +256,7 @@ TEST_F(OggWriterTest, EveryChannelGetsItsOwnSamples)
 
 TEST_F(OggWriterTest, SplitWritesGiveTheSameAudio)
 {
-    const WAVEFORMATEX wfx = Pcm(44100, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(44100, 2, 16);
     const auto pcm = SinePcm(wfx, 44100, 1000, {0.5, 0.25});
     const std::string whole = Encode("whole.ogg", wfx, 128000, pcm);
     const std::string split = Path("split.ogg");
@@ -398,7 +398,7 @@ TEST_F(OggWriterTest, AFullDiskIsAFailureOfWriteOrClose)
 
 TEST_F(OggWriterTest, AFullDiskFailsTheSinksClose)
 {
-    const WAVEFORMATEX wfx = Pcm(22050, 1, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(22050, 1, 16);
     const auto pcm = Noise16(22050 * 4);
     CAudioSink sink;
     sink.SetFileFormat(FF_OGG);

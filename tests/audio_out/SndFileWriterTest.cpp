@@ -212,7 +212,7 @@ TEST_F(SndFileWriterTest, OddSizedWritesGiveTheSameFileAsOneWrite)
     // shifted or padded in between.
     for (auto [ff, channels] : {std::pair{FF_AIFF, WORD{2}}, std::pair{FF_AU, WORD{1}}, std::pair{FF_VOX, WORD{1}}}) {
         SCOPED_TRACE(ff);
-        const WAVEFORMATEX wfx = Pcm(22050, channels, 16);
+        const WAVEFORMATEX wfx = orafon::PcmFormat(22050, channels, 16);
         const std::vector<BYTE> pcm = Tone(22050, channels, 2001);
         auto writeIn = [&](const std::string &name, size_t piece) {
             CSndFileWriter w;
@@ -247,7 +247,7 @@ TEST_F(SndFileWriterTest, OneByteWriteAloneLeavesAnEmptyValidFile)
 {
     const std::string path = Path("one.au");
     CSndFileWriter w;
-    ASSERT_EQ(S_OK, w.Open(Pcm(8000, 1, 16), path.c_str(), FF_AU));
+    ASSERT_EQ(S_OK, w.Open(orafon::PcmFormat(8000, 1, 16), path.c_str(), FF_AU));
     const BYTE b = 0x7F;
     ULONG written = 0;
     EXPECT_EQ(S_OK, w.Write(1, &b, &written));
@@ -259,7 +259,7 @@ TEST_F(SndFileWriterTest, OneByteWriteAloneLeavesAnEmptyValidFile)
 TEST_F(SndFileWriterTest, OneObjectWritesAnAuFileThenAnAiffFile)
 {
     CSndFileWriter w;
-    const WAVEFORMATEX wfx = Pcm(16000, 1, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(16000, 1, 16);
     const std::vector<BYTE> pcm = Tone(16000, 1, 1600);
     ULONG written = 0;
     for (auto [ff, name, type] : {std::tuple{FF_AU, "a.au", "au"}, std::tuple{FF_AIFF, "b.aiff", "aiff"},
@@ -280,7 +280,7 @@ TEST_F(SndFileWriterTest, OneObjectWritesAnAuFileThenAnAiffFile)
 TEST_F(SndFileWriterTest, OpeningAgainFinishesTheOpenFile)
 {
     CSndFileWriter w;
-    const WAVEFORMATEX wfx = Pcm(8000, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(8000, 2, 16);
     const std::vector<BYTE> pcm = Tone(8000, 2, 800);
     ULONG written = 0;
     ASSERT_EQ(S_OK, w.Open(wfx, Path("first.au").c_str(), FF_AU));
@@ -295,7 +295,7 @@ TEST_F(SndFileWriterTest, FilesClosedWithoutAudioAreValid)
     for (auto [ff, name] : {std::pair{FF_AU, "e.au"}, std::pair{FF_AIFF, "e.aiff"}}) {
         SCOPED_TRACE(name);
         CSndFileWriter w;
-        ASSERT_EQ(S_OK, w.Open(Pcm(44100, 2, 16), Path(name).c_str(), ff));
+        ASSERT_EQ(S_OK, w.Open(orafon::PcmFormat(44100, 2, 16), Path(name).c_str(), ff));
         ASSERT_EQ(S_OK, w.Close());
         EXPECT_EQ("44100\n2", Probe(Path(name), "sample_rate,channels"));
         EXPECT_EQ("0", RunCommand("ffmpeg -v error -i " + Quote(Path(name)) + " -f s16le - | wc -c | tr -d '\\n'"));
@@ -304,7 +304,7 @@ TEST_F(SndFileWriterTest, FilesClosedWithoutAudioAreValid)
     // though the AIFF format allows one.
     EXPECT_EQ("0", SoxSamples(Path("e.au")));
     CSndFileWriter w;
-    ASSERT_EQ(S_OK, w.Open(Pcm(8000, 1, 16), Path("e.vox").c_str(), FF_VOX));
+    ASSERT_EQ(S_OK, w.Open(orafon::PcmFormat(8000, 1, 16), Path("e.vox").c_str(), FF_VOX));
     ASSERT_EQ(S_OK, w.Close());
     EXPECT_EQ(0u, fs::file_size(Path("e.vox")));
 }
@@ -317,17 +317,17 @@ TEST_F(SndFileWriterTest, RefusedTargetsCreateNoFile)
         LONG nFileFormat;
         HRESULT hr;
     };
-    WAVEFORMATEX notPcm = Pcm(8000, 1, 16);
+    WAVEFORMATEX notPcm = orafon::PcmFormat(8000, 1, 16);
     notPcm.wFormatTag = 3;
     const Refused cases[] = {
-        {"VOX in stereo", Pcm(8000, 2, 16), FF_VOX, E_FAIL},
-        {"8-bit AU", Pcm(8000, 1, 8), FF_AU, E_FAIL},
-        {"no bits", Pcm(8000, 1, 0), FF_AIFF, E_FAIL},
-        {"no channels", Pcm(8000, 0, 16), FF_AU, E_FAIL},
-        {"six channels", Pcm(8000, 6, 16), FF_AIFF, E_FAIL},
+        {"VOX in stereo", orafon::PcmFormat(8000, 2, 16), FF_VOX, E_FAIL},
+        {"8-bit AU", orafon::PcmFormat(8000, 1, 8), FF_AU, E_FAIL},
+        {"no bits", orafon::PcmFormat(8000, 1, 0), FF_AIFF, E_FAIL},
+        {"no channels", orafon::PcmFormat(8000, 0, 16), FF_AU, E_FAIL},
+        {"six channels", orafon::PcmFormat(8000, 6, 16), FF_AIFF, E_FAIL},
         {"not PCM", notPcm, FF_AU, E_FAIL},
-        {"WAV index", Pcm(8000, 1, 16), FF_WAVE, E_INVALIDARG},
-        {"index outside the table", Pcm(8000, 1, 16), 9, E_INVALIDARG},
+        {"WAV index", orafon::PcmFormat(8000, 1, 16), FF_WAVE, E_INVALIDARG},
+        {"index outside the table", orafon::PcmFormat(8000, 1, 16), 9, E_INVALIDARG},
     };
     for (const Refused &c : cases) {
         SCOPED_TRACE(c.what);
@@ -358,7 +358,7 @@ TEST_F(SndFileWriterTest, PathsThatCannotBeWritten)
         for (const std::string &path : paths) {
             SCOPED_TRACE(path);
             CSndFileWriter w;
-            EXPECT_EQ(E_FAIL, w.Open(Pcm(8000, 1, 16), path.c_str(), ff));
+            EXPECT_EQ(E_FAIL, w.Open(orafon::PcmFormat(8000, 1, 16), path.c_str(), ff));
             EXPECT_FALSE(w.IsOpen());
         }
         EXPECT_TRUE(fs::is_directory(Path("adir")));
@@ -371,7 +371,7 @@ TEST_F(SndFileWriterTest, AFullDeviceIsAFailure)
     for (LONG ff : {FF_VOX, FF_AU, FF_AIFF}) {
         SCOPED_TRACE(ff);
         CSndFileWriter w;
-        const HRESULT hrOpen = w.Open(Pcm(8000, 1, 16), "/dev/full", ff);
+        const HRESULT hrOpen = w.Open(orafon::PcmFormat(8000, 1, 16), "/dev/full", ff);
         if (FAILED(hrOpen)) {
             EXPECT_EQ(E_FAIL, hrOpen); // the header could not be written
             continue;
@@ -394,7 +394,7 @@ TEST_F(SndFileWriterTest, IdleAndBadArguments)
     EXPECT_EQ(CO_E_NOTINITIALIZED, w.Write(2, b, &written));
     EXPECT_EQ(0u, written);
     EXPECT_EQ(S_OK, w.Close());
-    ASSERT_EQ(S_OK, w.Open(Pcm(8000, 1, 16), Path("x.au").c_str(), FF_AU));
+    ASSERT_EQ(S_OK, w.Open(orafon::PcmFormat(8000, 1, 16), Path("x.au").c_str(), FF_AU));
     EXPECT_EQ(E_INVALIDARG, w.Write(2, nullptr, &written));
     EXPECT_EQ(E_INVALIDARG, w.Write(2, b, nullptr));
     EXPECT_EQ(S_OK, w.Write(0, nullptr, &written));

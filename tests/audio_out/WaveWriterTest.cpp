@@ -22,7 +22,7 @@ TEST_F(WaveWriterTest, EmptyFileIs56BytesWithRiffSize48)
 {
     const std::string path = Path("empty.wav");
     CWaveWriter w;
-    ASSERT_EQ(S_OK, w.Open(path.c_str(), Pcm(22050, 1, 16), CWaveWriter::kModeWrite));
+    ASSERT_EQ(S_OK, w.Open(path.c_str(), orafon::PcmFormat(22050, 1, 16), CWaveWriter::kModeWrite));
     ASSERT_EQ(S_OK, w.Close());
     const auto b = ReadAll(path);
     ASSERT_EQ(56u, b.size());
@@ -41,7 +41,7 @@ TEST_F(WaveWriterTest, EmptyFileIs56BytesWithRiffSize48)
 TEST_F(WaveWriterTest, PcmFormatChunkHasNoCbSize)
 {
     const std::string path = Path("fmt.wav");
-    const WAVEFORMATEX wfx = Pcm(44100, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(44100, 2, 16);
     CWaveWriter w;
     ASSERT_EQ(S_OK, w.Open(path.c_str(), wfx, CWaveWriter::kModeWrite));
     ASSERT_EQ(S_OK, w.Close());
@@ -55,7 +55,7 @@ TEST_F(WaveWriterTest, OddDataGetsOnePadByte)
 {
     const std::string path = Path("odd.wav");
     CWaveWriter w;
-    ASSERT_EQ(S_OK, w.Open(path.c_str(), Pcm(8000, 1, 8), CWaveWriter::kModeWrite));
+    ASSERT_EQ(S_OK, w.Open(path.c_str(), orafon::PcmFormat(8000, 1, 8), CWaveWriter::kModeWrite));
     const BYTE data[] = {1, 2, 3, 4, 5};
     ULONG written = 0;
     ASSERT_EQ(S_OK, w.Write(sizeof(data), data, &written));
@@ -73,7 +73,7 @@ TEST_F(WaveWriterTest, LargeWritesLandByteForByteAndToolsReadTheFile)
     const std::string path = Path("tone.wav");
     const auto pcm = Sine16(22050, 22050 * 3); // far more than one I/O buffer
     CWaveWriter w;
-    ASSERT_EQ(S_OK, w.Open(path.c_str(), Pcm(22050, 1, 16), CWaveWriter::kModeWrite));
+    ASSERT_EQ(S_OK, w.Open(path.c_str(), orafon::PcmFormat(22050, 1, 16), CWaveWriter::kModeWrite));
     ULONG written = 0;
     for (size_t at = 0; at < pcm.size(); at += 7001) {
         const ULONG n = static_cast<ULONG>(std::min<size_t>(7001, pcm.size() - at));
@@ -100,9 +100,10 @@ TEST_F(WaveWriterTest, IdleAndBadArguments)
     const BYTE b = 0;
     EXPECT_EQ(CO_E_NOTINITIALIZED, w.Write(1, &b, &written));
     EXPECT_EQ(CO_E_NOTINITIALIZED, w.Close());
-    EXPECT_EQ(E_FAIL, w.Open(Path("missing/folder/x.wav").c_str(), Pcm(8000, 1, 8), CWaveWriter::kModeWrite));
+    EXPECT_EQ(E_FAIL,
+              w.Open(Path("missing/folder/x.wav").c_str(), orafon::PcmFormat(8000, 1, 8), CWaveWriter::kModeWrite));
     EXPECT_FALSE(w.IsOpen());
-    ASSERT_EQ(S_OK, w.Open(Path("x.wav").c_str(), Pcm(8000, 1, 8), CWaveWriter::kModeWrite));
+    ASSERT_EQ(S_OK, w.Open(Path("x.wav").c_str(), orafon::PcmFormat(8000, 1, 8), CWaveWriter::kModeWrite));
     EXPECT_EQ(E_INVALIDARG, w.Write(1, nullptr, &written));
     EXPECT_EQ(E_INVALIDARG, w.Write(1, &b, nullptr));
     EXPECT_EQ(S_OK, w.Close());
@@ -111,7 +112,7 @@ TEST_F(WaveWriterTest, IdleAndBadArguments)
 TEST_F(WaveWriterTest, FullDiskFailsWriteOrClose)
 {
     CWaveWriter w;
-    ASSERT_EQ(S_OK, w.Open("/dev/full", Pcm(44100, 2, 16), CWaveWriter::kModeWrite));
+    ASSERT_EQ(S_OK, w.Open("/dev/full", orafon::PcmFormat(44100, 2, 16), CWaveWriter::kModeWrite));
     const std::vector<BYTE> block(100000, 1);
     ULONG written = 0;
     EXPECT_EQ(E_FAIL, w.Write(static_cast<ULONG>(block.size()), block.data(), &written));
@@ -120,7 +121,7 @@ TEST_F(WaveWriterTest, FullDiskFailsWriteOrClose)
     EXPECT_FALSE(w.IsOpen());
 
     CWaveWriter small;
-    ASSERT_EQ(S_OK, small.Open("/dev/full", Pcm(8000, 1, 8), CWaveWriter::kModeWrite));
+    ASSERT_EQ(S_OK, small.Open("/dev/full", orafon::PcmFormat(8000, 1, 8), CWaveWriter::kModeWrite));
     ASSERT_EQ(S_OK, small.Write(10, block.data(), &written)); // still in the buffer
     EXPECT_EQ(E_FAIL, small.Close());
 }
@@ -161,7 +162,7 @@ TEST_F(WaveWriterTest, FailedWriteLeavesAValidShorterFile)
     {
         FileSizeLimit limit(kLimit);
         CWaveWriter w;
-        ASSERT_EQ(S_OK, w.Open(path.c_str(), Pcm(22050, 1, 16), CWaveWriter::kModeWrite));
+        ASSERT_EQ(S_OK, w.Open(path.c_str(), orafon::PcmFormat(22050, 1, 16), CWaveWriter::kModeWrite));
         ULONG written = 0;
         hrWrite = w.Write(static_cast<ULONG>(pcm.size()), pcm.data(), &written);
         hrClose = w.Close();

@@ -131,7 +131,7 @@ protected:
     // The bit rate of the configuration FindWmaStreamConfig picks, or its failure.
     static HRESULT Pick(CWmaWriter &writer, DWORD rate, WORD channels, DWORD bitRate, DWORD *picked)
     {
-        WAVEFORMATEX input = Pcm(rate, channels, 16);
+        WAVEFORMATEX input = orafon::PcmFormat(rate, channels, 16);
         CComPtr<IWMStreamConfig> config;
         const HRESULT hr = writer.FindWmaStreamConfig(WMMEDIASUBTYPE_WMAudioV8, input, bitRate, &config);
         *picked = 0;
@@ -328,7 +328,7 @@ TEST_F(WmaWriterTest, TheSinkReportsALostSampleAtWriteAndAtClose)
     ASSERT_NE(fail, nullptr);
     CAudioSink sink;
     sink.SetFileFormat(FF_WMA);
-    const WAVEFORMATEX wfx = Pcm(44100, 2, 16);
+    const WAVEFORMATEX wfx = orafon::PcmFormat(44100, 2, 16);
     ASSERT_EQ(sink.Open(Path("sink.wma").c_str(), &wfx, &wfx, 128016), S_OK);
     const std::vector<BYTE> pcm = SinePcm(44100, 2, 0.2);
     fail(TRUE);

@@ -2,6 +2,8 @@
 // WaveFormatName, and the fixed lists behind them.
 #include "TestObjects.h"
 
+#include <orafon/PcmFormat.h>
+
 #include <audio_out/AudioSink.h>
 #include <audio_out/WmaWriter.h>
 #include <speech/WaveFormatCatalogue.h>
@@ -176,24 +178,12 @@ TEST(ComponentCatalogue, IndexOutOfRangeIsRefused)
 
 // ---- Display names ---------------------------------------------------------------
 
-WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.wBitsPerSample = bits;
-    return f;
-}
-
 TEST(ComponentCatalogueNames, DivisionsTruncateAndChannelsAreNamed)
 {
     CWaveFormatCatalogue catalogue;
-    ASSERT_TRUE(catalogue.Append(Pcm(44100, 2, 16), 31984));
-    ASSERT_TRUE(catalogue.Append(Pcm(22050, 1, 8), 999));
-    ASSERT_TRUE(catalogue.Append(Pcm(8000, 3, 16), 8000));
+    ASSERT_TRUE(catalogue.Append(orafon::PcmFormat(44100, 2, 16), 31984));
+    ASSERT_TRUE(catalogue.Append(orafon::PcmFormat(22050, 1, 8), 999));
+    ASSERT_TRUE(catalogue.Append(orafon::PcmFormat(8000, 3, 16), 8000));
     EXPECT_EQ(catalogue.DisplayName(FF_WMA, 0), "31kBPS, 44kHz, Stereo");
     EXPECT_EQ(catalogue.DisplayName(FF_MP3, 1), "0kBPS, 22kHz, Mono");
     EXPECT_EQ(catalogue.DisplayName(FF_WAVE, 0), "Voice Default Format");
@@ -209,7 +199,7 @@ TEST(ComponentCatalogueNames, DivisionsTruncateAndChannelsAreNamed)
 TEST(ComponentCatalogueNames, CallbackAppendsAndRefusesBadInput)
 {
     CWaveFormatCatalogue catalogue;
-    const WAVEFORMATEX f = Pcm(11025, 1, 16);
+    const WAVEFORMATEX f = orafon::PcmFormat(11025, 1, 16);
     EXPECT_EQ(CWaveFormatCatalogue::AddWaveFormat(&f, 16000, &catalogue), 1);
     EXPECT_EQ(CWaveFormatCatalogue::AddWaveFormat(nullptr, 16000, &catalogue), 0);
     EXPECT_EQ(CWaveFormatCatalogue::AddWaveFormat(&f, 16000, nullptr), 0);

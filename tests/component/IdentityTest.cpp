@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
                              },
                              {IID_IEnumConnections},
                              {IID_IConnectionPoint, IID_IEnumConnectionPoints, IID_ITextToSpeech}}),
-    [](const ::testing::TestParamInfo<Handed> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<Handed> &row) { return row.param.name; });
 
 // A connection point is an object of its own whose references are the
 // object's: holding only the point keeps the object alive.

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -135,6 +136,85 @@ TEST_P(SpeechRealEngine, StopDuringSpeechEndsWithOneOnTTSEnd)
     PumpFor(300);
     EXPECT_EQ(subject.Ends(), 1u) << Describe(subject.sink.received);
     EXPECT_EQ(subject.sink.received.back(), End());
+}
+
+// The other generation's real voice.
+LONG OtherVoice(const Subject &subject, LONG sapiVersion)
+{
+    for (const RealVoice &voice : kVoices)
+        if (voice.sapiVersion != sapiVersion)
+            return subject.Find(voice.name);
+    return -1;
+}
+
+// What followed the first OnTTSEnd, up to the next one.
+std::vector<ReceivedEvent> AfterFirstEnd(const std::vector<ReceivedEvent> &events)
+{
+    const auto end = std::find(events.begin(), events.end(), End());
+    return end == events.end() ? std::vector<ReceivedEvent>{} : std::vector<ReceivedEvent>(end + 1, events.end());
+}
+
+TEST_P(SpeechRealEngine, VoiceChangedInAWordHandlerEndsTheSynchronousSpeak)
+{
+    const LONG other = OtherVoice(subject, GetParam().sapiVersion);
+    ASSERT_GE(other, 0);
+    ITextToSpeech *tts = subject.tts.get();
+    bool changed = false;
+    subject.sink.onEvent = [tts, other, &changed](EventSink &, DISPID id, EXCEPINFO *) {
+        if (id == DISPID_TTS_ONTTSWORD && !changed) {
+            changed = true;
+            EXPECT_EQ(tts->put_VoiceIdx(other), S_OK);
+        }
+        return S_OK;
+    };
+    {
+        QuitGuard guard;
+        ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(kTwoSentences), Number(TF_DEFAULT)}), S_OK);
+        ASSERT_FALSE(guard.Fired()) << "the wait did not end: " << Describe(subject.sink.received);
+    }
+    const auto &events = subject.sink.received;
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(events[events.size() - 2], Progress(100));
+    EXPECT_EQ(events.back(), End());
+    EXPECT_EQ(Words(kTwoSentences), std::vector<std::string>{"The"}) << Describe(events);
+    // The next request, on the new voice, is all that follows: nothing of
+    // the engine let go of arrives after the end.
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(u"Hello there"), Number(TF_DEFAULT)}), S_OK);
+    const std::vector<ReceivedEvent> next = AfterFirstEnd(events);
+    ASSERT_GE(next.size(), 3u) << Describe(events);
+    EXPECT_EQ(next.front(), Start()) << Describe(events);
+    EXPECT_EQ(next.back(), End());
+    EXPECT_EQ(subject.Ends(), 2u) << Describe(events);
+}
+
+TEST_P(SpeechRealEngine, StopInAWordHandlerReportsNothingOfTheRequestAfterItsEnd)
+{
+    ITextToSpeech *tts = subject.tts.get();
+    bool stopped = false;
+    subject.sink.onEvent = [tts, &stopped](EventSink &, DISPID id, EXCEPINFO *) {
+        if (id == DISPID_TTS_ONTTSWORD && !stopped) {
+            stopped = true;
+            EXPECT_EQ(tts->StopTTS(), S_OK);
+        }
+        return S_OK;
+    };
+    {
+        QuitGuard guard;
+        ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(kTwoSentences), Number(TF_DEFAULT)}), S_OK);
+        ASSERT_FALSE(guard.Fired()) << "the wait did not end: " << Describe(subject.sink.received);
+    }
+    const auto &events = subject.sink.received;
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[events.size() - 2], Progress(100));
+    EXPECT_EQ(events.back(), End());
+    if (GetParam().sapiVersion == 1) { // stopped at once: that word's progress is not reported either
+        EXPECT_EQ(events, (std::vector<ReceivedEvent>{Start(), events[1], Progress(100), End()})) << Describe(events);
+    }
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(u"Hello there"), Number(TF_DEFAULT)}), S_OK);
+    const std::vector<ReceivedEvent> next = AfterFirstEnd(events);
+    ASSERT_GE(next.size(), 3u) << Describe(events);
+    EXPECT_EQ(next.front(), Start()) << Describe(events);
+    EXPECT_EQ(subject.Ends(), 2u) << Describe(events);
 }
 
 TEST_P(SpeechRealEngine, RateAndVolumeReadBackWhatTheEngineHolds)

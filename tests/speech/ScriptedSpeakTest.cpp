@@ -116,7 +116,9 @@ TEST_F(SpeechScripted, Sapi5FailingSpeakEndsTheRequestWithoutEvents)
     Select(s, u"Orafon Fail Voice");
     Bstr text(u"Hello");
     EXPECT_EQ(s->Speak(text, TF_DEFAULT), E_ACCESSDENIED);
-    PumpFor(100);
+    // The refused call started no run of the engine: nothing can follow.
+    EXPECT_EQ(orafon::sapi5::ScriptedVoiceRuns(u"OrafonFailVoice").started, 0u);
+    DrainMessages();
     EXPECT_TRUE(s.sink.received.empty()) << Describe(s.sink.received);
     // The next request speaks normally.
     EXPECT_EQ(s->Speak(text, TF_DEFAULT), S_OK);
@@ -241,7 +243,7 @@ TEST_F(SpeechScripted, Sapi4StopFiresProgressAndEndBeforeReturning)
 {
     OrafonScriptedMode mode = Mode();
     mode.bytesPerWord = 32000;
-    OrafonSapi4_AddScriptedMode(&mode);
+    const GUID id = OrafonSapi4_AddScriptedMode(&mode);
     Subject s;
     ASSERT_TRUE(s.tts);
     Select(s, u"Orafon Scripted Mode");
@@ -253,7 +255,7 @@ TEST_F(SpeechScripted, Sapi4StopFiresProgressAndEndBeforeReturning)
     EXPECT_EQ(s.sink.received[n - 2], Progress(100));
     EXPECT_EQ(s.sink.received[n - 1], End());
     // The engine's aborted notification adds no second end.
-    PumpFor(300);
+    ASSERT_TRUE(PumpUntil([&] { return ModeQuiet(id); }));
     EXPECT_EQ(s.Ends(), 1u) << Describe(s.sink.received);
     // Pause and Resume without a request in progress are harmless.
     EXPECT_EQ(s->Pause(), S_OK);
@@ -263,7 +265,7 @@ TEST_F(SpeechScripted, Sapi4StopFiresProgressAndEndBeforeReturning)
 TEST_F(SpeechScripted, Sapi4StopAfterTheEngineFinishedEndsOnce)
 {
     const OrafonScriptedMode mode = Mode();
-    OrafonSapi4_AddScriptedMode(&mode);
+    const GUID id = OrafonSapi4_AddScriptedMode(&mode);
     Subject s;
     ASSERT_TRUE(s.tts);
     Select(s, u"Orafon Scripted Mode");
@@ -271,10 +273,13 @@ TEST_F(SpeechScripted, Sapi4StopAfterTheEngineFinishedEndsOnce)
     ASSERT_EQ(s->Speak(text, TF_ASYNC), S_OK);
     // The engine finishes and queues its done notification while nothing is
     // dispatched; the host stops before the notification is delivered.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (Record(id).doneNotificationsPosted == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_GE(Record(id).doneNotificationsPosted, 1u);
     ASSERT_EQ(s->StopTTS(), S_OK);
     EXPECT_EQ(s.Ends(), 1u);
-    PumpFor(300);
+    ASSERT_TRUE(PumpUntil([&] { return ModeQuiet(id); }));
     // Nothing of the request that was stopped is reported after its end.
     EXPECT_EQ(s.sink.received, (std::vector<ReceivedEvent>{Progress(100), End()})) << Describe(s.sink.received);
 }
@@ -321,13 +326,15 @@ TEST_F(SpeechScripted, Sapi4EngineFailuresEndTheRequestWithTheirCode)
 {
     OrafonScriptedMode mode = Mode(u"Orafon Refusing Mode");
     mode.results[ORAFON_SCRIPTED_TEXTDATA] = TTSERR_QUEUEFULL;
-    OrafonSapi4_AddScriptedMode(&mode);
+    const GUID id = OrafonSapi4_AddScriptedMode(&mode);
     Subject s;
     ASSERT_TRUE(s.tts);
     Select(s, u"Orafon Refusing Mode");
     Bstr text(u"Hello");
     EXPECT_EQ(s->Speak(text, TF_DEFAULT), TTSERR_QUEUEFULL);
-    PumpFor(100);
+    // The refused text queued no notification: nothing can follow.
+    EXPECT_EQ(Record(id).notificationsPosted, 0u);
+    DrainMessages();
     EXPECT_TRUE(s.sink.received.empty()) << Describe(s.sink.received);
     // StopTTS after the failed request fires nothing that was not asked for twice.
     EXPECT_EQ(s->StopTTS(), S_OK);
@@ -338,7 +345,7 @@ TEST_F(SpeechScripted, Sapi4EngineFailuresEndTheRequestWithTheirCode)
 TEST_F(SpeechScripted, StopFromInsideAWordHandlerEndsTheSynchronousRequest)
 {
     const OrafonScriptedMode mode = Mode();
-    OrafonSapi4_AddScriptedMode(&mode);
+    const GUID id = OrafonSapi4_AddScriptedMode(&mode);
     Subject s;
     ASSERT_TRUE(s.tts);
     Select(s, u"Orafon Scripted Mode");
@@ -355,7 +362,7 @@ TEST_F(SpeechScripted, StopFromInsideAWordHandlerEndsTheSynchronousRequest)
     EXPECT_EQ(s->Speak(text, TF_DEFAULT), S_OK);
     // The stop ended the wait: the end is there when Speak returns.
     EXPECT_EQ(s.Ends(), 1u) << Describe(s.sink.received);
-    PumpFor(200);
+    ASSERT_TRUE(PumpUntil([&] { return ModeQuiet(id); }));
     // Nothing of the stopped text is reported afterwards.
     EXPECT_EQ(s.Ends(), 1u) << Describe(s.sink.received);
     EXPECT_EQ(CountOf(s, DISPID_TTS_ONTTSWORD), 1u) << Describe(s.sink.received);
@@ -384,7 +391,8 @@ TEST_F(SpeechScripted, SpeakFromInsideAStartHandlerIsServed)
     // text's end was queued already (a busy machine), it is never reported.
     ASSERT_TRUE(PumpUntil([&] { return CountOf(s, DISPID_TTS_ONTTSSTART) == 2 && s.sink.received.back() == End(); }))
         << Describe(s.sink.received);
-    PumpFor(200);
+    ASSERT_TRUE(PumpUntil([&] { return VoiceQuiet(u"OrafonNestVoice"); }));
+    DrainMessages();
     EXPECT_TRUE(nested);
     EXPECT_EQ(CountOf(s, DISPID_TTS_ONTTSSTART), 2u) << Describe(s.sink.received);
     EXPECT_GE(s.Ends(), 1u);
@@ -411,7 +419,8 @@ TEST_F(SpeechScripted, ReleasingWhileASapi5RequestSpeaksReachesNothingLater)
     ASSERT_TRUE(PumpUntil([&] { return CountOf(s, DISPID_TTS_ONTTSWORD) >= 1; }));
     const size_t seen = s.sink.received.size();
     s.Release();
-    PumpFor(400);
+    ASSERT_TRUE(PumpUntil([&] { return VoiceQuiet(u"OrafonTeardownVoice"); }));
+    DrainMessages();
     EXPECT_EQ(s.sink.received.size(), seen) << Describe(s.sink.received);
     EXPECT_EQ(s.sink.refCount, 1u);
 }
@@ -420,7 +429,7 @@ TEST_F(SpeechScripted, ReleasingWhileASapi4RequestSpeaksReachesNothingLater)
 {
     OrafonScriptedMode mode = Mode();
     mode.bytesPerWord = 16000;
-    OrafonSapi4_AddScriptedMode(&mode);
+    const GUID id = OrafonSapi4_AddScriptedMode(&mode);
     Subject s;
     ASSERT_TRUE(s.tts);
     Select(s, u"Orafon Scripted Mode");
@@ -429,7 +438,8 @@ TEST_F(SpeechScripted, ReleasingWhileASapi4RequestSpeaksReachesNothingLater)
     ASSERT_TRUE(PumpUntil([&] { return CountOf(s, DISPID_TTS_ONTTSSTART) >= 1; }));
     const size_t seen = s.sink.received.size();
     s.Release();
-    PumpFor(400);
+    ASSERT_TRUE(PumpUntil([&] { return ModeQuiet(id); }));
+    DrainMessages();
     EXPECT_EQ(s.sink.received.size(), seen) << Describe(s.sink.received);
     EXPECT_EQ(s.sink.refCount, 1u);
 }

@@ -59,6 +59,15 @@ void PumpFor(DWORD ms)
     PumpUntil([&] { return std::chrono::steady_clock::now() > until; }, ms + 1000);
 }
 
+void DrainMessages()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
 Subject::Subject()
 {
     tts = orafon::test::MakeTts();

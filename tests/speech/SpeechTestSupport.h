@@ -8,9 +8,12 @@
 #include <orafon/win/windows.h>
 #include <orafon/win/winuser.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace speechtest {
@@ -43,6 +46,38 @@ std::u16string U16(const std::string &s);
 bool PumpUntil(const std::function<bool()> &done, DWORD guardMs = 30000);
 // Dispatches whatever arrives during ms milliseconds.
 void PumpFor(DWORD ms);
+// Dispatches what is queued now, without waiting for more.
+void DrainMessages();
+
+// Ends a synchronous wait that would never end by itself: the quit message
+// ends the object's wait, and the test then fails instead of hanging.
+class QuitGuard {
+public:
+    QuitGuard() : m_thread(GetCurrentThreadId())
+    {
+        m_watch = std::thread([this] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!m_done && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (!m_done) {
+                m_fired = true;
+                PostThreadMessageA(m_thread, WM_QUIT, 0, 0);
+            }
+        });
+    }
+    ~QuitGuard()
+    {
+        m_done = true;
+        m_watch.join();
+    }
+    bool Fired() const { return m_fired; }
+
+private:
+    DWORD m_thread;
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_fired{false};
+    std::thread m_watch;
+};
 
 // The object under test with a sink advised on its events.
 struct Subject {
@@ -174,6 +209,21 @@ protected:
         OrafonScriptedRecord record{};
         EXPECT_EQ(OrafonSapi4_GetScriptedRecord(&mode, &record), S_OK);
         return record;
+    }
+
+    // The mode's engines have ended a text and everything they queued for
+    // this thread has been delivered.
+    static bool ModeQuiet(const GUID &mode)
+    {
+        const OrafonScriptedRecord r = Record(mode);
+        return r.doneNotificationsPosted >= 1 && r.notificationsDelivered == r.notificationsPosted;
+    }
+
+    // Every request the voice's engine began is over (finished or cancelled).
+    static bool VoiceQuiet(const std::u16string &token)
+    {
+        const orafon::sapi5::ScriptedRuns runs = orafon::sapi5::ScriptedVoiceRuns(token);
+        return runs.started == runs.finished;
     }
 
 private:

@@ -20,27 +20,6 @@ LONG ArgumentAt(DISPPARAMS *params, UINT index)
 
 } // namespace
 
-STDMETHODIMP EventSink::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__ITextToSpeechEvents) {
-        *ppv = static_cast<IDispatch *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) EventSink::Release()
-{
-    ULONG left = --refs_;
-    if (left == 0)
-        delete this;
-    return left;
-}
-
 STDMETHODIMP EventSink::GetTypeInfoCount(UINT *pctinfo)
 {
     if (!pctinfo)

@@ -2,6 +2,8 @@
 // connection point, as a script host does.
 #pragma once
 
+#include <orafon/ComObject.h>
+#include <orafon/Orafon.h>
 #include <orafon/win/windows.h>
 
 namespace orafon_cli {
@@ -18,13 +20,12 @@ protected:
     ~SpeechListener() = default;
 };
 
-class EventSink final : public IDispatch {
+// The events' dispinterface, which is also its IDispatch.
+class EventSink final
+    : public orafon::ComObject<EventSink, _ITextToSpeechEvents, orafon::ComAlias<IDispatch, _ITextToSpeechEvents>> {
 public:
     explicit EventSink(SpeechListener &listener) : listener_(listener) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP GetTypeInfoCount(UINT *pctinfo) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **ppTInfo) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;
@@ -32,7 +33,6 @@ public:
 
 private:
     SpeechListener &listener_;
-    ULONG refs_ = 1;
 };
 
 // Advises a sink on the object's event connection point for its lifetime.

@@ -1,5 +1,6 @@
 // What the speech platform does at every object creation: walk ~140 voice
 // tokens, reading a few values of each and of its Attributes key.
+#include <orafon/Holders.h>
 #include <orafon/win/winreg.h>
 
 #include <benchmark/benchmark.h>
@@ -39,17 +40,15 @@ void Populate()
     });
     for (int i = 0; i < kTokens; ++i) {
         const std::string token = std::string(kVoices) + "\\Voice" + std::to_string(i);
-        HKEY key = nullptr;
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, token.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        SetText(key, nullptr, "Voice " + std::to_string(i));
-        SetText(key, "409", "Voice " + std::to_string(i));
-        SetText(key, "CLSID", "{00000000-0000-0000-0000-000000000000}");
-        HKEY attributes = nullptr;
-        RegCreateKeyExA(key, "Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &attributes, nullptr);
+        orafon::CRegKey key;
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, token.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Out(), nullptr);
+        SetText(key.Get(), nullptr, "Voice " + std::to_string(i));
+        SetText(key.Get(), "409", "Voice " + std::to_string(i));
+        SetText(key.Get(), "CLSID", "{00000000-0000-0000-0000-000000000000}");
+        orafon::CRegKey attributes;
+        RegCreateKeyExA(key.Get(), "Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.Out(), nullptr);
         for (const char *name : {"Gender", "Language", "Name", "Vendor", "Age"})
-            SetText(attributes, name, name);
-        RegCloseKey(attributes);
-        RegCloseKey(key);
+            SetText(attributes.Get(), name, name);
     }
 }
 
@@ -66,27 +65,25 @@ void BM_EnumerateVoiceTokens(benchmark::State &state)
 {
     Populate();
     for (auto _ : state) {
-        HKEY voices = nullptr;
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVoices, 0, KEY_READ, &voices);
+        orafon::CRegKey voices;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVoices, 0, KEY_READ, voices.Out());
         int found = 0;
         for (DWORD i = 0;; ++i) {
             char name[256];
             DWORD cch = sizeof(name);
-            if (RegEnumKeyExA(voices, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            if (RegEnumKeyExA(voices.Get(), i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
-            HKEY token = nullptr;
-            RegOpenKeyExA(voices, name, 0, KEY_READ, &token);
-            benchmark::DoNotOptimize(ReadText(token, nullptr));
-            benchmark::DoNotOptimize(ReadText(token, "CLSID"));
-            HKEY attributes = nullptr;
-            RegOpenKeyExA(token, "Attributes", 0, KEY_READ, &attributes);
+            orafon::CRegKey token;
+            RegOpenKeyExA(voices.Get(), name, 0, KEY_READ, token.Out());
+            benchmark::DoNotOptimize(ReadText(token.Get(), nullptr));
+            benchmark::DoNotOptimize(ReadText(token.Get(), "CLSID"));
+            orafon::CRegKey attributes;
+            RegOpenKeyExA(token.Get(), "Attributes", 0, KEY_READ, attributes.Out());
             for (const char *value : {"Gender", "Language", "Name", "Vendor"})
-                benchmark::DoNotOptimize(ReadText(attributes, value));
-            RegCloseKey(attributes);
-            RegCloseKey(token);
+                benchmark::DoNotOptimize(ReadText(attributes.Get(), value));
             ++found;
         }
-        RegCloseKey(voices);
+        voices.Reset();
         if (found != kTokens)
             state.SkipWithError("tokens missing");
     }
@@ -97,15 +94,14 @@ BENCHMARK(BM_EnumerateVoiceTokens)->Unit(benchmark::kMillisecond);
 void BM_SetValue(benchmark::State &state)
 {
     Populate();
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\OrafonBench\\Writes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                    nullptr);
+    orafon::CRegKey key;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\OrafonBench\\Writes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    key.Out(), nullptr);
     DWORD i = 0;
     for (auto _ : state) {
         ++i;
-        RegSetValueExA(key, "Counter", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&i), sizeof(i));
+        RegSetValueExA(key.Get(), "Counter", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&i), sizeof(i));
     }
-    RegCloseKey(key);
 }
 BENCHMARK(BM_SetValue)->Unit(benchmark::kMicrosecond);
 

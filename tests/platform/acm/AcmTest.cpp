@@ -1,5 +1,6 @@
 // PCM conversion streams: which pairs open, the header protocol, exact width
 // and channel changes, and resampling that keeps frequency, level and the tail.
+#include <orafon/PcmFormat.h>
 #include <orafon/win/msacm.h>
 
 #include <gtest/gtest.h>
@@ -9,18 +10,6 @@
 #include <vector>
 
 namespace {
-
-WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = channels;
-    wfx.nSamplesPerSec = rate;
-    wfx.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    wfx.nAvgBytesPerSec = rate * wfx.nBlockAlign;
-    wfx.wBitsPerSample = bits;
-    return wfx;
-}
 
 // Owns a stream for one test.
 struct Stream {
@@ -90,15 +79,15 @@ std::vector<double> Samples16(const std::vector<BYTE> &b)
 
 TEST(AcmOpen, RefusesWhatItCannotConvert)
 {
-    const WAVEFORMATEX good = Pcm(22050, 1, 16);
+    const WAVEFORMATEX good = orafon::PcmFormat(22050, 1, 16);
     struct Case {
         const char *what;
         WAVEFORMATEX wfx;
     };
     std::vector<Case> cases = {
-        {"24-bit", Pcm(22050, 1, 24)},
-        {"3 channels", Pcm(22050, 3, 16)},
-        {"rate 0", Pcm(0, 1, 16)},
+        {"24-bit", orafon::PcmFormat(22050, 1, 24)},
+        {"3 channels", orafon::PcmFormat(22050, 3, 16)},
+        {"rate 0", orafon::PcmFormat(0, 1, 16)},
     };
     WAVEFORMATEX adpcm = good;
     adpcm.wFormatTag = WAVE_FORMAT_ADPCM;
@@ -114,8 +103,9 @@ TEST(AcmOpen, RefusesWhatItCannotConvert)
         EXPECT_EQ(static_cast<MMRESULT>(ACMERR_NOTPOSSIBLE), Open(s, c.wfx, good));
     }
     Stream s;
-    EXPECT_EQ(static_cast<MMRESULT>(ACMERR_NOTPOSSIBLE), Open(s, good, Pcm(44100, 2, 16), ACM_STREAMOPENF_ASYNC));
-    WAVEFORMATEX a = good, b = Pcm(8000, 2, 8);
+    EXPECT_EQ(static_cast<MMRESULT>(ACMERR_NOTPOSSIBLE),
+              Open(s, good, orafon::PcmFormat(44100, 2, 16), ACM_STREAMOPENF_ASYNC));
+    WAVEFORMATEX a = good, b = orafon::PcmFormat(8000, 2, 8);
     EXPECT_EQ(MMSYSERR_NOERROR, acmStreamOpen(nullptr, nullptr, &a, &b, nullptr, 0, 0, ACM_STREAMOPENF_QUERY));
     EXPECT_EQ(static_cast<MMRESULT>(MMSYSERR_INVALPARAM), acmStreamOpen(nullptr, nullptr, &a, &b, nullptr, 0, 0, 0));
 }
@@ -127,7 +117,7 @@ TEST(AcmOpen, EveryCatalogueShapeOpens)
         for (WORD ch : {1, 2})
             for (WORD bits : {8, 16}) {
                 Stream s;
-                EXPECT_EQ(MMSYSERR_NOERROR, Open(s, Pcm(22050, 1, 16), Pcm(rate, ch, bits)))
+                EXPECT_EQ(MMSYSERR_NOERROR, Open(s, orafon::PcmFormat(22050, 1, 16), orafon::PcmFormat(rate, ch, bits)))
                     << rate << " " << ch << " " << bits;
             }
 }
@@ -135,7 +125,7 @@ TEST(AcmOpen, EveryCatalogueShapeOpens)
 TEST(AcmHeaders, ProtocolIsChecked)
 {
     Stream s;
-    ASSERT_EQ(MMSYSERR_NOERROR, Open(s, Pcm(22050, 1, 16), Pcm(44100, 2, 16)));
+    ASSERT_EQ(MMSYSERR_NOERROR, Open(s, orafon::PcmFormat(22050, 1, 16), orafon::PcmFormat(44100, 2, 16)));
     BYTE src[100] = {}, dst[1000];
     ACMSTREAMHEADER hdr{};
     hdr.cbStruct = 84; // the 32-bit Windows size: not this platform's record
@@ -163,7 +153,7 @@ TEST(AcmHeaders, ProtocolIsChecked)
 TEST(AcmHeaders, OnlyWholeFramesAreUsed)
 {
     Stream s;
-    ASSERT_EQ(MMSYSERR_NOERROR, Open(s, Pcm(16000, 2, 16), Pcm(16000, 1, 16)));
+    ASSERT_EQ(MMSYSERR_NOERROR, Open(s, orafon::PcmFormat(16000, 2, 16), orafon::PcmFormat(16000, 1, 16)));
     BYTE src[10] = {}, dst[16];
     ACMSTREAMHEADER hdr{};
     hdr.cbStruct = sizeof(hdr);
@@ -181,8 +171,8 @@ TEST(AcmHeaders, OnlyWholeFramesAreUsed)
 TEST(AcmSize, SourceSizeCoversTheRatioAndDestinationInverts)
 {
     Stream up, same;
-    ASSERT_EQ(MMSYSERR_NOERROR, Open(up, Pcm(22050, 1, 16), Pcm(44100, 2, 16)));
-    ASSERT_EQ(MMSYSERR_NOERROR, Open(same, Pcm(22050, 1, 16), Pcm(22050, 2, 8)));
+    ASSERT_EQ(MMSYSERR_NOERROR, Open(up, orafon::PcmFormat(22050, 1, 16), orafon::PcmFormat(44100, 2, 16)));
+    ASSERT_EQ(MMSYSERR_NOERROR, Open(same, orafon::PcmFormat(22050, 1, 16), orafon::PcmFormat(22050, 2, 8)));
     DWORD cb = 0;
     ASSERT_EQ(MMSYSERR_NOERROR, acmStreamSize(up.h, 10000, &cb, ACM_STREAMSIZEF_SOURCE));
     EXPECT_GE(cb, 20000u * 2);
@@ -212,11 +202,25 @@ TEST(AcmConvert, WidthAndChannelChangesAtOneRateAreExact)
         return b;
     };
     const std::vector<ExactCase> cases = {
-        {"8 to 16 bit", Pcm(8000, 1, 8), Pcm(8000, 1, 16), {0, 128, 255}, le16({-32768, 0, 127 * 256})},
-        {"16 to 8 bit", Pcm(8000, 1, 16), Pcm(8000, 1, 8), le16({-32768, 0, 32767, 256}), {0, 128, 255, 129}},
-        {"mono to stereo", Pcm(8000, 1, 16), Pcm(8000, 2, 16), le16({100, -200}), le16({100, 100, -200, -200})},
-        {"stereo to mono", Pcm(8000, 2, 16), Pcm(8000, 1, 16), le16({100, 300, -200, -400}), le16({200, -300})},
-        {"8-bit stereo to 16-bit mono", Pcm(8000, 2, 8), Pcm(8000, 1, 16), {128, 130}, le16({256})},
+        {"8 to 16 bit",
+         orafon::PcmFormat(8000, 1, 8),
+         orafon::PcmFormat(8000, 1, 16),
+         {0, 128, 255},
+         le16({-32768, 0, 127 * 256})},
+        {"16 to 8 bit",
+         orafon::PcmFormat(8000, 1, 16),
+         orafon::PcmFormat(8000, 1, 8),
+         le16({-32768, 0, 32767, 256}),
+         {0, 128, 255, 129}},
+        {"mono to stereo", orafon::PcmFormat(8000, 1, 16), orafon::PcmFormat(8000, 2, 16), le16({100, -200}),
+         le16({100, 100, -200, -200})},
+        {"stereo to mono", orafon::PcmFormat(8000, 2, 16), orafon::PcmFormat(8000, 1, 16), le16({100, 300, -200, -400}),
+         le16({200, -300})},
+        {"8-bit stereo to 16-bit mono",
+         orafon::PcmFormat(8000, 2, 8),
+         orafon::PcmFormat(8000, 1, 16),
+         {128, 130},
+         le16({256})},
     };
     for (const ExactCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -264,7 +268,7 @@ TEST(AcmResample, SineKeepsFrequencyLevelAndTailThroughEveryRatePair)
                 continue;
             SCOPED_TRACE(testing::Message() << from << " -> " << to);
             Stream s;
-            ASSERT_EQ(MMSYSERR_NOERROR, Open(s, Pcm(from, 1, 16), Pcm(to, 1, 16)));
+            ASSERT_EQ(MMSYSERR_NOERROR, Open(s, orafon::PcmFormat(from, 1, 16), orafon::PcmFormat(to, 1, 16)));
             const size_t frames = from / 2; // half a second
             const auto out = Samples16(ConvertAll(s.h, Sine16(from, frames, freq, amplitude), 10000));
             // Nothing of the tail is missing: the output lasts as long as the input.
@@ -283,7 +287,7 @@ TEST(AcmResample, SineKeepsFrequencyLevelAndTailThroughEveryRatePair)
 TEST(AcmResample, StartDiscardsHeldSamples)
 {
     Stream s;
-    ASSERT_EQ(MMSYSERR_NOERROR, Open(s, Pcm(22050, 1, 16), Pcm(44100, 1, 16)));
+    ASSERT_EQ(MMSYSERR_NOERROR, Open(s, orafon::PcmFormat(22050, 1, 16), orafon::PcmFormat(44100, 1, 16)));
     const auto sine = Sine16(22050, 2205, 1000, 0.5);
     const auto first = ConvertAll(s.h, sine, 10000);
     // After the drain the stream starts a fresh signal: the same input gives the same output.
@@ -296,7 +300,7 @@ TEST(AcmResample, StartDiscardsHeldSamples)
 TEST(AcmResample, OutputThatDoesNotFitIsDeliveredLater)
 {
     Stream s;
-    ASSERT_EQ(MMSYSERR_NOERROR, Open(s, Pcm(8000, 1, 16), Pcm(48000, 2, 16)));
+    ASSERT_EQ(MMSYSERR_NOERROR, Open(s, orafon::PcmFormat(8000, 1, 16), orafon::PcmFormat(48000, 2, 16)));
     const auto sine = Sine16(8000, 4000, 1000, 0.5);
     // Destination buffers far smaller than one piece needs.
     std::vector<BYTE> dst(1000), out;

@@ -91,6 +91,22 @@ public:
     STDMETHODIMP_(int) Dual() override { return 2; }
 };
 
+// Answers an IID chosen at run time with its own interface, as an event sink
+// answers the source interface it was made for.
+class RuntimeEntry final : public ComObject<RuntimeEntry, ITestDual>, private Tracked {
+public:
+    explicit RuntimeEntry(const IID &extra) : extra_(extra) {}
+    IUnknown *OtherInterface(REFIID riid) noexcept
+    {
+        return IsEqualIID(riid, extra_) ? static_cast<ITestDual *>(this) : nullptr;
+    }
+    STDMETHODIMP_(int) Base() override { return 1; }
+    STDMETHODIMP_(int) Dual() override { return 2; }
+
+private:
+    IID extra_;
+};
+
 // A contained part with an identity of its own and its owner's count.
 class PartObject final : public ComContained<ITestPart> {
 public:
@@ -137,6 +153,13 @@ IUnknown *MakeOtherFirst()
     return static_cast<ITestOther *>(object.Detach());
 }
 
+IUnknown *MakeRuntimeEntry()
+{
+    CComPtr<RuntimeEntry> object;
+    EXPECT_EQ(RuntimeEntry::Create(object, IID_ITestBase), S_OK);
+    return static_cast<ITestDual *>(object.Detach());
+}
+
 IUnknown *MakeAggregatable()
 {
     auto *object = new Aggregatable(nullptr);
@@ -180,9 +203,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Shape{"Single", MakeSingle, {IID_ITestOther}},
                       Shape{"DualWithBaseAlias", MakeDual, {IID_ITestDual, IID_ITestBase, IID_ITestOther}},
                       Shape{"OtherFirst", MakeOtherFirst, {IID_ITestOther, IID_ITestDual}},
+                      Shape{"RuntimeEntry", MakeRuntimeEntry, {IID_ITestDual, IID_ITestBase}},
                       Shape{"Aggregatable", MakeAggregatable, {IID_ITestDual, IID_ITestBase}},
                       Shape{"Contained", MakePart, {IID_ITestPart}}),
-    [](const ::testing::TestParamInfo<Shape> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<Shape> &row) { return row.param.name; });
 
 // ---- What each entry answers with ------------------------------------------------
 

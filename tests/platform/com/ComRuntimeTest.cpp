@@ -2,6 +2,7 @@
 #include "support/Process.h"
 #include "support/TempRegistry.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winbase.h>
 #include <orafon/win/winreg.h>
@@ -297,10 +298,9 @@ TEST_F(ComApartment, ProgIdsResolveDirectlyAndThroughCurVer)
     ASSERT_EQ(S_OK, CLSIDFromString(u"Orafon.TestAdder", &clsid)); // a ProgID is accepted here too
     EXPECT_TRUE(IsEqualGUID(CLSID_TestAdder, clsid));
 
-    LPOLESTR progId = nullptr;
-    ASSERT_EQ(S_OK, ProgIDFromCLSID(CLSID_TestAdder, &progId));
-    EXPECT_EQ(u"Orafon.TestAdder.1", std::u16string(progId));
-    CoTaskMemFree(progId);
+    orafon::CComHeapPtr<OLECHAR> progId;
+    ASSERT_EQ(S_OK, ProgIDFromCLSID(CLSID_TestAdder, progId.Out()));
+    EXPECT_EQ(u"Orafon.TestAdder.1", std::u16string(progId.Get()));
 }
 
 TEST_F(ComApartment, ProgIdFailures)

@@ -1,5 +1,6 @@
 #include "support/TempRegistry.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 
 #include <gtest/gtest.h>
@@ -34,10 +35,9 @@ TEST(GuidStrings, StringFromGuid2NeedsRoomForTheNul)
 
 TEST(GuidStrings, StringFromClsidAllocatesTaskMemory)
 {
-    LPOLESTR text = nullptr;
-    ASSERT_EQ(S_OK, StringFromCLSID(kSample, &text));
-    EXPECT_EQ(u"{6B29FC40-CA47-1067-B31D-00DD010662DA}", std::u16string(text));
-    CoTaskMemFree(text);
+    orafon::CComHeapPtr<OLECHAR> text;
+    ASSERT_EQ(S_OK, StringFromCLSID(kSample, text.Out()));
+    EXPECT_EQ(u"{6B29FC40-CA47-1067-B31D-00DD010662DA}", std::u16string(text.Get()));
     EXPECT_EQ(E_INVALIDARG, StringFromCLSID(kSample, nullptr));
 }
 

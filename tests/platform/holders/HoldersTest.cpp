@@ -1,6 +1,7 @@
 // The owning holders: each frees what it holds once, whether it is destroyed,
 // reset, moved from, assigned over or left by an early return, and frees
 // nothing it has handed over.
+#include "support/ScratchDir.h"
 #include "support/TempRegistry.h"
 
 #include <orafon/Holders.h>
@@ -156,22 +157,11 @@ size_t HeapBytesInUse()
 // A scratch folder with one file name in it.
 class ScratchFile {
 public:
-    ScratchFile()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orafon-holders-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            dir_ = pattern;
-        path_ = dir_ + "/file";
-    }
-    ~ScratchFile()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
     const std::string &path() const { return path_; }
 
 private:
-    std::string dir_, path_;
+    orafon::test::ScratchDir dir_{"orafon-holders-"};
+    std::string path_ = (dir_.path() / "file").string();
 };
 
 // Each probe makes one live resource and tells whether it is still live.
@@ -264,7 +254,7 @@ struct BstrProbe {
 
 template <typename Probe> class RealHolderTest : public ::testing::Test {
 protected:
-    Probe probe;
+    Probe probe_;
 };
 using Probes =
     ::testing::Types<StdioProbe, MmioProbe, SqliteDbProbe, SqliteStmtProbe, RegKeyProbe, CoTaskMemProbe, BstrProbe>;
@@ -282,7 +272,7 @@ template <typename Holder, typename Raw> bool LeaveEarly(Raw raw, bool leave)
 TYPED_TEST(RealHolderTest, FreesWhatItHolds)
 {
     using Holder = typename TypeParam::Holder;
-    auto &probe = this->probe;
+    auto &probe = this->probe_;
     using Raw = decltype(probe.Acquire());
     const struct {
         const char *name;
@@ -326,7 +316,7 @@ TYPED_TEST(RealHolderTest, FreesWhatItHolds)
 TYPED_TEST(RealHolderTest, LeavesWhatItHandedOver)
 {
     using Holder = typename TypeParam::Holder;
-    auto &probe = this->probe;
+    auto &probe = this->probe_;
     const auto raw = probe.Acquire();
     ASSERT_NE(nullptr, raw);
     Holder first(raw);

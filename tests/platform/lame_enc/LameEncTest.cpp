@@ -1,4 +1,5 @@
 // The BladeEnc-style encoder library as a program loads it: by name, at run time.
+#include <orafon/Holders.h>
 #include <orafon/win/BladeMP3EncDLL.h>
 
 #include <gtest/gtest.h>
@@ -178,8 +179,8 @@ void EncodeTone(const std::string &path, Finish finish)
     ASSERT_EQ(BE_ERR_SUCCESSFUL, Lib().init(&cfg, &samples, &size, &h));
     std::vector<SHORT> pcm(samples);
     std::vector<BYTE> out(size);
-    FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f);
+    orafon::CStdioFile f(std::fopen(path.c_str(), "wb"));
+    ASSERT_TRUE(f);
     size_t t = 0;
     for (int block = 0; block < 44100 * 2 / static_cast<int>(samples); ++block) {
         for (DWORD i = 0; i < samples; i += 2, ++t)
@@ -187,12 +188,12 @@ void EncodeTone(const std::string &path, Finish finish)
         DWORD produced = 0;
         ASSERT_EQ(BE_ERR_SUCCESSFUL, Lib().encode(h, samples, pcm.data(), out.data(), &produced));
         ASSERT_LE(produced, size);
-        std::fwrite(out.data(), 1, produced, f);
+        std::fwrite(out.data(), 1, produced, f.Get());
     }
     DWORD produced = 0;
     ASSERT_EQ(BE_ERR_SUCCESSFUL, Lib().deinit(h, out.data(), &produced));
-    std::fwrite(out.data(), 1, produced, f);
-    std::fclose(f);
+    std::fwrite(out.data(), 1, produced, f.Get());
+    f.Reset();
     if (finish == Finish::CloseOnly) {
         ASSERT_EQ(BE_ERR_SUCCESSFUL, Lib().close(h));
     } else if (finish == Finish::CloseThenVbrHeader) {
@@ -207,11 +208,9 @@ void EncodeTone(const std::string &path, Finish finish)
 
 bool HasInfoTag(const std::string &path)
 {
-    FILE *f = std::fopen(path.c_str(), "rb");
+    const orafon::CStdioFile f(std::fopen(path.c_str(), "rb"));
     std::vector<char> head(512);
-    const size_t n = f ? std::fread(head.data(), 1, head.size(), f) : 0;
-    if (f)
-        std::fclose(f);
+    const size_t n = f ? std::fread(head.data(), 1, head.size(), f.Get()) : 0;
     const std::string s(head.data(), n);
     return s.find("Info") != std::string::npos || s.find("Xing") != std::string::npos;
 }

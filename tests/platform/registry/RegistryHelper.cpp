@@ -3,6 +3,7 @@
 //   get <key> <name>            prints a REG_SZ value (exit 1 when missing)
 //   fill <key> <prefix> <count> writes count REG_DWORD values prefix<i> = i,
 //                               each in its own call, as concurrent writers do
+#include <orafon/Holders.h>
 #include <orafon/win/winreg.h>
 
 #include <cstdio>
@@ -14,26 +15,24 @@ namespace {
 
 int Set(const char *path, const char *name, const char *text)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+    orafon::CRegKey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Out(), nullptr) !=
         ERROR_SUCCESS)
         return 2;
-    const LSTATUS s = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
+    const LSTATUS s = RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
                                      static_cast<DWORD>(strlen(text) + 1));
-    RegCloseKey(key);
     return s == ERROR_SUCCESS ? 0 : 3;
 }
 
 int Get(const char *path, const char *name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    orafon::CRegKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key.Out()) != ERROR_SUCCESS)
         return 1;
     char buf[4096];
     DWORD size = sizeof(buf);
     DWORD type = 0;
-    const LSTATUS s = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(buf), &size);
-    RegCloseKey(key);
+    const LSTATUS s = RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE *>(buf), &size);
     if (s != ERROR_SUCCESS || type != REG_SZ)
         return 1;
     std::fputs(buf, stdout);
@@ -42,19 +41,18 @@ int Get(const char *path, const char *name)
 
 int Fill(const char *path, const char *prefix, int count)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+    orafon::CRegKey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Out(), nullptr) !=
         ERROR_SUCCESS)
         return 2;
     int failures = 0;
     for (int i = 0; i < count; ++i) {
         const std::string name = prefix + std::to_string(i);
         const DWORD value = static_cast<DWORD>(i);
-        if (RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof(value)) !=
-            ERROR_SUCCESS)
+        if (RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
+                           sizeof(value)) != ERROR_SUCCESS)
             ++failures;
     }
-    RegCloseKey(key);
     return failures == 0 ? 0 : 4;
 }
 

@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                              [] { return CComPtr<IUnknown>(Create<IAudio>(CLSID_MMAudioDest).get()); },
                              {IID_IAudio, IID_IAudioDest, IID_IAudioMultiMediaDevice}},
                       Served{"Engine", FirstEngine, {IID_ITTSCentralW, IID_ITTSAttributesW, IID_ITTSAttributesA}}),
-    [](const ::testing::TestParamInfo<Served> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<Served> &row) { return row.param.name; });
 
 TEST(Sapi4IdentityLifetime, AHeldClassObjectKeepsTheModule)
 {

@@ -3,6 +3,8 @@
 #include "sapi5/EspeakEngine.h"
 #include "sapi5/PcmConverter.h"
 
+#include <orafon/PcmFormat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -322,17 +324,17 @@ struct ConversionCase {
 
 TEST(Sapi5Pcm, ConvertsRateChannelsWidthAndGain)
 {
-    const WAVEFORMATEX from = MakePcmFormat(22050, 1, 16);
+    const WAVEFORMATEX from = orafon::PcmFormat(22050, 1, 16);
     std::vector<uint8_t> tone;
     for (int i = 0; i < 22050; ++i) {
         const auto v = static_cast<int16_t>(10000 * std::sin(2 * M_PI * 440 * i / 22050.0));
         tone.push_back(static_cast<uint8_t>(v & 0xFF));
         tone.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
     }
-    const ConversionCase cases[] = {{MakePcmFormat(22050, 1, 16), 50},
-                                    {MakePcmFormat(44100, 2, 16), 100},
-                                    {MakePcmFormat(8000, 1, 8), 100},
-                                    {MakePcmFormat(16000, 1, 16), 25}};
+    const ConversionCase cases[] = {{orafon::PcmFormat(22050, 1, 16), 50},
+                                    {orafon::PcmFormat(44100, 2, 16), 100},
+                                    {orafon::PcmFormat(8000, 1, 8), 100},
+                                    {orafon::PcmFormat(16000, 1, 16), 25}};
     for (const auto &c : cases) {
         PcmConverter converter(from, c.to);
         std::vector<uint8_t> out;

@@ -103,6 +103,6 @@ INSTANTIATE_TEST_SUITE_P(
         Served{"TokenEnumerator", TokenList, {IID_IEnumSpObjectTokens}},
         Served{"DataKey", AttributesKey, {IID_ISpDataKey}},
         Served{"DeviceStream", DeviceStream, {IID_ISpStreamFormat, IID_IStream, IID_ISequentialStream}}),
-    [](const ::testing::TestParamInfo<Served> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<Served> &row) { return row.param.name; });
 
 } // namespace

@@ -2,6 +2,7 @@
 // writes, event collection, and signal measurements.
 #pragma once
 
+#include <orafon/PcmFormat.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/sapi.h>
 
@@ -130,17 +131,7 @@ private:
     bool reportWritten_ = true;
 };
 
-inline WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
+inline constexpr auto &Pcm = orafon::PcmFormat;
 
 struct Event {
     WORD id;

@@ -153,16 +153,16 @@ TEST_F(TypeLibRegistration, UnregisterRemovesEverythingOnceAndOnlyItsOwn)
 {
     ASSERT_EQ(RegisterTypeLib(lib, Wide(path).c_str(), nullptr), S_OK);
     // Another library has since claimed the events interface.
-    HKEY key = nullptr;
+    orafon::CRegKey key;
     std::u16string eventsTypeLib = u"Interface\\" + GuidString(DIID_SampleEvents) + u"\\TypeLib";
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, eventsTypeLib.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, eventsTypeLib.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.Out(), nullptr),
               ERROR_SUCCESS);
     std::u16string other = GuidString(CLSID_Sample);
-    ASSERT_EQ(RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(other.c_str()),
+    ASSERT_EQ(RegSetValueExW(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(other.c_str()),
                              static_cast<DWORD>((other.size() + 1) * 2)),
               ERROR_SUCCESS);
-    RegCloseKey(key);
+    key.Reset();
 
     EXPECT_EQ(UnRegisterTypeLib(LIBID_Sample, 2, 3, 0x409, SYS_WIN32), S_OK);
     EXPECT_FALSE(KeyExists(u"TypeLib\\" + GuidString(LIBID_Sample)));

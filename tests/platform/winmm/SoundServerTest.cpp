@@ -4,6 +4,7 @@
 // from the server's sink.
 #include "../support/SoundServer.h"
 
+#include <orafon/PcmFormat.h>
 #include <orafon/win/mmsystem.h>
 
 #include <gtest/gtest.h>
@@ -30,18 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr unsigned kRate = SoundServer::kRate;
 // Waits for completion are a guard against a hang, not a speed limit.
 constexpr auto kGuard = std::chrono::seconds(30);
-
-WAVEFORMATEX Mono16()
-{
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = kRate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = kRate * 2;
-    return f;
-}
 
 std::vector<char> Tone(double seconds)
 {
@@ -142,7 +131,7 @@ protected:
         }
         recording_ = std::make_unique<MonitorRecording>(*server_);
         ASSERT_TRUE(recording_->ok()) << "parec did not start";
-        const WAVEFORMATEX f = Mono16();
+        const WAVEFORMATEX f = orafon::PcmFormat(kRate, 1, 16);
         ASSERT_EQ(MMSYSERR_NOERROR, waveOutOpen(&hwo_, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&Done::Callback),
                                                 reinterpret_cast<DWORD_PTR>(&done_), CALLBACK_FUNCTION));
     }
@@ -288,7 +277,7 @@ TEST(WaveOutDevices, CountAndNameFollowTheOutput)
         EXPECT_EQ(std::u16string(row.name.begin(), row.name.end()).substr(0, row.count ? 32 : 0),
                   std::u16string(wide.szPname).substr(0, row.count ? 32 : 0));
         // Speech still runs its course through the silent stand-in.
-        const WAVEFORMATEX f = Mono16();
+        const WAVEFORMATEX f = orafon::PcmFormat(kRate, 1, 16);
         HWAVEOUT h = nullptr;
         ASSERT_EQ(MMSYSERR_NOERROR, waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL));
         EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(h));

@@ -1,3 +1,4 @@
+#include <orafon/PcmFormat.h>
 #include <orafon/win/mmsystem.h>
 
 #include <gtest/gtest.h>
@@ -17,18 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
 
 // Collects WOM_* callbacks from the device thread.
 struct Recorder {
@@ -151,17 +140,17 @@ struct FormatCase {
 
 TEST(WaveOutFormats, AcceptsPcmAndRefusesTheRest)
 {
-    WAVEFORMATEX noTag = Pcm(22050, 1, 16);
+    WAVEFORMATEX noTag = orafon::PcmFormat(22050, 1, 16);
     noTag.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    WAVEFORMATEX badAlign = Pcm(22050, 1, 16);
+    WAVEFORMATEX badAlign = orafon::PcmFormat(22050, 1, 16);
     badAlign.nBlockAlign = 3;
     const FormatCase cases[] = {
-        {Pcm(22050, 1, 16), MMSYSERR_NOERROR},
-        {Pcm(44100, 2, 16), MMSYSERR_NOERROR},
-        {Pcm(8000, 1, 8), MMSYSERR_NOERROR},
-        {Pcm(22050, 3, 16), WAVERR_BADFORMAT},
-        {Pcm(22050, 1, 24), WAVERR_BADFORMAT},
-        {Pcm(0, 1, 16), WAVERR_BADFORMAT},
+        {orafon::PcmFormat(22050, 1, 16), MMSYSERR_NOERROR},
+        {orafon::PcmFormat(44100, 2, 16), MMSYSERR_NOERROR},
+        {orafon::PcmFormat(8000, 1, 8), MMSYSERR_NOERROR},
+        {orafon::PcmFormat(22050, 3, 16), WAVERR_BADFORMAT},
+        {orafon::PcmFormat(22050, 1, 24), WAVERR_BADFORMAT},
+        {orafon::PcmFormat(0, 1, 16), WAVERR_BADFORMAT},
         {noTag, WAVERR_BADFORMAT},
         {badAlign, WAVERR_BADFORMAT},
     };
@@ -172,7 +161,7 @@ TEST(WaveOutFormats, AcceptsPcmAndRefusesTheRest)
 
 TEST(WaveOutHandles, BadArgumentsAreRefused)
 {
-    const WAVEFORMATEX f = Pcm(22050, 1, 16);
+    const WAVEFORMATEX f = orafon::PcmFormat(22050, 1, 16);
     HWAVEOUT h = nullptr;
     EXPECT_EQ(MMSYSERR_BADDEVICEID, waveOutOpen(&h, 7, &f, 0, 0, CALLBACK_NULL));
     EXPECT_EQ(MMSYSERR_INVALPARAM, waveOutOpen(&h, WAVE_MAPPER, nullptr, 0, 0, CALLBACK_NULL));
@@ -186,7 +175,7 @@ TEST(WaveOutHandles, BadArgumentsAreRefused)
 
 TEST_F(WaveOutTest, UnpreparedAndClosedHandlesAreRefused)
 {
-    Open(Pcm(22050, 1, 16));
+    Open(orafon::PcmFormat(22050, 1, 16));
     Buffer b(Ramp16(100, 1000));
     EXPECT_EQ(WAVERR_UNPREPARED, waveOutWrite(hwo_, &b.hdr, sizeof(WAVEHDR)));
     ASSERT_EQ(MMSYSERR_NOERROR, waveOutClose(hwo_));
@@ -201,7 +190,7 @@ TEST_F(WaveOutTest, CaptureHoldsExactlyThePlayedBytesInOrder)
     const std::string path = TempPath("capture.wav");
     ScopedEnv capture("ORAFON_AUDIO_CAPTURE", path);
     ScopedEnv fast("ORAFON_AUDIO_FAST", "1");
-    Open(Pcm(16000, 1, 16));
+    Open(orafon::PcmFormat(16000, 1, 16));
     Buffer a(Ramp16(4000, 1200)), b(Ramp16(2500, -3000));
     Play(a);
     Play(b);
@@ -232,7 +221,7 @@ TEST_F(WaveOutTest, VolumeScalesTheSamples)
     const std::string path = TempPath("volume.wav");
     ScopedEnv capture("ORAFON_AUDIO_CAPTURE", path);
     ScopedEnv fast("ORAFON_AUDIO_FAST", "1");
-    Open(Pcm(8000, 1, 16));
+    Open(orafon::PcmFormat(8000, 1, 16));
     ASSERT_EQ(MMSYSERR_NOERROR, waveOutSetVolume(hwo_, 0x80008000));
     DWORD volume = 0;
     ASSERT_EQ(MMSYSERR_NOERROR, waveOutGetVolume(hwo_, &volume));
@@ -251,7 +240,7 @@ TEST_F(WaveOutTest, VolumeScalesTheSamples)
 
 TEST_F(WaveOutTest, PauseHoldsThePositionAndRestartGoesOn)
 {
-    Open(Pcm(8000, 1, 16));
+    Open(orafon::PcmFormat(8000, 1, 16));
     Buffer a(Ramp16(8000 * 5, 1000)); // five seconds at the real pace
     Play(a);
     while (PositionBytes() == 0)
@@ -280,7 +269,7 @@ TEST_F(WaveOutTest, PauseHoldsThePositionAndRestartGoesOn)
 
 TEST_F(WaveOutTest, ResetReturnsEveryBufferDoneBeforeReturning)
 {
-    Open(Pcm(8000, 1, 16));
+    Open(orafon::PcmFormat(8000, 1, 16));
     Buffer a(Ramp16(8000 * 5, 1000)), b(Ramp16(8000 * 5, 1000));
     Play(a);
     Play(b);
@@ -295,7 +284,7 @@ TEST_F(WaveOutTest, ResetReturnsEveryBufferDoneBeforeReturning)
 
 TEST_F(WaveOutTest, ResetWhilePausedCompletesTheBuffers)
 {
-    Open(Pcm(8000, 1, 16));
+    Open(orafon::PcmFormat(8000, 1, 16));
     Buffer a(Ramp16(8000, 1000));
     ASSERT_EQ(MMSYSERR_NOERROR, waveOutPause(hwo_));
     Play(a);
@@ -307,7 +296,7 @@ TEST_F(WaveOutTest, PlaybackKeepsTheRealPace)
 {
     // Two seconds of audio must not be reported played at once: position
     // grows gradually. Checked by order, not by time.
-    Open(Pcm(8000, 1, 16));
+    Open(orafon::PcmFormat(8000, 1, 16));
     Buffer a(Ramp16(16000, 1000));
     Play(a);
     const DWORD early = PositionBytes();
@@ -323,7 +312,7 @@ TEST(WaveOutThreads, DevicesPlayIndependently)
     auto play = [&] {
         Recorder rec;
         HWAVEOUT h = nullptr;
-        const WAVEFORMATEX f = Pcm(22050, 2, 16);
+        const WAVEFORMATEX f = orafon::PcmFormat(22050, 2, 16);
         ASSERT_EQ(MMSYSERR_NOERROR, waveOutOpen(&h, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&Recorder::Callback),
                                                 reinterpret_cast<DWORD_PTR>(&rec), CALLBACK_FUNCTION));
         std::vector<Buffer> buffers;

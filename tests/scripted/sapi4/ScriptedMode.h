@@ -45,6 +45,12 @@ struct OrafonScriptedRecord {
     DWORD lastSpeedSet;
     WORD lastPitchSet;
     DWORD lastVolumeSet;
+    // Notifications the engines queued for the caller's thread, those of them
+    // that announce the end of a text (finished or aborted), and those
+    // delivered to their sink: a test waits on these instead of a clock.
+    DWORD notificationsPosted;
+    DWORD doneNotificationsPosted;
+    DWORD notificationsDelivered;
 };
 
 // Adds a scripted mode; returns its mode id. The description is copied.

@@ -148,6 +148,24 @@ public:
         }
     }
 
+    void Notice(ModeNotice notice) override
+    {
+        std::lock_guard lock(d_->recordMutex);
+        OrafonScriptedRecord &r = d_->record;
+        switch (notice) {
+        case ModeNotice::Posted:
+            ++r.notificationsPosted;
+            break;
+        case ModeNotice::DonePosted:
+            ++r.notificationsPosted;
+            ++r.doneNotificationsPosted;
+            break;
+        case ModeNotice::Delivered:
+            ++r.notificationsDelivered;
+            break;
+        }
+    }
+
     HRESULT Outcome(ModeCall call) const override
     {
         const auto i = static_cast<size_t>(call);

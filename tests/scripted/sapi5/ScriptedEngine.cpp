@@ -26,6 +26,7 @@ struct ScriptState {
     VoiceScript script;
     std::vector<ScriptedCall> calls;
     size_t speakCalls = 0;
+    ScriptedRuns runs;
 };
 
 class ScriptBook {
@@ -39,7 +40,7 @@ public:
     void Set(const std::u16string &name, const VoiceScript &script)
     {
         std::lock_guard lock(mutex_);
-        states_[name] = ScriptState{script, {}, 0};
+        states_[name] = ScriptState{script, {}, 0, {}};
     }
     void Erase(const std::u16string &name)
     {
@@ -66,6 +67,21 @@ public:
         const HRESULT hr = n < s.script.speakResults.size() ? s.script.speakResults[n] : S_OK;
         s.calls.push_back({text, flags, hr});
         return hr;
+    }
+    // One more run begun (started) or over (finished).
+    void CountRun(const std::u16string &name, bool started)
+    {
+        std::lock_guard lock(mutex_);
+        auto it = states_.find(name);
+        if (it == states_.end())
+            return;
+        ++(started ? it->second.runs.started : it->second.runs.finished);
+    }
+    ScriptedRuns Runs(const std::u16string &name)
+    {
+        std::lock_guard lock(mutex_);
+        auto it = states_.find(name);
+        return it == states_.end() ? ScriptedRuns{} : it->second.runs;
     }
     std::vector<ScriptedCall> Calls(const std::u16string &name)
     {
@@ -112,7 +128,11 @@ public:
 
     void Start(std::shared_ptr<SynthesisJob> job) override
     {
-        executor_.Post([steps = script_.steps, format = script_.format, job] { Run(steps, format, *job); });
+        // The run is over when its task is gone, run or dropped unrun.
+        auto over =
+            std::shared_ptr<void>(nullptr, [name = name_](void *) { ScriptBook::Instance().CountRun(name, false); });
+        ScriptBook::Instance().CountRun(name_, true);
+        executor_.Post([steps = script_.steps, format = script_.format, job, over] { Run(steps, format, *job); });
     }
 
 private:
@@ -223,6 +243,11 @@ HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16str
 std::vector<ScriptedCall> ScriptedVoiceCalls(const std::u16string &tokenName)
 {
     return ScriptBook::Instance().Calls(tokenName);
+}
+
+ScriptedRuns ScriptedVoiceRuns(const std::u16string &tokenName)
+{
+    return ScriptBook::Instance().Runs(tokenName);
 }
 
 HRESULT UnregisterScriptedVoice(const std::u16string &tokenName)

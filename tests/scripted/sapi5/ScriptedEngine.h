@@ -91,12 +91,22 @@ struct ScriptedCall {
     HRESULT result = S_OK;
 };
 
+// How many requests the voice's engine has begun and how many it has left,
+// finished or cancelled (its audio and events are then all in the voice's
+// hands). A test waits on these instead of a clock.
+struct ScriptedRuns {
+    size_t started = 0;
+    size_t finished = 0;
+};
+
 // Writes the token "HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Speech\Voices\Tokens\<tokenName>"
 // and sets (or replaces) its script for this process.
 ORAFON_EXPORT HRESULT RegisterScriptedVoice(const std::u16string &tokenName, const std::u16string &displayName,
                                             const VoiceScript &script);
 // The Speak calls the voice has received since it was registered.
 ORAFON_EXPORT std::vector<ScriptedCall> ScriptedVoiceCalls(const std::u16string &tokenName);
+// The runs of the voice's engine since it was registered.
+ORAFON_EXPORT ScriptedRuns ScriptedVoiceRuns(const std::u16string &tokenName);
 // Removes the token and forgets the script.
 ORAFON_EXPORT HRESULT UnregisterScriptedVoice(const std::u16string &tokenName);
 

@@ -1,102 +1,29 @@
-// Speaking into a file: the output objects the engines write into, and the
-// object's side of them. Engine calls arrive on engine threads; they take the
-// link's lock before they touch the sink or the flags.
-#include <component/TextToSpeech.h>
+// The engines' output objects: where their PCM and their notifications enter
+// the bridge.
+#include "EngineOutput.h"
+
+#include <speech/EngineSession.h>
 
 #include <cstring>
-#include <new>
 
-HRESULT CTextToSpeech::CreateEngineOutput() noexcept
+namespace orafon::speech {
+
+void ReleaseSpeechEvent(SPEVENT &event) noexcept
 {
-    if (m_link)
-        return S_OK;
-    try {
-        m_link = std::make_shared<CEngineLink>(this);
-    } catch (...) {
-        return E_OUTOFMEMORY;
+    switch (event.elParamType) {
+    case SPET_LPARAM_IS_STRING:
+    case SPET_LPARAM_IS_POINTER:
+        CoTaskMemFree(reinterpret_cast<void *>(event.lParam));
+        break;
+    case SPET_LPARAM_IS_TOKEN:
+    case SPET_LPARAM_IS_OBJECT:
+        if (auto *object = reinterpret_cast<IUnknown *>(event.lParam))
+            object->Release();
+        break;
+    default:
+        break;
     }
-    m_spOutputStream.Attach(new (std::nothrow) CSpeechOutputStream(m_link));
-    m_spAudioDest.Attach(new (std::nothrow) CSpeechAudioDest(m_link));
-    m_spBufNotify.Attach(new (std::nothrow) CSpeechBufNotify(m_link, m_nSapi4Request));
-    if (!m_spOutputStream || !m_spAudioDest || !m_spBufNotify)
-        return E_OUTOFMEMORY;
-    return S_OK;
-}
-
-// ---- The object's side --------------------------------------------------------
-
-HRESULT CTextToSpeech::OpenFileOutput(BSTR file)
-{
-    std::string path;
-    if (!orafon::WideToAnsi(file, path))
-        return E_FAIL;
-    if (!m_waveFormats.Contains(m_nWaveFormatIdx))
-        return E_INVALIDARG;
-    const WAVEFORMATEX target = m_waveFormats.Format(m_nWaveFormatIdx);
-    const LONG bitRate = m_waveFormats.BitRate(m_nWaveFormatIdx);
-    std::lock_guard guard(m_link->Lock());
-    m_hrFileResult = S_OK;
-    if (FAILED(m_sink->Open(path.c_str(), &m_wfxEngine, &target, bitRate)))
-        return E_FAIL;
-    return S_OK;
-}
-
-void CTextToSpeech::CloseFileOutput() noexcept
-{
-    std::lock_guard guard(m_link->Lock());
-    HRESULT hr = m_sink->Close();
-    if (FAILED(hr) && SUCCEEDED(m_hrFileResult))
-        m_hrFileResult = hr;
-    m_bToFile = false;
-}
-
-HRESULT CTextToSpeech::StreamWrite(const void *pv, ULONG cb, ULONG *pcbWritten)
-{
-    if (!m_bToFile || !m_bSpeaking)
-        return S_FALSE; // dropped: the voice only needs a success code
-    HRESULT hr = m_sink->Write(pv, cb);
-    if (FAILED(hr)) {
-        if (SUCCEEDED(m_hrFileResult))
-            m_hrFileResult = hr;
-        return S_FALSE;
-    }
-    if (pcbWritten)
-        *pcbWritten = cb;
-    return S_OK;
-}
-
-HRESULT CTextToSpeech::StreamFormat(GUID *pguidFormatId, WAVEFORMATEX **ppwfx)
-{
-    *pguidFormatId = m_streamFormatId;
-    *ppwfx = nullptr;
-    if (!m_streamFormatWfx)
-        return S_OK;
-    const size_t size = sizeof(WAVEFORMATEX) + m_streamFormatWfx->cbSize;
-    auto *copy = static_cast<WAVEFORMATEX *>(CoTaskMemAlloc(size));
-    if (!copy) {
-        *pguidFormatId = GUID_NULL;
-        return E_OUTOFMEMORY;
-    }
-    std::memset(copy, 0, size);
-    std::memcpy(copy, &*m_streamFormatWfx, sizeof(WAVEFORMATEX));
-    *ppwfx = copy;
-    return S_OK;
-}
-
-void CTextToSpeech::AudioFormatSet(const WAVEFORMATEX &format)
-{
-    m_wfxEngine = format;
-}
-
-void CTextToSpeech::AudioData(const void *pData, DWORD cb)
-{
-    if (!m_bSpeaking)
-        return;
-    HRESULT hr = m_sink->Write(pData, cb);
-    if (SUCCEEDED(hr))
-        m_qwBytes += cb;
-    else if (SUCCEEDED(m_hrFileResult))
-        m_hrFileResult = hr;
+    std::memset(&event, 0, sizeof event);
 }
 
 // ---- CSpeechOutputStream ----------------------------------------------------------
@@ -122,10 +49,13 @@ STDMETHODIMP CSpeechOutputStream::Read(void *, ULONG, ULONG *)
 STDMETHODIMP CSpeechOutputStream::Write(const void *pv, ULONG cb, ULONG *pcbWritten)
 {
     std::lock_guard guard(m_link->Lock());
-    CTextToSpeech *owner = m_link->Owner();
-    if (!owner)
+    IEngineAudioTarget *owner = m_link->Owner();
+    // Dropped bytes get a success code: the voice only needs one.
+    if (!owner || !pv || !owner->EngineAudio(m_nSerial, pv, cb))
         return S_FALSE;
-    return owner->StreamWrite(pv, cb, pcbWritten);
+    if (pcbWritten)
+        *pcbWritten = cb;
+    return S_OK;
 }
 
 STDMETHODIMP CSpeechOutputStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER *plibNewPosition)
@@ -182,14 +112,24 @@ STDMETHODIMP CSpeechOutputStream::GetFormat(GUID *pguidFormatId, WAVEFORMATEX **
 {
     if (!pguidFormatId || !ppCoMemWaveFormatEx)
         return E_POINTER;
+    *pguidFormatId = GUID_NULL;
+    *ppCoMemWaveFormatEx = nullptr;
     std::lock_guard guard(m_link->Lock());
-    CTextToSpeech *owner = m_link->Owner();
-    if (!owner) {
-        *pguidFormatId = GUID_NULL;
-        *ppCoMemWaveFormatEx = nullptr;
+    if (!m_link->Owner())
         return E_UNEXPECTED;
+    if (!m_link->streamFormat) {
+        *pguidFormatId = m_link->streamFormatId;
+        return S_OK;
     }
-    return owner->StreamFormat(pguidFormatId, ppCoMemWaveFormatEx);
+    const size_t size = sizeof(WAVEFORMATEX) + m_link->streamFormat->cbSize;
+    auto *copy = static_cast<WAVEFORMATEX *>(CoTaskMemAlloc(size));
+    if (!copy)
+        return E_OUTOFMEMORY;
+    std::memset(copy, 0, size);
+    std::memcpy(copy, &*m_link->streamFormat, sizeof(WAVEFORMATEX));
+    *pguidFormatId = m_link->streamFormatId;
+    *ppCoMemWaveFormatEx = copy;
+    return S_OK;
 }
 
 // ---- CSpeechAudioDest ---------------------------------------------------------------
@@ -220,9 +160,6 @@ STDMETHODIMP CSpeechAudioDest::Start()
 {
     if (IAudioDestNotifySink *notify = m_pDestNotify)
         notify->AudioStart();
-    std::lock_guard guard(m_link->Lock());
-    if (CTextToSpeech *owner = m_link->Owner())
-        owner->m_qwBytes = 0;
     return S_OK;
 }
 
@@ -254,8 +191,8 @@ STDMETHODIMP CSpeechAudioDest::WaveFormatSet(SDATA format)
     WAVEFORMATEX wfx;
     std::memcpy(&wfx, format.pData, sizeof wfx);
     std::lock_guard guard(m_link->Lock());
-    if (CTextToSpeech *owner = m_link->Owner())
-        owner->AudioFormatSet(wfx);
+    if (m_link->Owner())
+        m_link->engineFormat = wfx;
     return S_OK;
 }
 
@@ -273,8 +210,8 @@ STDMETHODIMP CSpeechAudioDest::DataSet(PVOID pBuffer, DWORD dwSize)
     if (!pBuffer || dwSize == 0)
         return S_OK;
     std::lock_guard guard(m_link->Lock());
-    if (CTextToSpeech *owner = m_link->Owner())
-        owner->AudioData(pBuffer, dwSize);
+    if (IEngineAudioTarget *owner = m_link->Owner())
+        owner->EngineAudio(m_nSerial, pBuffer, dwSize);
     return S_OK;
 }
 
@@ -285,7 +222,7 @@ STDMETHODIMP CSpeechAudioDest::BookMark(DWORD dwMarkID)
     return S_OK;
 }
 
-// ---- CSpeechBufNotify: called on the thread that selected the engine ------------------
+// ---- CSpeechBufNotify ---------------------------------------------------------------
 
 STDMETHODIMP CSpeechBufNotify::QueryInterface(REFIID riid, void **ppv)
 {
@@ -300,23 +237,28 @@ STDMETHODIMP CSpeechBufNotify::QueryInterface(REFIID riid, void **ppv)
     return E_NOINTERFACE;
 }
 
-CTextToSpeech *CSpeechBufNotify::CurrentOwner() const
+STDMETHODIMP_(ULONG) CSpeechBufNotify::Release()
 {
-    CTextToSpeech *owner = m_link->Owner();
-    return owner && owner->m_nSapi4Request == m_nRequest ? owner : nullptr;
+    const ULONG left = --m_refs;
+    if (left == 0)
+        delete this;
+    return left;
 }
 
 STDMETHODIMP CSpeechBufNotify::TextDataDone(QWORD, DWORD dwFlags)
 {
-    if (CTextToSpeech *owner = CurrentOwner())
-        owner->OnTextDataDone(dwFlags);
+    // Aborted text (nonzero flags) ends nothing: a stop already did.
+    if (dwFlags != 0)
+        return S_OK;
+    if (std::shared_ptr<CSpeechRequest> request = m_request.lock())
+        request->Finish();
     return S_OK;
 }
 
 STDMETHODIMP CSpeechBufNotify::TextDataStarted(QWORD)
 {
-    if (CTextToSpeech *owner = CurrentOwner())
-        owner->OnTextDataStarted();
+    if (std::shared_ptr<CSpeechRequest> request = m_request.lock())
+        request->ReportStart();
     return S_OK;
 }
 
@@ -327,7 +269,12 @@ STDMETHODIMP CSpeechBufNotify::BookMark(QWORD, DWORD)
 
 STDMETHODIMP CSpeechBufNotify::WordPosition(QWORD, DWORD dwByteOffset)
 {
-    if (CTextToSpeech *owner = CurrentOwner())
-        owner->OnWordPosition(dwByteOffset);
+    std::shared_ptr<CSpeechRequest> request = m_request.lock();
+    if (!request || !request->Speaking())
+        return S_OK;
+    const WordReport word = CSapi4Session::WordPosition(request->EngineText(), dwByteOffset);
+    request->ReportWord(word.start, word.length, word.percent);
     return S_OK;
 }
+
+} // namespace orafon::speech
