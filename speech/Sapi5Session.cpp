@@ -6,6 +6,8 @@
 #include "AnsiText.h"
 #include "EngineOutput.h"
 
+#include <orafon/Holders.h>
+
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -13,19 +15,8 @@
 namespace orafon::speech {
 namespace {
 
-// A CoTaskMem string from a token read, freed on scope exit.
-class CCoString {
-public:
-    CCoString() = default;
-    CCoString(const CCoString &) = delete;
-    CCoString &operator=(const CCoString &) = delete;
-    ~CCoString() { CoTaskMemFree(m_psz); }
-    LPWSTR *Out() { return &m_psz; }
-    LPCWSTR Get() const { return m_psz; }
-
-private:
-    LPWSTR m_psz = nullptr;
-};
+// A string the speech platform allocated for the caller to free.
+using CCoString = orafon::CComHeapPtr<WCHAR>;
 
 std::string AnsiOf(LPCWSTR text)
 {
@@ -121,18 +112,18 @@ HRESULT CSapi5Session::Select(const VoiceInfo &voice, const std::shared_ptr<CEng
     if (FAILED(hr))
         return hr;
     GUID formatId{};
-    WAVEFORMATEX *format = nullptr;
-    hr = stream->GetFormat(&formatId, &format);
+    orafon::CComHeapPtr<WAVEFORMATEX> format;
+    hr = stream->GetFormat(&formatId, format.Out());
     if (FAILED(hr))
         return hr;
     if (format) {
         std::lock_guard guard(link->Lock());
-        std::memcpy(&link->engineFormat, format, sizeof(WAVEFORMATEX));
+        std::memcpy(&link->engineFormat, format.Get(), sizeof(WAVEFORMATEX));
         link->streamFormatId = SPDFID_WaveFormatEx;
         link->streamFormat = link->engineFormat;
         link->streamFormat->cbSize = 0;
     }
-    CoTaskMemFree(format);
+    format.Reset();
     try {
         out = std::make_shared<CSapi5Session>(std::move(spVoice), link);
     } catch (const std::bad_alloc &) {

@@ -4,11 +4,7 @@
 // engine's own, captured once) with libvorbis/libogg, libFLAC or libsndfile
 // alone. Every target is the catalogue entry at the engine's rate (22050 Hz
 // mono, 16-bit), so neither side converts.
-#include "BenchSupport.h"
-
-#include <component/TextToSpeechFactory.h>
-#include <orafon/Orafon.h>
-#include <tests/component/TestServices.h>
+#include "SpeakToFileJob.h"
 
 #include <FLAC/stream_encoder.h>
 #include <benchmark/benchmark.h>
@@ -31,9 +27,11 @@
 
 namespace {
 
+using orafon::bench::Clock;
 using orafon::bench::Median;
+using orafon::bench::MillisecondsSince;
+using orafon::bench::SpeakToFileJob;
 using orafon::bench::Text2000Words;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kRate = 22050;
 constexpr int kOggBitRate = 48000;
@@ -47,11 +45,6 @@ std::string TempDir()
         return std::string(mkdtemp(pattern));
     }();
     return dir;
-}
-
-double MillisecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 // CPU time of every thread of the process, in milliseconds: the work done,
@@ -79,99 +72,20 @@ template <class Run> Timing Time(Run run)
     return t;
 }
 
-BSTR MakeBstr(const std::string &ascii)
+// One SpeakToFile into a new file, timed.
+Timing Run(const SpeakToFileJob &job)
 {
-    BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(ascii.size()));
-    std::copy(ascii.begin(), ascii.end(), b);
-    return b;
+    job.Prepare();
+    return Time([&] { return SUCCEEDED(job.Speak()); });
 }
-
-// The object with the US English espeak-ng voice selected.
-CComPtr<ITextToSpeech> MakeObject()
-{
-    CComPtr<ITextToSpeech> tts;
-    CTextToSpeech_CreateInstance(orafon::test::TestModule(), nullptr, IID_ITextToSpeech,
-                                 reinterpret_cast<void **>(&tts));
-    if (!tts)
-        return tts;
-    LONG count = 0;
-    tts->get_VoiceCount(&count);
-    for (LONG i = 0; i < count; ++i) {
-        BSTR name = nullptr;
-        tts->GetVoiceName(i, &name);
-        const bool match = name && std::u16string(name) == u"eSpeak NG English (America)";
-        SysFreeString(name);
-        if (match) {
-            tts->put_VoiceIdx(i);
-            break;
-        }
-    }
-    return tts;
-}
-
-LONG FindWaveFormat(ITextToSpeech *tts, const std::u16string &wanted)
-{
-    LONG count = 0;
-    tts->get_WaveFormatCount(&count);
-    for (LONG i = 0; i < count; ++i) {
-        BSTR name = nullptr;
-        tts->put_WaveFormatIdx(i);
-        tts->get_WaveFormatName(&name);
-        const bool match = name && std::u16string(name) == wanted;
-        SysFreeString(name);
-        if (match)
-            return i;
-    }
-    return -1;
-}
-
-// One object set up for one file type and entry, timed per SpeakToFile.
-class SpeakToFileJob {
-public:
-    SpeakToFileJob(FILEFORMAT type, const std::u16string &format, const std::string &file) : tts_(MakeObject())
-    {
-        if (!tts_ || FAILED(tts_->put_FileFormat(type)))
-            return;
-        const LONG index = format.empty() ? 0 : FindWaveFormat(tts_, format);
-        if (index < 0 || FAILED(tts_->put_WaveFormatIdx(index)))
-            return;
-        path_ = TempDir() + "/" + file;
-        text_ = MakeBstr(Text2000Words());
-        out_ = MakeBstr(path_);
-    }
-    ~SpeakToFileJob()
-    {
-        SysFreeString(text_);
-        SysFreeString(out_);
-    }
-    SpeakToFileJob(const SpeakToFileJob &) = delete;
-    SpeakToFileJob &operator=(const SpeakToFileJob &) = delete;
-
-    bool Ready() const { return text_ != nullptr; }
-    const std::string &Path() const { return path_; }
-
-    // One synchronous SpeakToFile into a new file (replacing the last run's
-    // file would time the file system's truncation of it).
-    Timing Run()
-    {
-        std::remove(path_.c_str());
-        return Time([&] { return SUCCEEDED(tts_->SpeakToFile(text_, out_, TF_DEFAULT)); });
-    }
-
-private:
-    CComPtr<ITextToSpeech> tts_;
-    std::string path_;
-    BSTR text_ = nullptr;
-    BSTR out_ = nullptr;
-};
 
 // The engine's PCM for the text: the data chunk of a WAV file at its own format.
 const std::vector<short> &EnginePcm()
 {
     static const std::vector<short> pcm = [] {
         std::vector<short> samples;
-        SpeakToFileJob job(FF_WAVE, u"", "engine.wav");
-        if (!job.Ready() || job.Run().wallMs < 0)
+        const SpeakToFileJob job(FF_WAVE, u"", TempDir() + "/engine.wav");
+        if (!job.Ready() || job.Run() < 0)
             return samples;
         std::ifstream in(job.Path(), std::ios::binary);
         const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -247,9 +161,10 @@ bool DrainVorbis(vorbis_dsp_state &vd, vorbis_block &vb, ogg_stream_state &os, F
 
 bool EncodeOgg(const std::vector<short> &pcm, const std::string &path)
 {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
+    orafon::CStdioFile file(std::fopen(path.c_str(), "wb"));
+    if (!file)
         return false;
+    FILE *const f = file.Get();
     vorbis_info vi;
     vorbis_comment vc;
     vorbis_dsp_state vd;
@@ -287,7 +202,7 @@ bool EncodeOgg(const std::vector<short> &pcm, const std::string &path)
     vorbis_dsp_clear(&vd);
     vorbis_comment_clear(&vc);
     vorbis_info_clear(&vi);
-    return std::fclose(f) == 0 && ok;
+    return file.Close() == 0 && ok;
 }
 
 // The stream settings the component's FLAC files use.
@@ -369,9 +284,9 @@ const FileType kTypes[] = {
 // so the CPU times are given too.
 void AgainstLibraryChain(benchmark::State &state, const FileType &type)
 {
-    SpeakToFileJob job(type.type, type.entry, std::string("speech.") + type.name);
+    const SpeakToFileJob job(type.type, type.entry, TempDir() + "/speech." + type.name);
     const std::vector<short> &pcm = EnginePcm();
-    if (!job.Ready() || pcm.empty() || job.Run().wallMs < 0) {
+    if (!job.Ready() || pcm.empty() || job.Run() < 0) {
         state.SkipWithError("SpeakToFile failed");
         return;
     }
@@ -388,7 +303,7 @@ void AgainstLibraryChain(benchmark::State &state, const FileType &type)
         Timing lib, own;
         if (libraryFirst)
             lib = libraryChain();
-        own = job.Run();
+        own = Run(job);
         if (!libraryFirst)
             lib = libraryChain();
         libraryFirst = !libraryFirst;

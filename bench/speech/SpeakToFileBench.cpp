@@ -5,11 +5,7 @@
 // `espeak-ng --stdout | ffmpeg … -c:a wmav2 -b:a 128k` (44.1 kHz stereo),
 // and to MP4 against `espeak-ng --stdout | ffmpeg … -c:a aac` (44.1 kHz
 // stereo, the same AAC encoder at the same quality).
-#include "BenchSupport.h"
-
-#include <component/TextToSpeechFactory.h>
-#include <orafon/Orafon.h>
-#include <tests/component/TestServices.h>
+#include "SpeakToFileJob.h"
 
 #include <benchmark/benchmark.h>
 #include <espeak-ng/speak_lib.h>
@@ -26,9 +22,11 @@
 
 namespace {
 
+using orafon::bench::Clock;
 using orafon::bench::Median;
+using orafon::bench::MillisecondsSince;
+using orafon::bench::SpeakToFileJob;
 using orafon::bench::Text2000Words;
-using Clock = std::chrono::steady_clock;
 
 std::string TempDir()
 {
@@ -44,103 +42,9 @@ double Best(double current, double ms)
     return current == 0 ? ms : std::min(current, ms);
 }
 
-double MillisecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 double g_libraryMs = 0, g_wavMs = 0, g_wavRatio = 0, g_mp3Ms = 0, g_pipeMs = 0, g_plainPipeMs = 0;
 double g_wmaMs = 0, g_wmaPipeMs = 0, g_wmaRatio = 0;
 double g_mp4Ms = 0, g_mp4PipeMs = 0, g_mp4Ratio = 0, g_mp4BitRate = 0, g_mp4RatePipeMs = 0, g_mp4RateRatio = 0;
-
-// The object with the US English espeak-ng voice selected.
-CComPtr<ITextToSpeech> MakeObject()
-{
-    CComPtr<ITextToSpeech> tts;
-    CTextToSpeech_CreateInstance(orafon::test::TestModule(), nullptr, IID_ITextToSpeech,
-                                 reinterpret_cast<void **>(&tts));
-    if (!tts)
-        return tts;
-    LONG count = 0;
-    tts->get_VoiceCount(&count);
-    for (LONG i = 0; i < count; ++i) {
-        BSTR name = nullptr;
-        tts->GetVoiceName(i, &name);
-        const bool match = name && std::u16string(name) == u"eSpeak NG English (America)";
-        SysFreeString(name);
-        if (match) {
-            tts->put_VoiceIdx(i);
-            break;
-        }
-    }
-    return tts;
-}
-
-LONG FindWaveFormat(ITextToSpeech *tts, const std::u16string &wanted)
-{
-    LONG count = 0;
-    tts->get_WaveFormatCount(&count);
-    for (LONG i = 0; i < count; ++i) {
-        BSTR name = nullptr;
-        tts->put_WaveFormatIdx(i);
-        tts->get_WaveFormatName(&name);
-        const bool match = name && std::u16string(name) == wanted;
-        SysFreeString(name);
-        if (match)
-            return i;
-    }
-    return -1;
-}
-
-// One SpeakToFile set up once and timed per call.
-class SpeakToFileJob {
-public:
-    SpeakToFileJob(FILEFORMAT type, const std::u16string &format, const char *file) : tts_(MakeObject())
-    {
-        if (!tts_ || FAILED(tts_->put_FileFormat(type)))
-            return;
-        const LONG index = format.empty() ? 0 : FindWaveFormat(tts_, format);
-        if (index < 0 || FAILED(tts_->put_WaveFormatIdx(index)))
-            return;
-        text_ = Bstr(Text2000Words());
-        path_ = TempDir() + "/" + file;
-        out_ = Bstr(path_);
-    }
-    ~SpeakToFileJob()
-    {
-        SysFreeString(text_);
-        SysFreeString(out_);
-    }
-    SpeakToFileJob(const SpeakToFileJob &) = delete;
-    SpeakToFileJob &operator=(const SpeakToFileJob &) = delete;
-
-    bool Ready() const { return text_ != nullptr; }
-    const std::string &Path() const { return path_; }
-
-    // Milliseconds of one synchronous SpeakToFile into a new file, or a
-    // negative number. Replacing the last run's file would time the file
-    // system's truncation of it (tens of milliseconds on ext4 for 30 MB).
-    double Run()
-    {
-        std::remove(path_.c_str());
-        const auto start = Clock::now();
-        const HRESULT hr = tts_->SpeakToFile(text_, out_, TF_DEFAULT);
-        return SUCCEEDED(hr) ? MillisecondsSince(start) : -1;
-    }
-
-private:
-    static BSTR Bstr(const std::string &ascii)
-    {
-        BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(ascii.size()));
-        std::copy(ascii.begin(), ascii.end(), b);
-        return b;
-    }
-
-    CComPtr<ITextToSpeech> tts_;
-    std::string path_;
-    BSTR text_ = nullptr;
-    BSTR out_ = nullptr;
-};
 
 // The same text through the espeak-ng library on this thread. The library is
 // the one instance the voice's engine uses (initialised, voice and
@@ -159,7 +63,7 @@ double LibrarySynthesis(const std::string &text)
 // of machine load hits both runs of a pair alike.
 void WavAgainstLibrary(benchmark::State &state)
 {
-    SpeakToFileJob job(FF_WAVE, u"", "speech.wav");
+    const SpeakToFileJob job(FF_WAVE, u"", TempDir() + "/speech.wav");
     if (!job.Ready() || job.Run() < 0) {
         state.SkipWithError("SpeakToFile failed");
         return;
@@ -189,7 +93,7 @@ void WavAgainstLibrary(benchmark::State &state)
 
 void SpeakToFileMp3(benchmark::State &state)
 {
-    SpeakToFileJob job(FF_MP3, u"128kBPS, 44kHz, Stereo", "speech.mp3");
+    const SpeakToFileJob job(FF_MP3, u"128kBPS, 44kHz, Stereo", TempDir() + "/speech.mp3");
     if (!job.Ready()) {
         state.SkipWithError("no object or no such wave format");
         return;
@@ -250,7 +154,7 @@ struct PairedTimes {
     double ms = 0, pipeMs = 0, ratio = 0;
 };
 
-bool TimeAgainstPipeline(benchmark::State &state, SpeakToFileJob &job, const std::string &pipeline,
+bool TimeAgainstPipeline(benchmark::State &state, const SpeakToFileJob &job, const std::string &pipeline,
                          const std::string &pipeFile, PairedTimes &out)
 {
     auto runPipeline = [&] {
@@ -282,7 +186,7 @@ bool TimeAgainstPipeline(benchmark::State &state, SpeakToFileJob &job, const std
 // the same file with FFmpeg's encoder; the goal is the median of the pairs' ratios.
 void WmaAgainstFfmpegPipeline(benchmark::State &state)
 {
-    SpeakToFileJob job(FF_WMA, u"128kBPS, 44kHz, Stereo", "speech.wma");
+    const SpeakToFileJob job(FF_WMA, u"128kBPS, 44kHz, Stereo", TempDir() + "/speech.wma");
     if (!job.Ready() || job.Run() < 0) {
         state.SkipWithError("no WMA runtime, no such wave format, or SpeakToFile failed");
         return;
@@ -318,7 +222,7 @@ double FileBitRate(const std::string &path)
 // of the pairs' ratios.
 void Mp4AgainstFfmpegPipeline(benchmark::State &state)
 {
-    SpeakToFileJob job(FF_MP4, u"47kBPS, 44kHz, Stereo", "speech.m4a");
+    const SpeakToFileJob job(FF_MP4, u"47kBPS, 44kHz, Stereo", TempDir() + "/speech.m4a");
     if (!job.Ready() || job.Run() < 0) {
         state.SkipWithError("no AAC encoder library, no such wave format, or SpeakToFile failed");
         return;
@@ -339,7 +243,7 @@ void Mp4AgainstFfmpegPipeline(benchmark::State &state)
 // MP4 file has (-b:a, FFmpeg's usual way of choosing AAC quality).
 void Mp4AgainstFfmpegAtItsBitRate(benchmark::State &state)
 {
-    SpeakToFileJob job(FF_MP4, u"47kBPS, 44kHz, Stereo", "speech-b.m4a");
+    const SpeakToFileJob job(FF_MP4, u"47kBPS, 44kHz, Stereo", TempDir() + "/speech-b.m4a");
     if (!job.Ready() || job.Run() < 0) {
         state.SkipWithError("no AAC encoder library, no such wave format, or SpeakToFile failed");
         return;

@@ -1,6 +1,7 @@
 // SpVoice, tokens and categories through the platform's COM interfaces only.
 #include "VoiceTestSupport.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/winbase.h>
 #include <orafon/win/winreg.h>
 #include <orafon/win/winuser.h>
@@ -111,19 +112,16 @@ TEST_F(Sapi5Tokens, EveryEspeakVoiceIsListedWithNameAndAttributes)
     CComPtr<ISpObjectToken> token;
     while (tokens->Next(1, &token, nullptr) == S_OK) {
         ++seen;
-        LPWSTR name = nullptr;
-        ASSERT_EQ(S_OK, token->GetStringValue(u"409", &name));
-        EXPECT_EQ(0, std::u16string(name).rfind(u"eSpeak NG ", 0)) << Narrow(name);
-        CoTaskMemFree(name);
-        ASSERT_EQ(S_OK, token->GetStringValue(nullptr, &name));
-        CoTaskMemFree(name);
+        orafon::CComHeapPtr<WCHAR> name;
+        ASSERT_EQ(S_OK, token->GetStringValue(u"409", name.Out()));
+        EXPECT_EQ(0, std::u16string(name.Get()).rfind(u"eSpeak NG ", 0)) << Narrow(name.Get());
+        ASSERT_EQ(S_OK, token->GetStringValue(nullptr, name.Out()));
         CComPtr<ISpDataKey> attributes;
         ASSERT_EQ(S_OK, token->OpenKey(u"Attributes", &attributes));
         for (const char16_t *value : {u"Gender", u"Language", u"Name", u"Vendor", u"Age"}) {
-            LPWSTR text = nullptr;
-            EXPECT_EQ(S_OK, attributes->GetStringValue(value, &text)) << Narrow(value);
-            EXPECT_TRUE(text && *text);
-            CoTaskMemFree(text);
+            orafon::CComHeapPtr<WCHAR> text;
+            EXPECT_EQ(S_OK, attributes->GetStringValue(value, text.Out())) << Narrow(value);
+            EXPECT_TRUE(text.Get() && *text.Get());
         }
         token.Release();
     }
@@ -150,10 +148,9 @@ TEST_F(Sapi5Tokens, TheUsersLanguageComesFirstAndEnglishWithoutOne)
         ASSERT_EQ(S_OK, tokens->Next(1, &first, nullptr));
         CComPtr<ISpDataKey> attributes;
         ASSERT_EQ(S_OK, first->OpenKey(u"Attributes", &attributes));
-        LPWSTR language = nullptr;
-        ASSERT_EQ(S_OK, attributes->GetStringValue(u"Language", &language));
-        EXPECT_EQ(std::u16string(c.firstLanguage), std::u16string(language)) << c.locale;
-        CoTaskMemFree(language);
+        orafon::CComHeapPtr<WCHAR> language;
+        ASSERT_EQ(S_OK, attributes->GetStringValue(u"Language", language.Out()));
+        EXPECT_EQ(std::u16string(c.firstLanguage), std::u16string(language.Get())) << c.locale;
     }
     saved.empty() ? ::unsetenv("LC_ALL") : ::setenv("LC_ALL", saved.c_str(), 1);
 }
@@ -207,11 +204,11 @@ TEST_F(Sapi5Tokens, RequiredAttributesFilterTheTokens)
 // a stale espeak-ng token from an older installation is removed on first use.
 TEST(Sapi5Registration, DISABLED_FreshRegistryDropsStaleTokens)
 {
-    HKEY key = nullptr;
+    orafon::CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens\\eSpeakNG.zz.gone", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegCloseKey(key);
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Out(), nullptr));
+    key.Reset();
     CComPtr<ISpObjectTokenCategory> category;
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SpObjectTokenCategory, nullptr, CLSCTX_ALL, IID_ISpObjectTokenCategory,
                                      reinterpret_cast<void **>(&category)));
@@ -267,14 +264,12 @@ TEST(Sapi5Layout, FunctionTablesKeepThePublishedSlots)
     EXPECT_EQ(E_INVALIDARG, (CallSlot<HRESULT, LPCWSTR, DWORD, ULONG *>(voice, 20, nullptr, 0u, nullptr))); // Speak
 
     CComPtr<ISpObjectToken> token = Token(u"eSpeakNG.gmw.en-US");
-    LPWSTR id = nullptr;
-    ASSERT_EQ(S_OK, (CallSlot<HRESULT, LPWSTR *>(token, 16, &id))); // GetId
-    EXPECT_EQ(kTokens + u"eSpeakNG.gmw.en-US", std::u16string(id));
-    CoTaskMemFree(id);
-    LPWSTR name = nullptr;
-    ASSERT_EQ(S_OK, (CallSlot<HRESULT, LPCWSTR, LPWSTR *>(token, 6, u"409", &name))); // GetStringValue
-    EXPECT_EQ(u"eSpeak NG English (America)", std::u16string(name));
-    CoTaskMemFree(name);
+    orafon::CComHeapPtr<WCHAR> id;
+    ASSERT_EQ(S_OK, (CallSlot<HRESULT, LPWSTR *>(token, 16, id.Out()))); // GetId
+    EXPECT_EQ(kTokens + u"eSpeakNG.gmw.en-US", std::u16string(id.Get()));
+    orafon::CComHeapPtr<WCHAR> name;
+    ASSERT_EQ(S_OK, (CallSlot<HRESULT, LPCWSTR, LPWSTR *>(token, 6, u"409", name.Out()))); // GetStringValue
+    EXPECT_EQ(u"eSpeak NG English (America)", std::u16string(name.Get()));
     BOOL matches = FALSE;
     ASSERT_EQ(S_OK,
               (CallSlot<HRESULT, LPCWSTR, BOOL *>(token, 24, u"Vendor=eSpeak NG", &matches))); // MatchesAttributes
@@ -295,10 +290,9 @@ TEST(Sapi5Layout, FunctionTablesKeepThePublishedSlots)
     CComPtr<ISpStreamFormat> stream;
     ASSERT_EQ(S_OK, voice->GetOutputStream(&stream));
     GUID format{};
-    WAVEFORMATEX *wfx = nullptr;
-    ASSERT_EQ(S_OK, (CallSlot<HRESULT, GUID *, WAVEFORMATEX **>(stream, 14, &format, &wfx))); // GetFormat
+    orafon::CComHeapPtr<WAVEFORMATEX> wfx;
+    ASSERT_EQ(S_OK, (CallSlot<HRESULT, GUID *, WAVEFORMATEX **>(stream, 14, &format, wfx.Out()))); // GetFormat
     EXPECT_EQ(SPDFID_WaveFormatEx, format);
-    CoTaskMemFree(wfx);
 }
 
 // ---- Speaking into a stream --------------------------------------------------------
@@ -311,16 +305,15 @@ TEST_F(Sapi5Voice, OutputStreamReportsTheDeviceFormat)
     CComPtr<ISpStreamFormat> stream;
     ASSERT_EQ(S_OK, voice->GetOutputStream(&stream));
     GUID id{};
-    WAVEFORMATEX *wfx = nullptr;
-    ASSERT_EQ(S_OK, stream->GetFormat(&id, &wfx));
+    orafon::CComHeapPtr<WAVEFORMATEX> wfx;
+    ASSERT_EQ(S_OK, stream->GetFormat(&id, wfx.Out()));
     EXPECT_EQ(SPDFID_WaveFormatEx, id);
-    ASSERT_TRUE(wfx);
+    ASSERT_TRUE(wfx.Get());
     EXPECT_EQ(WAVE_FORMAT_PCM, wfx->wFormatTag);
     EXPECT_EQ(1, wfx->nChannels);
     EXPECT_EQ(22050u, wfx->nSamplesPerSec);
     EXPECT_EQ(16, wfx->wBitsPerSample);
     EXPECT_EQ(44100u, wfx->nAvgBytesPerSec);
-    CoTaskMemFree(wfx);
 }
 
 TEST_F(Sapi5Voice, SpeechIsAudibleAndAsLongAsTheEnginesOwn)
@@ -630,10 +623,9 @@ TEST_F(Sapi5Voice, EveryVoiceCanBeSelectedAndHeard)
     CComPtr<ISpObjectToken> token;
     size_t voices = 0;
     while (tokens->Next(1, &token, nullptr) == S_OK) {
-        LPWSTR id = nullptr;
-        ASSERT_EQ(S_OK, token->GetId(&id));
-        const std::string name = Narrow(id);
-        CoTaskMemFree(id);
+        orafon::CComHeapPtr<WCHAR> id;
+        ASSERT_EQ(S_OK, token->GetId(id.Out()));
+        const std::string name = Narrow(id.Get());
         ASSERT_EQ(S_OK, voice->SetVoice(token)) << name;
         const Spoken s = SpeakToStream(voice, u"a b c 1 2 3");
         EXPECT_EQ(S_OK, s.hr) << name;
@@ -889,10 +881,9 @@ TEST_F(Sapi5Voice, ScriptedVoiceFollowsItsScript)
     CComPtr<ISpStreamFormat> device;
     ASSERT_EQ(S_OK, voice->GetOutputStream(&device));
     GUID id{};
-    WAVEFORMATEX *wfx = nullptr;
-    ASSERT_EQ(S_OK, device->GetFormat(&id, &wfx));
+    orafon::CComHeapPtr<WAVEFORMATEX> wfx;
+    ASSERT_EQ(S_OK, device->GetFormat(&id, wfx.Out()));
     EXPECT_EQ(16000u, wfx->nSamplesPerSec);
-    CoTaskMemFree(wfx);
 
     const Spoken first = SpeakToStream(voice, u"<x>Hello world", SPF_ASYNC | SPF_IS_XML, Pcm(16000, 1, 16));
     EXPECT_EQ(SPERR_XML_BAD_SYNTAX, first.hr);
