@@ -28,19 +28,6 @@ void ReleaseSpeechEvent(SPEVENT &event) noexcept
 
 // ---- CSpeechOutputStream ----------------------------------------------------------
 
-STDMETHODIMP CSpeechOutputStream::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream || riid == IID_ISpStreamFormat) {
-        *ppv = static_cast<ISpStreamFormat *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 STDMETHODIMP CSpeechOutputStream::Read(void *, ULONG, ULONG *)
 {
     return STG_E_ACCESSDENIED;
@@ -134,22 +121,6 @@ STDMETHODIMP CSpeechOutputStream::GetFormat(GUID *pguidFormatId, WAVEFORMATEX **
 
 // ---- CSpeechAudioDest ---------------------------------------------------------------
 
-STDMETHODIMP CSpeechAudioDest::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IAudio) {
-        *ppv = static_cast<IAudio *>(this);
-    } else if (riid == IID_IAudioDest) {
-        *ppv = static_cast<IAudioDest *>(this);
-    } else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
 STDMETHODIMP CSpeechAudioDest::PassNotify(PVOID pNotifyInterface, IID)
 {
     m_pDestNotify = static_cast<IAudioDestNotifySink *>(pNotifyInterface);
@@ -223,27 +194,6 @@ STDMETHODIMP CSpeechAudioDest::BookMark(DWORD dwMarkID)
 }
 
 // ---- CSpeechBufNotify ---------------------------------------------------------------
-
-STDMETHODIMP CSpeechBufNotify::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITTSBufNotifySink) {
-        *ppv = static_cast<ITTSBufNotifySink *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CSpeechBufNotify::Release()
-{
-    const ULONG left = --m_refs;
-    if (left == 0)
-        delete this;
-    return left;
-}
 
 STDMETHODIMP CSpeechBufNotify::TextDataDone(QWORD, DWORD dwFlags)
 {

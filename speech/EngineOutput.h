@@ -1,6 +1,7 @@
 // The objects through which the speech engines reach the bridge: the SAPI 5
 // output stream, the SAPI 4 audio destination and the SAPI 4 buffer
-// notification sink. Each has its own reference count, since an engine may
+// notification sink. Each is an object of its own (orafon::ComObject), with
+// its own reference count, since an engine may
 // hold it longer than the bridge lives; they reach the bridge only through a
 // CEngineLink (EngineLink.h).
 //
@@ -13,6 +14,7 @@
 #include <speech/EngineLink.h>
 #include <speech/SpeechRequest.h>
 
+#include <orafon/ComObject.h>
 #include <orafon/win/sapi.h>
 #include <orafon/win/speech.h>
 #include <orafon/win/windows.h>
@@ -25,38 +27,12 @@ namespace orafon::speech {
 // Frees what a SAPI 5 event carries (a string, a token or an object).
 void ReleaseSpeechEvent(SPEVENT &event) noexcept;
 
-// Reference counting shared by the three objects below.
-class CEngineOutputBase {
-protected:
-    explicit CEngineOutputBase(std::shared_ptr<CEngineLink> link) : m_link(std::move(link)) {}
-    ~CEngineOutputBase() = default;
-    ULONG AddRefImpl() { return ++m_refs; }
-    // Drops one reference and deletes the most derived object at 0.
-    template <typename T> ULONG ReleaseOf(T *self)
-    {
-        const ULONG left = --m_refs;
-        if (left == 0)
-            delete self;
-        return left;
-    }
-
-    std::shared_ptr<CEngineLink> m_link;
-
-private:
-    std::atomic<ULONG> m_refs{1};
-};
-
 // The stream a SAPI 5 voice writes a file request's PCM into.
-class CSpeechOutputStream final : public ISpStreamFormat, private CEngineOutputBase {
+class CSpeechOutputStream final
+    : public ComObject<CSpeechOutputStream, ISpStreamFormat, ComAlias<IStream, ISpStreamFormat>,
+                       ComAlias<ISequentialStream, ISpStreamFormat>> {
 public:
-    CSpeechOutputStream(std::shared_ptr<CEngineLink> link, ULONG serial)
-        : CEngineOutputBase(std::move(link)), m_nSerial(serial)
-    {
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseOf(this); }
+    CSpeechOutputStream(std::shared_ptr<CEngineLink> link, ULONG serial) : m_link(std::move(link)), m_nSerial(serial) {}
 
     STDMETHODIMP Read(void *pv, ULONG cb, ULONG *pcbRead) override;
     STDMETHODIMP Write(const void *pv, ULONG cb, ULONG *pcbWritten) override;
@@ -72,20 +48,14 @@ public:
     STDMETHODIMP GetFormat(GUID *pguidFormatId, WAVEFORMATEX **ppCoMemWaveFormatEx) override;
 
 private:
+    std::shared_ptr<CEngineLink> m_link;
     const ULONG m_nSerial;
 };
 
 // The audio destination a SAPI 4 engine made for a file request speaks into.
-class CSpeechAudioDest final : public IAudio, public IAudioDest, private CEngineOutputBase {
+class CSpeechAudioDest final : public ComObject<CSpeechAudioDest, IAudio, IAudioDest> {
 public:
-    CSpeechAudioDest(std::shared_ptr<CEngineLink> link, ULONG serial)
-        : CEngineOutputBase(std::move(link)), m_nSerial(serial)
-    {
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseOf(this); }
+    CSpeechAudioDest(std::shared_ptr<CEngineLink> link, ULONG serial) : m_link(std::move(link)), m_nSerial(serial) {}
 
     // IAudio
     STDMETHODIMP Flush() override { return S_OK; }
@@ -107,6 +77,7 @@ public:
     STDMETHODIMP BookMark(DWORD dwMarkID) override;
 
 private:
+    std::shared_ptr<CEngineLink> m_link;
     const ULONG m_nSerial;
     // The engine's sink; the engine holds its own reference (no reference here).
     std::atomic<IAudioDestNotifySink *> m_pDestNotify{nullptr};
@@ -114,13 +85,9 @@ private:
 
 // The notification sink a SAPI 4 engine calls, on the thread that selected
 // it, as the text of one request is spoken. Called on that thread only.
-class CSpeechBufNotify final : public ITTSBufNotifySink {
+class CSpeechBufNotify final : public ComObject<CSpeechBufNotify, ITTSBufNotifySink> {
 public:
     explicit CSpeechBufNotify(std::weak_ptr<CSpeechRequest> request) : m_request(std::move(request)) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP TextDataDone(QWORD qTimeStamp, DWORD dwFlags) override;
     STDMETHODIMP TextDataStarted(QWORD qTimeStamp) override;
@@ -128,7 +95,6 @@ public:
     STDMETHODIMP WordPosition(QWORD qTimeStamp, DWORD dwByteOffset) override;
 
 private:
-    std::atomic<ULONG> m_refs{1};
     // Gone or over once the request ended or was replaced: then nothing
     // the engine reports reaches anyone.
     std::weak_ptr<CSpeechRequest> m_request;

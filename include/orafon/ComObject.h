@@ -2,7 +2,11 @@
 // template arguments; QueryInterface is a lookup in the table made from that
 // list, so adding an interface to an object is adding one argument.
 //
-//   class Voice final : public orafon::ComObject<Voice, ISpVoice, ISpEventSource> { ... };
+//   class Voice final
+//       : public orafon::ComObject<Voice, ISpVoice, orafon::ComAlias<ISpEventSource, ISpVoice>> { ... };
+//
+// The first entry answers IUnknown. An interface that another listed one
+// derives from is a ComAlias entry, not a second base.
 //
 // Every shape keeps the rules callers rely on: a null out pointer is
 // E_POINTER; an IID not in the table sets *ppv to null and is E_NOINTERFACE;

@@ -3,6 +3,9 @@
 #include "../platform/com/ComRules.h"
 #include "TestObjects.h"
 
+#include <orafon/win/sapi.h>
+#include <orafon/win/speech.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -58,6 +61,22 @@ INSTANTIATE_TEST_SUITE_P(
                              },
                              {IID_IConnectionPoint},
                              {IID_ITextToSpeech, IID_IConnectionPointContainer, IID_IPropertyNotifySink}},
+                      Handed{"EngineStream",
+                             [](ITextToSpeech *tts) {
+                                 CComPtr<ISpStreamFormat> stream;
+                                 EXPECT_EQ(CComPtr<ITextToSpeech>(tts).QueryInterface(&stream), S_OK);
+                                 return CComPtr<IUnknown>(stream);
+                             },
+                             {IID_ISpStreamFormat, IID_IStream, IID_ISequentialStream},
+                             {IID_ITextToSpeech, IID_IAudio, IID_IConnectionPointContainer}},
+                      Handed{"EngineAudioDest",
+                             [](ITextToSpeech *tts) {
+                                 CComPtr<IAudio> audio;
+                                 EXPECT_EQ(CComPtr<ITextToSpeech>(tts).QueryInterface(&audio), S_OK);
+                                 return CComPtr<IUnknown>(audio);
+                             },
+                             {IID_IAudio, IID_IAudioDest},
+                             {IID_ITextToSpeech, IID_ISpStreamFormat, IID_IDispatch}},
                       Handed{"PointEnumerator",
                              [](ITextToSpeech *tts) {
                                  CComPtr<IEnumConnectionPoints> points;
@@ -75,6 +94,23 @@ INSTANTIATE_TEST_SUITE_P(
                              {IID_IEnumConnections},
                              {IID_IConnectionPoint, IID_IEnumConnectionPoints, IID_ITextToSpeech}}),
     [](const ::testing::TestParamInfo<Handed> &row) { return row.param.name; });
+
+// The engines' stream and audio destination are answered by the object but
+// are objects of their own: an engine may call them after the object is gone.
+TEST(ObjectIdentityLifetime, EngineOutputsOutliveTheObject)
+{
+    const LONG before = ModuleLockCountForTest();
+    CComPtr<ISpStreamFormat> stream;
+    {
+        auto tts = MakeTts();
+        ASSERT_EQ(tts.QueryInterface(&stream), S_OK);
+    }
+    EXPECT_EQ(ModuleLockCountForTest(), before) << "the stream does not hold the object";
+    ULONG written = 1;
+    const BYTE pcm[4] = {};
+    EXPECT_TRUE(SUCCEEDED(stream->Write(pcm, sizeof pcm, &written))) << "a late write is answered";
+    stream.Release();
+}
 
 // A connection point is an object of its own whose references are the
 // object's: holding only the point keeps the object alive.
