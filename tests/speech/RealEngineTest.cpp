@@ -526,8 +526,8 @@ TEST_P(SpeechRealEngine, SpeakToFileIntoAFullFileSystemFails)
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, SpeechRealEngine, testing::ValuesIn(kVoices),
-                         [](const testing::TestParamInfo<RealVoice> &info) {
-                             return info.param.sapiVersion == 0 ? std::string("Espeak") : std::string("Flite");
+                         [](const testing::TestParamInfo<RealVoice> &param) {
+                             return param.param.sapiVersion == 0 ? std::string("Espeak") : std::string("Flite");
                          });
 
 } // namespace

@@ -351,8 +351,8 @@ TEST_F(SpeechScripted, StopFromInsideAWordHandlerEndsTheSynchronousRequest)
     Select(s, u"Orafon Scripted Mode");
     ITextToSpeech *tts = s.tts.get();
     bool stopped = false;
-    s.sink.onEvent = [tts, &stopped](EventSink &, DISPID id, EXCEPINFO *) {
-        if (id == DISPID_TTS_ONTTSWORD && !stopped) {
+    s.sink.onEvent = [tts, &stopped](EventSink &, DISPID dispid, EXCEPINFO *) {
+        if (dispid == DISPID_TTS_ONTTSWORD && !stopped) {
             stopped = true;
             EXPECT_EQ(tts->StopTTS(), S_OK);
         }
