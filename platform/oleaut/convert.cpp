@@ -3,6 +3,7 @@
 #include "date_text.h"
 #include "number_text.h"
 #include "variant_internal.h"
+#include <orafon/CatchAtEdge.h>
 
 #include <orafon/CaseFold.h>
 #include <orafon/win/winbase.h>
@@ -610,7 +611,9 @@ HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARI
 
 } // namespace
 
-STDAPI VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt)
+namespace {
+
+HRESULT ChangeType(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt)
 {
     if (!pvargDest || !pvarSrc)
         return E_INVALIDARG;
@@ -639,6 +642,13 @@ STDAPI VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LCI
     }
     *pvargDest = result;
     return S_OK;
+}
+
+} // namespace
+
+STDAPI VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt)
+{
+    return orafon::CatchAtEdge([&] { return ChangeType(pvargDest, pvarSrc, lcid, wFlags, vt); });
 }
 
 STDAPI VariantChangeType(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, USHORT wFlags, VARTYPE vt)

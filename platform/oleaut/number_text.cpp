@@ -356,6 +356,8 @@ std::u16string FormatUnsigned(ULONGLONG value)
     return Widen(std::to_string(value));
 }
 
+namespace {
+
 // Significant digits of |value| rounded half away from zero, as Windows rounds
 // when it writes a number (654322.25 as R4 is "654322.3"), and the decimal
 // exponent of the first digit.
@@ -385,6 +387,8 @@ void RoundedDigits(double value, int digits, std::string &out, int &exponent)
     while (out.size() > 1 && out.back() == '0')
         out.pop_back();
 }
+
+} // namespace
 
 std::u16string FormatReal(double value, int digits, const locale::LocaleInfo &loc)
 {

@@ -502,7 +502,7 @@ private:
 
 class Transaction {
 public:
-    Transaction(Connection &c, bool writing) : connection(c), writing(writing) {}
+    Transaction(Connection &c, bool forWriting) : connection(c), writing(forWriting) {}
     void Fail(int rc)
     {
         if (rc_ == SQLITE_OK)

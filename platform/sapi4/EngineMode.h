@@ -95,6 +95,8 @@ ORAFON_EXPORT void AddModeProvider(ModeProvider provider);
 // Every mode: the flite voices, then those of the providers in the order
 // they were added.
 std::vector<std::shared_ptr<EngineMode>> AllModes();
+// The flite voices alone, one mode per voice and sample rate.
+std::vector<std::shared_ptr<EngineMode>> FliteModes();
 std::shared_ptr<EngineMode> FindMode(const GUID &modeId);
 
 // Fills the text fields of a mode record.

@@ -1,4 +1,5 @@
 // TTSEnumerator: the list of engine modes and the way to select one.
+#include "ClassObjects.h"
 #include "ComSupport.h"
 #include "Engine.h"
 #include "EngineMode.h"

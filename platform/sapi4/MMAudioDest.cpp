@@ -1,5 +1,6 @@
 // MMAudioDest: an audio destination over the shared wave output device
 // (liborafon_winmm.so, loaded from beside this module on first use).
+#include "ClassObjects.h"
 #include "ComSupport.h"
 
 #include <orafon/win/mmsystem.h>

@@ -6,8 +6,6 @@
 
 namespace orafon::sapi4 {
 
-std::vector<std::shared_ptr<EngineMode>> FliteModes();
-
 namespace {
 
 std::mutex gProvidersMutex;

@@ -1,14 +1,12 @@
 // The in-process server's entry points: class objects for the mode
 // enumerator and the multimedia audio destination.
+#include "ClassObjects.h"
 #include "ComSupport.h"
 
 #include <orafon/win/objbase.h>
 #include <orafon/win/speech.h>
 
 namespace orafon::sapi4 {
-
-HRESULT CreateTtsEnumerator(REFIID riid, void **ppv);
-HRESULT CreateMMAudioDest(REFIID riid, void **ppv);
 
 std::atomic<long> &LiveObjects()
 {

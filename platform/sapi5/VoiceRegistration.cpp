@@ -91,8 +91,6 @@ std::string LowerAscii(std::string s)
     return s;
 }
 
-} // namespace
-
 LANGID LanguageIdForTag(const std::string &tagIn)
 {
     const std::string tag = LowerAscii(tagIn);
@@ -105,8 +103,6 @@ LANGID LanguageIdForTag(const std::string &tagIn)
             return MAKELANGID(p.primary, SUBLANG_DEFAULT);
     return kCustomLanguage;
 }
-
-namespace {
 
 // espeak-ng's names are UTF-8 ("Bokm\u00e5l", "M\u0101ori"); a byte that
 // is not part of a UTF-8 sequence is taken as Latin-1 rather than lost.

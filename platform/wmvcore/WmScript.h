@@ -50,4 +50,12 @@ typedef void (*PFNORAFONWMFAILALLOCATIONS)(BOOL fail);
 #define TEXT_ORAFONWM_SAMPLELOGCOUNT "OrafonWm_SampleLogCount"
 #define TEXT_ORAFONWM_SAMPLELOGENTRY "OrafonWm_SampleLogEntry"
 #define TEXT_ORAFONWM_FAILALLOCATIONS "OrafonWm_FailAllocations"
+
+void OrafonWm_SetScriptedAudioCodecs(const OrafonWmScriptedCodec *codecs, DWORD count);
+LONG OrafonWm_LiveObjects(void);
+LONG OrafonWm_ObjectsMade(void);
+void OrafonWm_StartSampleLog(void);
+DWORD OrafonWm_SampleLogCount(void);
+BOOL OrafonWm_SampleLogEntry(DWORD index, DWORD *pcb, QWORD *pcnsTime);
+void OrafonWm_FailAllocations(BOOL fail);
 }

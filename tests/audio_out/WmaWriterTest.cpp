@@ -438,8 +438,8 @@ TEST_P(WmaWithoutRuntime, NoFormatsAndOpenFailsWithoutCallingIn)
 }
 
 INSTANTIATE_TEST_SUITE_P(Runtime, WmaWithoutRuntime, testing::Values("no-such-wmvcore.so", "wmvcore_without_editor.so"),
-                         [](const testing::TestParamInfo<const char *> &info) {
-                             return info.index == 0 ? std::string("Missing") : std::string("WithoutEditor");
+                         [](const testing::TestParamInfo<const char *> &row) {
+                             return row.index == 0 ? std::string("Missing") : std::string("WithoutEditor");
                          });
 
 } // namespace

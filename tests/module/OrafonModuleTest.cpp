@@ -401,7 +401,7 @@ TEST_P(OrafonTypeLib, DualInterfaceShape)
 }
 
 INSTANTIATE_TEST_SUITE_P(FromModuleAndTlb, OrafonTypeLib, ::testing::Values(ORAFON_MODULE, ORAFON_TLB),
-                         [](const auto &info) { return info.index == 0 ? "Module" : "TlbFile"; });
+                         [](const auto &row) { return row.index == 0 ? "Module" : "TlbFile"; });
 
 class OrafonRegistration : public OrafonModule {};
 

@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {{4, 2304, 0}, {3, 1728, 466}, {3, 1728, 357}, {3, 1728, 247}}},
                       TimingCase{
                           "Mpeg25At8000", {0, 1, 1, 2, false, 3}, 72, 30, {{1, 576, 0}, {0, 0, 309}, {1, 576, 42}}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(Mp3SoundStream, FrameSizesFollowTheFormula)
 {
@@ -170,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(Headers, RefusedHeaderTest,
                                            RefusedCase{"ReservedRate", {3, 1, 9, 3, false, 0}},
                                            RefusedCase{"FreeFormat", {3, 1, 0, 0, false, 0}},
                                            RefusedCase{"BadBitrate", {3, 1, 15, 0, false, 0}}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &row) { return std::string(row.param.name); });
 
 TEST(Mp3SoundStream, FileWithoutHeadersIsEmpty)
 {

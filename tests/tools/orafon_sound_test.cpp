@@ -457,9 +457,9 @@ TEST_P(OrafonSayAloud, InterruptedSayEndsWith130AndFallsSilent)
 INSTANTIATE_TEST_SUITE_P(Outputs, OrafonSayAloud,
                          testing::Values(Output{"pulse", "eSpeak NG English (America)"}, Output{"pulse", "Flite kal16"},
                                          Output{"alsa", "eSpeak NG English (America)"}, Output{"alsa", "Flite kal16"}),
-                         [](const testing::TestParamInfo<Output> &info) {
-                             return std::string(info.param.device) +
-                                    (info.param.voice[0] == 'e' ? "_espeak" : "_flite");
+                         [](const testing::TestParamInfo<Output> &row) {
+                             return std::string(row.param.device) +
+                                    (row.param.voice[0] == 'e' ? "_espeak" : "_flite");
                          });
 
 class WorkCleanup : public testing::Environment {

@@ -28,8 +28,6 @@
 
 namespace orafon_cli {
 
-int CommandDescribe(DispatchObject &tts);
-
 namespace {
 
 constexpr UINT WM_ORAFON_STOP = WM_APP + 1;

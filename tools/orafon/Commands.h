@@ -13,6 +13,10 @@ constexpr int kExitInterrupted = 130;
 
 int RunCommand(const Options &options);
 
+class DispatchObject;
+// Prints the object's members as its type information describes them.
+int CommandDescribe(DispatchObject &tts);
+
 // Blocks SIGINT and SIGTERM in every thread and hands them to a watcher, so
 // Ctrl-C stops speech through the component instead of killing the process
 // with a half-written file. Call first thing in main, before any thread starts.

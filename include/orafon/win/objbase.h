@@ -52,3 +52,7 @@ STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
 // The entry points an in-process server exports.
 typedef HRESULT(STDAPICALLTYPE *LPFNGETCLASSOBJECT)(REFCLSID, REFIID, LPVOID *);
 typedef HRESULT(STDAPICALLTYPE *LPFNCANUNLOADNOW)(void);
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv);
+STDAPI DllCanUnloadNow(void);
+STDAPI DllRegisterServer(void);
+STDAPI DllUnregisterServer(void);

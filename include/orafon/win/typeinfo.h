@@ -302,3 +302,4 @@ ORAFON_DECLARE_IID(ITypeLib, IID_ITypeLib);
 // reads resource 1.
 typedef HRESULT(STDAPICALLTYPE *LPFNGETTYPELIBRESOURCE)(INT id, const void **ppData, SIZE_T *pcbData);
 #define ORAFON_TYPELIB_RESOURCE_EXPORT "DllGetTypeLibResource"
+STDAPI DllGetTypeLibResource(INT id, const void **ppData, SIZE_T *pcbData);

@@ -282,3 +282,8 @@ typedef HRESULT(STDAPICALLTYPE *PFNWMCREATESYNCREADER)(IUnknown *pUnkCert, DWORD
 #define TEXT_WMCREATEPROFILEMANAGER "WMCreateProfileManager"
 #define TEXT_WMCREATEEDITOR "WMCreateEditor"
 #define TEXT_WMCREATESYNCREADER "WMCreateSyncReader"
+
+STDAPI WMCreateWriter(IUnknown *pUnkCert, IWMWriter **ppWriter);
+STDAPI WMCreateProfileManager(IWMProfileManager **ppProfileManager);
+STDAPI WMCreateEditor(IWMMetadataEditor **ppEditor);
+STDAPI WMCreateSyncReader(IUnknown *pUnkCert, DWORD dwRights, IWMSyncReader **ppSyncReader);

@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(Table, MalformedGuid,
                                            Malformed{"spaces", u"{6B29FC40-CA47-1067-B31D-00DD010662D }"},
                                            Malformed{"sign", u"{+B29FC40-CA47-1067-B31D-00DD010662DA}"},
                                            Malformed{"parens", u"(6B29FC40-CA47-1067-B31D-00DD010662DA)"}),
-                         [](const ::testing::TestParamInfo<Malformed> &info) { return std::string(info.param.label); });
+                         [](const ::testing::TestParamInfo<Malformed> &row) { return std::string(row.param.label); });
 
 TEST(GuidStrings, NullStringsGiveGuidNull)
 {

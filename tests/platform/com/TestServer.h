@@ -16,3 +16,4 @@ ORAFON_DECLARE_IID(ITestAdder, IID_ITestAdder);
 // Extra exports for the tests: live objects and server locks, and how often
 // DllGetClassObject was asked.
 typedef LONG(STDAPICALLTYPE *LPFNTESTSERVERCOUNT)(void);
+STDAPI_(LONG) TestServerRequests(void);

@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                              u"\uFFFD"
                              "A",
                              false}),
-    [](const ::testing::TestParamInfo<Decode> &info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<Decode> &row) { return std::string(row.param.label); });
 
 TEST(MultiByteToWideChar, MinusOneCountsAndCopiesTheNul)
 {
@@ -189,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Encode{"reversedpair", std::u16string{char16_t(0xDE00), char16_t(0xD83D)},
                              "\xEF\xBF\xBD\xEF\xBF\xBD", false},
                       Encode{"replacementitself", u"\uFFFD", "\xEF\xBF\xBD", true}),
-    [](const ::testing::TestParamInfo<Encode> &info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<Encode> &row) { return std::string(row.param.label); });
 
 TEST(WideCharToMultiByte, SizesAndNul)
 {

@@ -237,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  Bytes(std::u16string_view(u"a\0bc\0", 6))},
                       TypedValue{"multiszunterminated", REG_MULTI_SZ, Bytes(std::u16string_view(u"a\0bc", 4)),
                                  Bytes(std::u16string_view(u"a\0bc\0", 6))}),
-    [](const ::testing::TestParamInfo<TypedValue> &info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<TypedValue> &row) { return std::string(row.param.label); });
 
 struct TextRow {
     const char *label;
@@ -288,7 +288,7 @@ INSTANTIATE_TEST_SUITE_P(Table, RegistryText,
                                                    "a\xf0\x9f\x98\x80"
                                                    "b"},
                                            TextRow{"empty", u"", ""}),
-                         [](const ::testing::TestParamInfo<TextRow> &info) { return std::string(info.param.label); });
+                         [](const ::testing::TestParamInfo<TextRow> &row) { return std::string(row.param.label); });
 
 TEST_F(Registry, QuerySizeRules)
 {

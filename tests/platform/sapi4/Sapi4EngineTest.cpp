@@ -186,9 +186,8 @@ TEST_P(Sapi4Speak, DrivesTheAudioObjectAndReportsWords)
         EXPECT_LE(n[i - 1].time, n[i].time);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, Sapi4Speak, testing::ValuesIn(kFliteModes), [](const auto &info) {
-    return std::string(info.param.name.begin() + 6, info.param.name.end());
-});
+INSTANTIATE_TEST_SUITE_P(Modes, Sapi4Speak, testing::ValuesIn(kFliteModes),
+                         [](const auto &row) { return std::string(row.param.name.begin() + 6, row.param.name.end()); });
 
 TEST(Sapi4Speak, WordOffsetsCountUtf16UnitsOfAccentedText)
 {
@@ -325,7 +324,7 @@ TEST_P(Sapi4AttributeEffect, SpeedPitchAndVolumeAreHeard)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Sapi4AttributeEffect, testing::Values(u"Flite kal", u"Flite slt"),
-                         [](const auto &info) { return std::string(info.param.begin() + 6, info.param.end()); });
+                         [](const auto &row) { return std::string(row.param.begin() + 6, row.param.end()); });
 
 // ---- Tagged text --------------------------------------------------------------
 

@@ -1,7 +1,4 @@
-// A module with no type library.
+// A module with no type library: it exports one unrelated symbol.
 #include <orafon/win/windows.h>
 
-extern "C" ORAFON_EXPORT int OrafonTestNothingHere()
-{
-    return 0;
-}
+extern "C" ORAFON_EXPORT const int OrafonTestNothingHere = 0;

@@ -297,6 +297,6 @@ TEST(WaveOutDevices, AskingLeavesTheCaptureFileAlone)
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, WaveOutThroughServer, testing::Values("pulse", "alsa"),
-                         [](const testing::TestParamInfo<std::string> &info) { return info.param; });
+                         [](const testing::TestParamInfo<std::string> &row) { return row.param; });
 
 } // namespace
