@@ -10,8 +10,8 @@ namespace orafon::typelib {
 
 // An ITypeLib over lib (held for as long as the object or any of its type
 // infos live).
-HRESULT CreateTypeLib(std::shared_ptr<const Library> lib, ITypeLib **pptlib);
+ORAFON_EXPORT HRESULT CreateTypeLib(std::shared_ptr<const Library> lib, ITypeLib **pptlib);
 // Parses the binary form and wraps it (Parse's failures).
-HRESULT CreateTypeLibFromBytes(std::span<const BYTE> bytes, ITypeLib **pptlib);
+ORAFON_EXPORT HRESULT CreateTypeLibFromBytes(std::span<const BYTE> bytes, ITypeLib **pptlib);
 
 } // namespace orafon::typelib

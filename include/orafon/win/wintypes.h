@@ -21,15 +21,17 @@
 #define EXTERN_C extern
 #endif
 
-#define STDAPI EXTERN_C HRESULT STDAPICALLTYPE
-#define STDAPI_(type) EXTERN_C type STDAPICALLTYPE
+// Libraries are built with hidden symbols; what they export says so. Every
+// platform function (STDAPI) is an export of the library that defines it.
+#define ORAFON_EXPORT __attribute__((visibility("default")))
+
+#define STDAPI EXTERN_C ORAFON_EXPORT HRESULT STDAPICALLTYPE
+#define STDAPI_(type) EXTERN_C ORAFON_EXPORT type STDAPICALLTYPE
 #define STDMETHOD(method) virtual HRESULT STDMETHODCALLTYPE method
 #define STDMETHOD_(type, method) virtual type STDMETHODCALLTYPE method
 #define STDMETHODIMP HRESULT STDMETHODCALLTYPE
 #define STDMETHODIMP_(type) type STDMETHODCALLTYPE
 #define PURE = 0
-
-#define ORAFON_EXPORT __attribute__((visibility("default")))
 
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
