@@ -7,9 +7,8 @@ namespace {
 
 std::u16string Take(BSTR text)
 {
-    std::u16string out = orafon::test::ToU16(text);
-    SysFreeString(text);
-    return out;
+    const orafon::CBstr owned(text);
+    return orafon::test::ToU16(text);
 }
 
 class SpeechCatalogue : public ScriptedEngines {};

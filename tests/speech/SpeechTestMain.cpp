@@ -1,6 +1,7 @@
 // The speech tests' process set-up and shared helpers.
 #include "SpeechTestSupport.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 
 #include <chrono>
@@ -97,12 +98,10 @@ LONG Subject::Find(const std::u16string &name) const
 {
     const LONG count = Count();
     for (LONG i = 0; i < count; ++i) {
-        BSTR entry = nullptr;
-        if (tts->GetVoiceName(i, &entry) != S_OK)
+        orafon::CBstr entry;
+        if (tts->GetVoiceName(i, entry.Out()) != S_OK)
             continue;
-        const bool same = orafon::test::ToU16(entry) == name;
-        SysFreeString(entry);
-        if (same)
+        if (orafon::test::ToU16(entry.Get()) == name)
             return i;
     }
     return -1;

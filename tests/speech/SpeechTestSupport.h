@@ -5,6 +5,7 @@
 
 #include "../component/TestObjects.h"
 
+#include <orafon/Holders.h>
 #include <orafon/win/windows.h>
 #include <orafon/win/winuser.h>
 
@@ -21,19 +22,11 @@ namespace speechtest {
 using orafon::test::EventSink;
 using orafon::test::ReceivedEvent;
 
-// A BSTR owned by the test.
-class Bstr {
+// A BSTR owned by the test, passed as the BSTR it holds.
+class Bstr : public orafon::CBstr {
 public:
-    explicit Bstr(const std::u16string &text) : m_text(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-    {
-    }
-    ~Bstr() { SysFreeString(m_text); }
-    Bstr(const Bstr &) = delete;
-    Bstr &operator=(const Bstr &) = delete;
-    operator BSTR() const { return m_text; }
-
-private:
-    BSTR m_text;
+    explicit Bstr(const std::u16string &text) : CBstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    operator BSTR() const { return Get(); }
 };
 
 // The directory of this test process's files (registry, outputs).
