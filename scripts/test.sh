@@ -11,6 +11,8 @@ fi
 # Where only the end of this output is kept, it should still say what failed:
 # the first lines of each failed assertion, last.
 echo "---- failed assertions ----"
-grep -h -A5 -E ': Failure$' "$build_dir/Testing/Temporary/LastTest.log" 2>/dev/null |
-  grep -v -E '^--$|^\[' | cut -c1-200 | head -n 16 || true
+{
+  grep -h -A5 -E ': Failure$' "$build_dir/Testing/Temporary/LastTest.log"
+  grep -h -B4 -E 'exports other symbols' "$build_dir/Testing/Temporary/LastTest.log"
+} 2>/dev/null | grep -v -E '^--$|^\[' | cut -c1-200 | head -n 16 || true
 exit 1
