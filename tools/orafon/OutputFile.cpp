@@ -239,14 +239,17 @@ bool OutputFile::CreateTemporary(const std::string &folder, const std::string &n
     const std::string stem = "." + name.substr(0, 200) + ".orafon-" + std::to_string(getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string path = (std::filesystem::path(folder) / (stem + std::to_string(counter++) + ".tmp")).string();
+        // Pending before it exists: an interrupt right after the file is
+        // made must still find it to remove.
+        SetPending(path);
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             close(fd);
             work_ = path;
             done_ = false;
-            SetPending(work_);
             return true;
         }
+        g_pending = false;
         if (errno != EEXIST) {
             problem = "cannot write " + target_ + ": " + DescribeErrno(errno);
             return false;
