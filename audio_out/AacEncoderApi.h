@@ -22,7 +22,7 @@ struct AacEncoderApi {
     HMODULE hModule = nullptr;
 
     // Every entry a file needs is there.
-    bool IsComplete() const
+    [[nodiscard]] bool IsComplete() const
     {
         return faacEncOpen && faacEncGetCurrentConfiguration && faacEncSetConfiguration &&
                faacEncGetDecoderSpecificInfo && faacEncEncode && faacEncClose && faacEncFreeDecoderSpecificInfo;

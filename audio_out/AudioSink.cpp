@@ -1,5 +1,7 @@
 #include "AudioSink.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -7,7 +9,7 @@
 
 namespace {
 
-bool SameFormat(const WAVEFORMATEX &a, const WAVEFORMATEX &b)
+[[nodiscard]] bool SameFormat(const WAVEFORMATEX &a, const WAVEFORMATEX &b)
 {
     return std::memcmp(&a, &b, sizeof(a)) == 0;
 }
@@ -30,7 +32,7 @@ void CAudioSink::MakeWriters() noexcept
 {
     // Rows with the same maker share one object: one sound-file writer serves
     // VOX, AU and AIFF, as one file at a time is written.
-    try {
+    const HRESULT built = orafon::CatchAtEdge([&] {
         const std::span<const FileTypeDescriptor> types = AllFileTypes();
         std::vector<PFNMAKEFILEWRITER> makers;
         m_writerOfType.assign(types.size(), nullptr);
@@ -45,7 +47,8 @@ void CAudioSink::MakeWriters() noexcept
             makers.push_back(make);
             m_writerOfType[i] = m_writers.back().get();
         }
-    } catch (...) {
+    });
+    if (FAILED(built)) {
         // Out of memory: every Open reports it.
         m_writerOfType.clear();
         m_writers.clear();
@@ -64,8 +67,9 @@ HRESULT CAudioSink::Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource
 {
     if (!pwfxSource || !pwfxTarget || !pszFileName || !*pszFileName)
         return E_INVALIDARG;
-    // A file still open is finished first, so that nothing of it is lost or leaked.
-    Close();
+    // A file still open is finished first, so that nothing of it is lost or
+    // leaked; its verdict went to whoever ended its speech, not to this open.
+    static_cast<void>(Close());
     m_hrWriteFailure = S_OK;
     m_cbCarry = 0;
     HRESULT hr = S_OK;
@@ -73,24 +77,24 @@ HRESULT CAudioSink::Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource
         CFileWriter *writer = SelectedWriter();
         if (!writer)
             return E_OUTOFMEMORY;
-        hr = type->writer.open(*writer, pszFileName, *pwfxTarget, nBitRate);
+        // Nothing a writer throws leaves the sink: the speech bridge calls it
+        // from the engines' callbacks.
+        hr = orafon::CatchAtEdge([&] { return type->writer.open(*writer, pszFileName, *pwfxTarget, nBitRate); });
         if (FAILED(hr)) {
-            Close();
+            static_cast<void>(Close()); // the open's failure is the one reported
             return hr;
         }
     }
     if (!SameFormat(*pwfxSource, *pwfxTarget)) {
         const HRESULT hrConv = OpenConversion(*pwfxSource, *pwfxTarget);
         if (FAILED(hrConv)) {
-            Close();
+            static_cast<void>(Close()); // the open's failure is the one reported
             return hrConv;
         }
     }
-    try {
-        m_strFileName = pszFileName;
-    } catch (const std::bad_alloc &) {
-        Close();
-        return E_OUTOFMEMORY;
+    if (const HRESULT hrName = orafon::CatchAtEdge([&] { m_strFileName = pszFileName; }); FAILED(hrName)) {
+        static_cast<void>(Close()); // the open's failure is the one reported
+        return hrName;
     }
     m_wfxSource = *pwfxSource;
     m_wfxTarget = *pwfxTarget;
@@ -101,9 +105,10 @@ HRESULT CAudioSink::Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource
 HRESULT CAudioSink::OpenConversion(const WAVEFORMATEX &src, const WAVEFORMATEX &dst)
 {
     WAVEFORMATEX wfxSrc = src, wfxDst = dst;
-    if (acmStreamOpen(&m_hStream, nullptr, &wfxSrc, &wfxDst, nullptr, 0, 0, 0) != MMSYSERR_NOERROR) {
+    if (const MMRESULT mr = acmStreamOpen(&m_hStream, nullptr, &wfxSrc, &wfxDst, nullptr, 0, 0, 0);
+        mr != MMSYSERR_NOERROR) {
         m_hStream = nullptr;
-        return E_FAIL;
+        return mr == MMSYSERR_NOMEM ? E_OUTOFMEMORY : E_FAIL;
     }
     DWORD cbDst = 0;
     if (acmStreamSize(m_hStream, m_cbSrcPiece, &cbDst, ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR || cbDst == 0)
@@ -152,7 +157,7 @@ HRESULT CAudioSink::WriteToWriter(CFileWriter &writer, ULONG cb, const BYTE *pb)
     if (m_pfnObserver)
         m_pfnObserver(cb, m_pObserverContext);
     ULONG cbWritten = 0;
-    return writer.Write(cb, pb, &cbWritten);
+    return orafon::CatchAtEdge([&] { return writer.Write(cb, pb, &cbWritten); });
 }
 
 HRESULT CAudioSink::WriteConverted(const BYTE *pb, ULONG cb, CFileWriter &writer)
@@ -244,7 +249,7 @@ HRESULT CAudioSink::Close()
     if (CFileWriter *writer = SelectedWriter()) {
         if (m_hStream)
             hr = DrainConversion(*writer);
-        const HRESULT hrClose = writer->Close();
+        const HRESULT hrClose = orafon::CatchAtEdge([writer] { return writer->Close(); });
         // An idle writer has nothing to finish; that is not a failure.
         if (FAILED(hrClose) && hrClose != CO_E_NOTINITIALIZED && SUCCEEDED(hr))
             hr = hrClose;

@@ -60,12 +60,12 @@ public:
     // a value without a row in the file-type table makes Open succeed without
     // a file and Write fail).
     void SetFileFormat(LONG nFileFormat) { m_nFileFormat = nFileFormat; }
-    LONG GetFileFormat() const { return m_nFileFormat; }
+    [[nodiscard]] LONG GetFileFormat() const { return m_nFileFormat; }
 
     // Calls pfnAdd once per entry of nFileFormat's fixed list of target
     // formats, in list order. E_INVALIDARG when pfnAdd is null. The FF_WMA list
     // is empty unless the Windows Media runtime is available.
-    static HRESULT EnumFormats(LONG nFileFormat, PFNADDWAVEFORMAT pfnAdd, void *pContext);
+    [[nodiscard]] static HRESULT EnumFormats(LONG nFileFormat, PFNADDWAVEFORMAT pfnAdd, void *pContext);
 
     // Starts a file: pszFileName (8-bit text), the engine's format, the target
     // format and the target's nominal bit rate (bit/s). A sink still open is
@@ -74,15 +74,15 @@ public:
     // E_NOTIMPL, ...), E_FAIL when the formats cannot be converted,
     // E_UNEXPECTED, E_OUTOFMEMORY (also when the sink could not make its
     // writers). After a failure the sink is idle.
-    HRESULT Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
-                 LONG nBitRate);
+    [[nodiscard]] HRESULT Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
+                               LONG nBitRate);
     // PCM bytes in the source format, any count (partial sample frames are
     // kept until the next Write). A zero-byte Write while converting returns
     // E_FAIL and changes nothing. E_FAIL also when no writer is selected.
-    HRESULT Write(const void *pData, ULONG cb);
+    [[nodiscard]] HRESULT Write(const void *pData, ULONG cb);
     // Drains the converter into the writer, finishes the file and releases
     // the conversion. S_OK on an idle sink. Any state, any number of times.
-    HRESULT Close();
+    [[nodiscard]] HRESULT Close();
 
     // Diagnostics: pfn is told the byte count of every Write handed to the
     // selected writer (converted pieces, or the caller's writes unchanged).
@@ -94,22 +94,22 @@ public:
     }
 
     // Test and diagnostic views of the open state.
-    bool IsConverting() const { return m_hStream != nullptr; }
-    DWORD GetDestinationBufferSize() const { return m_cbDst; }
+    [[nodiscard]] bool IsConverting() const { return m_hStream != nullptr; }
+    [[nodiscard]] DWORD GetDestinationBufferSize() const { return m_cbDst; }
     const std::string &GetFileName() const { return m_strFileName; }
-    LONG GetBitRate() const { return m_nBitRate; }
+    [[nodiscard]] LONG GetBitRate() const { return m_nBitRate; }
 
 private:
     void MakeWriters() noexcept;
     // The writer of the selected file type; null without a row (or without
     // writers, when they could not be made).
     CFileWriter *SelectedWriter() const;
-    HRESULT OpenConversion(const WAVEFORMATEX &src, const WAVEFORMATEX &dst);
+    [[nodiscard]] HRESULT OpenConversion(const WAVEFORMATEX &src, const WAVEFORMATEX &dst);
     void ReleaseConversion();
-    HRESULT ConvertPiece(const BYTE *pb, DWORD cb, DWORD fdwConvert, DWORD *pcbUsed, CFileWriter &writer);
-    HRESULT WriteConverted(const BYTE *pb, ULONG cb, CFileWriter &writer);
-    HRESULT DrainConversion(CFileWriter &writer);
-    HRESULT WriteToWriter(CFileWriter &writer, ULONG cb, const BYTE *pb);
+    [[nodiscard]] HRESULT ConvertPiece(const BYTE *pb, DWORD cb, DWORD fdwConvert, DWORD *pcbUsed, CFileWriter &writer);
+    [[nodiscard]] HRESULT WriteConverted(const BYTE *pb, ULONG cb, CFileWriter &writer);
+    [[nodiscard]] HRESULT DrainConversion(CFileWriter &writer);
+    [[nodiscard]] HRESULT WriteToWriter(CFileWriter &writer, ULONG cb, const BYTE *pb);
 
     std::string m_strFileName;
     LONG m_nFileFormat = FF_WAVE;
@@ -148,15 +148,15 @@ public:
     CAudioSinkHandle(const CAudioSinkHandle &) = delete;
     CAudioSinkHandle &operator=(const CAudioSinkHandle &) = delete;
 
-    bool HasSink() const { return m_pSink != nullptr; }
+    [[nodiscard]] bool HasSink() const { return m_pSink != nullptr; }
     CAudioSink *operator->() const { return m_pSink.get(); }
 
     void SetFileFormat(LONG nFileFormat);
-    HRESULT EnumFormats(LONG nFileFormat, PFNADDWAVEFORMAT pfnAdd, void *pContext) const;
-    HRESULT Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
-                 LONG nBitRate);
-    HRESULT Write(const void *pData, ULONG cb);
-    HRESULT Close();
+    [[nodiscard]] HRESULT EnumFormats(LONG nFileFormat, PFNADDWAVEFORMAT pfnAdd, void *pContext) const;
+    [[nodiscard]] HRESULT Open(const char *pszFileName, const WAVEFORMATEX *pwfxSource, const WAVEFORMATEX *pwfxTarget,
+                               LONG nBitRate);
+    [[nodiscard]] HRESULT Write(const void *pData, ULONG cb);
+    [[nodiscard]] HRESULT Close();
 
 private:
     std::unique_ptr<CAudioSink> m_pSink;

@@ -24,7 +24,7 @@ struct FormatEntry {
 
 // The PCM WAVEFORMATEX of an entry and the bit rate the catalogue gives with it.
 WAVEFORMATEX TargetFormatOf(const FormatEntry &entry);
-LONG BitRateOf(const FormatEntry &entry);
+[[nodiscard]] LONG BitRateOf(const FormatEntry &entry);
 
 // The one open every writer is reached through: the file name (8-bit text),
 // the target format chosen from the catalogue and that entry's bit rate. A
@@ -58,7 +58,7 @@ const FileTypeDescriptor *FindFileType(LONG nFileFormat);
 // The row whose label or one of whose names is name (ASCII case ignored); null when none.
 const FileTypeDescriptor *FindFileTypeByName(std::string_view name);
 // Whether the type's writer can be used in this build and on this machine.
-bool IsFileTypeAvailable(const FileTypeDescriptor &type);
+[[nodiscard]] bool IsFileTypeAvailable(const FileTypeDescriptor &type);
 
 // Binds a writer class to a row: one maker per class (so rows of one class
 // share its object), and OpenAs(Writer &, file name, target format,

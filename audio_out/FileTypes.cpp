@@ -168,7 +168,7 @@ constexpr FileTypeDescriptor kFileTypes[] = {
     {FF_FLAC, "flac", kFlacNames, kWaveAndFlacFormats, kFlacWriter, nullptr},
 };
 
-constexpr bool RowsFollowTheirValues()
+[[nodiscard]] constexpr bool RowsFollowTheirValues()
 {
     for (size_t i = 0; i < std::size(kFileTypes); ++i)
         if (kFileTypes[i].nFileFormat != static_cast<LONG>(i))
@@ -177,7 +177,7 @@ constexpr bool RowsFollowTheirValues()
 }
 static_assert(RowsFollowTheirValues(), "row i is FILEFORMAT i: the sink and the catalogue index the table");
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+[[nodiscard]] bool EqualsIgnoringCase(std::string_view a, std::string_view b)
 {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     return a.size() == b.size() &&
@@ -210,7 +210,7 @@ const FileTypeDescriptor *FindFileTypeByName(std::string_view name)
     return nullptr;
 }
 
-bool IsFileTypeAvailable(const FileTypeDescriptor &type)
+[[nodiscard]] bool IsFileTypeAvailable(const FileTypeDescriptor &type)
 {
     return !type.isAvailable || type.isAvailable();
 }
@@ -220,7 +220,7 @@ WAVEFORMATEX TargetFormatOf(const FormatEntry &entry)
     return orafon::PcmFormat(entry.nSampleRate, entry.nChannels, entry.wBitsPerSample);
 }
 
-LONG BitRateOf(const FormatEntry &entry)
+[[nodiscard]] LONG BitRateOf(const FormatEntry &entry)
 {
     return entry.nBitRate ? entry.nBitRate : static_cast<LONG>(TargetFormatOf(entry).nAvgBytesPerSec * 8);
 }

@@ -12,7 +12,7 @@ public:
 
     // Takes cb bytes of PCM in the writer's target format; *pcbWritten tells
     // how many were taken.
-    virtual HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) = 0;
+    [[nodiscard]] virtual HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) = 0;
     // Finishes the file. Idle writers return without doing anything.
-    virtual HRESULT Close() = 0;
+    [[nodiscard]] virtual HRESULT Close() = 0;
 };

@@ -22,7 +22,7 @@ void IgnoreProgress(const FLAC__StreamEncoder *, FLAC__uint64, FLAC__uint64, uin
 
 // The encoder would refuse these only after creating the file; they are
 // refused before, so a refused format leaves nothing on disk.
-bool IsEncodable(const WAVEFORMATEX &wfx)
+[[nodiscard]] bool IsEncodable(const WAVEFORMATEX &wfx)
 {
     // Only 8- and 16-bit samples are converted for the encoder.
     static_assert(FLAC__MAX_CHANNELS * 2 <= CFrameCarry::kMaxFrameBytes);
@@ -34,7 +34,8 @@ bool IsEncodable(const WAVEFORMATEX &wfx)
 
 CFlacWriter::~CFlacWriter()
 {
-    Close();
+    // A file still open is finished; nobody is left to hear its verdict.
+    static_cast<void>(Close());
 }
 
 HRESULT CFlacWriter::ApplySettings(const WAVEFORMATEX &wfx)
@@ -64,7 +65,7 @@ HRESULT CFlacWriter::ApplySettings(const WAVEFORMATEX &wfx)
 HRESULT CFlacWriter::Open(const WAVEFORMATEX &wfxTarget, const char *pszFileName)
 {
     if (IsOpen())
-        Close();
+        static_cast<void>(Close()); // the earlier file's verdict is not this open's
     if (!pszFileName)
         return E_INVALIDARG;
     m_bFailed = false;

@@ -33,19 +33,19 @@ public:
     // file. E_OUTOFMEMORY when the encoder cannot be made, E_FAIL when a
     // setting is refused or the file cannot be created, E_INVALIDARG for a
     // null name. A writer still open is finished first.
-    HRESULT Open(const WAVEFORMATEX &wfxTarget, const char *pszFileName);
+    [[nodiscard]] HRESULT Open(const WAVEFORMATEX &wfxTarget, const char *pszFileName);
     // Encodes cb bytes of interleaved PCM in the target format: 8-bit samples
     // are unsigned (0x80 is silence), 16-bit ones signed little-endian. A
     // frame split between two writes waits for the rest; one still
     // incomplete at Close is dropped. *pcbWritten tells the bytes taken.
     // S_OK and nothing taken when idle; E_INVALIDARG for null bytes; E_FAIL
     // when the encoder fails.
-    HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
+    [[nodiscard]] HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Encodes the last block, rewrites the stream header and closes the file.
     // S_OK when idle; E_FAIL when the file is incomplete.
-    HRESULT Close() override;
+    [[nodiscard]] HRESULT Close() override;
 
-    bool IsOpen() const { return m_pEncoder != nullptr; }
+    [[nodiscard]] bool IsOpen() const { return m_pEncoder != nullptr; }
 
     // The value the encoder receives for one sample of the given width.
     static int32_t SampleValue(const BYTE *pb, WORD wBitsPerSample)
@@ -63,9 +63,9 @@ private:
         void operator()(Encoder *p) const;
     };
 
-    HRESULT ApplySettings(const WAVEFORMATEX &wfx);
-    HRESULT EncodeFrames(const BYTE *pb, ULONG nFrames);
-    HRESULT Encode(const BYTE *pb, ULONG nFrames);
+    [[nodiscard]] HRESULT ApplySettings(const WAVEFORMATEX &wfx);
+    [[nodiscard]] HRESULT EncodeFrames(const BYTE *pb, ULONG nFrames);
+    [[nodiscard]] HRESULT Encode(const BYTE *pb, ULONG nFrames);
 
     std::unique_ptr<Encoder, EncoderDeleter> m_pEncoder;
     WAVEFORMATEX m_wfx{};

@@ -2,6 +2,8 @@
 
 #include "Mp3EncoderApi.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -52,13 +54,14 @@ BE_CONFIG CMp3Writer::MakeConfig(DWORD dwKbps, DWORD dwSampleRate, LONG nMode, L
 
 CMp3Writer::~CMp3Writer()
 {
-    Close();
+    // A file still open is finished; nobody is left to hear its verdict.
+    static_cast<void>(Close());
 }
 
 HRESULT CMp3Writer::Open(LONG nKbps, DWORD dwSampleRate, LONG nMode, const char *pszFileName, LONG nPreset)
 {
     if (m_hbeStream || m_pFile)
-        Close();
+        static_cast<void>(Close()); // the earlier file's verdict is not this open's
     if (!Mp3EncoderApiGet().beInitStream)
         Mp3EncoderApiLoad();
     m_api = Mp3EncoderApiGet();
@@ -69,11 +72,8 @@ HRESULT CMp3Writer::Open(LONG nKbps, DWORD dwSampleRate, LONG nMode, const char 
     if (!pszFileName)
         return E_INVALIDARG;
     const DWORD dwKbps = SnapBitrate(nKbps);
-    try {
-        m_strFileName = pszFileName;
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
+    if (const HRESULT hrName = orafon::CatchAtEdge([&] { m_strFileName = pszFileName; }); FAILED(hrName))
+        return hrName;
     BE_CONFIG cfg = MakeConfig(dwKbps, dwSampleRate, nMode, nPreset);
     m_dwSamples = 0;
     m_cbOutput = 0;
@@ -200,8 +200,9 @@ void CMp3Writer::Release()
 HRESULT CMp3Writer::Close()
 {
     HRESULT hr = S_OK;
+    // Release runs whatever Finish meets: the destructor closes through here.
     if (m_hbeStream)
-        hr = Finish();
+        hr = orafon::CatchAtEdge([this] { return Finish(); });
     Release();
     if (SUCCEEDED(hr) && m_bWriteFailed)
         hr = E_FAIL;

@@ -19,7 +19,7 @@ public:
     // The bit rates (kbit/s) the writer asks the encoder for.
     static constexpr DWORD kMp3Bitrates[] = {16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
     // The entry nearest to nKbps; a tie keeps the lower rate.
-    static DWORD SnapBitrate(LONG nKbps);
+    [[nodiscard]] static DWORD SnapBitrate(LONG nKbps);
     // The BE_CONFIG the writer hands the encoder.
     static BE_CONFIG MakeConfig(DWORD dwKbps, DWORD dwSampleRate, LONG nMode, LONG nPreset);
 
@@ -30,25 +30,25 @@ public:
     // E_NOTIMPL without the encoder library (no file is created),
     // E_UNEXPECTED when the encoder refuses the configuration, E_OUTOFMEMORY,
     // E_ACCESSDENIED when the file cannot be created.
-    HRESULT Open(LONG nKbps, DWORD dwSampleRate, LONG nMode, const char *pszFileName, LONG nPreset);
+    [[nodiscard]] HRESULT Open(LONG nKbps, DWORD dwSampleRate, LONG nMode, const char *pszFileName, LONG nPreset);
     // 16-bit little-endian interleaved PCM, gathered into whole encoder blocks.
     // E_UNEXPECTED when the encoder fails on a block (the block is dropped),
     // E_ACCESSDENIED when the file takes fewer bytes than produced.
-    HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
+    [[nodiscard]] HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Encodes what is pending, flushes the encoder, closes the file and lets
     // the library write its header. S_OK when idle. E_UNEXPECTED when the
     // encoder could not deliver its last frames, E_FAIL when the file could
     // not be written completely.
-    HRESULT Close() override;
+    [[nodiscard]] HRESULT Close() override;
 
-    bool IsOpen() const { return m_hbeStream != 0; }
-    DWORD GetSamplesPerBlock() const { return m_dwSamples; }
-    DWORD GetPendingSamples() const { return m_cbFilled / 2; }
+    [[nodiscard]] bool IsOpen() const { return m_hbeStream != 0; }
+    [[nodiscard]] DWORD GetSamplesPerBlock() const { return m_dwSamples; }
+    [[nodiscard]] DWORD GetPendingSamples() const { return m_cbFilled / 2; }
 
 private:
-    HRESULT EncodeBlock(DWORD nSamples);
-    HRESULT WriteOutput(DWORD cb);
-    HRESULT Finish();
+    [[nodiscard]] HRESULT EncodeBlock(DWORD nSamples);
+    [[nodiscard]] HRESULT WriteOutput(DWORD cb);
+    [[nodiscard]] HRESULT Finish();
     void Release();
 
     // The encoder library's entry points this file was opened with.

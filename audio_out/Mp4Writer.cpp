@@ -1,5 +1,7 @@
 #include "Mp4Writer.h"
 
+#include <orafon/CatchAtEdge.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -76,13 +78,14 @@ CMp4Writer::CMp4Writer() = default;
 
 CMp4Writer::~CMp4Writer()
 {
-    Close();
+    // A file still open is finished; nobody is left to hear its verdict.
+    static_cast<void>(Close());
 }
 
 HRESULT CMp4Writer::Open(LONG nBitRate, DWORD dwSampleRate, WORD nChannels, const char *pszFileName)
 {
     if (m_hEncoder)
-        Close();
+        static_cast<void>(Close()); // the earlier file's verdict is not this open's
     if (!AacEncoderApiGet().IsComplete())
         AacEncoderApiLoad();
     m_api = AacEncoderApiGet();
@@ -331,7 +334,8 @@ HRESULT CMp4Writer::Close()
         Release();
         return S_OK;
     }
-    HRESULT hr = m_pContainer ? Finish() : E_FAIL;
+    // Release runs whatever Finish meets: the destructor closes through here.
+    HRESULT hr = m_pContainer ? orafon::CatchAtEdge([this] { return Finish(); }) : E_FAIL;
     Release();
     if (SUCCEEDED(hr) && m_bFailed)
         hr = E_FAIL;

@@ -36,31 +36,31 @@ public:
     // E_NOTIMPL without the encoder library (no file is created), E_INVALIDARG
     // without a file name, E_FAIL when the encoder or the file cannot be set
     // up. After a failure the writer is idle.
-    HRESULT Open(LONG nBitRate, DWORD dwSampleRate, WORD nChannels, const char *pszFileName);
+    [[nodiscard]] HRESULT Open(LONG nBitRate, DWORD dwSampleRate, WORD nChannels, const char *pszFileName);
     // 16-bit little-endian interleaved PCM, gathered into blocks of 1024
     // samples per channel. E_FAIL when idle, when the encoder fails or when
     // the file cannot take a frame.
-    HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
+    [[nodiscard]] HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Encodes what is pending, drains the encoder, finishes the file. S_OK
     // when idle; E_FAIL when any part of the file could not be written.
-    HRESULT Close() override;
+    [[nodiscard]] HRESULT Close() override;
 
-    bool IsOpen() const { return m_hEncoder != nullptr; }
-    DWORD GetSamplesPerBlock() const { return m_nInputSamples; }
-    DWORD GetPendingSamples() const { return m_cbFilled / 2; }
+    [[nodiscard]] bool IsOpen() const { return m_hEncoder != nullptr; }
+    [[nodiscard]] DWORD GetSamplesPerBlock() const { return m_nInputSamples; }
+    [[nodiscard]] DWORD GetPendingSamples() const { return m_cbFilled / 2; }
     // Encoder calls with input since Open (draining calls not counted).
     ULONG GetEncodeCalls() const { return m_nEncodeCalls; }
 
 private:
     struct Container;
 
-    HRESULT OpenEncoder(LONG nBitRate, DWORD dwSampleRate, WORD nChannels);
-    HRESULT OpenContainer(const char *pszFileName, DWORD dwSampleRate, WORD nChannels);
-    HRESULT EncodeBlock(DWORD nSamples);
-    HRESULT Drain();
-    HRESULT TakeFrame(int cb);
-    HRESULT WriteHeldFrame(int64_t duration);
-    HRESULT Finish();
+    [[nodiscard]] HRESULT OpenEncoder(LONG nBitRate, DWORD dwSampleRate, WORD nChannels);
+    [[nodiscard]] HRESULT OpenContainer(const char *pszFileName, DWORD dwSampleRate, WORD nChannels);
+    [[nodiscard]] HRESULT EncodeBlock(DWORD nSamples);
+    [[nodiscard]] HRESULT Drain();
+    [[nodiscard]] HRESULT TakeFrame(int cb);
+    [[nodiscard]] HRESULT WriteHeldFrame(int64_t duration);
+    [[nodiscard]] HRESULT Finish();
     void Release();
 
     // The encoder library's entry points this file was opened with.

@@ -55,7 +55,8 @@ COggWriter::COggWriter() = default;
 
 COggWriter::~COggWriter()
 {
-    Close();
+    // A file still open is finished; nobody is left to hear its verdict.
+    static_cast<void>(Close());
 }
 
 int COggWriter::SerialNumberFor(std::time_t seconds)
@@ -74,7 +75,7 @@ HRESULT COggWriter::Fail(HRESULT hr)
 HRESULT COggWriter::Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const char *pszFileName)
 {
     if (IsOpen())
-        Close();
+        static_cast<void>(Close()); // the earlier file's verdict is not this open's
     if (!pszFileName)
         return E_INVALIDARG;
     m_hrFailure = S_OK;
@@ -222,11 +223,12 @@ HRESULT COggWriter::Close()
 {
     if (!m_pFile)
         return S_OK;
+    // Each failure is kept in m_hrFailure, the verdict returned below.
     if (vorbis_analysis_wrote(&m_pEncoder->vd, 0) != 0)
-        Fail(E_FAIL);
+        static_cast<void>(Fail(E_FAIL));
     else
-        DrainBlocks();
-    CloseFile();
+        static_cast<void>(DrainBlocks());
+    static_cast<void>(CloseFile());
     m_pEncoder.reset();
     const HRESULT hr = m_hrFailure;
     m_hrFailure = S_OK;

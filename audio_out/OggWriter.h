@@ -29,27 +29,27 @@ public:
     // count (1 to 8 here), rate and bit rate (the empty file stays) or the
     // headers cannot be written, E_OUTOFMEMORY. A writer still open is
     // finished first.
-    HRESULT Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const char *pszFileName);
+    [[nodiscard]] HRESULT Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const char *pszFileName);
     // Encodes the sample frames of cb bytes. A frame split between two writes
     // waits for the rest (so writes of any size keep the samples in step);
     // one still incomplete at Close is dropped. Only Close ends the stream: an
     // empty write encodes nothing. *pcbWritten tells the bytes taken.
     // CO_E_NOTINITIALIZED when idle, E_INVALIDARG for null bytes, E_FAIL when
     // the encoder fails or the file does not take a page.
-    HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
+    [[nodiscard]] HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Ends the stream (every remaining page and the end-of-stream page are
     // written) and closes the file. S_OK when idle; E_FAIL when the file is
     // incomplete.
-    HRESULT Close() override;
+    [[nodiscard]] HRESULT Close() override;
 
-    bool IsOpen() const { return static_cast<bool>(m_pFile); }
-    int GetSerialNumber() const { return m_nSerialNumber; }
+    [[nodiscard]] bool IsOpen() const { return static_cast<bool>(m_pFile); }
+    [[nodiscard]] int GetSerialNumber() const { return m_nSerialNumber; }
 
     // The stream serial number of a file opened at the given second. It comes
     // from a generator of the writer's own seeded with that second, so two
     // files opened in the same second share it and the host's rand() sequence
     // is left alone.
-    static int SerialNumberFor(std::time_t seconds);
+    [[nodiscard]] static int SerialNumberFor(std::time_t seconds);
     // What one 16-bit sample becomes for the analysis: s / 32768.
     static float SampleToFloat(int16_t s) { return static_cast<float>(s) * (1.0f / 32768.0f); }
     // Frames per analysis buffer request; longer writes are taken in pieces of
@@ -64,13 +64,13 @@ private:
         void operator()(Encoder *p) const;
     };
 
-    HRESULT WriteHeaders();
-    HRESULT AnalyseFrames(const BYTE *pb, ULONG nFrames);
-    HRESULT Analyse(const BYTE *pb, ULONG nFrames);
-    HRESULT DrainBlocks();
-    HRESULT WritePage(const void *pHeader, long cbHeader, const void *pBody, long cbBody);
-    HRESULT Fail(HRESULT hr);
-    HRESULT CloseFile();
+    [[nodiscard]] HRESULT WriteHeaders();
+    [[nodiscard]] HRESULT AnalyseFrames(const BYTE *pb, ULONG nFrames);
+    [[nodiscard]] HRESULT Analyse(const BYTE *pb, ULONG nFrames);
+    [[nodiscard]] HRESULT DrainBlocks();
+    [[nodiscard]] HRESULT WritePage(const void *pHeader, long cbHeader, const void *pBody, long cbBody);
+    [[nodiscard]] HRESULT Fail(HRESULT hr);
+    [[nodiscard]] HRESULT CloseFile();
 
     std::unique_ptr<Encoder, EncoderDeleter> m_pEncoder;
     orafon::CStdioFile m_pFile;

@@ -3,7 +3,7 @@
 namespace {
 
 // The folder of the module this code is linked into, with a trailing slash.
-std::string OwnModuleFolder()
+[[nodiscard]] std::string OwnModuleFolder()
 {
     HMODULE hSelf = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

@@ -14,7 +14,7 @@ constexpr size_t kAlignedChunkSamples = 4096;
 // The most channels a catalogue entry of these types has; a frame fits the carry buffer.
 constexpr WORD kMaxChannels = 2;
 
-bool IsSixteenBitPcm(const WAVEFORMATEX &wfx)
+[[nodiscard]] bool IsSixteenBitPcm(const WAVEFORMATEX &wfx)
 {
     return wfx.wFormatTag == WAVE_FORMAT_PCM && wfx.wBitsPerSample == 16 && wfx.nChannels >= 1 &&
            wfx.nChannels <= kMaxChannels;
@@ -38,13 +38,14 @@ int CSndFileWriter::SndFileFormatOf(LONG nFileFormat)
 
 CSndFileWriter::~CSndFileWriter()
 {
-    Close();
+    // A file still open is finished; nobody is left to hear its verdict.
+    static_cast<void>(Close());
 }
 
 HRESULT CSndFileWriter::Open(const WAVEFORMATEX &wfxTarget, const char *pszFileName, LONG nFileFormat)
 {
     if (m_file)
-        Close();
+        static_cast<void>(Close()); // the earlier file's verdict is not this open's
     const int format = SndFileFormatOf(nFileFormat);
     if (format == 0)
         return E_INVALIDARG;

@@ -15,7 +15,7 @@
 class CSndFileWriter final : public CFileWriter {
 public:
     // The SF_INFO.format of a file format index; 0 for an index the writer does not serve.
-    static int SndFileFormatOf(LONG nFileFormat);
+    [[nodiscard]] static int SndFileFormatOf(LONG nFileFormat);
 
     CSndFileWriter() = default;
     ~CSndFileWriter() override;
@@ -25,29 +25,29 @@ public:
     // FF_AIFF; E_FAIL when the target is not 16-bit PCM, when libsndfile
     // refuses the format (VOX with two channels) or cannot create the file.
     // A refused format creates no file.
-    HRESULT Open(const WAVEFORMATEX &wfxTarget, const char *pszFileName, LONG nFileFormat);
+    [[nodiscard]] HRESULT Open(const WAVEFORMATEX &wfxTarget, const char *pszFileName, LONG nFileFormat);
     // 16-bit PCM in the target's channel layout, any byte count: bytes short
     // of a whole sample frame (for VOX, of a pair of samples) wait for the
     // next Write. *pcbWritten counts the
     // bytes taken. CO_E_NOTINITIALIZED when idle, E_INVALIDARG for null
     // pointers, E_FAIL when libsndfile stored fewer samples than given.
-    HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
+    [[nodiscard]] HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Finishes the file (libsndfile completes the header). S_OK when idle;
     // E_FAIL when the file could not be finished or any Write since Open
     // failed. Bytes of an incomplete last frame are dropped; a last odd VOX
     // sample is written (libsndfile pads it with a silent one).
-    HRESULT Close() override;
+    [[nodiscard]] HRESULT Close() override;
 
-    bool IsOpen() const { return m_file != nullptr; }
+    [[nodiscard]] bool IsOpen() const { return m_file != nullptr; }
 
 private:
     struct SndFileCloser {
         void operator()(SNDFILE *file) const { sf_close(file); }
     };
 
-    HRESULT WriteFrames(const BYTE *pb, ULONG cbFrames);
-    HRESULT WriteSamples(const short *ps, sf_count_t nSamples);
-    HRESULT WriteCarriedFrames();
+    [[nodiscard]] HRESULT WriteFrames(const BYTE *pb, ULONG cbFrames);
+    [[nodiscard]] HRESULT WriteSamples(const short *ps, sf_count_t nSamples);
+    [[nodiscard]] HRESULT WriteCarriedFrames();
     ULONG FillCarry(const BYTE *pb, ULONG cb);
 
     std::unique_ptr<SNDFILE, SndFileCloser> m_file;

@@ -21,20 +21,22 @@ constexpr DWORD kSampleCountWhileWriting = 0xFFFFFFFF;
 
 CWaveWriter::~CWaveWriter()
 {
-    Close();
+    // A file still open is finished; nobody is left to hear its verdict.
+    static_cast<void>(Close());
 }
 
 HRESULT CWaveWriter::Open(const char *pszFileName, const WAVEFORMATEX &wfxTarget, DWORD dwMode)
 {
     if (m_hmmio)
-        Close();
+        static_cast<void>(Close()); // the earlier file's verdict is not this open's
     m_dwMode = dwMode;
     m_strFileName = pszFileName ? pszFileName : "";
     m_dwBlockAlign = wfxTarget.nBlockAlign ? wfxTarget.nBlockAlign : 1;
     m_bWriteFailed = false;
-    m_hmmio.Reset(mmioOpenA(const_cast<LPSTR>(pszFileName), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE | MMIO_CREATE));
+    MMIOINFO opened{}; // for the reason an open fails
+    m_hmmio.Reset(mmioOpenA(const_cast<LPSTR>(pszFileName), &opened, MMIO_ALLOCBUF | MMIO_READWRITE | MMIO_CREATE));
     if (!m_hmmio)
-        return E_FAIL;
+        return opened.wErrorRet == MMIOERR_OUTOFMEMORY ? E_OUTOFMEMORY : E_FAIL;
     if (FAILED(WriteHeaderChunks(wfxTarget))) {
         m_hmmio.Reset();
         return E_FAIL;
@@ -127,7 +129,9 @@ HRESULT CWaveWriter::Close()
         hr = E_FAIL;
     m_mmioinfo = {};
     if (FAILED(hr) || m_bWriteFailed) {
-        DescribeWhatWasWritten();
+        // The file is reported failed either way; the fix-up only makes what
+        // reached it readable.
+        static_cast<void>(DescribeWhatWasWritten());
         hr = E_FAIL;
     }
     return hr;

@@ -20,27 +20,27 @@ public:
 
     // Creates the file and writes the header chunks. E_FAIL when the file
     // cannot be created or a header chunk cannot be written.
-    HRESULT Open(const char *pszFileName, const WAVEFORMATEX &wfxTarget, DWORD dwMode);
+    [[nodiscard]] HRESULT Open(const char *pszFileName, const WAVEFORMATEX &wfxTarget, DWORD dwMode);
     // CO_E_NOTINITIALIZED without an open file, E_INVALIDARG for null
     // pointers, E_FAIL when the buffer cannot be flushed (*pcbWritten tells
     // how many bytes were stored).
-    HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
+    [[nodiscard]] HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Fixes the chunk sizes, sets the "fact" sample count to 0 and closes the
     // file. CO_E_NOTINITIALIZED when idle; E_FAIL when the file could not be
     // finished (the handle is released anyway). After a failed write (a full
     // disk) the header is still made to describe the whole sample frames that
     // reached the file, so what is left is a valid, shorter file.
-    HRESULT Close() override;
+    [[nodiscard]] HRESULT Close() override;
 
-    bool IsOpen() const { return static_cast<bool>(m_hmmio); }
+    [[nodiscard]] bool IsOpen() const { return static_cast<bool>(m_hmmio); }
 
 private:
-    HRESULT WriteHeaderChunks(const WAVEFORMATEX &wfx);
-    HRESULT WriteFormatChunk(const WAVEFORMATEX &wfx);
-    HRESULT WriteFactChunk(DWORD dwSampleCount);
-    HRESULT FinishChunks();
-    HRESULT ClearFactSampleCount();
-    bool DescribeWhatWasWritten() const;
+    [[nodiscard]] HRESULT WriteHeaderChunks(const WAVEFORMATEX &wfx);
+    [[nodiscard]] HRESULT WriteFormatChunk(const WAVEFORMATEX &wfx);
+    [[nodiscard]] HRESULT WriteFactChunk(DWORD dwSampleCount);
+    [[nodiscard]] HRESULT FinishChunks();
+    [[nodiscard]] HRESULT ClearFactSampleCount();
+    [[nodiscard]] bool DescribeWhatWasWritten() const;
 
     orafon::CMmioFile m_hmmio;
     MMCKINFO m_ckRiff{};

@@ -18,7 +18,7 @@ struct WmRuntimeApi {
     PFNWMCREATESYNCREADER WMCreateSyncReader = nullptr; // resolved, never called
     HMODULE hModule = nullptr;
 
-    bool IsAvailable() const { return WMCreateWriter && WMCreateProfileManager && WMCreateEditor; }
+    [[nodiscard]] bool IsAvailable() const { return WMCreateWriter && WMCreateProfileManager && WMCreateEditor; }
 };
 
 // A copy of the table; entries are null until a successful load. A writer

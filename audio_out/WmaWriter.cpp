@@ -1,5 +1,7 @@
 #include "WmaWriter.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <orafon/PcmFormat.h>
 #include <orafon/win/objbase.h>
 
@@ -19,7 +21,7 @@ struct MediaTypeBlock {
     const WM_MEDIA_TYPE *type() const { return reinterpret_cast<const WM_MEDIA_TYPE *>(bytes.get()); }
 };
 
-HRESULT ReadMediaType(IWMStreamConfig *config, MediaTypeBlock &block)
+[[nodiscard]] HRESULT ReadMediaType(IWMStreamConfig *config, MediaTypeBlock &block)
 {
     CComPtr<IWMMediaProps> props;
     HRESULT hr = config->QueryInterface(IID_IWMMediaProps, reinterpret_cast<void **>(&props));
@@ -53,23 +55,20 @@ WM_MEDIA_TYPE InputMediaType(WAVEFORMATEX &wfx)
     return mt;
 }
 
-bool AnsiToWide(const char *text, std::u16string &out)
+[[nodiscard]] bool AnsiToWide(const char *text, std::u16string &out)
 {
     const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (n <= 0)
         return false;
-    try {
-        out.assign(static_cast<size_t>(n), u'\0');
-    } catch (const std::bad_alloc &) {
+    if (FAILED(orafon::CatchAtEdge([&] { out.assign(static_cast<size_t>(n), u'\0'); })))
         return false;
-    }
     if (MultiByteToWideChar(CP_ACP, 0, text, -1, out.data(), n) != n)
         return false;
     out.resize(static_cast<size_t>(n - 1));
     return true;
 }
 
-std::string WideToAnsiForDisplay(const WCHAR *text)
+[[nodiscard]] std::string WideToAnsiForDisplay(const WCHAR *text)
 {
     const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (n <= 0)
@@ -105,7 +104,8 @@ void CWmaWriter::InitializeCom()
 
 CWmaWriter::~CWmaWriter()
 {
-    Close();
+    // A file still open is finished; nobody is left to hear its verdict.
+    static_cast<void>(Close());
     if (m_bComInitialized && GetCurrentThreadId() == m_dwComThread)
         CoUninitialize();
 }
@@ -125,7 +125,7 @@ void CWmaWriter::NoteFailure(HRESULT hr)
 HRESULT CWmaWriter::Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const char *pszFileName)
 {
     if (m_spWriter)
-        Close();
+        static_cast<void>(Close()); // the earlier file's verdict is not this open's
     m_api = WmRuntimeApiGet();
     if (!m_api.IsAvailable()) {
         WmRuntimeApiLoad();
@@ -165,7 +165,7 @@ HRESULT CWmaWriter::Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const
     if (SUCCEEDED(hr))
         hr = m_spWriter->BeginWriting();
     if (FAILED(hr)) {
-        Close();
+        static_cast<void>(Close()); // the open's failure is the one reported
         return hr;
     }
     m_strFileName = std::move(wideName);
@@ -326,7 +326,8 @@ HRESULT CWmaWriter::Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten)
 HRESULT CWmaWriter::Close()
 {
     if (m_spWriter && m_cbFill > 0) {
-        DeliverSample(m_pbSample.get(), m_cbFill);
+        // A failure is noted in m_hrWriteFailure and reported below.
+        static_cast<void>(DeliverSample(m_pbSample.get(), m_cbFill));
         m_cbFill = 0;
     }
     HRESULT hr = S_OK;
@@ -338,8 +339,11 @@ HRESULT CWmaWriter::Close()
             NoteFailure(hrEnd);
             hr = m_hrWriteFailure;
             // A file that could not be finished gets no attribute written into it.
+            // The file is whole without the duration attribute (a player
+            // counts the samples), so a failure to add it is not the file's.
             if (SUCCEEDED(hr))
-                SetFileAttribute(m_strFileName.c_str(), 0, g_wszWMDuration, std::to_string(m_qwNextSampleTime).c_str());
+                static_cast<void>(SetFileAttribute(m_strFileName.c_str(), 0, g_wszWMDuration,
+                                                   std::to_string(m_qwNextSampleTime).c_str()));
         }
     }
     Release();

@@ -30,7 +30,7 @@ public:
     // Whether the Windows Media runtime's factories were found (loading it
     // when it is not yet loaded); the FF_WMA list of target formats is
     // offered only then.
-    static bool IsRuntimeAvailable();
+    [[nodiscard]] static bool IsRuntimeAvailable();
 
     // COM is initialised on the thread of the first open, not at
     // construction: making a sink must not by itself put the thread that
@@ -43,35 +43,35 @@ public:
     // rate and channel count, or a null name; E_OUTOFMEMORY; otherwise the
     // failing runtime call's code (E_ACCESSDENIED, path not found, ... when
     // the file cannot be created). A writer still open is closed first.
-    HRESULT Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const char *pszFileName);
+    [[nodiscard]] HRESULT Open(LONG nBitRate, DWORD nSampleRate, WORD nChannels, const char *pszFileName);
     // 16-bit interleaved PCM at the target format. CO_E_NOTINITIALIZED when
     // idle; the runtime's code when a sample could not be delivered.
-    HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
+    [[nodiscard]] HRESULT Write(ULONG cb, const BYTE *pb, ULONG *pcbWritten) override;
     // Delivers the last, shorter sample, finishes the file and writes its
     // "Duration" (100-ns units). S_OK when idle; a failure when the file is
     // not complete.
-    HRESULT Close() override;
+    [[nodiscard]] HRESULT Close() override;
 
     // The stream configuration of the codec with subtype whose format best
     // fits wfxInput and nBitRate. E_INVALIDARG when no codec has that subtype
     // or no format fits; E_UNEXPECTED when a format block is shorter than a
     // WAVEFORMATEX; E_OUTOFMEMORY; a failing runtime call's code.
-    HRESULT FindWmaStreamConfig(REFGUID subtype, const WAVEFORMATEX &wfxInput, DWORD nBitRate,
-                                IWMStreamConfig **ppConfig);
+    [[nodiscard]] HRESULT FindWmaStreamConfig(REFGUID subtype, const WAVEFORMATEX &wfxInput, DWORD nBitRate,
+                                              IWMStreamConfig **ppConfig);
     // Sets a WMT_TYPE_QWORD attribute, given as decimal text, in a finished
     // file through the metadata editor. E_INVALIDARG for null arguments or a
     // value that is not a decimal number.
-    HRESULT SetFileAttribute(const WCHAR *pwszFileName, WORD wStreamNum, const WCHAR *pwszAttribName,
-                             const char *pszAttribValue);
+    [[nodiscard]] HRESULT SetFileAttribute(const WCHAR *pwszFileName, WORD wStreamNum, const WCHAR *pwszAttribName,
+                                           const char *pszAttribValue);
 
-    bool IsOpen() const { return m_spWriter != nullptr; }
+    [[nodiscard]] bool IsOpen() const { return m_spWriter != nullptr; }
     // 100-ns time of the next sample.
     QWORD GetNextSampleTime() const { return m_qwNextSampleTime; }
 
 private:
-    HRESULT CreateProfile(DWORD nBitRate, CComPtr<IWMProfile> &spProfile);
-    HRESULT ConfigureInputs();
-    HRESULT DeliverSample(const BYTE *pb, DWORD cb);
+    [[nodiscard]] HRESULT CreateProfile(DWORD nBitRate, CComPtr<IWMProfile> &spProfile);
+    [[nodiscard]] HRESULT ConfigureInputs();
+    [[nodiscard]] HRESULT DeliverSample(const BYTE *pb, DWORD cb);
     // Takes the runtime table when none is held yet (calls made before any open).
     void UseLoadedRuntime();
     void InitializeCom();

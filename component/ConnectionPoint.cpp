@@ -14,7 +14,7 @@ constexpr size_t kFirstArraySize = 4;
 // Cookies are 32-bit and slot index + 1, so the array never outgrows them.
 constexpr size_t kMaxSlots = size_t{1} << 30;
 
-DWORD CookieOf(size_t slot)
+[[nodiscard]] DWORD CookieOf(size_t slot)
 {
     return static_cast<DWORD>(slot + 1);
 }
@@ -226,12 +226,13 @@ using CEnumConnectionPoints =
 
 } // namespace
 
-HRESULT CreateConnectionEnumerator(std::vector<AdvisedSink> connections, IEnumConnections **ppEnum)
+[[nodiscard]] HRESULT CreateConnectionEnumerator(std::vector<AdvisedSink> connections, IEnumConnections **ppEnum)
 {
     return CEnumConnections::MakeOver(std::move(connections), ppEnum);
 }
 
-HRESULT CreateConnectionPointEnumerator(std::vector<CComPtr<IConnectionPoint>> points, IEnumConnectionPoints **ppEnum)
+[[nodiscard]] HRESULT CreateConnectionPointEnumerator(std::vector<CComPtr<IConnectionPoint>> points,
+                                                      IEnumConnectionPoints **ppEnum)
 {
     return CEnumConnectionPoints::MakeOver(std::move(points), ppEnum);
 }

@@ -33,7 +33,7 @@ public:
     // The sink in the slot named by cookie, or null.
     IUnknown *Find(DWORD cookie) const noexcept;
     // The occupied slots in slot order, each with a reference added.
-    std::vector<AdvisedSink> Snapshot() const;
+    [[nodiscard]] std::vector<AdvisedSink> Snapshot() const;
     // Releases every sink, then the slot array.
     void ReleaseAll() noexcept;
 

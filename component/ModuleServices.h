@@ -15,7 +15,7 @@ public:
     virtual LONG Unlock() noexcept = 0;
     // Type information from the module's own type library (by IID or CLSID);
     // a failure when the module has none.
-    virtual HRESULT GetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo) noexcept = 0;
+    [[nodiscard]] virtual HRESULT GetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo) noexcept = 0;
 
 protected:
     ModuleServices() = default;

@@ -4,7 +4,7 @@
 
 namespace orafon {
 
-HRESULT AnsiToBstr(const std::string &text, BSTR *pOut)
+[[nodiscard]] HRESULT AnsiToBstr(const std::string &text, BSTR *pOut)
 {
     *pOut = nullptr;
     if (text.size() > static_cast<size_t>(INT_MAX))

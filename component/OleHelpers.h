@@ -11,6 +11,6 @@ namespace orafon {
 
 // 8-bit text in the calling thread's ANSI code page → a new BSTR in *pOut.
 // E_OUTOFMEMORY when the string cannot be allocated.
-HRESULT AnsiToBstr(const std::string &text, BSTR *pOut);
+[[nodiscard]] HRESULT AnsiToBstr(const std::string &text, BSTR *pOut);
 
 } // namespace orafon

@@ -9,7 +9,8 @@ HRESULT CTextToSpeech::RebuildWaveFormats(LONG fileFormat)
         // later voice change does not alter it.
         const WAVEFORMATEX engineFormat = m_bridge->EngineFormat();
         const LONG bitRate = static_cast<LONG>(engineFormat.nAvgBytesPerSec * 8);
-        m_waveFormats.Append(engineFormat, bitRate);
+        // A failed append marks the list incomplete, which is checked below.
+        static_cast<void>(m_waveFormats.Append(engineFormat, bitRate));
     }
 
     HRESULT hr = S_OK;

@@ -19,7 +19,7 @@ using orafon::members::MemberKind;
 // ---- Name lookup ------------------------------------------------------------------
 
 // Whether text starts with prefix, ignoring case; *rest is what follows it.
-bool StartsWithIgnoringCase(const char16_t *text, const char16_t *prefix, const char16_t **rest) noexcept
+[[nodiscard]] bool StartsWithIgnoringCase(const char16_t *text, const char16_t *prefix, const char16_t **rest) noexcept
 {
     const std::u16string_view wanted(prefix);
     if (!orafon::StartsWithIgnoringCase(std::u16string_view(text), wanted))
@@ -28,7 +28,7 @@ bool StartsWithIgnoringCase(const char16_t *text, const char16_t *prefix, const 
     return true;
 }
 
-bool EqualsIgnoringCase(const char16_t *a, const char16_t *b) noexcept
+[[nodiscard]] bool EqualsIgnoringCase(const char16_t *a, const char16_t *b) noexcept
 {
     return orafon::EqualsIgnoringCase(std::u16string_view(a), std::u16string_view(b));
 }
@@ -36,7 +36,7 @@ bool EqualsIgnoringCase(const char16_t *a, const char16_t *b) noexcept
 // A member answers to its plain name; a property also to the name of its
 // getter ("get_" + name) and a read-write property to that of its setter
 // ("put_" + name).
-bool AnswersTo(const Member &member, const OLECHAR *name) noexcept
+[[nodiscard]] bool AnswersTo(const Member &member, const OLECHAR *name) noexcept
 {
     if (EqualsIgnoringCase(name, member.name))
         return true;
@@ -88,7 +88,7 @@ const Accessor *ChooseAccessor(const Member &member, WORD flags)
     return nullptr;
 }
 
-bool NamedArgumentsAccepted(const DISPPARAMS &params)
+[[nodiscard]] bool NamedArgumentsAccepted(const DISPPARAMS &params)
 {
     if (params.cNamedArgs == 0)
         return true;

@@ -2,7 +2,8 @@
 
 #include "TextToSpeech.h"
 
-HRESULT CTextToSpeech_CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv)
+[[nodiscard]] HRESULT CTextToSpeech_CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid,
+                                                   void **ppv)
 {
     return CTextToSpeech::CreateInstance(module, pUnkOuter, riid, ppv);
 }

@@ -33,7 +33,7 @@ template <typename T> struct Marshal;
 
 template <> struct Marshal<LONG> {
     static constexpr ValueType kType{VT_I4};
-    static LONG From(const VARIANT &v) { return V_I4(&v); }
+    [[nodiscard]] static LONG From(const VARIANT &v) { return V_I4(&v); }
     static void To(VARIANT &v, LONG value)
     {
         V_VT(&v) = VT_I4;
@@ -131,7 +131,7 @@ template <auto Function> class AccessorOf {
     template <std::size_t I> using Param = std::tuple_element_t<I, Types>;
 
     template <std::size_t... I>
-    static HRESULT CallWith(ITextToSpeech &object, const VARIANT *const *args, VARIANT &result,
+    [[nodiscard]] static HRESULT CallWith(ITextToSpeech &object, const VARIANT *const *args, VARIANT &result,
                             std::index_sequence<I...>)
     {
         if constexpr (kHasResult) {
@@ -145,7 +145,7 @@ template <auto Function> class AccessorOf {
         }
     }
 
-    static HRESULT Call(ITextToSpeech &object, const VARIANT *const *args, VARIANT &result)
+    [[nodiscard]] static HRESULT Call(ITextToSpeech &object, const VARIANT *const *args, VARIANT &result)
     {
         return CallWith(object, args, result, std::make_index_sequence<kParams>{});
     }

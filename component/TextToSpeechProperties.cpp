@@ -20,7 +20,7 @@ constexpr LONG kMinPitch = -10, kMaxPitch = 10;
 
 // Converts an argument path to 8-bit text. A path that cannot be represented
 // exactly (an embedded NUL would name another file) is refused.
-bool PathToAnsi(BSTR path, std::string &out)
+[[nodiscard]] bool PathToAnsi(BSTR path, std::string &out)
 {
     const UINT length = SysStringLen(path);
     for (UINT i = 0; i < length; ++i) {

@@ -128,7 +128,7 @@ LONG ModuleUnlock()
 {
     return State().Unlock();
 }
-HRESULT ModuleGetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo)
+[[nodiscard]] HRESULT ModuleGetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo)
 {
     return State().GetTypeInfo(guid, ppTInfo);
 }

@@ -61,7 +61,7 @@ HRESULT ModuleState::GetClassObject(REFCLSID rclsid, REFIID riid, void **ppv)
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-std::string TypeLibPathBeside(const std::string &modulePath)
+[[nodiscard]] std::string TypeLibPathBeside(const std::string &modulePath)
 {
     size_t slash = modulePath.find_last_of('/');
     size_t dot = modulePath.find_last_of('.');
@@ -69,7 +69,7 @@ std::string TypeLibPathBeside(const std::string &modulePath)
     return (hasExtension ? modulePath.substr(0, dot) : modulePath) + ".tlb";
 }
 
-std::u16string HelpDirOf(const std::u16string &path)
+[[nodiscard]] std::u16string HelpDirOf(const std::u16string &path)
 {
     size_t cut = path.find_last_of(u"\\/:");
     return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut + 1);

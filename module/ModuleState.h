@@ -45,7 +45,7 @@ public:
 
     LONG Lock() { return ++lockCount_; }
     LONG Unlock() { return --lockCount_; }
-    LONG LockCount() const { return lockCount_; }
+    [[nodiscard]] LONG LockCount() const { return lockCount_; }
 
     [[nodiscard]] HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void **ppv);
     [[nodiscard]] HRESULT CanUnloadNow() const { return lockCount_ == 0 ? S_OK : S_FALSE; }

@@ -19,18 +19,18 @@ constexpr const char *kModuleType = "InprocServer32";
 constexpr const char *kThreadingModel = "apartment";
 constexpr const char *kAppId = "";
 
-HRESULT FromStatus(LSTATUS st)
+[[nodiscard]] HRESULT FromStatus(LSTATUS st)
 {
     return st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(st));
 }
 
-LSTATUS SetString(HKEY key, const char *name, const std::string &text)
+[[nodiscard]] LSTATUS SetString(HKEY key, const char *name, const std::string &text)
 {
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
                           static_cast<DWORD>(text.size() + 1));
 }
 
-bool IsMissing(LSTATUS st)
+[[nodiscard]] bool IsMissing(LSTATUS st)
 {
     return st == ERROR_FILE_NOT_FOUND || st == ERROR_PATH_NOT_FOUND;
 }
@@ -39,7 +39,7 @@ bool IsMissing(LSTATUS st)
 // under it (its keys deleted under the open handles).
 constexpr int kRegisterAttempts = 8;
 
-bool IsNamedValue(const ScriptKey &k, const std::string &name)
+[[nodiscard]] bool IsNamedValue(const ScriptKey &k, const std::string &name)
 {
     if (name.empty())
         return k.value.has_value();
@@ -50,7 +50,7 @@ bool IsNamedValue(const ScriptKey &k, const std::string &name)
     return false;
 }
 
-bool IsNamedSubkey(const ScriptKey &k, const std::string &name)
+[[nodiscard]] bool IsNamedSubkey(const ScriptKey &k, const std::string &name)
 {
     for (const ScriptKey &sub : k.subkeys) {
         if (orafon::EqualsIgnoringCase(std::string_view(sub.name), std::string_view(name)))
@@ -60,7 +60,7 @@ bool IsNamedSubkey(const ScriptKey &k, const std::string &name)
 }
 
 // The names of a key's values or subkeys, read before any of them goes.
-std::vector<std::string> ListNames(HKEY key, bool subkeys)
+[[nodiscard]] std::vector<std::string> ListNames(HKEY key, bool subkeys)
 {
     std::vector<std::string> names;
     for (DWORD i = 0;; ++i) {
@@ -79,7 +79,7 @@ std::vector<std::string> ListNames(HKEY key, bool subkeys)
 // emptied this way rather than deleted and made again, so that another
 // process registering at the same time never has the key it is writing
 // deleted under its open handle.
-HRESULT PruneKey(HKEY key, const ScriptKey &k)
+[[nodiscard]] HRESULT PruneKey(HKEY key, const ScriptKey &k)
 {
     for (const std::string &name : ListNames(key, false)) {
         if (IsNamedValue(k, name))
@@ -100,7 +100,7 @@ HRESULT PruneKey(HKEY key, const ScriptKey &k)
 
 // Writes k under parent; below a ForceRemove key (exact) nothing the script
 // does not name is left.
-HRESULT RegisterKey(HKEY parent, const ScriptKey &k, bool exact)
+[[nodiscard]] HRESULT RegisterKey(HKEY parent, const ScriptKey &k, bool exact)
 {
     exact = exact || k.mode == ScriptKey::Mode::ForceRemove;
     orafon::CRegKey key;
@@ -118,7 +118,7 @@ HRESULT RegisterKey(HKEY parent, const ScriptKey &k, bool exact)
     return hr;
 }
 
-HRESULT UnregisterKey(HKEY parent, const ScriptKey &k)
+[[nodiscard]] HRESULT UnregisterKey(HKEY parent, const ScriptKey &k)
 {
     if (k.mode != ScriptKey::Mode::NoRemove) {
         LSTATUS st = RegDeleteTreeA(parent, k.name.c_str());
@@ -149,7 +149,7 @@ ScriptKey Key(std::string name, std::optional<std::string> value, std::vector<Sc
 
 } // namespace
 
-HRESULT ApplyRegistryScript(HKEY parent, const std::vector<ScriptKey> &script, bool reg)
+[[nodiscard]] HRESULT ApplyRegistryScript(HKEY parent, const std::vector<ScriptKey> &script, bool reg)
 {
     HRESULT hr = S_OK;
     for (int attempt = 0; attempt < (reg ? kRegisterAttempts : 1); ++attempt) {
@@ -164,7 +164,7 @@ HRESULT ApplyRegistryScript(HKEY parent, const std::vector<ScriptKey> &script, b
     return hr;
 }
 
-std::vector<ScriptKey> TextToSpeechRegistryScript(const std::string &modulePath)
+[[nodiscard]] std::vector<ScriptKey> TextToSpeechRegistryScript(const std::string &modulePath)
 {
     using Mode = ScriptKey::Mode;
     ScriptKey server = Key(kModuleType, modulePath);
@@ -184,7 +184,7 @@ std::vector<ScriptKey> TextToSpeechRegistryScript(const std::string &modulePath)
     };
 }
 
-HRESULT UpdateTextToSpeechRegistry(const char *modulePath, bool reg)
+[[nodiscard]] HRESULT UpdateTextToSpeechRegistry(const char *modulePath, bool reg)
 {
     return ApplyRegistryScript(HKEY_CLASSES_ROOT, TextToSpeechRegistryScript(modulePath ? modulePath : ""), reg);
 }

@@ -4,6 +4,8 @@
 
 #include <speech/EngineSession.h>
 
+#include <orafon/CatchAtEdge.h>
+
 #include <cstring>
 
 namespace orafon::speech {
@@ -195,21 +197,26 @@ STDMETHODIMP CSpeechAudioDest::BookMark(DWORD dwMarkID)
 
 // ---- CSpeechBufNotify ---------------------------------------------------------------
 
+// The reports reach the host's event handlers; nothing they throw goes back
+// into the engine.
+
 STDMETHODIMP CSpeechBufNotify::TextDataDone(QWORD, DWORD dwFlags)
 {
     // Aborted text (nonzero flags) ends nothing: a stop already did.
     if (dwFlags != 0)
         return S_OK;
-    if (std::shared_ptr<CSpeechRequest> request = m_request.lock())
-        request->Finish();
-    return S_OK;
+    return CatchAtEdge([this] {
+        if (std::shared_ptr<CSpeechRequest> request = m_request.lock())
+            request->Finish();
+    });
 }
 
 STDMETHODIMP CSpeechBufNotify::TextDataStarted(QWORD)
 {
-    if (std::shared_ptr<CSpeechRequest> request = m_request.lock())
-        request->ReportStart();
-    return S_OK;
+    return CatchAtEdge([this] {
+        if (std::shared_ptr<CSpeechRequest> request = m_request.lock())
+            request->ReportStart();
+    });
 }
 
 STDMETHODIMP CSpeechBufNotify::BookMark(QWORD, DWORD)
@@ -219,12 +226,13 @@ STDMETHODIMP CSpeechBufNotify::BookMark(QWORD, DWORD)
 
 STDMETHODIMP CSpeechBufNotify::WordPosition(QWORD, DWORD dwByteOffset)
 {
-    std::shared_ptr<CSpeechRequest> request = m_request.lock();
-    if (!request || !request->Speaking())
-        return S_OK;
-    const WordReport word = CSapi4Session::WordPosition(request->EngineText(), dwByteOffset);
-    request->ReportWord(word.start, word.length, word.percent);
-    return S_OK;
+    return CatchAtEdge([&] {
+        std::shared_ptr<CSpeechRequest> request = m_request.lock();
+        if (!request || !request->Speaking())
+            return;
+        const WordReport word = CSapi4Session::WordPosition(request->EngineText(), dwByteOffset);
+        request->ReportWord(word.start, word.length, word.percent);
+    });
 }
 
 } // namespace orafon::speech

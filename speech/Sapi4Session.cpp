@@ -5,6 +5,8 @@
 
 #include "EngineOutput.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <orafon/AnsiText.h>
 #include <orafon/win/mmsystem.h>
 
@@ -16,12 +18,12 @@
 namespace orafon::speech {
 namespace {
 
-HRESULT CreateModeEnumerator(CComPtr<ITTSEnumW> &modes)
+[[nodiscard]] HRESULT CreateModeEnumerator(CComPtr<ITTSEnumW> &modes)
 {
     return CoCreateInstance(CLSID_TTSEnumerator, nullptr, CLSCTX_ALL, IID_ITTSEnumW, reinterpret_cast<void **>(&modes));
 }
 
-std::string AnsiOf(LPCWSTR text)
+[[nodiscard]] std::string AnsiOf(LPCWSTR text)
 {
     std::string out;
     if (!orafon::WideToAnsi(text, out))
@@ -214,11 +216,8 @@ HRESULT CSapi4Session::Speak(const std::shared_ptr<CSpeechRequest> &request, con
     if (attributes)
         ApplyAttributes(attributes, settings);
 
-    try {
-        request->SetEngineText(request->CallerText(), 0);
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
+    if (const HRESULT hrText = CatchAtEdge([&] { request->SetEngineText(request->CallerText(), 0); }); FAILED(hrText))
+        return hrText;
     CComPtr<CSpeechBufNotify> notify;
     notify.Attach(new (std::nothrow) CSpeechBufNotify(request));
     if (!notify)

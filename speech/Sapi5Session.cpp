@@ -5,6 +5,8 @@
 
 #include "EngineOutput.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <orafon/AnsiText.h>
 #include <orafon/Holders.h>
 
@@ -18,7 +20,7 @@ namespace {
 // A string the speech platform allocated for the caller to free.
 using CCoString = orafon::CComHeapPtr<WCHAR>;
 
-std::string AnsiOf(LPCWSTR text)
+[[nodiscard]] std::string AnsiOf(LPCWSTR text)
 {
     std::string out;
     if (!orafon::WideToAnsi(text, out))
@@ -28,14 +30,14 @@ std::string AnsiOf(LPCWSTR text)
 
 // The value name under which a token keeps its name in the user's UI
 // language: the language id in uppercase hexadecimal, no leading zeros.
-std::u16string LanguageValueName()
+[[nodiscard]] std::u16string LanguageValueName()
 {
     char hex[8];
     std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(GetUserDefaultUILanguage()));
     return std::u16string(hex, hex + std::strlen(hex));
 }
 
-std::string StringValue(ISpDataKey *key, LPCWSTR name)
+[[nodiscard]] std::string StringValue(ISpDataKey *key, LPCWSTR name)
 {
     CCoString value;
     if (FAILED(key->GetStringValue(name, value.Out())))
@@ -45,7 +47,7 @@ std::string StringValue(ISpDataKey *key, LPCWSTR name)
 
 // The catalogue entry of one token; false when the token has no readable
 // name or no "Attributes" key.
-bool MakeEntry(ISpObjectToken *token, const std::u16string &languageName, VoiceInfo &voice)
+[[nodiscard]] bool MakeEntry(ISpObjectToken *token, const std::u16string &languageName, VoiceInfo &voice)
 {
     CCoString name;
     HRESULT hr = token->GetStringValue(languageName.c_str(), name.Out());
@@ -124,12 +126,7 @@ HRESULT CSapi5Session::Select(const VoiceInfo &voice, const std::shared_ptr<CEng
         link->streamFormat->cbSize = 0;
     }
     format.Reset();
-    try {
-        out = std::make_shared<CSapi5Session>(std::move(spVoice), link);
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return CatchAtEdge([&] { out = std::make_shared<CSapi5Session>(std::move(spVoice), link); });
 }
 
 CSapi5Session::CSapi5Session(CComPtr<ISpVoice> voice, std::shared_ptr<CEngineLink> link)
@@ -226,19 +223,21 @@ void CSapi5Session::DiscardQueuedEvents()
 
 HRESULT CSapi5Session::SpeakText(CSpeechRequest &request, LONG pitch)
 {
-    const std::u16string prefix = PitchPrefix(pitch);
-    try {
-        request.SetEngineText(prefix + request.CallerText(), static_cast<LONG>(prefix.size()));
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
+    size_t prefixLength = 0;
+    if (const HRESULT hr = CatchAtEdge([&] {
+            const std::u16string prefix = PitchPrefix(pitch);
+            prefixLength = prefix.size();
+            request.SetEngineText(prefix + request.CallerText(), static_cast<LONG>(prefixLength));
+        });
+        FAILED(hr))
+        return hr;
     // The voice numbers its texts; the events it reports carry the number.
     m_nStream = 0;
     HRESULT hr = m_spVoice->Speak(request.EngineText().c_str(), SPF_ASYNC | SPF_IS_XML, &m_nStream);
     if (hr != SPERR_XML_BAD_SYNTAX)
         return hr;
     if (pitch != 0) {
-        BlankMarkup(request.MutableEngineText(), prefix.size());
+        BlankMarkup(request.MutableEngineText(), prefixLength);
         return m_spVoice->Speak(request.EngineText().c_str(), SPF_ASYNC | SPF_IS_XML, &m_nStream);
     }
     // Without markup of its own the text goes once more as plain text.
@@ -296,8 +295,7 @@ void CSapi5Session::SetVolume(LONG volume)
 
 HRESULT STDMETHODCALLTYPE CSapi5Session::NotifyCallback(WPARAM, LPARAM)
 {
-    OnEvents();
-    return S_OK;
+    return CatchAtEdge([this] { OnEvents(); });
 }
 
 void CSapi5Session::OnEvents()

@@ -2,6 +2,8 @@
 
 #include "EngineOutput.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <new>
 
 namespace orafon::speech {
@@ -9,7 +11,7 @@ namespace orafon::speech {
 HRESULT CSpeechBridge::Create(ISpeechListener *listener, std::shared_ptr<CSpeechBridge> &out) noexcept
 {
     out.reset();
-    try {
+    return CatchAtEdge([&] {
         std::shared_ptr<CSpeechBridge> bridge(new CSpeechBridge(listener));
         bridge->m_link = std::make_shared<CEngineLink>(bridge.get());
         if (HRESULT hr = bridge->MakeOutputObjects(); FAILED(hr))
@@ -17,10 +19,8 @@ HRESULT CSpeechBridge::Create(ISpeechListener *listener, std::shared_ptr<CSpeech
         if (!bridge->m_sink.HasSink())
             return E_OUTOFMEMORY;
         out = std::move(bridge);
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+        return S_OK;
+    });
 }
 
 CSpeechBridge::CSpeechBridge(ISpeechListener *listener) : m_listener(listener) {}
@@ -49,7 +49,8 @@ void CSpeechBridge::Shutdown() noexcept
         m_link->Detach();
     if (m_request)
         m_request->Abandon();
-    m_sink.Close();
+    // Nobody is left to hear how a file still open ended.
+    static_cast<void>(m_sink.Close());
     // Engines next: they stop speaking and let go of the output objects.
     if (m_session)
         m_session->Release();
@@ -134,11 +135,10 @@ HRESULT CSpeechBridge::Speak(const OLECHAR *text, UINT textLength, const OLECHAR
     if (!m_session || m_bShutDown)
         return E_FAIL;
     std::shared_ptr<CSpeechRequest> request;
-    try {
-        request = std::make_shared<CSpeechRequest>(++m_nSerial, text, textLength, file, target, flags);
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
+    if (const HRESULT hr = CatchAtEdge(
+            [&] { request = std::make_shared<CSpeechRequest>(++m_nSerial, text, textLength, file, target, flags); });
+        FAILED(hr))
+        return hr;
     request->Attach(this, m_listener);
     SetCurrent(request);
     // The session may go (a handler changes the voice) while the request is

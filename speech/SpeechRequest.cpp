@@ -39,8 +39,12 @@ HRESULT CSpeechRequest::OpenFile(const WAVEFORMATEX &engineFormat)
         return E_FAIL;
     if (!m_target)
         return E_INVALIDARG;
-    if (!m_host || FAILED(m_host->OpenSink(path, engineFormat, *m_target)))
+    if (!m_host)
         return E_FAIL;
+    // Running out of memory is told as such; any other reason the file
+    // cannot be started is E_FAIL.
+    if (const HRESULT hr = m_host->OpenSink(path, engineFormat, *m_target); FAILED(hr))
+        return hr == E_OUTOFMEMORY ? hr : E_FAIL;
     m_bFileOpen = true;
     return S_OK;
 }

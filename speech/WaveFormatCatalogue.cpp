@@ -1,5 +1,7 @@
 #include <speech/WaveFormatCatalogue.h>
 
+#include <orafon/CatchAtEdge.h>
+
 #include <orafon/OrafonIds.h>
 
 #include <array>
@@ -27,10 +29,10 @@ void CWaveFormatCatalogue::Clear() noexcept
 
 bool CWaveFormatCatalogue::Append(const WAVEFORMATEX &format, LONG bitRate) noexcept
 {
-    try {
-        m_aWaveFormats.reserve(m_aWaveFormats.size() + 1);
-        m_aBitRates.reserve(m_aBitRates.size() + 1);
-    } catch (const std::bad_alloc &) {
+    if (FAILED(orafon::CatchAtEdge([this] {
+            m_aWaveFormats.reserve(m_aWaveFormats.size() + 1);
+            m_aBitRates.reserve(m_aBitRates.size() + 1);
+        }))) {
         m_bIncomplete = true;
         return false;
     }

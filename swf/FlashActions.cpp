@@ -10,7 +10,7 @@ using namespace flashio;
 
 namespace {
 
-bool HasEmbeddedZero(const std::string &text)
+[[nodiscard]] bool HasEmbeddedZero(const std::string &text)
 {
     return text.find('\0') != std::string::npos;
 }
@@ -88,7 +88,8 @@ void FlashActionRecord::Write(std::ostream &out) const
 
 void FlashActionRecord::Read(std::istream &in)
 {
-    ReadRecord(in, payload_);
+    // A failed read leaves the stream failed, which the caller checks.
+    static_cast<void>(ReadRecord(in, payload_));
 }
 
 void FlashActionCall::Write(std::ostream &out) const
@@ -344,7 +345,8 @@ void FlashActionDefineFunction::Read(std::istream &in)
         in.setstate(std::ios::failbit);
         return;
     }
-    ReadBodyRecords(in, codeSize);
+    // A failed read leaves the stream failed, which the caller checks.
+    static_cast<void>(ReadBodyRecords(in, codeSize));
 }
 
 void FlashActionWith::Write(std::ostream &out) const
@@ -371,7 +373,8 @@ void FlashActionWith::Read(std::istream &in)
         in.setstate(std::ios::failbit);
         return;
     }
-    ReadBodyRecords(in, size);
+    // A failed read leaves the stream failed, which the caller checks.
+    static_cast<void>(ReadBodyRecords(in, size));
 }
 
 namespace {
@@ -422,8 +425,8 @@ const ActionClass *FindActionClass(uint8_t code)
 }
 
 // Reads records from in until it runs dry or stop() says so.
-bool ImportRecords(std::istream &in, std::vector<FlashActionRecord *> &records,
-                   std::vector<std::unique_ptr<FlashActionRecord>> &owned, bool stopAtEndByte)
+[[nodiscard]] bool ImportRecords(std::istream &in, std::vector<FlashActionRecord *> &records,
+                                 std::vector<std::unique_ptr<FlashActionRecord>> &owned, bool stopAtEndByte)
 {
     NestingGuard guard;
     if (guard.TooDeep()) {
@@ -452,7 +455,7 @@ bool ImportRecords(std::istream &in, std::vector<FlashActionRecord *> &records,
 
 } // namespace
 
-std::unique_ptr<FlashActionRecord> FlashCreateAction(uint8_t code)
+[[nodiscard]] std::unique_ptr<FlashActionRecord> FlashCreateAction(uint8_t code)
 {
     if (const ActionClass *entry = FindActionClass(code)) {
         return entry->create();

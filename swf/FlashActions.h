@@ -35,8 +35,8 @@ public:
 protected:
     void WriteHeader(std::ostream &out, size_t length) const;
     // Reads the code and, from 0x80 on, the length and exactly that many payload bytes.
-    bool ReadRecord(std::istream &in, std::vector<uint8_t> &payload);
-    static bool FitsLength(size_t length) { return length <= 0xFFFF; }
+    [[nodiscard]] bool ReadRecord(std::istream &in, std::vector<uint8_t> &payload);
+    [[nodiscard]] static bool FitsLength(size_t length) { return length <= 0xFFFF; }
 
     std::vector<uint8_t> payload_;
     uint16_t code_ = 0;
@@ -296,8 +296,8 @@ public:
 protected:
     using FlashActionRecord::FlashActionRecord;
     // Encodes the body; false when it exceeds the 16-bit code size.
-    bool EncodeBody(std::vector<uint8_t> &bytes) const;
-    bool ReadBodyRecords(std::istream &in, uint16_t codeSize);
+    [[nodiscard]] bool EncodeBody(std::vector<uint8_t> &bytes) const;
+    [[nodiscard]] bool ReadBodyRecords(std::istream &in, uint16_t codeSize);
 
     std::vector<FlashActionRecord *> body_;
     std::vector<std::unique_ptr<FlashActionRecord>> ownedBody_;
@@ -327,7 +327,7 @@ public:
 };
 
 // Creates the record class for an action code; a plain record for unknown codes.
-std::unique_ptr<FlashActionRecord> FlashCreateAction(uint8_t code);
+[[nodiscard]] std::unique_ptr<FlashActionRecord> FlashCreateAction(uint8_t code);
 
 // The class name (without the Flash prefix) for a known code, or nullptr.
 const char *FlashActionName(uint8_t code);
@@ -344,10 +344,10 @@ public:
 
     // Reads records up to and including the 0 end-of-actions byte. Returns true
     // when the end byte was reached with every record intact.
-    bool Import(std::istream &in, std::vector<FlashActionRecord *> &records,
-                std::vector<std::unique_ptr<FlashActionRecord>> &owned);
+    [[nodiscard]] bool Import(std::istream &in, std::vector<FlashActionRecord *> &records,
+                              std::vector<std::unique_ptr<FlashActionRecord>> &owned);
     // Reads records from exactly byteCount bytes. Returns true when they held
     // whole records only.
-    bool Import(std::istream &in, std::vector<FlashActionRecord *> &records,
-                std::vector<std::unique_ptr<FlashActionRecord>> &owned, uint32_t byteCount);
+    [[nodiscard]] bool Import(std::istream &in, std::vector<FlashActionRecord *> &records,
+                              std::vector<std::unique_ptr<FlashActionRecord>> &owned, uint32_t byteCount);
 };

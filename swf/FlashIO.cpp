@@ -30,7 +30,7 @@ void WriteBytes(std::ostream &out, const void *data, size_t count)
     }
 }
 
-bool ReadU8(std::istream &in, uint8_t &value)
+[[nodiscard]] bool ReadU8(std::istream &in, uint8_t &value)
 {
     const auto ch = in.get();
     if (ch == std::char_traits<char>::eof()) {
@@ -40,7 +40,7 @@ bool ReadU8(std::istream &in, uint8_t &value)
     return true;
 }
 
-bool ReadU16(std::istream &in, uint16_t &value)
+[[nodiscard]] bool ReadU16(std::istream &in, uint16_t &value)
 {
     unsigned char bytes[2];
     if (!in.read(reinterpret_cast<char *>(bytes), 2)) {
@@ -50,7 +50,7 @@ bool ReadU16(std::istream &in, uint16_t &value)
     return true;
 }
 
-bool ReadU32(std::istream &in, uint32_t &value)
+[[nodiscard]] bool ReadU32(std::istream &in, uint32_t &value)
 {
     unsigned char bytes[4];
     if (!in.read(reinterpret_cast<char *>(bytes), 4)) {
@@ -61,7 +61,7 @@ bool ReadU32(std::istream &in, uint32_t &value)
     return true;
 }
 
-bool ReadBytes(std::istream &in, std::vector<uint8_t> &bytes, size_t count)
+[[nodiscard]] bool ReadBytes(std::istream &in, std::vector<uint8_t> &bytes, size_t count)
 {
     constexpr size_t kStep = size_t{1} << 20;
     bytes.clear();

@@ -18,14 +18,14 @@ void WriteU16(std::ostream &out, uint16_t value);
 void WriteU32(std::ostream &out, uint32_t value);
 void WriteBytes(std::ostream &out, const void *data, size_t count);
 
-bool ReadU8(std::istream &in, uint8_t &value);
-bool ReadU16(std::istream &in, uint16_t &value);
-bool ReadU32(std::istream &in, uint32_t &value);
+[[nodiscard]] bool ReadU8(std::istream &in, uint8_t &value);
+[[nodiscard]] bool ReadU16(std::istream &in, uint16_t &value);
+[[nodiscard]] bool ReadU32(std::istream &in, uint32_t &value);
 
 // Reads exactly count bytes into bytes (replacing its contents). The buffer grows
 // in bounded steps as data arrives, so a corrupt length field cannot force a huge
 // allocation. On a short read the stream is left failed and false is returned.
-bool ReadBytes(std::istream &in, std::vector<uint8_t> &bytes, size_t count);
+[[nodiscard]] bool ReadBytes(std::istream &in, std::vector<uint8_t> &bytes, size_t count);
 
 // Read-only stream buffer over bytes owned elsewhere. Lets record bodies be parsed
 // from a buffer of exactly their declared length, so a parser can never run past
@@ -78,11 +78,11 @@ public:
     ByteCursor(const uint8_t *data, size_t size) : data_(data), size_(size) {}
     explicit ByteCursor(const std::vector<uint8_t> &bytes) : ByteCursor(bytes.data(), bytes.size()) {}
 
-    bool U8(uint8_t &value);
-    bool U16(uint16_t &value);
-    bool U32(uint32_t &value);
+    [[nodiscard]] bool U8(uint8_t &value);
+    [[nodiscard]] bool U16(uint16_t &value);
+    [[nodiscard]] bool U32(uint32_t &value);
     // A zero-terminated string; fails (consuming nothing) when no terminator is left.
-    bool CString(std::string &value);
+    [[nodiscard]] bool CString(std::string &value);
     size_t Remaining() const { return size_ - pos_; }
     size_t Position() const { return pos_; }
     const uint8_t *Here() const { return data_ + pos_; }

@@ -39,7 +39,8 @@ void FlashTagShowFrame::Write(std::ostream &out) const
 void FlashTagShowFrame::Read(std::istream &in)
 {
     std::vector<uint8_t> body;
-    ReadBody(in, body);
+    // A failed read leaves the stream failed, which the caller checks.
+    static_cast<void>(ReadBody(in, body));
 }
 
 void FlashTagEnd::Write(std::ostream &out) const
@@ -50,7 +51,8 @@ void FlashTagEnd::Write(std::ostream &out) const
 void FlashTagEnd::Read(std::istream &in)
 {
     std::vector<uint8_t> body;
-    ReadBody(in, body);
+    // A failed read leaves the stream failed, which the caller checks.
+    static_cast<void>(ReadBody(in, body));
 }
 
 void FlashTagBackgroundColor::Write(std::ostream &out) const
@@ -225,7 +227,7 @@ void FlashTagDoAction::Read(std::istream &in)
 
 namespace {
 
-std::unique_ptr<FlashTag> CreateTag(uint16_t code, uint8_t streamCompression)
+[[nodiscard]] std::unique_ptr<FlashTag> CreateTag(uint16_t code, uint8_t streamCompression)
 {
     switch (code) {
     case kFlashTagEnd:

@@ -25,7 +25,7 @@ enum FlashTagCode : uint16_t {
 class FlashTag {
 public:
     virtual ~FlashTag() = default;
-    virtual bool EndsFrame() const { return false; }
+    [[nodiscard]] virtual bool EndsFrame() const { return false; }
     virtual uint16_t Code() const = 0;
     virtual void Write(std::ostream &out) const = 0;
     // Reads the tag, header included. A header with another code, or a body that
@@ -35,7 +35,7 @@ public:
 protected:
     // Reads the record header and exactly its declared body. False (stream
     // failed) when the code is not this tag's or the input ends first.
-    bool ReadBody(std::istream &in, std::vector<uint8_t> &body) const;
+    [[nodiscard]] bool ReadBody(std::istream &in, std::vector<uint8_t> &body) const;
     void WriteWithBody(std::ostream &out, const std::vector<uint8_t> &body) const;
 };
 
@@ -46,7 +46,7 @@ class FlashSpriteEnabled : public FlashTag {};
 
 class FlashTagShowFrame : public FlashSpriteEnabled {
 public:
-    bool EndsFrame() const override { return true; }
+    [[nodiscard]] bool EndsFrame() const override { return true; }
     uint16_t Code() const override { return kFlashTagShowFrame; }
     void Write(std::ostream &out) const override;
     void Read(std::istream &in) override;
@@ -115,7 +115,7 @@ public:
     uint8_t StreamStereo() const { return streamStereo_; }
     uint16_t SampleCount() const { return sampleCount_; }
     int16_t LatencySeek() const { return latencySeek_; }
-    bool HasLatencySeek() const { return compression_ == kCompressionMp3; }
+    [[nodiscard]] bool HasLatencySeek() const { return compression_ == kCompressionMp3; }
 
     uint16_t Code() const override { return kFlashTagSoundStreamHead2; }
     void Write(std::ostream &out) const override;

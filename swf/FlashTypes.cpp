@@ -32,7 +32,7 @@ std::ostream &operator<<(std::ostream &out, const FlashBitBuffer &bits)
 
 namespace {
 
-int BitLength(uint32_t magnitude)
+[[nodiscard]] int BitLength(uint32_t magnitude)
 {
     int bits = 0;
     while (magnitude != 0) {
@@ -221,7 +221,8 @@ void FlashTagHeader::Read(std::istream &in)
     }
     code_ = value >> 6;
     if ((value & 0x3F) == 0x3F) {
-        ReadU32(in, length_);
+        // A failed read leaves the stream failed, which the caller checks.
+        static_cast<void>(ReadU32(in, length_));
     } else {
         length_ = value & 0x3F;
     }

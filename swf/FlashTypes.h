@@ -36,7 +36,7 @@ public:
     int32_t XMax() const { return xmax_; }
     int32_t YMax() const { return ymax_; }
     // Bits per coordinate: the widest magnitude plus a sign bit (at least 1).
-    int BitsPerValue() const;
+    [[nodiscard]] int BitsPerValue() const;
     // Byte count of the encoded rectangle.
     uint32_t EncodedSize() const;
 
@@ -158,7 +158,7 @@ public:
     void SetOutPoint(uint32_t value);
     void SetLoopCount(uint16_t value);
     // False (and nothing added) once the 8-bit point count is full.
-    bool AddEnvelopePoint(const FlashSoundEnvelope &point);
+    [[nodiscard]] bool AddEnvelopePoint(const FlashSoundEnvelope &point);
 
     uint32_t EncodedSize() const;
     void Write(std::ostream &out) const;

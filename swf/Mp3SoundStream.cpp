@@ -52,7 +52,7 @@ int32_t TruncateToInt32(double value)
 }
 
 // Reads from fd until the end or until capacity bytes are in; false on a read error.
-bool ReadAll(int fd, uint8_t *into, size_t capacity, size_t &got)
+[[nodiscard]] bool ReadAll(int fd, uint8_t *into, size_t capacity, size_t &got)
 {
     got = 0;
     while (got < capacity) {

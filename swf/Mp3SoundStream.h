@@ -31,11 +31,11 @@ public:
     // has been emitted.
     void WriteStreamBlock(std::ostream &out);
 
-    bool ReadFailed() const { return readFailed_; }
+    [[nodiscard]] bool ReadFailed() const { return readFailed_; }
     // No frame was accepted because the stream is free-format (bitrate index
     // 0), which this reader cannot cut into frames.
-    bool FreeFormat() const { return freeFormat_; }
-    bool Finished() const { return finished_; }
+    [[nodiscard]] bool FreeFormat() const { return freeFormat_; }
+    [[nodiscard]] bool Finished() const { return finished_; }
     size_t FrameCount() const { return frameSizes_.size(); }
     const std::vector<int32_t> &FrameSizes() const { return frameSizes_; }
     // The bytes of accepted frame i, header included.
@@ -68,13 +68,13 @@ private:
     };
 
     // Decodes a 4-byte window; false unless it is an acceptable Layer III header.
-    static bool DecodeHeader(const uint8_t *b, FrameHeader &header);
+    [[nodiscard]] static bool DecodeHeader(const uint8_t *b, FrameHeader &header);
     // Finds the next acceptable header at or after pos, before audioEnd_.
-    bool FindFrameHeader(size_t &pos, FrameHeader &header) const;
+    [[nodiscard]] bool FindFrameHeader(size_t &pos, FrameHeader &header) const;
     // Whether a frame ending at next is followed by another header, or ends the audio.
-    bool NextFrameFollows(size_t next) const;
+    [[nodiscard]] bool NextFrameFollows(size_t next) const;
     // Whether the bytes from pos hold free-format Layer III headers.
-    bool LooksFreeFormat(size_t pos) const;
+    [[nodiscard]] bool LooksFreeFormat(size_t pos) const;
     // The full size of the frame at pos, or 0 when the file ends inside it.
     int32_t ReadFrame(size_t pos, const FrameHeader &header) const;
     // Where audio may start: past any ID3v2 tags at the front of the file.
@@ -95,7 +95,7 @@ private:
         Mapping &operator=(const Mapping &) = delete;
         ~Mapping();
     };
-    bool LoadFile(const char *path);
+    [[nodiscard]] bool LoadFile(const char *path);
 
     std::vector<uint8_t> owned_;
     Mapping mapping_;

@@ -101,7 +101,7 @@ private:
 };
 
 // Follows symbolic links to the file they name, which need not exist yet.
-std::string ResolveLinks(const std::string &path)
+[[nodiscard]] std::string ResolveLinks(const std::string &path)
 {
     std::string resolved = path;
     for (int depth = 0; depth < 40; ++depth) {
@@ -256,7 +256,7 @@ private:
     bool committed_ = false;
 };
 
-bool SameFile(const char *a, const char *b)
+[[nodiscard]] bool SameFile(const char *a, const char *b)
 {
     std::error_code error;
     return std::filesystem::equivalent(a, b, error) && !error;
@@ -296,7 +296,7 @@ int64_t WriteMovieBody(std::ostream &out, Mp3SoundStream &stream, int64_t planne
     return frames;
 }
 
-std::vector<uint8_t> EncodeHeader(uint32_t bodyLength, int32_t frameRate, int64_t frames)
+[[nodiscard]] std::vector<uint8_t> EncodeHeader(uint32_t bodyLength, int32_t frameRate, int64_t frames)
 {
     std::vector<uint8_t> bytes;
     struct Sink : std::streambuf {
@@ -313,7 +313,7 @@ std::vector<uint8_t> EncodeHeader(uint32_t bodyLength, int32_t frameRate, int64_
     return bytes;
 }
 
-Mp3ToSwfFailure Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
+[[nodiscard]] Mp3ToSwfFailure Convert(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate)
 {
     if (mp3Path == nullptr || swfPath == nullptr || *swfPath == '\0' || frameRate < 1 || frameRate > kMaxFrameRate) {
         return Mp3ToSwfFailure::BadArguments;
@@ -364,13 +364,16 @@ Mp3ToSwfFailure Convert(const char *mp3Path, const char *swfPath, bool loop, int
 
 } // namespace
 
-int ConvertMp3ToSwf(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate, Mp3ToSwfFailure *why)
+[[nodiscard]] int ConvertMp3ToSwf(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate,
+                                  Mp3ToSwfFailure *why)
 {
     Mp3ToSwfFailure failure = Mp3ToSwfFailure::OutOfMemory;
     try {
         failure = Convert(mp3Path, swfPath, loop, frameRate);
     } catch (...) {
-        // Allocation failure or any other exception: nothing was renamed into place.
+        // Allocation failure or any other exception: nothing was renamed into
+        // place. This library stands on the standard library alone, so it
+        // answers its own status here rather than through orafon::CatchAtEdge.
     }
     if (why != nullptr) {
         *why = failure;

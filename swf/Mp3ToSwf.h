@@ -17,8 +17,8 @@ enum class Mp3ToSwfFailure {
 };
 
 // Returns 0 on success and -1 on failure; *why (when given) tells the failure.
-int ConvertMp3ToSwf(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate,
-                    Mp3ToSwfFailure *why = nullptr);
+[[nodiscard]] int ConvertMp3ToSwf(const char *mp3Path, const char *swfPath, bool loop, int32_t frameRate,
+                                  Mp3ToSwfFailure *why = nullptr);
 
 // A sentence for a failure, to show to a user ("the input holds no ...").
-const char *DescribeMp3ToSwfFailure(Mp3ToSwfFailure why);
+[[nodiscard]] const char *DescribeMp3ToSwfFailure(Mp3ToSwfFailure why);

@@ -98,8 +98,9 @@ LONG ScriptedVoiceIndex(ITextToSpeech *tts)
 CComPtr<ITextToSpeech> MakeObject(LONG voice)
 {
     CComPtr<ITextToSpeech> tts;
-    CTextToSpeech_CreateInstance(orafon::test::TestModule(), nullptr, IID_ITextToSpeech,
-                                 reinterpret_cast<void **>(&tts));
+    // A failure leaves tts null, which the caller checks.
+    static_cast<void>(CTextToSpeech_CreateInstance(orafon::test::TestModule(), nullptr, IID_ITextToSpeech,
+                                                   reinterpret_cast<void **>(&tts)));
     if (tts && voice >= 0)
         tts->put_VoiceIdx(voice);
     return tts;

@@ -23,7 +23,7 @@ void SetComErrorType(py::object type)
     ComErrorType() = std::move(type);
 }
 
-std::string DescribeHresult(HRESULT hr)
+[[nodiscard]] std::string DescribeHresult(HRESULT hr)
 {
     switch (hr) {
     case DISP_E_UNKNOWNNAME:
@@ -73,12 +73,12 @@ void ThrowComError(HRESULT hr, const std::string &member, std::string descriptio
     throw py::error_already_set();
 }
 
-std::string Utf8FromWide(const char16_t *text, size_t length)
+[[nodiscard]] std::string Utf8FromWide(const char16_t *text, size_t length)
 {
     return orafon::text::ToUtf8(std::u16string_view(text, length));
 }
 
-std::u16string WideFromUtf8(const std::string &text)
+[[nodiscard]] std::u16string WideFromUtf8(const std::string &text)
 {
     return orafon::text::ToUtf16(text);
 }

@@ -26,9 +26,9 @@ void SetComErrorType(pybind11::object type);
 
 // The description the platform gives for a well-known code, for failures
 // that come without an error object.
-std::string DescribeHresult(HRESULT hr);
+[[nodiscard]] std::string DescribeHresult(HRESULT hr);
 
-std::string Utf8FromWide(const char16_t *text, size_t length);
-std::u16string WideFromUtf8(const std::string &text);
+[[nodiscard]] std::string Utf8FromWide(const char16_t *text, size_t length);
+[[nodiscard]] std::u16string WideFromUtf8(const std::string &text);
 
 } // namespace orafon::python

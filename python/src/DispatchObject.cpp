@@ -19,13 +19,13 @@ namespace {
 
 // Each thread that creates objects joins a single-threaded apartment once;
 // its objects then deliver events through that thread's message queue.
-HRESULT EnsureApartment()
+[[nodiscard]] HRESULT EnsureApartment()
 {
     thread_local HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     return joined == RPC_E_CHANGED_MODE ? S_OK : joined;
 }
 
-std::string TakeBstr(BSTR text)
+[[nodiscard]] std::string TakeBstr(BSTR text)
 {
     std::string out = text ? Utf8FromWide(text, SysStringLen(text)) : std::string();
     SysFreeString(text);
@@ -34,7 +34,7 @@ std::string TakeBstr(BSTR text)
 
 // The description a failed call leaves: its EXCEPINFO, else the thread's
 // error object.
-std::string FailureDescription(HRESULT &hr, CExcepInfo &info)
+[[nodiscard]] std::string FailureDescription(HRESULT &hr, CExcepInfo &info)
 {
     std::string description;
     if (hr == DISP_E_EXCEPTION) {

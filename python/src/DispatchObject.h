@@ -43,8 +43,8 @@ public:
     void SetInterruptMember(DISPID id);
 
     void Release();
-    bool Released() const;
-    bool SameObject(const DispatchObject &other) const;
+    [[nodiscard]] bool Released() const;
+    [[nodiscard]] bool SameObject(const DispatchObject &other) const;
 
 private:
     struct State;

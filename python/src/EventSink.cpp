@@ -3,6 +3,8 @@
 #include "MessagePump.h"
 #include "Variants.h"
 
+#include <orafon/CatchAtEdge.h>
+
 namespace py = pybind11;
 
 namespace orafon::python {
@@ -64,11 +66,18 @@ STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params
 {
     if (result)
         VariantInit(result);
+    // A handler's Python exception is reported below; nothing else thrown
+    // (running out of memory while reporting) goes back into the object.
+    return orafon::CatchAtEdge([&] { Dispatch(id, params); });
+}
+
+void EventSink::Dispatch(DISPID id, DISPPARAMS *params)
+{
     auto found = names_.find(id);
     if (found == names_.end())
-        return S_OK; // an event this handler was not told of
+        return; // an event this handler was not told of
     if (!Py_IsInitialized())
-        return S_OK;
+        return;
     py::gil_scoped_acquire locked;
     try {
         CallHandler(found->second, params);
@@ -82,7 +91,6 @@ STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params
         py::error_already_set wrapped;
         wrapped.discard_as_unraisable(("orafon: event handler " + found->second).c_str());
     }
-    return S_OK;
 }
 
 } // namespace orafon::python

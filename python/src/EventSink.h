@@ -30,6 +30,7 @@ public:
                         UINT *) override;
 
 private:
+    void Dispatch(DISPID id, DISPPARAMS *params);
     void CallHandler(const std::string &name, DISPPARAMS *params);
 
     IID source_;

@@ -1,5 +1,7 @@
 #include "MessagePump.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -55,8 +57,9 @@ void StartWatcher()
 LRESULT CALLBACK InterruptWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_ORAFON_INTERRUPT) {
+        // Nothing thrown goes back through the message pump.
         if (t_scope)
-            t_scope->OnInterrupt();
+            static_cast<void>(orafon::CatchAtEdge([] { t_scope->OnInterrupt(); }));
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -75,14 +78,14 @@ HWND CreateInterruptWindow()
     return CreateWindowExA(0, "OrafonPythonInterrupt", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 }
 
-bool OnMainThread()
+[[nodiscard]] bool OnMainThread()
 {
     return g_mainThreadKnown && pthread_equal(pthread_self(), g_mainThread);
 }
 
 // Python's own handler must be in place for us to stand in for it; a script
 // that installed SIG_IGN or SIG_DFL keeps what it chose.
-bool PythonHandlesSigint()
+[[nodiscard]] bool PythonHandlesSigint()
 {
     struct sigaction current;
     if (sigaction(SIGINT, nullptr, &current) != 0)
@@ -156,7 +159,7 @@ void NoteHandlerInterrupt()
         PostMessageA(g_interruptWindow.load(), WM_ORAFON_INTERRUPT, 0, 0);
 }
 
-bool TakeHandlerInterrupt()
+[[nodiscard]] bool TakeHandlerInterrupt()
 {
     return std::exchange(t_handlerInterrupt, false);
 }
@@ -174,7 +177,7 @@ void RaiseInterrupt()
         throw py::error_already_set();
 }
 
-bool PumpUntil(const py::object &pred, const py::object &timeout)
+[[nodiscard]] bool PumpUntil(const py::object &pred, const py::object &timeout)
 {
     using Clock = std::chrono::steady_clock;
     const bool limited = !timeout.is_none();

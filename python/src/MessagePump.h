@@ -12,7 +12,7 @@ namespace orafon::python {
 // Runs the thread's messages until pred() is true (returns True) or timeout
 // seconds pass (returns False); None waits without limit. Ctrl-C raises
 // KeyboardInterrupt between messages.
-bool PumpUntil(const pybind11::object &pred, const pybind11::object &timeout);
+[[nodiscard]] bool PumpUntil(const pybind11::object &pred, const pybind11::object &timeout);
 
 // While a synchronous call runs on the main thread, Ctrl-C does not wait for
 // it to return: the first one runs stop on this thread from inside whatever
@@ -26,7 +26,7 @@ public:
     InterruptScope &operator=(const InterruptScope &) = delete;
     ~InterruptScope();
 
-    bool Interrupted() const { return interrupts_ > 0; }
+    [[nodiscard]] bool Interrupted() const { return interrupts_ > 0; }
     // Called on the scope's thread when an interrupt message arrives.
     void OnInterrupt();
 
@@ -41,7 +41,7 @@ private:
 // An event handler raised KeyboardInterrupt: the running call stops as for
 // Ctrl-C and the interrupt is raised when it returns.
 void NoteHandlerInterrupt();
-bool TakeHandlerInterrupt();
+[[nodiscard]] bool TakeHandlerInterrupt();
 
 // Raises KeyboardInterrupt (or whatever Python's SIGINT handler raises).
 void RaiseInterrupt();

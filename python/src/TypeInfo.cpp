@@ -11,7 +11,7 @@ namespace orafon::python {
 
 namespace {
 
-std::string TakeBstr(BSTR text)
+[[nodiscard]] std::string TakeBstr(BSTR text)
 {
     std::string out = text ? Utf8FromWide(text, SysStringLen(text)) : std::string();
     SysFreeString(text);
@@ -41,7 +41,7 @@ private:
     TYPEATTR *attr_ = nullptr;
 };
 
-std::string Documentation(ITypeInfo *info, MEMBERID id, std::string *name = nullptr)
+[[nodiscard]] std::string Documentation(ITypeInfo *info, MEMBERID id, std::string *name = nullptr)
 {
     BSTR bname = nullptr, doc = nullptr;
     if (FAILED(info->GetDocumentation(id, &bname, &doc, nullptr, nullptr)))
@@ -54,7 +54,7 @@ std::string Documentation(ITypeInfo *info, MEMBERID id, std::string *name = null
 
 // The type as a Python user reads it: the Python type a value arrives as,
 // or the name of the library's own type (an enumeration).
-std::string TypeName(ITypeInfo *info, const TYPEDESC &type)
+[[nodiscard]] std::string TypeName(ITypeInfo *info, const TYPEDESC &type)
 {
     switch (type.vt) {
     case VT_PTR:
@@ -63,7 +63,7 @@ std::string TypeName(ITypeInfo *info, const TYPEDESC &type)
         CComPtr<ITypeInfo> ref;
         std::string name;
         if (SUCCEEDED(info->GetRefTypeInfo(type.hreftype, &ref)))
-            Documentation(ref, MEMBERID_NIL, &name);
+            static_cast<void>(Documentation(ref, MEMBERID_NIL, &name)); // only its name is wanted
         return name.empty() ? "object" : name;
     }
     case VT_I1:
@@ -166,7 +166,7 @@ py::dict DescribeVariable(ITypeInfo *info, const VARDESC &var)
     return member;
 }
 
-bool IsInheritedDispatchMember(MEMBERID id)
+[[nodiscard]] bool IsInheritedDispatchMember(MEMBERID id)
 {
     // IUnknown and IDispatch seen through a dispinterface's function table.
     return id >= 0x60000000 && id <= 0x60010003;
@@ -193,7 +193,7 @@ py::list EnumConstants(ITypeInfo *info, WORD count)
     return constants;
 }
 
-HRESULT SourceOfClass(ITypeInfo *coclass, ITypeInfo **source)
+[[nodiscard]] HRESULT SourceOfClass(ITypeInfo *coclass, ITypeInfo **source)
 {
     TypeAttr attr(coclass);
     if (!attr)
@@ -209,7 +209,7 @@ HRESULT SourceOfClass(ITypeInfo *coclass, ITypeInfo **source)
     return CONNECT_E_NOCONNECTION;
 }
 
-bool ClassImplements(ITypeInfo *coclass, const GUID &iid)
+[[nodiscard]] bool ClassImplements(ITypeInfo *coclass, const GUID &iid)
 {
     TypeAttr attr(coclass);
     for (UINT i = 0; attr && i < attr->cImplTypes; ++i) {
@@ -226,7 +226,7 @@ bool ClassImplements(ITypeInfo *coclass, const GUID &iid)
 
 } // namespace
 
-std::string GuidText(const GUID &g)
+[[nodiscard]] std::string GuidText(const GUID &g)
 {
     char text[40];
     std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3,
@@ -286,7 +286,7 @@ py::list EnumsOfLibrary(ITypeInfo *info)
     return enums;
 }
 
-HRESULT FindSourceInterface(IDispatch *object, ITypeInfo **source)
+[[nodiscard]] HRESULT FindSourceInterface(IDispatch *object, ITypeInfo **source)
 {
     *source = nullptr;
     CComPtr<IProvideClassInfo> provide;

@@ -22,11 +22,11 @@ pybind11::list EnumsOfLibrary(ITypeInfo *info);
 
 // The default source interface of the object's class: from IProvideClassInfo,
 // else from the class in the interface's own library that implements it.
-HRESULT FindSourceInterface(IDispatch *object, ITypeInfo **source);
+[[nodiscard]] HRESULT FindSourceInterface(IDispatch *object, ITypeInfo **source);
 
 // DISPID to member name of an (event) interface.
 std::map<DISPID, std::string> MemberNames(ITypeInfo *info);
 
-std::string GuidText(const GUID &guid);
+[[nodiscard]] std::string GuidText(const GUID &guid);
 
 } // namespace orafon::python

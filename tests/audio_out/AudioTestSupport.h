@@ -95,13 +95,13 @@ using CatalogueEntry = std::pair<WAVEFORMATEX, LONG>;
 inline std::vector<CatalogueEntry> CatalogueOf(LONG fileFormat)
 {
     std::vector<CatalogueEntry> entries;
-    CAudioSink::EnumFormats(
-        fileFormat,
-        [](const WAVEFORMATEX *pwfx, LONG nBitRate, void *pContext) {
-            static_cast<std::vector<CatalogueEntry> *>(pContext)->push_back({*pwfx, nBitRate});
-            return 1;
-        },
-        &entries);
+    EXPECT_EQ(S_OK, CAudioSink::EnumFormats(
+                        fileFormat,
+                        [](const WAVEFORMATEX *pwfx, LONG nBitRate, void *pContext) {
+                            static_cast<std::vector<CatalogueEntry> *>(pContext)->push_back({*pwfx, nBitRate});
+                            return 1;
+                        },
+                        &entries));
     return entries;
 }
 

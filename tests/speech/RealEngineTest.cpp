@@ -240,13 +240,13 @@ TEST_P(SpeechRealEngine, RateAndVolumeReadBackWhatTheEngineHolds)
 std::vector<WAVEFORMATEX> WaveTargets()
 {
     std::vector<WAVEFORMATEX> targets(1, WAVEFORMATEX{});
-    CAudioSink::EnumFormats(
-        FF_WAVE,
-        [](const WAVEFORMATEX *format, LONG, void *context) {
-            static_cast<std::vector<WAVEFORMATEX> *>(context)->push_back(*format);
-            return 1;
-        },
-        &targets);
+    EXPECT_EQ(S_OK, CAudioSink::EnumFormats(
+                        FF_WAVE,
+                        [](const WAVEFORMATEX *format, LONG, void *context) {
+                            static_cast<std::vector<WAVEFORMATEX> *>(context)->push_back(*format);
+                            return 1;
+                        },
+                        &targets));
     return targets;
 }
 
@@ -313,13 +313,13 @@ TEST_P(SpeechRealEngine, SpeakToFileWritesEveryMp3CatalogueEntry)
         LONG bitRate;
     };
     std::vector<Entry> entries;
-    CAudioSink::EnumFormats(
-        FF_MP3,
-        [](const WAVEFORMATEX *format, LONG bitRate, void *context) {
-            static_cast<std::vector<Entry> *>(context)->push_back({*format, bitRate});
-            return 1;
-        },
-        &entries);
+    EXPECT_EQ(S_OK, CAudioSink::EnumFormats(
+                        FF_MP3,
+                        [](const WAVEFORMATEX *format, LONG bitRate, void *context) {
+                            static_cast<std::vector<Entry> *>(context)->push_back({*format, bitRate});
+                            return 1;
+                        },
+                        &entries));
     ASSERT_EQ(entries.size(), 22u);
     ASSERT_EQ(subject->put_FileFormat(FF_MP3), S_OK);
     const std::u16string text = u"Testing one two three.";
@@ -421,13 +421,13 @@ struct WmaEntry {
 std::vector<WmaEntry> WmaEntries()
 {
     std::vector<WmaEntry> entries;
-    CAudioSink::EnumFormats(
-        FF_WMA,
-        [](const WAVEFORMATEX *format, LONG bitRate, void *context) {
-            static_cast<std::vector<WmaEntry> *>(context)->push_back({*format, bitRate});
-            return 1;
-        },
-        &entries);
+    EXPECT_EQ(S_OK, CAudioSink::EnumFormats(
+                        FF_WMA,
+                        [](const WAVEFORMATEX *format, LONG bitRate, void *context) {
+                            static_cast<std::vector<WmaEntry> *>(context)->push_back({*format, bitRate});
+                            return 1;
+                        },
+                        &entries));
     return entries;
 }
 

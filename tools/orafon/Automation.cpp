@@ -6,7 +6,7 @@
 
 namespace orafon_cli {
 
-bool VariantToLong(const VARIANT &value, LONG &out)
+[[nodiscard]] bool VariantToLong(const VARIANT &value, LONG &out)
 {
     CVariant converted;
     if (FAILED(VariantChangeType(&converted, &value, 0, VT_I4)))
@@ -15,7 +15,7 @@ bool VariantToLong(const VARIANT &value, LONG &out)
     return true;
 }
 
-std::string VariantToUtf8(const VARIANT &value)
+[[nodiscard]] std::string VariantToUtf8(const VARIANT &value)
 {
     if (value.vt == VT_BSTR)
         return BstrToUtf8(value.bstrVal);

@@ -14,28 +14,28 @@ namespace orafon_cli {
 using orafon::CVariant;
 
 // The value as a long; false when it cannot be converted.
-bool VariantToLong(const VARIANT &value, LONG &out);
+[[nodiscard]] bool VariantToLong(const VARIANT &value, LONG &out);
 // The value as UTF-8 text; empty when it cannot be converted.
-std::string VariantToUtf8(const VARIANT &value);
+[[nodiscard]] std::string VariantToUtf8(const VARIANT &value);
 
 class DispatchObject {
 public:
     explicit DispatchObject(IDispatch *object) : object_(object) {}
 
-    HRESULT Get(const char16_t *name, CVariant &result);
-    HRESULT Put(const char16_t *name, CVariant &value);
+    [[nodiscard]] HRESULT Get(const char16_t *name, CVariant &result);
+    [[nodiscard]] HRESULT Put(const char16_t *name, CVariant &value);
     // Arguments in the member's parameter order.
-    HRESULT Call(const char16_t *name, std::initializer_list<VARIANT *> args, VARIANT *result = nullptr);
+    [[nodiscard]] HRESULT Call(const char16_t *name, std::initializer_list<VARIANT *> args, VARIANT *result = nullptr);
 
-    HRESULT GetLong(const char16_t *name, LONG &value);
-    HRESULT PutLong(const char16_t *name, LONG value);
-    HRESULT GetText(const char16_t *name, std::string &value);
+    [[nodiscard]] HRESULT GetLong(const char16_t *name, LONG &value);
+    [[nodiscard]] HRESULT PutLong(const char16_t *name, LONG value);
+    [[nodiscard]] HRESULT GetText(const char16_t *name, std::string &value);
 
     IDispatch *get() const { return object_; }
 
 private:
-    HRESULT IdOf(const char16_t *name, DISPID &id);
-    HRESULT InvokeById(DISPID id, WORD flags, DISPPARAMS &params, VARIANT *result);
+    [[nodiscard]] HRESULT IdOf(const char16_t *name, DISPID &id);
+    [[nodiscard]] HRESULT InvokeById(DISPID id, WORD flags, DISPPARAMS &params, VARIANT *result);
 
     CComPtr<IDispatch> object_;
     std::map<std::u16string, DISPID> ids_;

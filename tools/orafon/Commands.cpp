@@ -8,6 +8,7 @@
 #include "Voices.h"
 
 #include <FileType.h>
+#include <orafon/CatchAtEdge.h>
 #include <orafon/Orafon.h>
 #include <orafon/win/mmsystem.h>
 
@@ -42,25 +43,25 @@ std::atomic<HWND> g_stopWindow{nullptr};
 std::atomic<bool> g_exitAtOnce{true};
 
 // 128 + the signal, as a shell reports it: 130 for Ctrl-C, 143 for SIGTERM.
-int InterruptedStatus()
+[[nodiscard]] int InterruptedStatus()
 {
     const int signal = g_signal.load();
     return signal ? 128 + signal : kExitInterrupted;
 }
 
-int Fail(const std::string &message)
+[[nodiscard]] int Fail(const std::string &message)
 {
     std::fprintf(stderr, "orafon: %s\n", message.c_str());
     return kExitFailure;
 }
 
-int Usage(const std::string &message, const std::string &command)
+[[nodiscard]] int Usage(const std::string &message, const std::string &command)
 {
     std::fprintf(stderr, "orafon: %s\n%s", message.c_str(), HelpText(command).c_str());
     return kExitUsage;
 }
 
-std::string DefaultModulePath()
+[[nodiscard]] std::string DefaultModulePath()
 {
     char self[4096];
     DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
@@ -69,7 +70,7 @@ std::string DefaultModulePath()
     return (std::filesystem::path(std::string(self, length)).parent_path() / "Orafon.so").string();
 }
 
-HRESULT CallModuleEntry(const std::string &path, const char *entry)
+[[nodiscard]] HRESULT CallModuleEntry(const std::string &path, const char *entry)
 {
     HMODULE module = LoadLibraryA(path.c_str());
     if (!module)
@@ -98,7 +99,7 @@ private:
 // Whether creating failed for want of a usable registered module: keys left
 // by an older build can name a module that moved or was deleted (the
 // loader's ERROR_MOD_NOT_FOUND), or a file that is no server.
-bool RegisteredModuleUnusable(HRESULT hr)
+[[nodiscard]] bool RegisteredModuleUnusable(HRESULT hr)
 {
     return hr == REGDB_E_CLASSNOTREG || hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) || hr == CO_E_DLLNOTFOUND ||
            hr == CO_E_ERRORINDLL;
@@ -107,7 +108,7 @@ bool RegisteredModuleUnusable(HRESULT hr)
 // The text-to-speech object, created from its ProgID as a script would.
 // The first use registers the module by itself, and so does a use that finds
 // the registered module unusable.
-HRESULT CreateTextToSpeech(CComPtr<IDispatch> &object)
+[[nodiscard]] HRESULT CreateTextToSpeech(CComPtr<IDispatch> &object)
 {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(u"Orafon.TextToSpeech", &clsid);
@@ -127,7 +128,7 @@ HRESULT CreateTextToSpeech(CComPtr<IDispatch> &object)
     return hr;
 }
 
-std::string JsonEscape(const std::string &text)
+[[nodiscard]] std::string JsonEscape(const std::string &text)
 {
     std::string out;
     for (unsigned char c : text) {
@@ -272,8 +273,10 @@ LRESULT CALLBACK StopWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 {
     if (message == WM_ORAFON_STOP) {
         auto *object = reinterpret_cast<DispatchObject *>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        // A stop that fails (the request already over) leaves nothing to do;
+        // nothing thrown goes back through the message pump.
         if (object)
-            object->Call(u"StopTTS", {});
+            static_cast<void>(orafon::CatchAtEdge([object] { static_cast<void>(object->Call(u"StopTTS", {})); }));
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -323,7 +326,7 @@ void PumpUntilEnd(const SpeechReporter &reporter)
 }
 
 // Reads the text to speak; returns kExitOk, or the exit status with problem set.
-int LoadText(const Options &options, std::u16string &text, std::string &problem)
+[[nodiscard]] int LoadText(const Options &options, std::u16string &text, std::string &problem)
 {
     std::string utf8;
     std::string source;
@@ -369,14 +372,14 @@ int LoadText(const Options &options, std::u16string &text, std::string &problem)
 }
 
 // Reports a LoadText problem with the right exit status.
-int TextProblem(int status, const std::string &problem, const std::string &command)
+[[nodiscard]] int TextProblem(int status, const std::string &problem, const std::string &command)
 {
     return status == kExitUsage ? Usage(problem, command) : Fail(problem);
 }
 
 // Applies --voice, --rate, --volume, --pitch; returns kExitOk, or the exit
 // status with problem set.
-int ApplyVoiceOptions(DispatchObject &tts, const Options &options, std::string &problem)
+[[nodiscard]] int ApplyVoiceOptions(DispatchObject &tts, const Options &options, std::string &problem)
 {
     if (options.voice) {
         VoiceChoice choice = FindVoice(tts, *options.voice);
@@ -408,7 +411,7 @@ int ApplyVoiceOptions(DispatchObject &tts, const Options &options, std::string &
     return kExitOk;
 }
 
-bool TypeFromName(const std::string &name, LONG &type)
+[[nodiscard]] bool TypeFromName(const std::string &name, LONG &type)
 {
     const FileTypeDescriptor *found = FindFileTypeByName(name);
     if (!found)
@@ -419,8 +422,8 @@ bool TypeFromName(const std::string &name, LONG &type)
 
 // Runs one speaking request and waits for its end; returns the exit status.
 // saveFailure, when not empty, is the line a failed save prints.
-int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file,
-          const std::string &saveFailure = {})
+[[nodiscard]] int Speak(DispatchObject &tts, const std::u16string &text, const Options &options, OutputFile *file,
+                        const std::string &saveFailure = {})
 {
     SpeechReporter reporter(text, options);
     auto *sink = new EventSink(reporter);
@@ -462,7 +465,7 @@ int Speak(DispatchObject &tts, const std::u16string &text, const Options &option
 
 // The bits per sample of a catalogue entry, from its name: "16Bit" in it, or
 // for lossless types whose names give the bit rate, kBPS over samples per second.
-std::string BitsPerSample(const std::string &name)
+[[nodiscard]] std::string BitsPerSample(const std::string &name)
 {
     const size_t bit = name.find("Bit,");
     if (bit != std::string::npos) {
@@ -481,7 +484,7 @@ std::string BitsPerSample(const std::string &name)
     return std::to_string((int)(kbps * 1000.0 / (hz * count) + 0.5));
 }
 
-int CommandFormats(DispatchObject &tts, const Options &options)
+[[nodiscard]] int CommandFormats(DispatchObject &tts, const Options &options)
 {
     if (options.positional.empty()) {
         std::printf("%5s  %-5s  %s\n", "value", "type", "wave formats");
@@ -521,7 +524,7 @@ int CommandFormats(DispatchObject &tts, const Options &options)
     return kExitOk;
 }
 
-int CommandSay(DispatchObject &tts, const Options &options)
+[[nodiscard]] int CommandSay(DispatchObject &tts, const Options &options)
 {
     std::u16string text;
     std::string problem;
@@ -538,7 +541,7 @@ int CommandSay(DispatchObject &tts, const Options &options)
 
 // The file type of save's output: --type, or the extension; "-o -" is WAV
 // unless --type says otherwise.
-bool ChooseType(const Options &options, LONG &type, std::string &typeName, std::string &problem)
+[[nodiscard]] bool ChooseType(const Options &options, LONG &type, std::string &typeName, std::string &problem)
 {
     typeName = options.type;
     if (typeName.empty() && options.output == "-")
@@ -567,17 +570,18 @@ long SelectedKbps(DispatchObject &tts, std::string &name)
 // Without --format, a WMA file gets the first entry the encoder makes.
 void SelectFirstWmaEntryOfTheEncoder(DispatchObject &tts)
 {
-    LONG count = 0;
-    tts.GetLong(u"WaveFormatCount", count);
+    LONG count = 0; // none to look at when the count cannot be read
+    static_cast<void>(tts.GetLong(u"WaveFormatCount", count));
     std::string name;
     for (LONG i = 0; i < count; ++i)
         if (SUCCEEDED(tts.PutLong(u"WaveFormatIdx", i)) && SelectedKbps(tts, name) >= kWmaLowestKbps)
             return;
-    tts.PutLong(u"WaveFormatIdx", 0);
+    // The save itself then explains that no entry suits the encoder.
+    static_cast<void>(tts.PutLong(u"WaveFormatIdx", 0));
 }
 
 // A save into an entry the encoder does not make is explained in one line.
-std::string WmaFailure(DispatchObject &tts, const std::string &file)
+[[nodiscard]] std::string WmaFailure(DispatchObject &tts, const std::string &file)
 {
     std::string name;
     if (SelectedKbps(tts, name) >= kWmaLowestKbps)
@@ -586,7 +590,7 @@ std::string WmaFailure(DispatchObject &tts, const std::string &file)
            std::to_string(kWmaLowestKbps) + " kBPS and more; see 'orafon formats wma')";
 }
 
-int CommandSave(DispatchObject &tts, const Options &options)
+[[nodiscard]] int CommandSave(DispatchObject &tts, const Options &options)
 {
     if (options.output.empty())
         return Usage("save needs an output file: -o OUT", "save");
@@ -604,14 +608,18 @@ int CommandSave(DispatchObject &tts, const Options &options)
     if (FAILED(hr))
         return Fail("cannot write " + typeName + " files: no wave format is available for this type here");
     if (options.format) {
-        LONG count = 0;
-        tts.GetLong(u"WaveFormatCount", count);
+        LONG count = 0; // a count that cannot be read offers no entry
+        static_cast<void>(tts.GetLong(u"WaveFormatCount", count));
         if (*options.format >= count)
             return Usage("--format " + std::to_string(*options.format) + " is out of range: the " + typeName +
                              " formats are 0.." + std::to_string(count - 1) + " (see 'orafon formats " + typeName +
                              "')",
                          "save");
-        tts.PutLong(u"WaveFormatIdx", (LONG)*options.format);
+        // Saving in another format than the one asked for would be a silent
+        // surprise: a refused selection ends the command.
+        if (FAILED(hr = tts.PutLong(u"WaveFormatIdx", (LONG)*options.format)))
+            return Fail("cannot select " + typeName + " format " + std::to_string(*options.format) + " (error " +
+                        std::to_string(hr) + ")");
     } else if (type == FF_WMA) {
         SelectFirstWmaEntryOfTheEncoder(tts);
     }
@@ -625,7 +633,7 @@ int CommandSave(DispatchObject &tts, const Options &options)
 }
 
 // The component's own words for a failed call, when it left an error object.
-std::string ErrorDescription()
+[[nodiscard]] std::string ErrorDescription()
 {
     CComPtr<IErrorInfo> error;
     if (GetErrorInfo(0, &error) != S_OK || !error)
@@ -637,7 +645,7 @@ std::string ErrorDescription()
     return text;
 }
 
-int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
+[[nodiscard]] int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
 {
     const std::string &in = options.positional[0], &out = options.positional[1];
     const int input = open(in.c_str(), O_RDONLY | O_CLOEXEC);
@@ -674,7 +682,7 @@ int CommandMp3ToSwf(DispatchObject &tts, const Options &options)
 }
 
 // Where the platform keeps its registry, as it decides it.
-std::string RegistryPath()
+[[nodiscard]] std::string RegistryPath()
 {
     if (const char *named = std::getenv("ORAFON_REGISTRY"); named && *named)
         return named;
@@ -687,7 +695,7 @@ std::string RegistryPath()
 
 // The registry's part in a failure, named with its path; empty when the
 // failure is not the registry's.
-std::string RegistryProblem(HRESULT hr)
+[[nodiscard]] std::string RegistryProblem(HRESULT hr)
 {
     const std::string path = RegistryPath();
     const std::string folder = std::filesystem::path(path).parent_path().string();
@@ -715,7 +723,7 @@ std::string RegistryProblem(HRESULT hr)
     }
 }
 
-int CommandRegister(const Options &options, bool unregister)
+[[nodiscard]] int CommandRegister(const Options &options, bool unregister)
 {
     std::string path = options.positional.empty() ? DefaultModulePath() : options.positional[0];
     std::error_code ec;
@@ -758,7 +766,7 @@ void InstallInterruptWatcher()
     }).detach();
 }
 
-int RunCommand(const Options &options)
+[[nodiscard]] int RunCommand(const Options &options)
 {
     const std::string &command = options.command;
     static const char *const kCommands[] = {"voices",     "formats",  "say",        "save",

@@ -11,11 +11,11 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
-int RunCommand(const Options &options);
+[[nodiscard]] int RunCommand(const Options &options);
 
 class DispatchObject;
 // Prints the object's members as its type information describes them.
-int CommandDescribe(DispatchObject &tts);
+[[nodiscard]] int CommandDescribe(DispatchObject &tts);
 
 // Blocks SIGINT and SIGTERM in every thread and hands them to a watcher, so
 // Ctrl-C stops speech through the component instead of killing the process

@@ -13,7 +13,7 @@ namespace orafon_cli {
 
 namespace {
 
-std::string Documentation(ITypeInfo *info, MEMBERID id, std::string *help = nullptr)
+[[nodiscard]] std::string Documentation(ITypeInfo *info, MEMBERID id, std::string *help = nullptr)
 {
     orafon::CBstr name, doc;
     if (FAILED(info->GetDocumentation(id, name.Out(), doc.Out(), nullptr, nullptr)))
@@ -23,7 +23,7 @@ std::string Documentation(ITypeInfo *info, MEMBERID id, std::string *help = null
     return BstrToUtf8(name.Get());
 }
 
-std::vector<std::string> Names(ITypeInfo *info, MEMBERID id, UINT count)
+[[nodiscard]] std::vector<std::string> Names(ITypeInfo *info, MEMBERID id, UINT count)
 {
     std::vector<BSTR> names(count + 1, nullptr);
     UINT got = 0;
@@ -149,7 +149,7 @@ void PrintTypeInfo(ITypeInfo *info)
 
 } // namespace
 
-int CommandDescribe(DispatchObject &tts)
+[[nodiscard]] int CommandDescribe(DispatchObject &tts)
 {
     CComPtr<IProvideClassInfo> classInfo;
     HRESULT hr = tts.get()->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void **>(&classInfo));

@@ -2,6 +2,7 @@
 
 #include "Automation.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/Orafon.h>
 
 namespace orafon_cli {
@@ -10,7 +11,7 @@ namespace {
 
 // Event arguments arrive last-first; each is a long but a host must accept
 // any type the caller chose, so convert.
-LONG ArgumentAt(DISPPARAMS *params, UINT index)
+[[nodiscard]] LONG ArgumentAt(DISPPARAMS *params, UINT index)
 {
     if (!params || index >= params->cArgs)
         return 0;
@@ -41,6 +42,12 @@ STDMETHODIMP EventSink::GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *)
 }
 
 STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *, UINT *)
+{
+    // The listener prints and keeps state; nothing it throws goes back into the object.
+    return orafon::CatchAtEdge([&] { return Deliver(id, params); });
+}
+
+HRESULT EventSink::Deliver(DISPID id, DISPPARAMS *params)
 {
     switch (id) {
     case 1:
@@ -80,8 +87,9 @@ HRESULT EventConnection::Connect(IUnknown *object, IUnknown *sink)
 
 void EventConnection::Disconnect()
 {
+    // A connection the object already dropped needs no undoing.
     if (point_ && cookie_)
-        point_->Unadvise(cookie_);
+        static_cast<void>(point_->Unadvise(cookie_));
     point_ = nullptr;
     cookie_ = 0;
 }

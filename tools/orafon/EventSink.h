@@ -32,6 +32,8 @@ public:
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *, UINT *) override;
 
 private:
+    [[nodiscard]] HRESULT Deliver(DISPID id, DISPPARAMS *params);
+
     SpeechListener &listener_;
 };
 
@@ -43,7 +45,7 @@ public:
     EventConnection &operator=(const EventConnection &) = delete;
     ~EventConnection() { Disconnect(); }
 
-    HRESULT Connect(IUnknown *object, IUnknown *sink);
+    [[nodiscard]] HRESULT Connect(IUnknown *object, IUnknown *sink);
     void Disconnect();
 
 private:

@@ -6,14 +6,14 @@ namespace orafon_cli {
 
 namespace {
 
-std::string Hex(HRESULT hr)
+[[nodiscard]] std::string Hex(HRESULT hr)
 {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", (unsigned)hr);
     return text;
 }
 
-std::string SaveFailure(HRESULT hr, const std::string &file)
+[[nodiscard]] std::string SaveFailure(HRESULT hr, const std::string &file)
 {
     switch (hr) {
     case E_NOTIMPL:
@@ -38,7 +38,7 @@ std::string SaveFailure(HRESULT hr, const std::string &file)
 
 } // namespace
 
-std::string DescribeFailure(Activity activity, HRESULT hr, const std::string &subject)
+[[nodiscard]] std::string DescribeFailure(Activity activity, HRESULT hr, const std::string &subject)
 {
     switch (activity) {
     case Activity::Create:

@@ -11,6 +11,6 @@ namespace orafon_cli {
 // encoder for an MP3 file and a missing voice for speaking.
 enum class Activity { Create, Register, Speak, Save, Convert, Describe, Voices, Formats };
 
-std::string DescribeFailure(Activity activity, HRESULT hr, const std::string &subject = {});
+[[nodiscard]] std::string DescribeFailure(Activity activity, HRESULT hr, const std::string &subject = {});
 
 } // namespace orafon_cli

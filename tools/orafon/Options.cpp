@@ -79,7 +79,7 @@ const std::map<std::string, std::string> kHelp = {
 };
 
 // The file types with the extensions that select them, one line each.
-std::string FileTypeList()
+[[nodiscard]] std::string FileTypeList()
 {
     std::string list = "\nFile types (TYPE, then the extensions that select it):\n";
     for (const FileTypeDescriptor &type : AllFileTypes()) {
@@ -92,7 +92,7 @@ std::string FileTypeList()
     return list;
 }
 
-bool ParseLong(const std::string &text, long &value)
+[[nodiscard]] bool ParseLong(const std::string &text, long &value)
 {
     if (text.empty())
         return false;
@@ -103,7 +103,7 @@ bool ParseLong(const std::string &text, long &value)
 }
 
 // The long spelling of an option, the name the command tables use.
-std::string LongName(const std::string &arg)
+[[nodiscard]] std::string LongName(const std::string &arg)
 {
     if (arg == "-f")
         return "--file";
@@ -116,7 +116,7 @@ std::string LongName(const std::string &arg)
 
 } // namespace
 
-std::string HelpText(const std::string &command)
+[[nodiscard]] std::string HelpText(const std::string &command)
 {
     auto found = kHelp.find(command);
     if (found == kHelp.end())
@@ -126,7 +126,7 @@ std::string HelpText(const std::string &command)
     return found->second;
 }
 
-bool ParseOptions(int argc, char **argv, Options &options, UsageError &error)
+[[nodiscard]] bool ParseOptions(int argc, char **argv, Options &options, UsageError &error)
 {
     auto needValue = [&](int &i, const std::string &name, std::string &value) {
         if (i + 1 >= argc) {
@@ -222,7 +222,7 @@ bool ParseOptions(int argc, char **argv, Options &options, UsageError &error)
     return true;
 }
 
-std::string CheckOptionsFit(const Options &options)
+[[nodiscard]] std::string CheckOptionsFit(const Options &options)
 {
     struct Fit {
         const char *command;

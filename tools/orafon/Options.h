@@ -32,13 +32,13 @@ struct UsageError {
 };
 
 // Parses argv; on a usage error returns false with error set.
-bool ParseOptions(int argc, char **argv, Options &options, UsageError &error);
+[[nodiscard]] bool ParseOptions(int argc, char **argv, Options &options, UsageError &error);
 
 // A usage problem when an option given does not belong to options.command,
 // or a value is out of its range; empty when all is well.
-std::string CheckOptionsFit(const Options &options);
+[[nodiscard]] std::string CheckOptionsFit(const Options &options);
 
 // Help for the whole command, or for one subcommand.
-std::string HelpText(const std::string &command);
+[[nodiscard]] std::string HelpText(const std::string &command);
 
 } // namespace orafon_cli

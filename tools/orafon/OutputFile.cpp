@@ -66,20 +66,20 @@ void RemoveComponentLeftovers()
     closedir(folder);
 }
 
-std::string TemporaryFolder()
+[[nodiscard]] std::string TemporaryFolder()
 {
     const char *folder = std::getenv("TMPDIR");
     return folder && *folder ? folder : "/tmp";
 }
 
-std::string FolderOf(const std::string &path)
+[[nodiscard]] std::string FolderOf(const std::string &path)
 {
     std::string folder = std::filesystem::path(path).parent_path().string();
     return folder.empty() ? "." : folder;
 }
 
 // Follows symbolic links to the file they name, which need not exist yet.
-bool ResolveLinks(const std::string &path, std::string &resolved, int &error)
+[[nodiscard]] bool ResolveLinks(const std::string &path, std::string &resolved, int &error)
 {
     resolved = path;
     for (int depth = 0; depth < 40; ++depth) {
@@ -103,13 +103,13 @@ bool ResolveLinks(const std::string &path, std::string &resolved, int &error)
     return false;
 }
 
-bool SameFile(const struct stat &a, const std::string &path)
+[[nodiscard]] bool SameFile(const struct stat &a, const std::string &path)
 {
     struct stat other {};
     return stat(path.c_str(), &other) == 0 && other.st_dev == a.st_dev && other.st_ino == a.st_ino;
 }
 
-bool WriteAll(int fd, const char *data, size_t size)
+[[nodiscard]] bool WriteAll(int fd, const char *data, size_t size)
 {
     while (size > 0) {
         const ssize_t n = write(fd, data, size);
@@ -128,7 +128,7 @@ bool WriteAll(int fd, const char *data, size_t size)
 
 } // namespace
 
-std::string DescribeErrno(int error)
+[[nodiscard]] std::string DescribeErrno(int error)
 {
     switch (error) {
     case ENOSPC:
@@ -153,7 +153,7 @@ std::string DescribeErrno(int error)
     }
 }
 
-bool AbandonOutputForInterrupt()
+[[nodiscard]] bool AbandonOutputForInterrupt()
 {
     g_commitLock.lock();
     if (g_committed) {

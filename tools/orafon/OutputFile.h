@@ -30,29 +30,29 @@ public:
     // Checks target and creates the temporary file. inputs are files the
     // command reads; naming one of them as the output is refused. False with
     // problem set ("cannot write OUT: <cause>") when the output cannot be made.
-    bool Prepare(const std::string &target, const std::vector<std::string> &inputs, std::string &problem);
+    [[nodiscard]] bool Prepare(const std::string &target, const std::vector<std::string> &inputs, std::string &problem);
 
     // The new file the component writes into.
     const std::string &WorkPath() const { return work_; }
 
     // Puts the finished file in place. False with problem set; the temporary
     // file is gone either way.
-    bool Commit(std::string &problem);
+    [[nodiscard]] bool Commit(std::string &problem);
 
     // Removes the temporary file unless committed. Safe to call more than once.
     void Abort();
 
     // Why the component's write most likely failed, judged from the file
     // system the temporary lives on ("no space left on the device"), or empty.
-    std::string LikelyWriteFailure() const;
+    [[nodiscard]] std::string LikelyWriteFailure() const;
 
 private:
     enum class Placement { Rename, InPlace, StandardOutput };
 
-    bool CreateTemporary(const std::string &folder, const std::string &name, std::string &problem);
-    bool CopyInto(int fd, std::string &problem) const;
-    bool RenameIntoPlace(std::string &problem);
-    bool WriteInPlace(std::string &problem);
+    [[nodiscard]] bool CreateTemporary(const std::string &folder, const std::string &name, std::string &problem);
+    [[nodiscard]] bool CopyInto(int fd, std::string &problem) const;
+    [[nodiscard]] bool RenameIntoPlace(std::string &problem);
+    [[nodiscard]] bool WriteInPlace(std::string &problem);
 
     std::string target_; // what the user named
     std::string final_;  // the file actually written (a symbolic link's target)
@@ -69,9 +69,9 @@ private:
 // on no output can be committed. Returns false when an output was already
 // renamed into place: the command has done its work and should end as it
 // would have, not report an interrupt with the user's file replaced.
-bool AbandonOutputForInterrupt();
+[[nodiscard]] bool AbandonOutputForInterrupt();
 
 // "no space left on the device", "permission denied", ... for an errno value.
-std::string DescribeErrno(int error);
+[[nodiscard]] std::string DescribeErrno(int error);
 
 } // namespace orafon_cli

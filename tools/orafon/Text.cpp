@@ -8,7 +8,7 @@
 
 namespace orafon_cli {
 
-std::u16string Utf8ToUtf16(const std::string &text)
+[[nodiscard]] std::u16string Utf8ToUtf16(const std::string &text)
 {
     if (text.empty())
         return {};
@@ -20,7 +20,7 @@ std::u16string Utf8ToUtf16(const std::string &text)
     return wide;
 }
 
-std::string Utf16ToUtf8(const char16_t *text, size_t length)
+[[nodiscard]] std::string Utf16ToUtf8(const char16_t *text, size_t length)
 {
     if (!text || length == 0)
         return {};
@@ -32,22 +32,22 @@ std::string Utf16ToUtf8(const char16_t *text, size_t length)
     return narrow;
 }
 
-std::string Utf16ToUtf8(const std::u16string &text)
+[[nodiscard]] std::string Utf16ToUtf8(const std::u16string &text)
 {
     return Utf16ToUtf8(text.data(), text.size());
 }
 
-std::string BstrToUtf8(BSTR text)
+[[nodiscard]] std::string BstrToUtf8(BSTR text)
 {
     return Utf16ToUtf8(text, SysStringLen(text));
 }
 
-static bool SameLetter(char a, char b)
+[[nodiscard]] static bool SameLetter(char a, char b)
 {
     return std::tolower((unsigned char)a) == std::tolower((unsigned char)b);
 }
 
-bool StartsWithNoCase(const std::string &text, const std::string &prefix)
+[[nodiscard]] bool StartsWithNoCase(const std::string &text, const std::string &prefix)
 {
     if (prefix.size() > text.size())
         return false;
@@ -57,12 +57,12 @@ bool StartsWithNoCase(const std::string &text, const std::string &prefix)
     return true;
 }
 
-bool EqualsNoCase(const std::string &a, const std::string &b)
+[[nodiscard]] bool EqualsNoCase(const std::string &a, const std::string &b)
 {
     return a.size() == b.size() && StartsWithNoCase(a, b);
 }
 
-bool ReadWholeFile(const std::string &path, std::string &contents, int &error)
+[[nodiscard]] bool ReadWholeFile(const std::string &path, std::string &contents, int &error)
 {
     const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

@@ -7,17 +7,17 @@
 
 namespace orafon_cli {
 
-std::u16string Utf8ToUtf16(const std::string &text);
-std::string Utf16ToUtf8(const char16_t *text, size_t length);
-std::string Utf16ToUtf8(const std::u16string &text);
-std::string BstrToUtf8(BSTR text);
+[[nodiscard]] std::u16string Utf8ToUtf16(const std::string &text);
+[[nodiscard]] std::string Utf16ToUtf8(const char16_t *text, size_t length);
+[[nodiscard]] std::string Utf16ToUtf8(const std::u16string &text);
+[[nodiscard]] std::string BstrToUtf8(BSTR text);
 
 // Case-insensitive comparison for voice names (ASCII letters fold; others must match).
-bool StartsWithNoCase(const std::string &text, const std::string &prefix);
-bool EqualsNoCase(const std::string &a, const std::string &b);
+[[nodiscard]] bool StartsWithNoCase(const std::string &text, const std::string &prefix);
+[[nodiscard]] bool EqualsNoCase(const std::string &a, const std::string &b);
 
 // Reads all of a file ("-" reads standard input). False with error set to the
 // errno value when it cannot be read (a directory gives EISDIR).
-bool ReadWholeFile(const std::string &path, std::string &contents, int &error);
+[[nodiscard]] bool ReadWholeFile(const std::string &path, std::string &contents, int &error);
 
 } // namespace orafon_cli

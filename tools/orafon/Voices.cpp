@@ -53,20 +53,20 @@ constexpr PrimaryTag kPrimaryTags[] = {
     {0x2A, "vi"},  {0x34, "xh"}, {0x6A, "yo"},  {0x04, "zh"}, {0x35, "zu"},
 };
 
-std::string Lower(std::string text)
+[[nodiscard]] std::string Lower(std::string text)
 {
     for (char &c : text)
         c = (char)std::tolower((unsigned char)c);
     return text;
 }
 
-bool ContainsNoCase(const std::string &text, const std::string &part)
+[[nodiscard]] bool ContainsNoCase(const std::string &text, const std::string &part)
 {
     return Lower(text).find(Lower(part)) != std::string::npos;
 }
 
 // Letters, digits and hyphens, starting with two or three letters: "en", "en-GB", "es-419".
-bool LooksLikeTag(const std::string &text)
+[[nodiscard]] bool LooksLikeTag(const std::string &text)
 {
     size_t letters = 0;
     while (letters < text.size() && std::isalpha((unsigned char)text[letters]))
@@ -88,38 +88,41 @@ struct VoiceEntry {
     bool available;
 };
 
-std::vector<VoiceEntry> ReadVoices(DispatchObject &tts, LONG count)
+[[nodiscard]] std::vector<VoiceEntry> ReadVoices(DispatchObject &tts, LONG count)
 {
-    LONG current = -1;
-    tts.GetLong(u"VoiceIdx", current);
+    LONG current = -1; // nothing to restore when it cannot be read
+    static_cast<void>(tts.GetLong(u"VoiceIdx", current));
     std::vector<VoiceEntry> voices;
     for (LONG i = 0; i < count; ++i) {
         VoiceEntry voice{i, {}, {}, {}, {}, false, false};
         if (FAILED(tts.PutLong(u"VoiceIdx", i))) {
             CVariant index(i), name;
-            tts.Call(u"GetVoiceName", {&index}, &name);
+            // A name that cannot be read stays empty in the list.
+            static_cast<void>(tts.Call(u"GetVoiceName", {&index}, &name));
             voice.name = VariantToUtf8(*name.Get());
             voices.push_back(voice);
             continue;
         }
         LONG generation = 0;
-        tts.GetText(u"VoiceName", voice.name);
-        tts.GetText(u"VoiceGender", voice.gender);
-        tts.GetText(u"VoiceLanguage", voice.language);
-        tts.GetLong(u"SAPIVersion", generation);
+        // A field that cannot be read stays empty in the list.
+        static_cast<void>(tts.GetText(u"VoiceName", voice.name));
+        static_cast<void>(tts.GetText(u"VoiceGender", voice.gender));
+        static_cast<void>(tts.GetText(u"VoiceLanguage", voice.language));
+        static_cast<void>(tts.GetLong(u"SAPIVersion", generation));
         voice.firstGeneration = generation == 0;
         voice.tag = LanguageTagOf(voice.language);
         voice.available = true;
         voices.push_back(voice);
     }
+    // The listing is the command's result; the object is not used after it.
     if (current >= 0)
-        tts.PutLong(u"VoiceIdx", current);
+        static_cast<void>(tts.PutLong(u"VoiceIdx", current));
     return voices;
 }
 
 // The first voice whose tag is wanted, or else the first whose tag starts with
 // it as a whole subtag ("en" finds "en-US").
-LONG FindByTag(const std::vector<VoiceEntry> &voices, const std::string &wanted)
+[[nodiscard]] LONG FindByTag(const std::vector<VoiceEntry> &voices, const std::string &wanted)
 {
     const std::string tag = Lower(wanted);
     for (const VoiceEntry &v : voices)
@@ -131,7 +134,7 @@ LONG FindByTag(const std::vector<VoiceEntry> &voices, const std::string &wanted)
     return -1;
 }
 
-std::string PadTo(const std::string &text, size_t width)
+[[nodiscard]] std::string PadTo(const std::string &text, size_t width)
 {
     const size_t used = DisplayWidth(text);
     return used >= width ? text : text + std::string(width - used, ' ');
@@ -139,7 +142,7 @@ std::string PadTo(const std::string &text, size_t width)
 
 } // namespace
 
-std::string LanguageTagOf(const std::string &componentLanguage)
+[[nodiscard]] std::string LanguageTagOf(const std::string &componentLanguage)
 {
     unsigned long id = 0;
     char *end = nullptr;
@@ -233,7 +236,7 @@ VoiceChoice FindVoice(DispatchObject &tts, const std::string &wanted)
     return choice;
 }
 
-int ListVoices(DispatchObject &tts)
+[[nodiscard]] int ListVoices(DispatchObject &tts)
 {
     LONG count = 0;
     HRESULT hr = tts.GetLong(u"VoiceCount", count);

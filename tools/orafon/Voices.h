@@ -11,7 +11,7 @@ namespace orafon_cli {
 // A BCP 47 tag ("en-US", "fr", "nb-NO") for a voice's language as the
 // component reports it: a hexadecimal language id ("409") for the first
 // engine generation, "Lang:<decimal id>" for the second. Empty when unknown.
-std::string LanguageTagOf(const std::string &componentLanguage);
+[[nodiscard]] std::string LanguageTagOf(const std::string &componentLanguage);
 
 // The number of terminal columns UTF-8 text takes.
 size_t DisplayWidth(const std::string &utf8);
@@ -27,6 +27,6 @@ struct VoiceChoice {
 VoiceChoice FindVoice(DispatchObject &tts, const std::string &wanted);
 
 // Prints index, name, gender, language id and tag, and generation of every voice.
-int ListVoices(DispatchObject &tts);
+[[nodiscard]] int ListVoices(DispatchObject &tts);
 
 } // namespace orafon_cli

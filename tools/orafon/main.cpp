@@ -1,11 +1,15 @@
 #include "Commands.h"
 #include "Options.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <cstdio>
 
 using namespace orafon_cli;
 
-int main(int argc, char **argv)
+namespace {
+
+[[nodiscard]] int Run(int argc, char **argv)
 {
     InstallInterruptWatcher();
 
@@ -28,4 +32,19 @@ int main(int argc, char **argv)
         return kExitUsage;
     }
     return RunCommand(options);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Running out of memory ends a command like any other failure, with a
+    // message and the failure status, not with an abort.
+    int status = kExitFailure;
+    const HRESULT hr = orafon::CatchAtEdge([&] { status = Run(argc, argv); });
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "orafon: %s\n", hr == E_OUTOFMEMORY ? "out of memory" : "an unexpected failure");
+        return kExitFailure;
+    }
+    return status;
 }

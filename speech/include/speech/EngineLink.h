@@ -20,7 +20,7 @@ class IEngineAudioTarget {
 public:
     // PCM for the file of request `serial` (0: whichever request is
     // current). True when the file took it. Called with the link's lock held.
-    virtual bool EngineAudio(ULONG serial, const void *pData, ULONG cb) noexcept = 0;
+    [[nodiscard]] virtual bool EngineAudio(ULONG serial, const void *pData, ULONG cb) noexcept = 0;
 
 protected:
     ~IEngineAudioTarget() = default;

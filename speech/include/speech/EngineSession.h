@@ -42,13 +42,13 @@ public:
     virtual ~CEngineSession() = default;
 
     // VoiceEngineKind: what SAPIVersion reports.
-    virtual LONG Kind() const noexcept = 0;
+    [[nodiscard]] virtual LONG Kind() const noexcept = 0;
     // Hands the request to the engine; the request is speaking when this
     // succeeds. A failure leaves the request for the caller to abandon.
     [[nodiscard]] virtual HRESULT Speak(const std::shared_ptr<CSpeechRequest> &request,
                                         const SpeechSettings &settings) = 0;
     // Whether a request with these flags waits for its end.
-    virtual bool WaitsFor(TTSFLAG flags) const noexcept = 0;
+    [[nodiscard]] virtual bool WaitsFor(TTSFLAG flags) const noexcept = 0;
     virtual void Stop() = 0;
     virtual void Pause() = 0;
     virtual void Resume() = 0;
@@ -79,19 +79,19 @@ public:
                                         std::shared_ptr<CSapi5Session> &out);
 
     // The markup put in front of the text for a pitch other than 0.
-    static std::u16string PitchPrefix(LONG pitch);
+    [[nodiscard]] static std::u16string PitchPrefix(LONG pitch);
     // A word boundary at `position` (in the engine's string) of `length`.
     static WordReport WordBoundary(LPARAM position, WPARAM length, LONG prefixLength, ULONG textLength);
     // The start of a sentence in the caller's text.
-    static LONG SentenceStart(LPARAM position, LONG prefixLength) noexcept;
+    [[nodiscard]] static LONG SentenceStart(LPARAM position, LONG prefixLength) noexcept;
 
     CSapi5Session(CComPtr<ISpVoice> voice, std::shared_ptr<CEngineLink> link);
     ~CSapi5Session() override;
 
-    LONG Kind() const noexcept override { return ENGINE_SAPI5; }
+    [[nodiscard]] LONG Kind() const noexcept override { return ENGINE_SAPI5; }
     [[nodiscard]] HRESULT Speak(const std::shared_ptr<CSpeechRequest> &request,
                                 const SpeechSettings &settings) override;
-    bool WaitsFor(TTSFLAG flags) const noexcept override { return flags == TF_DEFAULT; }
+    [[nodiscard]] bool WaitsFor(TTSFLAG flags) const noexcept override { return flags == TF_DEFAULT; }
     void Stop() override;
     void Pause() override;
     void Resume() override;
@@ -129,8 +129,8 @@ public:
     struct Range {
         DWORD min = 0, max = 0;
     };
-    static DWORD MapSpeed(LONG rate, DWORD defaultSpeed, Range range) noexcept;
-    static DWORD MapVolume(LONG volume, Range range) noexcept;
+    [[nodiscard]] static DWORD MapSpeed(LONG rate, DWORD defaultSpeed, Range range) noexcept;
+    [[nodiscard]] static DWORD MapVolume(LONG volume, Range range) noexcept;
     static WORD MapPitch(LONG pitch, WORD defaultPitch, Range range) noexcept;
     // A word position (a byte offset into the text the engine was given).
     static WordReport WordPosition(const std::u16string &text, DWORD byteOffset);
@@ -138,10 +138,10 @@ public:
     CSapi4Session(GUID modeId, CComPtr<IAudioMultiMediaDevice> device, std::shared_ptr<CEngineLink> link);
     ~CSapi4Session() override;
 
-    LONG Kind() const noexcept override { return ENGINE_SAPI4; }
+    [[nodiscard]] LONG Kind() const noexcept override { return ENGINE_SAPI4; }
     [[nodiscard]] HRESULT Speak(const std::shared_ptr<CSpeechRequest> &request,
                                 const SpeechSettings &settings) override;
-    bool WaitsFor(TTSFLAG flags) const noexcept override { return (flags & TF_ASYNC) == 0; }
+    [[nodiscard]] bool WaitsFor(TTSFLAG flags) const noexcept override { return (flags & TF_ASYNC) == 0; }
     void Stop() override;
     void Pause() override;
     void Resume() override;

@@ -49,12 +49,12 @@ public:
 
     // ---- Voice catalogue --------------------------------------------------------
     // Lists every SAPI 5 voice, then every SAPI 4 mode. Always S_OK.
-    HRESULT EnumVoices();
+    [[nodiscard]] HRESULT EnumVoices();
     const std::vector<VoiceInfo> &Voices() const noexcept { return m_aVoices; }
     [[nodiscard]] HRESULT SelectVoice(LONG index);
     // Lets go of the selected engine. A request it is speaking ends as a stop
     // would end it: its file is finished and its end reported.
-    HRESULT ReleaseVoice(LONG index);
+    [[nodiscard]] HRESULT ReleaseVoice(LONG index);
     // The selected engine's PCM format (all zero before a selection).
     WAVEFORMATEX EngineFormat() const;
 
@@ -72,7 +72,7 @@ public:
     [[nodiscard]] HRESULT GetVolume(LONG stored, LONG *pVolume);
     void SetVolume(LONG volume);
     // The request spoken last (it may be over); for diagnostics and tests.
-    std::shared_ptr<CSpeechRequest> CurrentRequest() const;
+    [[nodiscard]] std::shared_ptr<CSpeechRequest> CurrentRequest() const;
 
     // ---- File output ----------------------------------------------------------------
     [[nodiscard]] static HRESULT EnumFormats(LONG fileFormat, PFNADDWAVEFORMAT pfnAdd, void *pContext);
@@ -84,16 +84,17 @@ public:
     IUnknown *OutputObject(REFIID riid) const noexcept;
 
     // ---- IRequestHost, IEngineAudioTarget ---------------------------------------------
-    HRESULT OpenSink(const std::string &path, const WAVEFORMATEX &source, const FileTarget &target) override;
-    HRESULT CloseSink() noexcept override;
-    bool EngineAudio(ULONG serial, const void *pData, ULONG cb) noexcept override;
+    [[nodiscard]] HRESULT OpenSink(const std::string &path, const WAVEFORMATEX &source,
+                                   const FileTarget &target) override;
+    [[nodiscard]] HRESULT CloseSink() noexcept override;
+    [[nodiscard]] bool EngineAudio(ULONG serial, const void *pData, ULONG cb) noexcept override;
 
 private:
     explicit CSpeechBridge(ISpeechListener *listener);
     [[nodiscard]] HRESULT MakeOutputObjects() noexcept;
     void SetCurrent(std::shared_ptr<CSpeechRequest> request);
     void EndPrevious() noexcept;
-    HRESULT WaitForEnd(const CSpeechRequest &request);
+    [[nodiscard]] HRESULT WaitForEnd(const CSpeechRequest &request);
 
     ISpeechListener *m_listener;
     std::shared_ptr<CEngineLink> m_link;

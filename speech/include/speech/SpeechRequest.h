@@ -26,9 +26,10 @@ struct FileTarget {
 class IRequestHost {
 public:
     // Opens the sink for this request; the sink's own code.
-    virtual HRESULT OpenSink(const std::string &path, const WAVEFORMATEX &source, const FileTarget &target) = 0;
+    [[nodiscard]] virtual HRESULT OpenSink(const std::string &path, const WAVEFORMATEX &source,
+                                           const FileTarget &target) = 0;
     // Finishes the file; the file's verdict.
-    virtual HRESULT CloseSink() noexcept = 0;
+    [[nodiscard]] virtual HRESULT CloseSink() noexcept = 0;
 
 protected:
     ~IRequestHost() = default;
@@ -47,28 +48,28 @@ public:
 
     ULONG Serial() const noexcept { return m_nSerial; }
     TTSFLAG Flags() const noexcept { return m_nFlags; }
-    bool WritesFile() const noexcept { return m_bWritesFile; }
+    [[nodiscard]] bool WritesFile() const noexcept { return m_bWritesFile; }
     // The caller's text, whole (embedded NULs included).
     const std::u16string &CallerText() const noexcept { return m_callerText; }
     // The string the engine was given, and the markup in front of the
     // caller's text in it; word positions are positions in this string.
     const std::u16string &EngineText() const noexcept { return m_engineText; }
     ULONG TextLength() const noexcept { return static_cast<ULONG>(m_engineText.size()); }
-    LONG PrefixLength() const noexcept { return m_nPrefixLen; }
+    [[nodiscard]] LONG PrefixLength() const noexcept { return m_nPrefixLen; }
     void SetEngineText(std::u16string text, LONG prefixLength);
     std::u16string &MutableEngineText() noexcept { return m_engineText; }
 
     State CurrentState() const noexcept { return m_state.load(); }
-    bool Speaking() const noexcept { return m_state.load() == State::Speaking; }
-    bool Over() const noexcept;
+    [[nodiscard]] bool Speaking() const noexcept { return m_state.load() == State::Speaking; }
+    [[nodiscard]] bool Over() const noexcept;
 
     // Binds the request to its bridge and listener before it is spoken.
     void Attach(IRequestHost *host, ISpeechListener *listener) noexcept;
 
     // Opens the request's file for PCM in engineFormat: E_INVALIDARG without
-    // a catalogue entry, E_FAIL when the name cannot be converted or the sink
-    // refuses it.
-    HRESULT OpenFile(const WAVEFORMATEX &engineFormat);
+    // a catalogue entry, E_OUTOFMEMORY when memory ran out, E_FAIL when the
+    // name cannot be converted or the sink refuses it for any other reason.
+    [[nodiscard]] HRESULT OpenFile(const WAVEFORMATEX &engineFormat);
     void BeginSpeaking() noexcept;
 
     // The engine's progress, already in the caller's terms. Nothing happens
@@ -84,7 +85,7 @@ public:
     void Abandon() noexcept;
 
     // The first failure of a sink write or of finishing the file.
-    HRESULT FileResult() const noexcept { return m_hrFile.load(); }
+    [[nodiscard]] HRESULT FileResult() const noexcept { return m_hrFile.load(); }
     void NoteFileFailure(HRESULT hr) noexcept;
 
 private:
