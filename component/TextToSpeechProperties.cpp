@@ -3,13 +3,13 @@
 // converter.
 #include "TextToSpeech.h"
 
+#include <orafon/AnsiText.h>
+
 #include <algorithm>
 #include <optional>
 #include <string>
 
-#ifdef ORAFON_HAVE_SWF
 #include <swf/Mp3ToSwf.h>
-#endif
 
 namespace {
 
@@ -330,7 +330,6 @@ STDMETHODIMP CTextToSpeech::put_FileFormat(FILEFORMAT newVal)
 
 // ---- MP3 to SWF -------------------------------------------------------------------
 
-#ifdef ORAFON_HAVE_SWF
 namespace {
 
 // Makes text the thread's error object, as a failing member of ITextToSpeech.
@@ -351,7 +350,6 @@ void SetErrorDescription(const char *text)
 }
 
 } // namespace
-#endif
 
 STDMETHODIMP CTextToSpeech::Mp3ToSWF(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoop)
 {
@@ -360,7 +358,6 @@ STDMETHODIMP CTextToSpeech::Mp3ToSWF(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoo
     std::string mp3Path, swfPath;
     if (!PathToAnsi(strMp3, mp3Path) || !PathToAnsi(strSWF, swfPath))
         return E_INVALIDARG;
-#ifdef ORAFON_HAVE_SWF
     const bool loop = (static_cast<uint16_t>(bLoop) & 0xFFFFu) != 0;
     Mp3ToSwfFailure why = Mp3ToSwfFailure::None;
     if (ConvertMp3ToSwf(mp3Path.c_str(), swfPath.c_str(), loop, m_nSWFFrameRate, &why) == -1) {
@@ -370,10 +367,6 @@ STDMETHODIMP CTextToSpeech::Mp3ToSWF(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoo
         return E_UNEXPECTED;
     }
     return S_OK;
-#else
-    (void)bLoop;
-    return E_NOTIMPL;
-#endif
 }
 
 STDMETHODIMP CTextToSpeech::get_SWFFrameRate(LONG *pVal)

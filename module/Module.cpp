@@ -130,10 +130,6 @@ HRESULT ModuleGetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo)
 {
     return State().GetTypeInfo(guid, ppTInfo);
 }
-const char *ModuleGetPath()
-{
-    return State().Path();
-}
 
 extern "C" {
 

@@ -54,7 +54,6 @@ public:
 
     // From the module's own type library, loaded once and kept until Detach.
     HRESULT GetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo);
-    const char *Path() const { return path_.c_str(); }
 
     // The module's type library: from the module file (resource 1), else
     // from the same path with the extension replaced by ".tlb". *loadedFrom
