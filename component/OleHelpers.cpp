@@ -4,24 +4,6 @@
 
 namespace orafon {
 
-bool WideToAnsi(const OLECHAR *text, std::string &out)
-{
-    out.clear();
-    if (!text || !*text)
-        return text != nullptr;
-    const int needed = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
-        return false;
-    std::string buffer(static_cast<size_t>(needed), '\0');
-    const int written = WideCharToMultiByte(CP_ACP, 0, text, -1, buffer.data(), needed, nullptr, nullptr);
-    if (written <= 0)
-        return false;
-    // The count includes the terminating NUL.
-    buffer.resize(static_cast<size_t>(written - 1));
-    out = std::move(buffer);
-    return true;
-}
-
 HRESULT AnsiToBstr(const std::string &text, BSTR *pOut)
 {
     *pOut = nullptr;

@@ -3,9 +3,9 @@
 // as calls on a notification sink made for that request.
 #include <speech/EngineSession.h>
 
-#include "AnsiText.h"
 #include "EngineOutput.h"
 
+#include <orafon/AnsiText.h>
 #include <orafon/win/mmsystem.h>
 
 #include <algorithm>
@@ -24,7 +24,7 @@ HRESULT CreateModeEnumerator(CComPtr<ITTSEnumW> &modes)
 std::string AnsiOf(LPCWSTR text)
 {
     std::string out;
-    if (!ToAnsi(text, out))
+    if (!orafon::WideToAnsi(text, out))
         out.clear();
     return out;
 }

@@ -3,9 +3,9 @@
 // that a notification callback drains on the owner's thread.
 #include <speech/EngineSession.h>
 
-#include "AnsiText.h"
 #include "EngineOutput.h"
 
+#include <orafon/AnsiText.h>
 #include <orafon/Holders.h>
 
 #include <cstdio>
@@ -21,7 +21,7 @@ using CCoString = orafon::CComHeapPtr<WCHAR>;
 std::string AnsiOf(LPCWSTR text)
 {
     std::string out;
-    if (!ToAnsi(text, out))
+    if (!orafon::WideToAnsi(text, out))
         out.clear();
     return out;
 }

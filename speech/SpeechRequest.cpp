@@ -1,6 +1,6 @@
 #include <speech/SpeechRequest.h>
 
-#include "AnsiText.h"
+#include <orafon/AnsiText.h>
 
 #include <string>
 #include <utility>
@@ -35,7 +35,7 @@ void CSpeechRequest::Attach(IRequestHost *host, ISpeechListener *listener) noexc
 HRESULT CSpeechRequest::OpenFile(const WAVEFORMATEX &engineFormat)
 {
     std::string path;
-    if (!ToAnsi(m_fileName.c_str(), path))
+    if (!orafon::WideToAnsi(m_fileName.c_str(), path))
         return E_FAIL;
     if (!m_target)
         return E_INVALIDARG;

@@ -1,7 +1,8 @@
 #include "Codecs.h"
 
+#include "Hooks.h"
+
 #include <algorithm>
-#include <mutex>
 
 namespace orafon::wmvcore {
 
@@ -65,9 +66,6 @@ Codec MakeWmaCodec()
     return codec;
 }
 
-std::mutex g_codecLock;
-std::shared_ptr<const CodecList> g_scripted;
-
 } // namespace
 
 const Codec &WmaCodec()
@@ -78,19 +76,10 @@ const Codec &WmaCodec()
 
 std::shared_ptr<const CodecList> AudioCodecs()
 {
-    {
-        std::lock_guard lock(g_codecLock);
-        if (g_scripted)
-            return g_scripted;
-    }
+    if (auto replaced = ReplacedAudioCodecs())
+        return replaced;
     static const std::shared_ptr<const CodecList> real = std::make_shared<const CodecList>(CodecList{WmaCodec()});
     return real;
-}
-
-void SetAudioCodecs(std::shared_ptr<const CodecList> codecs)
-{
-    std::lock_guard lock(g_codecLock);
-    g_scripted = std::move(codecs);
 }
 
 bool IsEncodableFormat(const MediaType &type)

@@ -22,11 +22,9 @@ struct Codec {
 
 using CodecList = std::vector<Codec>;
 
-// The audio codecs now (the scripted list while one is set). The snapshot
-// stays valid for its holder whatever is set later.
+// The audio codecs now (a list the hooks put in its place, if any). The
+// snapshot stays valid for its holder whatever is set later.
 std::shared_ptr<const CodecList> AudioCodecs();
-// Replaces the list; null restores the real one.
-void SetAudioCodecs(std::shared_ptr<const CodecList> codecs);
 
 // The real codec: Windows Media Audio through FFmpeg's wmav2 encoder.
 const Codec &WmaCodec();

@@ -1,18 +1,18 @@
-// The library's counts of its objects (live and ever made), which tests read
-// to see that nothing leaks and that a refused request made nothing. The
-// objects' IUnknown is orafon::ComObject's.
+// What every object of the library shares: it tells the hooks (Hooks.h) of
+// its making and its end, which a test build counts to see that nothing
+// leaks and that a refused request made nothing. The objects' IUnknown is
+// orafon::ComObject's.
 #pragma once
+
+#include "Hooks.h"
 
 #include <orafon/ComObject.h>
 #include <orafon/win/unknwn.h>
 
 namespace orafon::wmvcore {
 
-void ObjectMade();
-void ObjectGone();
-
-// Counts itself among the library's objects while it exists. Objects list it
-// as a base after their orafon::ComObject.
+// Reports itself to the hooks while it exists. Objects list it as a base
+// after their orafon::ComObject.
 class WmObject {
 public:
     WmObject() { ObjectMade(); }

@@ -3,41 +3,17 @@
 #include "Buffer.h"
 #include "Codecs.h"
 #include "Files.h"
+#include "Hooks.h"
 
-#include <atomic>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <utility>
-#include <vector>
 
 namespace orafon::wmvcore {
 
 namespace {
 
 constexpr QWORD kUnitsPerSecond = 10000000;
-
-struct SampleLog {
-    std::mutex lock;
-    bool on = false;
-    std::vector<std::pair<DWORD, QWORD>> entries;
-};
-
-SampleLog &Log()
-{
-    static SampleLog log;
-    return log;
-}
-
-void Record(DWORD cb, QWORD time)
-{
-    SampleLog &log = Log();
-    std::lock_guard guard(log.lock);
-    if (log.on)
-        log.entries.emplace_back(cb, time);
-}
-
-std::atomic<bool> g_failAllocations{false};
 
 // Whether an input type is 16-bit PCM at the stream's rate and channels.
 bool AcceptsInput(const MediaType &type, const WAVEFORMATEX &stream)
@@ -69,37 +45,6 @@ HRESULT ReadMediaType(IWMMediaProps *props, MediaType &out)
 }
 
 } // namespace
-
-void StartSampleLog()
-{
-    SampleLog &log = Log();
-    std::lock_guard guard(log.lock);
-    log.on = true;
-    log.entries.clear();
-}
-
-DWORD SampleLogCount()
-{
-    SampleLog &log = Log();
-    std::lock_guard guard(log.lock);
-    return static_cast<DWORD>(log.entries.size());
-}
-
-bool SampleLogEntry(DWORD index, DWORD *pcb, QWORD *pcnsTime)
-{
-    SampleLog &log = Log();
-    std::lock_guard guard(log.lock);
-    if (index >= log.entries.size() || !pcb || !pcnsTime)
-        return false;
-    *pcb = log.entries[index].first;
-    *pcnsTime = log.entries[index].second;
-    return true;
-}
-
-void FailAllocations(bool fail)
-{
-    g_failAllocations = fail;
-}
 
 // ---- InputProps -----------------------------------------------------------------------
 
@@ -270,7 +215,7 @@ STDMETHODIMP Writer::AllocateSample(DWORD dwSampleSize, INSSBuffer **ppSample)
     if (!ppSample)
         return E_POINTER;
     *ppSample = nullptr;
-    if (g_failAllocations)
+    if (SampleAllocationFails())
         return E_OUTOFMEMORY;
     CComPtr<Buffer> buffer;
     HRESULT hr = Buffer::Make(dwSampleSize, buffer);
@@ -329,7 +274,7 @@ STDMETHODIMP Writer::WriteSample(DWORD dwInputNum, QWORD cnsSampleTime, DWORD, I
     HRESULT hr = pSample->GetBufferAndLength(&pb, &cb);
     if (FAILED(hr))
         return hr;
-    Record(cb, cnsSampleTime);
+    SampleGiven(cb, cnsSampleTime);
     hr = FillGapUntil(cnsSampleTime);
     if (SUCCEEDED(hr))
         hr = TakePcm(pb, cb);

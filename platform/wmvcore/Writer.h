@@ -92,10 +92,4 @@ private:
     QWORD bytes_ = 0;
 };
 
-// Test controls (WmScript.h).
-void StartSampleLog();
-DWORD SampleLogCount();
-bool SampleLogEntry(DWORD index, DWORD *pcb, QWORD *pcnsTime);
-void FailAllocations(bool fail);
-
 } // namespace orafon::wmvcore

@@ -1,4 +1,5 @@
-// The WMA writer over the Windows Media runtime stand-in: the codec format it
+// The WMA writer over the Windows Media runtime stand-in, in its test build
+// (wmvcore_scripted.so, loaded in place of wmvcore.so): the codec format it
 // picks (against a scripted codec list), its samples and their times, the
 // "Duration" it writes, real files checked by FFmpeg, the runtime missing or
 // incomplete, and files that cannot be written.
@@ -19,6 +20,8 @@ namespace audiotest {
 namespace {
 
 constexpr QWORD kUnitsPerSecond = 10000000;
+// The runtime's test build, with the controls of WmScript.h.
+constexpr const char *kScriptedRuntime = "wmvcore_scripted.so";
 
 template <typename F> F RuntimeEntry(const char *name)
 {
@@ -110,7 +113,10 @@ protected:
     void SetUp() override
     {
         TempDirTest::SetUp();
-        ASSERT_TRUE(CWmaWriter::IsRuntimeAvailable()) << "wmvcore.so was not found beside the test";
+        WmRuntimeApiUnload();
+        WmRuntimeApiSetLibraryName(kScriptedRuntime);
+        WmRuntimeApiLoad();
+        ASSERT_TRUE(CWmaWriter::IsRuntimeAvailable()) << kScriptedRuntime << " was not found beside the test";
     }
     void TearDown() override
     {
@@ -118,6 +124,8 @@ protected:
             set(nullptr, 0);
         if (auto fail = RuntimeEntry<PFNORAFONWMFAILALLOCATIONS>(TEXT_ORAFONWM_FAILALLOCATIONS))
             fail(FALSE);
+        WmRuntimeApiUnload();
+        WmRuntimeApiSetLibraryName("wmvcore.so");
         TempDirTest::TearDown();
     }
 

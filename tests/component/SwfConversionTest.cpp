@@ -11,8 +11,6 @@
 
 #include <unistd.h>
 
-#ifdef ORAFON_HAVE_SWF
-
 using orafon::CBstr;
 using namespace orafon::test;
 
@@ -93,5 +91,3 @@ TEST_F(SwfConversion, UnreadableInputIsUnexpected)
 }
 
 } // namespace
-
-#endif // ORAFON_HAVE_SWF

@@ -81,8 +81,8 @@ TEST_F(OrafonModule, ExportsTheEntryPointsAndNothingElse)
     EXPECT_NE(registerServer, nullptr);
     EXPECT_NE(unregisterServer, nullptr);
     EXPECT_NE(getResource, nullptr);
-    for (const char *hidden : {"ModuleLock", "ModuleUnlock", "ModuleGetTypeInfo", "ModuleGetPath", "DllMain",
-                               "CTextToSpeech_CreateInstance"})
+    for (const char *hidden :
+         {"ModuleLock", "ModuleUnlock", "ModuleGetTypeInfo", "DllMain", "CTextToSpeech_CreateInstance"})
         EXPECT_EQ(dlsym(handle, hidden), nullptr) << hidden;
 }
 

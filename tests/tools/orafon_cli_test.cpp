@@ -212,6 +212,25 @@ TEST_F(CliTest, FirstUseRegistersTheModuleByItself)
     EXPECT_NE(missing.err.find("could not be loaded"), std::string::npos) << missing.err;
 }
 
+// A build folder deleted after its module was registered: the registry names
+// a module that is no longer there, and the command registers the one beside
+// it instead of failing.
+TEST_F(CliTest, ARegisteredModuleThatIsGoneIsReplacedByTheOneBesideTheCommand)
+{
+    const fs::path oldBuild = dir_ / "old-build";
+    fs::create_directories(oldBuild);
+    fs::copy_file(fs::path(Command()).parent_path() / "Orafon.so", oldBuild / "Orafon.so");
+    const Result registered = Run({"register", (oldBuild / "Orafon.so").string()});
+    ASSERT_EQ(registered.status, 0) << registered.err;
+    ASSERT_NE(registered.out.find((oldBuild / "Orafon.so").string()), std::string::npos) << registered.out;
+    fs::remove_all(oldBuild);
+
+    const Result voices = Run({"voices"});
+    EXPECT_EQ(voices.status, 0) << voices.err;
+    EXPECT_EQ(voices.err.find("orafon register"), std::string::npos) << voices.err;
+    EXPECT_FALSE(voices.out.empty());
+}
+
 TEST_F(CliTest, FormatsListTheCatalogue)
 {
     Result types = Run({"formats"});

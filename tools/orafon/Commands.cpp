@@ -95,8 +95,18 @@ private:
     HRESULT hr_;
 };
 
+// Whether creating failed for want of a usable registered module: keys left
+// by an older build can name a module that moved or was deleted (the
+// loader's ERROR_MOD_NOT_FOUND), or a file that is no server.
+bool RegisteredModuleUnusable(HRESULT hr)
+{
+    return hr == REGDB_E_CLASSNOTREG || hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) || hr == CO_E_DLLNOTFOUND ||
+           hr == CO_E_ERRORINDLL;
+}
+
 // The text-to-speech object, created from its ProgID as a script would.
-// The first use registers the module by itself.
+// The first use registers the module by itself, and so does a use that finds
+// the registered module unusable.
 HRESULT CreateTextToSpeech(CComPtr<IDispatch> &object)
 {
     CLSID clsid;
@@ -110,8 +120,7 @@ HRESULT CreateTextToSpeech(CComPtr<IDispatch> &object)
             return hr;
     }
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, reinterpret_cast<void **>(&object));
-    if (hr == REGDB_E_CLASSNOTREG) {
-        // Keys left by an older build can point at a module that moved.
+    if (RegisteredModuleUnusable(hr)) {
         if (SUCCEEDED(CallModuleEntry(DefaultModulePath(), "DllRegisterServer")))
             hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, reinterpret_cast<void **>(&object));
     }

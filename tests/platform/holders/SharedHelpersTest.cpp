@@ -1,13 +1,36 @@
 // The small helpers everything shares: letter case as the platform ignores
-// it, and the PCM format builder.
+// it, the PCM format builder and the 8-bit text of names and paths.
+#include <orafon/AnsiText.h>
 #include <orafon/CaseFold.h>
 #include <orafon/PcmFormat.h>
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <string_view>
 
 namespace {
+
+TEST(AnsiTextTest, WideTextBecomesAnsiUpToItsFirstNulAndNullIsRefused)
+{
+    const struct {
+        const char16_t *text;
+        bool converted;
+        std::string_view ansi;
+    } cases[] = {
+        {nullptr, false, ""},
+        {u"", true, ""},
+        {u"voice.wav", true, "voice.wav"},
+        {u"\u00E9t\u00E9 \u0416", true, "\xC3\xA9t\xC3\xA9 \xD0\x96"}, // the ANSI code page is UTF-8
+        {u"a\0b", true, "a"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text ? testing::PrintToString(std::u16string(c.text)) : std::string("null"));
+        std::string out = "left over";
+        EXPECT_EQ(orafon::WideToAnsi(c.text, out), c.converted);
+        EXPECT_EQ(out, c.ansi);
+    }
+}
 
 TEST(CaseFoldTest, WideNamesCompareByOneRule)
 {

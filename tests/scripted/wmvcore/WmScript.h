@@ -1,6 +1,9 @@
-// The runtime's test controls, exported by wmvcore.so next to the factories.
-// Tests resolve them from the loaded library (GetProcAddress on the handle
-// the component's runtime table holds), so they steer the very instance the
+// The controls of the Windows Media runtime's test build
+// ("wmvcore_scripted.so": the runtime's sources with the hooks of
+// ScriptedRuntime.cpp), exported next to its factories. Tests load that
+// build in place of wmvcore.so (WmRuntimeApiSetLibraryName) and resolve the
+// controls from the loaded library (GetProcAddress on the handle the
+// component's runtime table holds), so they steer the very instance the
 // component calls:
 //
 //   OrafonWmScriptedFormat formats[] = {{2, 22050, 16, 20008 / 8, 0}};
