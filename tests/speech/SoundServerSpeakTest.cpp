@@ -5,7 +5,7 @@
 // same voice writes to a file.
 #include "SpeechTestSupport.h"
 
-#include "../platform/support/SoundServer.h"
+#include "support/SoundServer.h"
 
 #include <chrono>
 #include <condition_variable>
