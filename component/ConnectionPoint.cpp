@@ -1,7 +1,7 @@
 #include "ConnectionPoint.h"
 
-#include <limits>
-#include <new>
+#include <orafon/CatchAtEdge.h>
+
 #include <utility>
 
 namespace orafon {
@@ -30,11 +30,9 @@ HRESULT CSinkSlots::Add(IUnknown *sink, DWORD *pdwCookie)
         const size_t grown = m_slots.empty() ? 1 : m_slots.size() == 1 ? kFirstArraySize : m_slots.size() * 2;
         if (grown > kMaxSlots)
             return CONNECT_E_ADVISELIMIT;
-        try {
-            m_slots.resize(grown);
-        } catch (const std::bad_alloc &) {
+        // An array that cannot grow holds no more sinks, whatever the reason.
+        if (FAILED(CatchAtEdge([&] { m_slots.resize(grown); })))
             return CONNECT_E_ADVISELIMIT;
-        }
     }
     m_slots[slot] = sink;
     *pdwCookie = CookieOf(slot);
@@ -127,11 +125,7 @@ STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections **ppEnum)
     if (!ppEnum)
         return E_POINTER;
     *ppEnum = nullptr;
-    try {
-        return CreateConnectionEnumerator(m_slots.Snapshot(), ppEnum);
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
+    return CatchAtEdge([&] { return CreateConnectionEnumerator(m_slots.Snapshot(), ppEnum); });
 }
 
 // ---- Enumerators ----------------------------------------------------------
@@ -191,22 +185,19 @@ public:
     }
 
     // An enumerator over items, from the start.
-    static HRESULT MakeOver(List items, Interface **ppEnum)
+    [[nodiscard]] static HRESULT MakeOver(List items, Interface **ppEnum)
     {
         if (!ppEnum)
             return E_POINTER;
         *ppEnum = nullptr;
-        std::shared_ptr<const List> shared;
-        try {
-            shared = std::make_shared<const List>(std::move(items));
-        } catch (const std::bad_alloc &) {
-            return E_OUTOFMEMORY;
-        }
-        CComPtr<CEnumOnList> enumerator;
-        if (HRESULT hr = CEnumOnList::Create(enumerator, std::move(shared), size_t{0}); FAILED(hr))
-            return hr;
-        *ppEnum = enumerator.Detach();
-        return S_OK;
+        return CatchAtEdge([&] {
+            CComPtr<CEnumOnList> enumerator;
+            if (HRESULT hr = CEnumOnList::Create(enumerator, std::make_shared<const List>(std::move(items)), size_t{0});
+                FAILED(hr))
+                return hr;
+            *ppEnum = enumerator.Detach();
+            return S_OK;
+        });
     }
 
 private:

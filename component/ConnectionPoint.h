@@ -25,11 +25,11 @@ public:
     // Stores sink (a reference is added) in the lowest empty slot, growing
     // the array when every slot is taken. CONNECT_E_ADVISELIMIT when the
     // array cannot grow.
-    HRESULT Add(IUnknown *sink, DWORD *pdwCookie);
+    [[nodiscard]] HRESULT Add(IUnknown *sink, DWORD *pdwCookie);
     // Empties the slot named by cookie; the removed reference is handed to the
     // caller so that it is released only after the slots are consistent.
     // CONNECT_E_NOCONNECTION for a cookie that names no sink.
-    HRESULT Remove(DWORD cookie, CComPtr<IUnknown> &removed);
+    [[nodiscard]] HRESULT Remove(DWORD cookie, CComPtr<IUnknown> &removed);
     // The sink in the slot named by cookie, or null.
     IUnknown *Find(DWORD cookie) const noexcept;
     // The occupied slots in slot order, each with a reference added.
@@ -70,8 +70,9 @@ private:
 };
 
 // Makes an IEnumConnections over a copy of the given connections.
-HRESULT CreateConnectionEnumerator(std::vector<AdvisedSink> connections, IEnumConnections **ppEnum);
+[[nodiscard]] HRESULT CreateConnectionEnumerator(std::vector<AdvisedSink> connections, IEnumConnections **ppEnum);
 // Makes an IEnumConnectionPoints over the given points, in the order given.
-HRESULT CreateConnectionPointEnumerator(std::vector<CComPtr<IConnectionPoint>> points, IEnumConnectionPoints **ppEnum);
+[[nodiscard]] HRESULT CreateConnectionPointEnumerator(std::vector<CComPtr<IConnectionPoint>> points,
+                                                      IEnumConnectionPoints **ppEnum);
 
 } // namespace orafon

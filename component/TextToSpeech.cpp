@@ -2,6 +2,8 @@
 // CTextToSpeech, and its small standard interfaces.
 #include "TextToSpeech.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <new>
 
 // ---- Construction and destruction --------------------------------------------
@@ -51,7 +53,7 @@ HRESULT CTextToSpeech::CreateInstance(orafon::ModuleServices &module, IUnknown *
     // it. Dropping it at the end destroys the object unless riid was given out.
     CComPtr<IUnknown> hold;
     hold.Attach(object->InnerUnknown());
-    HRESULT hr = object->InitObject();
+    HRESULT hr = orafon::CatchAtEdge([object] { return object->InitObject(); });
     if (SUCCEEDED(hr))
         hr = hold->QueryInterface(riid, ppv);
     return FAILED(hr) ? hr : S_OK;

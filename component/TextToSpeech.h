@@ -29,7 +29,8 @@ class CTextToSpeech final : public CTextToSpeechInterfaces, private orafon::spee
 public:
     // Makes an object (aggregated when pUnkOuter is given), runs InitObject
     // and asks for riid. See TextToSpeechFactory.h.
-    static HRESULT CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv);
+    [[nodiscard]] static HRESULT CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid,
+                                                void **ppv);
 
     // ---- IDispatch ------------------------------------------------------------
     STDMETHODIMP GetTypeInfoCount(UINT *pctinfo) override;
@@ -90,11 +91,11 @@ public:
     // last reference to this object: the object stays alive until the fire
     // returns (it may be destroyed then), and a sink removed during the walk
     // is not called.
-    HRESULT FireOnTTSStart();
-    HRESULT FireOnTTSEnd();
-    HRESULT FireOnTTSWord(LONG nStart, LONG nLength);
-    HRESULT FireOnTTSSentence(LONG nStart, LONG nLength);
-    HRESULT FireOnTTSProgress(LONG nPercent);
+    [[nodiscard]] HRESULT FireOnTTSStart();
+    [[nodiscard]] HRESULT FireOnTTSEnd();
+    [[nodiscard]] HRESULT FireOnTTSWord(LONG nStart, LONG nLength);
+    [[nodiscard]] HRESULT FireOnTTSSentence(LONG nStart, LONG nLength);
+    [[nodiscard]] HRESULT FireOnTTSProgress(LONG nPercent);
 
 private:
     friend CTextToSpeechInterfaces;
@@ -110,21 +111,23 @@ private:
     IUnknown *OtherInterface(REFIID riid) noexcept;
     void ReleaseMembers() noexcept;
 
-    HRESULT InitObject();
-    HRESULT FireEvent(DISPID dispid, const LONG *args, UINT argCount);
+    [[nodiscard]] HRESULT InitObject();
+    [[nodiscard]] HRESULT FireEvent(DISPID dispid, const LONG *args, UINT argCount);
+    [[nodiscard]] HRESULT FireToSinks(DISPID dispid, const LONG *args, UINT argCount);
 
     // ---- Catalogue and file output (see TextToSpeechCatalogue.cpp) -----------
-    HRESULT RebuildWaveFormats(LONG fileFormat);
+    [[nodiscard]] HRESULT RebuildWaveFormats(LONG fileFormat);
 
     // ---- The speech bridge (speech/SpeechBridge.h) ----------------------------
     const std::vector<VoiceInfo> &Voices() const noexcept { return m_bridge->Voices(); }
     bool HasVoice() const noexcept { return m_nVoiceIdx >= 0 && m_nVoiceIdx < static_cast<LONG>(Voices().size()); }
     const VoiceInfo &CurrentVoice() const { return Voices()[static_cast<size_t>(m_nVoiceIdx)]; }
-    HRESULT EnumVoices();
-    HRESULT SelectVoice(LONG index);
-    HRESULT ReleaseVoice(LONG index);
-    HRESULT SpeakRequest(BSTR text, BSTR file, TTSFLAG flags);
-    HRESULT VoiceText(const std::string VoiceInfo::*field, BSTR *pVal);
+    [[nodiscard]] HRESULT EnumVoices();
+    [[nodiscard]] HRESULT SelectVoice(LONG index);
+    [[nodiscard]] HRESULT ReleaseVoice(LONG index);
+    [[nodiscard]] HRESULT SpeakRequest(BSTR text, BSTR file, TTSFLAG flags);
+    [[nodiscard]] HRESULT VoiceText(const std::string VoiceInfo::*field, BSTR *pVal);
+    [[nodiscard]] HRESULT ConvertToSwf(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoop);
 
     // ---- ISpeechListener: the bridge's reports become the events -------------
     void OnSpeechStart() override;

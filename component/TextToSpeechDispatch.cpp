@@ -5,6 +5,7 @@
 #include "TextToSpeechMembers.h"
 
 #include <orafon/CaseFold.h>
+#include <orafon/CatchAtEdge.h>
 
 #include <array>
 
@@ -18,7 +19,7 @@ using orafon::members::MemberKind;
 // ---- Name lookup ------------------------------------------------------------------
 
 // Whether text starts with prefix, ignoring case; *rest is what follows it.
-bool StartsWithIgnoringCase(const char16_t *text, const char16_t *prefix, const char16_t **rest)
+bool StartsWithIgnoringCase(const char16_t *text, const char16_t *prefix, const char16_t **rest) noexcept
 {
     const std::u16string_view wanted(prefix);
     if (!orafon::StartsWithIgnoringCase(std::u16string_view(text), wanted))
@@ -27,7 +28,7 @@ bool StartsWithIgnoringCase(const char16_t *text, const char16_t *prefix, const 
     return true;
 }
 
-bool EqualsIgnoringCase(const char16_t *a, const char16_t *b)
+bool EqualsIgnoringCase(const char16_t *a, const char16_t *b) noexcept
 {
     return orafon::EqualsIgnoringCase(std::u16string_view(a), std::u16string_view(b));
 }
@@ -35,7 +36,7 @@ bool EqualsIgnoringCase(const char16_t *a, const char16_t *b)
 // A member answers to its plain name; a property also to the name of its
 // getter ("get_" + name) and a read-write property to that of its setter
 // ("put_" + name).
-bool AnswersTo(const Member &member, const OLECHAR *name)
+bool AnswersTo(const Member &member, const OLECHAR *name) noexcept
 {
     if (EqualsIgnoringCase(name, member.name))
         return true;
@@ -47,7 +48,8 @@ bool AnswersTo(const Member &member, const OLECHAR *name)
     return false;
 }
 
-bool LookUpName(const OLECHAR *name, DISPID &id)
+// Nothing here allocates, so GetIDsOfNames cannot throw.
+[[nodiscard]] bool LookUpName(const OLECHAR *name, DISPID &id) noexcept
 {
     if (!name)
         return false;
@@ -62,7 +64,7 @@ bool LookUpName(const OLECHAR *name, DISPID &id)
 
 // ---- Member choice -------------------------------------------------------------------
 
-const Member *FindMember(DISPID id)
+const Member *FindMember(DISPID id) noexcept
 {
     for (const Member &member : kTextToSpeechMembers) {
         if (member.id == id)
@@ -98,7 +100,8 @@ bool NamedArgumentsAccepted(const DISPPARAMS &params)
 // Gives the value of one argument as the target type: *value points either at
 // the caller's VARIANT (exact type) or at converted. Fails for a by-reference
 // argument of another type and for a value the Automation conversion refuses.
-HRESULT CoerceArgument(const VARIANT *argument, VARTYPE target, orafon::CVariant &converted, const VARIANT **value)
+[[nodiscard]] HRESULT CoerceArgument(const VARIANT *argument, VARTYPE target, orafon::CVariant &converted,
+                                     const VARIANT **value)
 {
     const VARIANT *source = argument;
     if (V_VT(source) == (VT_BYREF | VT_VARIANT)) {
@@ -173,7 +176,7 @@ STDMETHODIMP CTextToSpeech::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlag
     }
     // The result is handed over on success only; otherwise it is freed here.
     orafon::CVariant result;
-    const HRESULT hr = accessor->call(*this, values.data(), *result.Get());
+    const HRESULT hr = orafon::CatchAtEdge([&] { return accessor->call(*this, values.data(), *result.Get()); });
     if (SUCCEEDED(hr) && pVarResult)
         result.Detach(pVarResult);
     return hr;

@@ -1,34 +1,31 @@
 // The connection-point container and the five event fire operations.
 #include "TextToSpeech.h"
 
+#include <orafon/CatchAtEdge.h>
+#include <orafon/Holders.h>
 #include <orafon/Orafon.h>
 
 #include <array>
-#include <new>
 
 namespace {
 
-// Turns a failing sink's EXCEPINFO into the thread's error object and frees
-// its strings.
-void InstallErrorObject(EXCEPINFO &info)
+// Turns a failing sink's EXCEPINFO into the thread's error object; the
+// holder frees its strings.
+void InstallErrorObject(orafon::CExcepInfo &info)
 {
-    if (info.pfnDeferredFillIn)
-        info.pfnDeferredFillIn(&info);
+    info.FillIn();
     CComPtr<ICreateErrorInfo> create;
-    if (SUCCEEDED(CreateErrorInfo(&create)) && create) {
-        create->SetGUID(IID_IDispatch);
-        create->SetSource(info.bstrSource);
-        create->SetDescription(info.bstrDescription);
-        create->SetHelpFile(info.bstrHelpFile);
-        create->SetHelpContext(info.dwHelpContext);
-        CComPtr<IErrorInfo> error;
-        if (SUCCEEDED(create.QueryInterface(&error)))
-            SetErrorInfo(0, error);
-    }
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
-    info.bstrSource = info.bstrDescription = info.bstrHelpFile = nullptr;
+    if (FAILED(CreateErrorInfo(&create)) || !create)
+        return;
+    // Each field is best effort: an error object missing one still tells more than none.
+    static_cast<void>(create->SetGUID(IID_IDispatch));
+    static_cast<void>(create->SetSource(info->bstrSource));
+    static_cast<void>(create->SetDescription(info->bstrDescription));
+    static_cast<void>(create->SetHelpFile(info->bstrHelpFile));
+    static_cast<void>(create->SetHelpContext(info->dwHelpContext));
+    CComPtr<IErrorInfo> error;
+    if (SUCCEEDED(create.QueryInterface(&error)))
+        static_cast<void>(SetErrorInfo(0, error));
 }
 
 constexpr UINT kMaxEventArgs = 2;
@@ -42,12 +39,10 @@ STDMETHODIMP CTextToSpeech::EnumConnectionPoints(IEnumConnectionPoints **ppEnum)
     if (!ppEnum)
         return E_POINTER;
     *ppEnum = nullptr;
-    try {
+    return orafon::CatchAtEdge([&] {
         std::vector<CComPtr<IConnectionPoint>> points{&m_cpPropertyNotify, &m_cpEvents};
         return orafon::CreateConnectionPointEnumerator(std::move(points), ppEnum);
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 STDMETHODIMP CTextToSpeech::FindConnectionPoint(REFIID riid, IConnectionPoint **ppCP)
@@ -72,16 +67,15 @@ HRESULT CTextToSpeech::FireEvent(DISPID dispid, const LONG *args, UINT argCount)
     // A handler may drop the last reference to this object; keep it alive
     // until the walk is over.
     CComPtr<ITextToSpeech> self(this);
+    // Fired from the bridge's reports, which no exception may leave.
+    return orafon::CatchAtEdge([&] { return FireToSinks(dispid, args, argCount); });
+}
 
+HRESULT CTextToSpeech::FireToSinks(DISPID dispid, const LONG *args, UINT argCount)
+{
     // Walk a copy of the sink list: a handler that advises or unadvises
     // changes the slots, never this copy. Each copy entry holds a reference.
-    std::vector<orafon::AdvisedSink> sinks;
-    try {
-        sinks = m_cpEvents.Slots().Snapshot();
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
-
+    const std::vector<orafon::AdvisedSink> sinks = m_cpEvents.Slots().Snapshot();
     for (const orafon::AdvisedSink &entry : sinks) {
         // A sink removed by an earlier handler of this event is not called.
         if (m_cpEvents.Slots().Find(entry.cookie) != entry.sink.get())
@@ -96,19 +90,16 @@ HRESULT CTextToSpeech::FireEvent(DISPID dispid, const LONG *args, UINT argCount)
         }
         DISPPARAMS params{argCount ? argv.data() : nullptr, nullptr, argCount, 0};
         orafon::CVariant result;
-        EXCEPINFO info{};
+        // A sink that succeeded may still have filled it; nothing of it is kept.
+        orafon::CExcepInfo info;
         UINT argErr = 0xFFFFFFFFu;
         auto *sink = static_cast<IDispatch *>(entry.sink.get());
         const HRESULT hr =
-            sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &info, &argErr);
+            sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, info.Out(), &argErr);
         if (FAILED(hr)) {
             InstallErrorObject(info);
             return hr;
         }
-        // A sink that succeeded may still have filled EXCEPINFO; nothing of it is kept.
-        SysFreeString(info.bstrSource);
-        SysFreeString(info.bstrDescription);
-        SysFreeString(info.bstrHelpFile);
     }
     return S_OK;
 }

@@ -4,6 +4,7 @@
 #include "TextToSpeech.h"
 
 #include <orafon/AnsiText.h>
+#include <orafon/CatchAtEdge.h>
 
 #include <algorithm>
 #include <optional>
@@ -75,11 +76,11 @@ STDMETHODIMP CTextToSpeech::put_VoiceIdx(LONG newVal)
     if (m_nVoiceIdx != -1) {
         const LONG current = m_nVoiceIdx;
         m_nVoiceIdx = -1;
-        HRESULT hr = ReleaseVoice(current);
+        HRESULT hr = orafon::CatchAtEdge([&] { return ReleaseVoice(current); });
         if (FAILED(hr))
             return hr;
     }
-    HRESULT hr = SelectVoice(newVal);
+    HRESULT hr = orafon::CatchAtEdge([&] { return SelectVoice(newVal); });
     if (FAILED(hr))
         return hr;
     m_nVoiceIdx = newVal;
@@ -157,14 +158,14 @@ STDMETHODIMP CTextToSpeech::Speak(BSTR strText, TTSFLAG nFlag)
 {
     if (!strText)
         return E_INVALIDARG;
-    return SpeakRequest(strText, nullptr, nFlag);
+    return orafon::CatchAtEdge([&] { return SpeakRequest(strText, nullptr, nFlag); });
 }
 
 STDMETHODIMP CTextToSpeech::SpeakToFile(BSTR strText, BSTR strFile, TTSFLAG nFlag)
 {
     if (!strText || !strFile)
         return E_INVALIDARG;
-    return SpeakRequest(strText, strFile, nFlag);
+    return orafon::CatchAtEdge([&] { return SpeakRequest(strText, strFile, nFlag); });
 }
 
 STDMETHODIMP CTextToSpeech::StopTTS()
@@ -172,24 +173,21 @@ STDMETHODIMP CTextToSpeech::StopTTS()
     if (!HasVoice())
         return E_FAIL;
     CComPtr<ITextToSpeech> hold(this);
-    m_bridge->Stop();
-    return S_OK;
+    return orafon::CatchAtEdge([&] { m_bridge->Stop(); });
 }
 
 STDMETHODIMP CTextToSpeech::Pause()
 {
     if (!HasVoice())
         return E_FAIL;
-    m_bridge->Pause();
-    return S_OK;
+    return orafon::CatchAtEdge([&] { m_bridge->Pause(); });
 }
 
 STDMETHODIMP CTextToSpeech::Resume()
 {
     if (!HasVoice())
         return E_FAIL;
-    m_bridge->Resume();
-    return S_OK;
+    return orafon::CatchAtEdge([&] { m_bridge->Resume(); });
 }
 
 STDMETHODIMP CTextToSpeech::get_Rate(LONG *pVal)
@@ -199,7 +197,7 @@ STDMETHODIMP CTextToSpeech::get_Rate(LONG *pVal)
     *pVal = 0;
     if (!HasVoice())
         return E_FAIL;
-    return m_bridge->GetRate(m_nRate, pVal);
+    return orafon::CatchAtEdge([&] { return m_bridge->GetRate(m_nRate, pVal); });
 }
 
 STDMETHODIMP CTextToSpeech::put_Rate(LONG newVal)
@@ -207,9 +205,11 @@ STDMETHODIMP CTextToSpeech::put_Rate(LONG newVal)
     newVal = std::clamp(newVal, kMinRate, kMaxRate);
     if (!HasVoice())
         return E_FAIL;
-    m_bridge->SetRate(newVal); // the engine's answer is not reported
-    m_nRate = newVal;
-    return S_OK;
+    // The engine's answer is not reported.
+    return orafon::CatchAtEdge([&] {
+        m_bridge->SetRate(newVal);
+        m_nRate = newVal;
+    });
 }
 
 STDMETHODIMP CTextToSpeech::get_Volume(LONG *pVal)
@@ -218,7 +218,7 @@ STDMETHODIMP CTextToSpeech::get_Volume(LONG *pVal)
         return E_INVALIDARG;
     if (!HasVoice())
         return E_FAIL;
-    return m_bridge->GetVolume(m_nVolume, pVal);
+    return orafon::CatchAtEdge([&] { return m_bridge->GetVolume(m_nVolume, pVal); });
 }
 
 STDMETHODIMP CTextToSpeech::put_Volume(LONG newVal)
@@ -226,9 +226,11 @@ STDMETHODIMP CTextToSpeech::put_Volume(LONG newVal)
     newVal = std::clamp(newVal, kMinVolume, kMaxVolume);
     if (!HasVoice())
         return S_OK;
-    m_bridge->SetVolume(newVal); // the engine's answer is not reported
-    m_nVolume = newVal;
-    return S_OK;
+    // The engine's answer is not reported.
+    return orafon::CatchAtEdge([&] {
+        m_bridge->SetVolume(newVal);
+        m_nVolume = newVal;
+    });
 }
 
 STDMETHODIMP CTextToSpeech::get_Pitch(LONG *pVal)
@@ -250,29 +252,32 @@ STDMETHODIMP CTextToSpeech::put_Pitch(LONG newVal)
 
 // ---- The bridge's reports: fired to the event sinks, results ignored ------------------
 
+// A failing sink stops the walk and leaves its error object on the thread;
+// the speech goes on whatever a host's handler answers.
+
 void CTextToSpeech::OnSpeechStart()
 {
-    FireOnTTSStart();
+    static_cast<void>(FireOnTTSStart());
 }
 
 void CTextToSpeech::OnSpeechEnd()
 {
-    FireOnTTSEnd();
+    static_cast<void>(FireOnTTSEnd());
 }
 
 void CTextToSpeech::OnSpeechWord(LONG nStart, LONG nLength)
 {
-    FireOnTTSWord(nStart, nLength);
+    static_cast<void>(FireOnTTSWord(nStart, nLength));
 }
 
 void CTextToSpeech::OnSpeechSentence(LONG nStart, LONG nLength)
 {
-    FireOnTTSSentence(nStart, nLength);
+    static_cast<void>(FireOnTTSSentence(nStart, nLength));
 }
 
 void CTextToSpeech::OnSpeechProgress(LONG nPercent)
 {
-    FireOnTTSProgress(nPercent);
+    static_cast<void>(FireOnTTSProgress(nPercent));
 }
 
 // ---- Wave-format catalogue ------------------------------------------------------
@@ -312,7 +317,8 @@ STDMETHODIMP CTextToSpeech::get_WaveFormatName(BSTR *pVal)
     // it names no entry.
     if (!m_waveFormats.Contains(m_nWaveFormatIdx))
         return E_INVALIDARG;
-    return orafon::AnsiToBstr(m_waveFormats.DisplayName(m_nFileFormat, m_nWaveFormatIdx), pVal);
+    return orafon::CatchAtEdge(
+        [&] { return orafon::AnsiToBstr(m_waveFormats.DisplayName(m_nFileFormat, m_nWaveFormatIdx), pVal); });
 }
 
 STDMETHODIMP CTextToSpeech::get_FileFormat(FILEFORMAT *pVal)
@@ -325,7 +331,7 @@ STDMETHODIMP CTextToSpeech::get_FileFormat(FILEFORMAT *pVal)
 
 STDMETHODIMP CTextToSpeech::put_FileFormat(FILEFORMAT newVal)
 {
-    return RebuildWaveFormats(newVal);
+    return orafon::CatchAtEdge([&] { return RebuildWaveFormats(newVal); });
 }
 
 // ---- MP3 to SWF -------------------------------------------------------------------
@@ -355,6 +361,11 @@ STDMETHODIMP CTextToSpeech::Mp3ToSWF(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoo
 {
     if (!strMp3 || !strSWF)
         return E_INVALIDARG;
+    return orafon::CatchAtEdge([&] { return ConvertToSwf(strMp3, strSWF, bLoop); });
+}
+
+HRESULT CTextToSpeech::ConvertToSwf(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoop)
+{
     std::string mp3Path, swfPath;
     if (!PathToAnsi(strMp3, mp3Path) || !PathToAnsi(strSWF, swfPath))
         return E_INVALIDARG;

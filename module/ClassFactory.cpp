@@ -1,5 +1,6 @@
 #include "ClassFactory.h"
 
+#include <orafon/CatchAtEdge.h>
 
 namespace orafon::module {
 
@@ -13,7 +14,7 @@ HRESULT CClassFactory::Make(ModuleState &module, InstanceMaker maker, IClassFact
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CClassFactory::AddRef()
+STDMETHODIMP_(ULONG) CClassFactory::AddRef() noexcept
 {
     std::lock_guard lock(refMutex_);
     const ULONG count = IncrementReferences();
@@ -22,7 +23,7 @@ STDMETHODIMP_(ULONG) CClassFactory::AddRef()
     return count;
 }
 
-STDMETHODIMP_(ULONG) CClassFactory::Release()
+STDMETHODIMP_(ULONG) CClassFactory::Release() noexcept
 {
     ULONG left;
     {
@@ -45,7 +46,7 @@ STDMETHODIMP CClassFactory::CreateInstance(IUnknown *pUnkOuter, REFIID riid, voi
     // IUnknown; no other interface can be asked for.
     if (pUnkOuter && riid != IID_IUnknown)
         return CLASS_E_NOAGGREGATION;
-    HRESULT hr = maker_(pUnkOuter, riid, ppv);
+    HRESULT hr = CatchAtEdge([&] { return maker_(pUnkOuter, riid, ppv); });
     if (FAILED(hr))
         *ppv = nullptr;
     return hr;

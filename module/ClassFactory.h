@@ -13,13 +13,15 @@ class CClassFactory final : public ComObject<CClassFactory, IClassFactory> {
 public:
     CClassFactory(ModuleState &module, InstanceMaker maker) : module_(module), maker_(maker) {}
 
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    // A mutex that cannot be locked (std::system_error) has no answer in a
+    // reference count: it ends the process rather than cross the interface.
+    STDMETHODIMP_(ULONG) AddRef() noexcept override;
+    STDMETHODIMP_(ULONG) Release() noexcept override;
     STDMETHODIMP CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv) override;
     STDMETHODIMP LockServer(BOOL fLock) override;
 
     // The FactoryMaker for class table entries.
-    static HRESULT Make(ModuleState &module, InstanceMaker maker, IClassFactory **ppFactory);
+    [[nodiscard]] static HRESULT Make(ModuleState &module, InstanceMaker maker, IClassFactory **ppFactory);
 
 private:
     ModuleState &module_;

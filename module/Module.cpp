@@ -10,6 +10,7 @@
 #include "audio_out/WmRuntimeApi.h"
 #include "component/TextToSpeechFactory.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/OrafonIds.h>
 
 #include <dlfcn.h>
@@ -38,13 +39,13 @@ public:
     LONG Unlock() noexcept override { return ModuleUnlock(); }
     HRESULT GetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo) noexcept override
     {
-        return ModuleGetTypeInfo(guid, ppTInfo);
+        return orafon::CatchAtEdge([&] { return ModuleGetTypeInfo(guid, ppTInfo); });
     }
 };
 
 constinit OrafonServices g_services;
 
-HRESULT CreateTextToSpeech(IUnknown *pUnkOuter, REFIID riid, void **ppv)
+[[nodiscard]] HRESULT CreateTextToSpeech(IUnknown *pUnkOuter, REFIID riid, void **ppv)
 {
     return CTextToSpeech_CreateInstance(g_services, pUnkOuter, riid, ppv);
 }
@@ -56,7 +57,7 @@ ClassEntry g_classes[] = {
 // Made by the load work, before any entry point can be called. The unload
 // work frees it only when nothing holds the module any more: objects still
 // alive then may call in late.
-ModuleState &State()
+[[nodiscard]] ModuleState &State()
 {
     if (!g_state)
         g_state = new ModuleState(g_classes, LIBID_Orafon);
@@ -64,7 +65,7 @@ ModuleState &State()
 }
 
 // This file's absolute path, resolved from an address inside it.
-std::string FindModulePath()
+[[nodiscard]] std::string FindModulePath()
 {
     Dl_info info{};
     if (!dladdr(reinterpret_cast<const void *>(&FindModulePath), &info) || !info.dli_fname)
@@ -83,7 +84,7 @@ std::string FindModulePath()
 // only makes its file type unavailable), detach tears them down (cached class
 // factory and type information released) unless objects still alive may call
 // in late.
-BOOL ModuleMain(DWORD reason)
+[[nodiscard]] BOOL ModuleMain(DWORD reason)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         Mp3EncoderApiLoad();
@@ -104,16 +105,17 @@ BOOL ModuleMain(DWORD reason)
     return TRUE;
 }
 
+// The loader calls these; nothing thrown may reach it.
 __attribute__((constructor)) void OnProcessAttach()
 {
     // A failed attach cannot refuse the load here; the module stays loaded
     // and every entry point that needs the state answers E_UNEXPECTED.
-    ModuleMain(DLL_PROCESS_ATTACH);
+    static_cast<void>(orafon::CatchAtEdge([] { static_cast<void>(ModuleMain(DLL_PROCESS_ATTACH)); }));
 }
 
 __attribute__((destructor)) void OnProcessDetach()
 {
-    ModuleMain(DLL_PROCESS_DETACH);
+    static_cast<void>(orafon::CatchAtEdge([] { static_cast<void>(ModuleMain(DLL_PROCESS_DETACH)); }));
 }
 
 } // namespace
@@ -135,22 +137,22 @@ extern "C" {
 
 ORAFON_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv)
 {
-    return State().GetClassObject(rclsid, riid, ppv);
+    return orafon::CatchAtEdge([&] { return State().GetClassObject(rclsid, riid, ppv); });
 }
 
 ORAFON_EXPORT HRESULT DllCanUnloadNow()
 {
-    return State().CanUnloadNow();
+    return orafon::CatchAtEdge([] { return State().CanUnloadNow(); });
 }
 
 ORAFON_EXPORT HRESULT DllRegisterServer()
 {
-    return State().RegisterServer();
+    return orafon::CatchAtEdge([] { return State().RegisterServer(); });
 }
 
 ORAFON_EXPORT HRESULT DllUnregisterServer()
 {
-    return State().UnregisterServer();
+    return orafon::CatchAtEdge([] { return State().UnregisterServer(); });
 }
 
 // Type library resource 1.

@@ -12,4 +12,4 @@ LONG ModuleUnlock();
 
 // Type information from the module's own type library, loaded once and cached
 // until the module unloads.
-HRESULT ModuleGetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo);
+[[nodiscard]] HRESULT ModuleGetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo);

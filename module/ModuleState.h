@@ -39,7 +39,7 @@ public:
 
     // Load: remembers the module file; without one the module is unusable
     // and reports E_UNEXPECTED. Returns whether initialisation succeeded.
-    bool Attach(const char *modulePath);
+    [[nodiscard]] bool Attach(const char *modulePath);
     // Unload: releases the cached class factories and type library.
     void Detach();
 
@@ -47,18 +47,18 @@ public:
     LONG Unlock() { return --lockCount_; }
     LONG LockCount() const { return lockCount_; }
 
-    HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void **ppv);
-    HRESULT CanUnloadNow() const { return lockCount_ == 0 ? S_OK : S_FALSE; }
-    HRESULT RegisterServer();
-    HRESULT UnregisterServer();
+    [[nodiscard]] HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void **ppv);
+    [[nodiscard]] HRESULT CanUnloadNow() const { return lockCount_ == 0 ? S_OK : S_FALSE; }
+    [[nodiscard]] HRESULT RegisterServer();
+    [[nodiscard]] HRESULT UnregisterServer();
 
     // From the module's own type library, loaded once and kept until Detach.
-    HRESULT GetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo);
+    [[nodiscard]] HRESULT GetTypeInfo(REFGUID guid, ITypeInfo **ppTInfo);
 
     // The module's type library: from the module file (resource 1), else
     // from the same path with the extension replaced by ".tlb". *loadedFrom
     // gets the file it came from.
-    HRESULT LoadTypeLibrary(ITypeLib **pptlib, std::u16string *loadedFrom) const;
+    [[nodiscard]] HRESULT LoadTypeLibrary(ITypeLib **pptlib, std::u16string *loadedFrom) const;
 
 private:
     std::span<ClassEntry> classes_;
@@ -73,9 +73,9 @@ private:
 
 // The path with its file extension replaced by ".tlb" (appended when the
 // file name has none).
-std::string TypeLibPathBeside(const std::string &modulePath);
+[[nodiscard]] std::string TypeLibPathBeside(const std::string &modulePath);
 // The help directory of a library loaded from path: the path cut after its
 // last backslash, slash or colon, the separator kept.
-std::u16string HelpDirOf(const std::u16string &path);
+[[nodiscard]] std::u16string HelpDirOf(const std::u16string &path);
 
 } // namespace orafon::module

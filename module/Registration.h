@@ -29,12 +29,12 @@ struct ScriptKey {
 // The first registry failure ends the call (as an HRESULT); keys already
 // missing on unregistration are not failures. A registration whose keys
 // another process deletes meanwhile starts over (a few times).
-HRESULT ApplyRegistryScript(HKEY parent, const std::vector<ScriptKey> &script, bool reg);
+[[nodiscard]] HRESULT ApplyRegistryScript(HKEY parent, const std::vector<ScriptKey> &script, bool reg);
 
 // The entries of CTextToSpeech with the module path filled in.
-std::vector<ScriptKey> TextToSpeechRegistryScript(const std::string &modulePath);
+[[nodiscard]] std::vector<ScriptKey> TextToSpeechRegistryScript(const std::string &modulePath);
 
 // The RegistryRoutine of the CTextToSpeech class table entry.
-HRESULT UpdateTextToSpeechRegistry(const char *modulePath, bool reg);
+[[nodiscard]] HRESULT UpdateTextToSpeechRegistry(const char *modulePath, bool reg);
 
 } // namespace orafon::module

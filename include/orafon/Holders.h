@@ -1,4 +1,4 @@
-// Owning holders for what the platform hands out: BSTRs, VARIANTs, registry
+// Owning holders for what the platform hands out: BSTRs, VARIANTs, EXCEPINFOs, registry
 // keys, CoTaskMem blocks, mmio handles and C streams. Each one frees what it
 // holds exactly once: when it is destroyed, reset or assigned over. CComPtr,
 // the holder for interface references, lives beside IUnknown in <orafon/win/unknwn.h>.
@@ -185,6 +185,49 @@ public:
 
 private:
     VARIANT m_var;
+};
+
+// Owns the strings of one EXCEPINFO that a callee fills (an Invoke that
+// fails with DISP_E_EXCEPTION, or an event sink that fills it anyway); frees
+// them exactly once, whatever the caller does with the rest.
+class CExcepInfo {
+public:
+    CExcepInfo() noexcept = default;
+    CExcepInfo(const CExcepInfo &) = delete;
+    CExcepInfo &operator=(const CExcepInfo &) = delete;
+    ~CExcepInfo() { Clear(); }
+
+    // For the EXCEPINFO argument of a call: what an earlier call left is
+    // freed first.
+    EXCEPINFO *Out() noexcept
+    {
+        Clear();
+        return &m_info;
+    }
+    const EXCEPINFO &Get() const noexcept { return m_info; }
+    const EXCEPINFO *operator->() const noexcept { return &m_info; }
+
+    // Runs the callee's deferred fill-in, once, when it left one; its
+    // failure leaves what was filled so far.
+    void FillIn() noexcept
+    {
+        if (auto fill = std::exchange(m_info.pfnDeferredFillIn, nullptr))
+            static_cast<void>(fill(&m_info)); // a failed fill-in leaves the fields it had
+    }
+    // Hands the description to the caller, who frees it.
+    [[nodiscard]] BSTR DetachDescription() noexcept { return std::exchange(m_info.bstrDescription, nullptr); }
+
+    // Frees the strings and empties every field.
+    void Clear() noexcept
+    {
+        SysFreeString(m_info.bstrSource);
+        SysFreeString(m_info.bstrDescription);
+        SysFreeString(m_info.bstrHelpFile);
+        m_info = EXCEPINFO{};
+    }
+
+private:
+    EXCEPINFO m_info{};
 };
 
 } // namespace orafon

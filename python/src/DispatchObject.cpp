@@ -6,6 +6,8 @@
 #include "TypeInfo.h"
 #include "Variants.h"
 
+#include <orafon/Holders.h>
+
 #include <climits>
 #include <vector>
 
@@ -32,16 +34,14 @@ std::string TakeBstr(BSTR text)
 
 // The description a failed call leaves: its EXCEPINFO, else the thread's
 // error object.
-std::string FailureDescription(HRESULT &hr, EXCEPINFO &info)
+std::string FailureDescription(HRESULT &hr, CExcepInfo &info)
 {
     std::string description;
     if (hr == DISP_E_EXCEPTION) {
-        if (info.pfnDeferredFillIn)
-            info.pfnDeferredFillIn(&info);
-        description = TakeBstr(info.bstrDescription);
-        info.bstrDescription = nullptr;
-        if (info.scode)
-            hr = info.scode;
+        info.FillIn();
+        description = TakeBstr(info.DetachDescription());
+        if (info->scode)
+            hr = info->scode;
     }
     if (description.empty()) {
         CComPtr<IErrorInfo> error;
@@ -49,9 +49,6 @@ std::string FailureDescription(HRESULT &hr, EXCEPINFO &info)
         if (GetErrorInfo(0, &error) == S_OK && SUCCEEDED(error->GetDescription(&text)))
             description = TakeBstr(text);
     }
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
     return description;
 }
 
@@ -145,7 +142,7 @@ py::object DispatchObject::Invoke(DISPID id, int flags, const py::tuple &args, c
                       put ? 1u : 0u};
 
     OwnedVariant result;
-    EXCEPINFO info{};
+    CExcepInfo info;
     UINT argErr = UINT_MAX;
     HRESULT hr;
     bool interrupted = false;
@@ -163,7 +160,7 @@ py::object DispatchObject::Invoke(DISPID id, int flags, const py::tuple &args, c
         py::gil_scoped_release unlocked;
         SetErrorInfo(0, nullptr);
         hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, static_cast<WORD>(flags), &params,
-                            put ? nullptr : result.get(), &info, &argErr);
+                            put ? nullptr : result.get(), info.Out(), &argErr);
         interrupted = scope.Interrupted();
     }
     if (TakeHandlerInterrupt() || interrupted)
@@ -175,9 +172,6 @@ py::object DispatchObject::Invoke(DISPID id, int flags, const py::tuple &args, c
                           std::to_string(count - argErr) + ")";
         ThrowComError(hr, member, description);
     }
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
     return FromVariant(*result.get(), member);
 }
 

@@ -209,12 +209,16 @@ TEST_F(ModuleCore, FactoryIsMadeOnceUnderConcurrentRequests)
 {
     constexpr int kThreads = 8;
     std::vector<IClassFactory *> seen(kThreads);
+    std::vector<HRESULT> results(kThreads, E_FAIL);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back(
-            [&, i] { state.GetClassObject(CLSID_TestThing, IID_IClassFactory, reinterpret_cast<void **>(&seen[i])); });
+        threads.emplace_back([&, i] {
+            results[i] = state.GetClassObject(CLSID_TestThing, IID_IClassFactory, reinterpret_cast<void **>(&seen[i]));
+        });
     for (auto &t : threads)
         t.join();
+    for (HRESULT hr : results)
+        EXPECT_EQ(hr, S_OK);
     for (IClassFactory *f : seen)
         EXPECT_EQ(f, seen[0]);
     EXPECT_EQ(state.LockCount(), 1);

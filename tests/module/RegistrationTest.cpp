@@ -27,7 +27,7 @@ std::string Narrow(const std::u16string &s)
 
 class Registration : public ::testing::Test {
 protected:
-    void TearDown() override { UpdateTextToSpeechRegistry(kModule.c_str(), false); }
+    void TearDown() override { EXPECT_EQ(UpdateTextToSpeechRegistry(kModule.c_str(), false), S_OK); }
 };
 
 TEST_F(Registration, ScriptNamesTheLibraryIdentifiers)

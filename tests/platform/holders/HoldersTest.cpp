@@ -409,4 +409,69 @@ TEST(CVariantTest, TypedConstructorsMakeTheirType)
     EXPECT_EQ(VT_BSTR, literal->vt) << "a string literal is text, not a bool";
 }
 
+// ---- EXCEPINFO -------------------------------------------------------------
+
+// Fills an EXCEPINFO as a failing Invoke does: three large strings, and a
+// deferred fill-in that adds the help context.
+HRESULT STDAPICALLTYPE FillInHelpContext(EXCEPINFO *info)
+{
+    info->dwHelpContext = 42;
+    return S_OK;
+}
+
+void FailLikeASink(EXCEPINFO *info)
+{
+    const UINT length = kBlockBytes / sizeof(OLECHAR);
+    info->bstrSource = SysAllocStringLen(nullptr, length);
+    info->bstrDescription = SysAllocStringLen(nullptr, length);
+    info->bstrHelpFile = SysAllocStringLen(nullptr, length);
+    info->pfnDeferredFillIn = &FillInHelpContext;
+    info->scode = E_FAIL;
+}
+
+TEST(CExcepInfoTest, FreesTheStringsACalleeFilled)
+{
+    const size_t before = HeapBytesInUse();
+    const auto live = [&](size_t blocks) { return HeapBytesInUse() > before + blocks * kBlockBytes - kBlockBytes / 2; };
+    {
+        orafon::CExcepInfo info;
+        FailLikeASink(info.Out());
+        ASSERT_TRUE(live(3));
+        // A second call through the same holder frees what the first left.
+        FailLikeASink(info.Out());
+        EXPECT_TRUE(live(3));
+        EXPECT_FALSE(live(4)) << "Out() kept the strings of the earlier call";
+        EXPECT_EQ(E_FAIL, info->scode);
+    }
+    EXPECT_FALSE(live(1)) << "the holder left the strings behind";
+
+    orafon::CBstr description;
+    {
+        orafon::CExcepInfo info;
+        FailLikeASink(info.Out());
+        description.Reset(info.DetachDescription());
+        EXPECT_EQ(nullptr, info->bstrDescription);
+    }
+    EXPECT_TRUE(live(1)) << "the holder freed the description it handed over";
+    EXPECT_FALSE(live(2));
+    description.Reset();
+    EXPECT_FALSE(live(1));
+}
+
+TEST(CExcepInfoTest, RunsTheDeferredFillInOnce)
+{
+    orafon::CExcepInfo info;
+    EXCEPINFO *raw = info.Out();
+    FailLikeASink(raw);
+    info.FillIn();
+    EXPECT_EQ(42u, info->dwHelpContext);
+    EXPECT_EQ(nullptr, info->pfnDeferredFillIn);
+    raw->dwHelpContext = 7;
+    info.FillIn();
+    EXPECT_EQ(7u, info->dwHelpContext) << "the fill-in ran twice";
+    info.Clear();
+    EXPECT_EQ(nullptr, info->bstrSource);
+    EXPECT_EQ(0u, info->dwHelpContext);
+}
+
 } // namespace
