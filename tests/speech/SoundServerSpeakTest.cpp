@@ -156,7 +156,7 @@ protected:
                 }
                 return reached;
             },
-            static_cast<DWORD>(std::chrono::milliseconds(kGuard).count()));
+            kGuard);
         return ok && reached;
     }
 

@@ -34,4 +34,10 @@ inline bool PumpUntil(const std::function<bool()> &done, std::chrono::millisecon
     return true;
 }
 
+// The same with the limit in milliseconds, as the platform's waits take it.
+inline bool PumpUntil(const std::function<bool()> &done, DWORD limitMs)
+{
+    return PumpUntil(done, std::chrono::milliseconds(limitMs));
+}
+
 } // namespace orafon::test
