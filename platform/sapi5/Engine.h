@@ -46,7 +46,9 @@ public:
 
 // The engine a token names, or a failure (REGDB_E_CLASSNOTREG for a CLSID no
 // engine answers, SPERR_NOT_FOUND for an espeak-ng voice that is not there).
-HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine);
+// Exported for engine classes that add to another token's engine (a test's
+// observing engine).
+ORAFON_EXPORT HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine);
 
 std::shared_ptr<TtsEngine> CreateEspeakEngine(const std::string &voiceId);
 

@@ -120,6 +120,13 @@ TEST_P(SpeechRealEngine, EmptyTextStillEnds)
     EXPECT_EQ(subject.sink.received.back(), End());
 }
 
+// What followed the first OnTTSEnd.
+std::vector<ReceivedEvent> AfterFirstEnd(const std::vector<ReceivedEvent> &events)
+{
+    const auto end = std::find(events.begin(), events.end(), End());
+    return end == events.end() ? std::vector<ReceivedEvent>{} : std::vector<ReceivedEvent>(end + 1, events.end());
+}
+
 TEST_P(SpeechRealEngine, StopDuringSpeechEndsWithOneOnTTSEnd)
 {
     const std::u16string text = u"This sentence is long enough that it is still being spoken when the host stops it, "
@@ -133,9 +140,17 @@ TEST_P(SpeechRealEngine, StopDuringSpeechEndsWithOneOnTTSEnd)
     }));
     ASSERT_EQ(subject->StopTTS(), S_OK);
     ASSERT_TRUE(PumpUntil([&] { return subject.Ends() >= 1; }));
-    PumpFor(300);
     EXPECT_EQ(subject.Ends(), 1u) << Describe(subject.sink.received);
     EXPECT_EQ(subject.sink.received.back(), End());
+    // A synchronous request afterwards dispatches whatever the stopped one
+    // still had queued before its own events: nothing of the stopped request
+    // follows its end.
+    ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(u"Hello there"), Number(TF_DEFAULT)}), S_OK);
+    const std::vector<ReceivedEvent> next = AfterFirstEnd(subject.sink.received);
+    ASSERT_FALSE(next.empty()) << Describe(subject.sink.received);
+    EXPECT_EQ(next.front(), Start()) << Describe(subject.sink.received);
+    EXPECT_EQ(next.back(), End());
+    EXPECT_EQ(subject.Ends(), 2u) << Describe(subject.sink.received);
 }
 
 // The other generation's real voice.
@@ -145,13 +160,6 @@ LONG OtherVoice(const Subject &subject, LONG sapiVersion)
         if (voice.sapiVersion != sapiVersion)
             return subject.Find(voice.name);
     return -1;
-}
-
-// What followed the first OnTTSEnd, up to the next one.
-std::vector<ReceivedEvent> AfterFirstEnd(const std::vector<ReceivedEvent> &events)
-{
-    const auto end = std::find(events.begin(), events.end(), End());
-    return end == events.end() ? std::vector<ReceivedEvent>{} : std::vector<ReceivedEvent>(end + 1, events.end());
 }
 
 TEST_P(SpeechRealEngine, VoiceChangedInAWordHandlerEndsTheSynchronousSpeak)
@@ -497,13 +505,17 @@ TEST_P(SpeechRealEngine, SpeakToFileBelowTheWmaEncoderFailsClearly)
     const std::string path = TempPath("real-low-" + std::to_string(GetParam().sapiVersion) + ".wma");
     EXPECT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(u"Too low."), Text(U16(path)), Number(TF_DEFAULT)}),
               E_FAIL);
-    PumpFor(100);
     EXPECT_EQ(subject.Ends(), 0u) << Describe(subject.sink.received);
     EXPECT_FALSE(std::ifstream(path).good());
-    // The voice still writes a file the encoder serves.
+    // The voice still writes a file the encoder serves, and that request's
+    // events are all that arrive: the synchronous call dispatches whatever
+    // the failed one might have queued before them.
     ASSERT_EQ(subject->put_WaveFormatIdx(20), S_OK); // 44100 Hz mono, 48024 bit/s
     EXPECT_EQ(InvokeMethod(subject.tts, kSpeakToFile, {Text(u"Fine."), Text(U16(path)), Number(TF_DEFAULT)}), S_OK);
     EXPECT_GT(ProbedDuration(path), 0.2);
+    ASSERT_FALSE(subject.sink.received.empty());
+    EXPECT_EQ(subject.sink.received.front(), Start()) << Describe(subject.sink.received);
+    EXPECT_EQ(subject.Ends(), 1u) << Describe(subject.sink.received);
 }
 
 // A file system that fills up while the file is written: a failure, not S_OK.

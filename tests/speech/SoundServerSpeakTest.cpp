@@ -5,12 +5,13 @@
 // same voice writes to a file.
 #include "SpeechTestSupport.h"
 
-#include "../platform/support/SoundServer.h"
+#include "support/SoundServer.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -106,9 +107,11 @@ protected:
     }
     void TearDown() override
     {
-        if (subject.tts)
+        // Every request the test began has ended before the object goes.
+        if (subject.tts) {
             subject->StopTTS();
-        PumpFor(100);
+            EXPECT_TRUE(PumpUntil([&] { return Starts() == subject.Ends(); })) << Describe(subject.sink.received);
+        }
         subject.Release();
         recording_.reset();
     }
@@ -129,28 +132,55 @@ protected:
         return Loudness(samples, wave.format.nSamplesPerSec).LoudSeconds();
     }
 
+    size_t Starts() const
+    {
+        size_t starts = 0;
+        for (const ReceivedEvent &e : subject.sink.received)
+            starts += e.id == DISPID_TTS_ONTTSSTART;
+        return starts;
+    }
+
+    // Records until done holds for the recording; false when it still does
+    // not at the guard. The recording is looked at again each time it has
+    // grown by a few windows.
+    bool RecordUntil(const std::function<bool(const std::vector<int16_t> &)> &done)
+    {
+        size_t looked = 0;
+        bool reached = false;
+        const bool ok = PumpUntil(
+            [&] {
+                const size_t bytes = recording_->Bytes();
+                if (bytes >= looked + kRate / 25) { // 20 ms of samples
+                    looked = bytes;
+                    reached = done(recording_->Samples());
+                }
+                return reached;
+            },
+            kGuard);
+        return ok && reached;
+    }
+
     // Records until the recording holds this much loud audio.
     bool RecordUntilLoud(double seconds)
     {
-        const auto until = Clock::now() + kGuard;
-        while (Loudness(recording_->Samples(), kRate).LoudSeconds() < seconds) {
-            if (Clock::now() > until)
-                return false;
-            PumpFor(20);
-        }
-        return true;
+        return RecordUntil(
+            [&](const std::vector<int16_t> &samples) { return Loudness(samples, kRate).LoudSeconds() >= seconds; });
     }
 
-    // Records a further half second past where the recording is now.
-    std::vector<int16_t> RecordAHalfSecondMore()
+    // Records until the sound has stopped: the recording goes on quiet for
+    // half a second past its last loud window and past the sample fromSample
+    // (a moment by which the sound is to be over or stopping). Speech pauses
+    // between words and sentences for less.
+    bool RecordUntilQuietAfter(size_t fromSample)
     {
-        const size_t target = recording_->Bytes() + kRate;
-        const auto until = Clock::now() + kGuard;
-        while (recording_->Bytes() < target && Clock::now() < until)
-            PumpFor(20);
-        EXPECT_GE(recording_->Bytes(), target);
-        return recording_->Samples();
+        return RecordUntil([&](const std::vector<int16_t> &samples) {
+            const auto span = Loudness(samples, kRate).Span();
+            const size_t from = std::max(fromSample, span ? span->second : 0);
+            return samples.size() >= from + kRate / 2;
+        });
     }
+
+    std::vector<int16_t> Recorded() const { return recording_->Samples(); }
 
     size_t RecordedSamples() const { return recording_->SampleNow(); }
 
@@ -172,7 +202,10 @@ TEST_P(SpeakThroughServer, SpeakReturnsOnceAllIsHeard)
         ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(kSentence), Number(TF_DEFAULT)}), S_OK);
     }
     EXPECT_EQ(subject.Ends(), endsBefore + 1);
-    const Loudness heard(RecordAHalfSecondMore(), kRate);
+    // All was heard when the call returned: the recording, which lags
+    // behind the sink, is waited for until it shows the sound is over.
+    ASSERT_TRUE(RecordUntilQuietAfter(RecordedSamples()));
+    const Loudness heard(Recorded(), kRate);
     EXPECT_NEAR(expected, heard.LoudSeconds(), 0.15 + expected * 0.1);
     if (!copy_.empty()) {
         // What ALSA was given, read back from its copy.
@@ -188,7 +221,8 @@ TEST_P(SpeakThroughServer, PauseHoldsAndResumeGoesOn)
     ASSERT_TRUE(RecordUntilLoud(0.5));
     ASSERT_EQ(subject->Pause(), S_OK);
     const size_t pausedAt = RecordedSamples();
-    const Loudness held(RecordAHalfSecondMore(), kRate);
+    ASSERT_TRUE(RecordUntilQuietAfter(pausedAt)) << "the paused voice was never silent";
+    const Loudness held(Recorded(), kRate);
     // What the output already held may still sound for a moment, then nothing.
     EXPECT_EQ(0.0, held.LoudSeconds(pausedAt + kRate / 5));
     EXPECT_EQ(endsBefore, subject.Ends());
@@ -206,7 +240,8 @@ TEST_P(SpeakThroughServer, StopSilencesWithinATenthOfASecond)
     ASSERT_EQ(subject->StopTTS(), S_OK);
     const size_t stoppedAt = RecordedSamples();
     ASSERT_TRUE(PumpUntil([&] { return subject.Ends() == 1; }));
-    const Loudness heard(RecordAHalfSecondMore(), kRate);
+    ASSERT_TRUE(RecordUntilQuietAfter(stoppedAt)) << "the stopped voice was never silent";
+    const Loudness heard(Recorded(), kRate);
     const auto span = heard.Span();
     ASSERT_TRUE(span);
     EXPECT_LT(heard.Seconds(span->second) - heard.Seconds(stoppedAt), 0.1);
@@ -221,7 +256,8 @@ TEST_P(SpeakThroughServer, ManyShortSpeaksAllEnd)
         ASSERT_EQ(InvokeMethod(subject.tts, kSpeak, {Text(u"Hi."), Number(TF_DEFAULT)}), S_OK);
         ASSERT_EQ(subject.Ends(), i);
     }
-    const Loudness heard(RecordAHalfSecondMore(), kRate);
+    ASSERT_TRUE(RecordUntilQuietAfter(RecordedSamples()));
+    const Loudness heard(Recorded(), kRate);
     EXPECT_GT(heard.LoudSeconds(), 0.1 * kCount);
 }
 

@@ -494,8 +494,10 @@ TEST(Sapi4Threads, NotificationsNeverDispatchedAreReleasedWithTheThread)
         ASSERT_EQ(s.Select(ModeId(u"Flite kal")), S_OK);
         ASSERT_EQ(s.central->TextData(CHARSET_TEXT, 0, TextOf(u"Nobody listens."), sink, IID_ITTSBufNotifySink), S_OK);
         // Wait for the engine without processing any message.
-        while (s.audio->Count("UnClaim") == 0)
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (s.audio->Count("UnClaim") == 0 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_GT(s.audio->Count("UnClaim"), 0u) << "the engine never let the device go";
     });
     worker.join();
     EXPECT_TRUE(sink->notices.empty());

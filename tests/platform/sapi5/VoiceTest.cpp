@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -656,11 +658,30 @@ TEST_F(Sapi5Voice, HugeTextIsSpokenWithoutTrouble)
     stream->Release();
 }
 
+// Waits of the tests below are guards against a hang, not speed limits.
+constexpr auto kGuard = std::chrono::seconds(60);
+
+// Removes a test's voice token whatever way the test ends.
+class TokenGuard {
+public:
+    explicit TokenGuard(std::u16string name) : name_(std::move(name)) {}
+    ~TokenGuard() { EXPECT_EQ(S_OK, orafon::sapi5::UnregisterScriptedVoice(name_)); }
+    TokenGuard(const TokenGuard &) = delete;
+    TokenGuard &operator=(const TokenGuard &) = delete;
+
+private:
+    std::u16string name_;
+};
+
 // One engine serves every voice of the process: a paused voice whose queue of
 // audio is full must not keep the others from speaking.
 TEST_F(Sapi5Voice, APausedVoiceWithAFullQueueDoesNotHoldUpAnother)
 {
-    CComPtr<ISpVoice> paused = NewVoice();
+    // The paused voice speaks with the espeak-ng engine every voice shares,
+    // through a token that lets the test see its queue.
+    ASSERT_EQ(S_OK, orafon::sapi5::RegisterObservedVoice(u"ObservedEnglish", u"eSpeakNG.gmw.en-US"));
+    const TokenGuard token(u"ObservedEnglish");
+    CComPtr<ISpVoice> paused = NewVoice(u"ObservedEnglish");
     auto *held = new MemoryStream(Pcm(22050, 1, 16));
     ASSERT_EQ(S_OK, paused->SetOutput(held, TRUE));
     ASSERT_EQ(S_OK, paused->Pause());
@@ -668,18 +689,32 @@ TEST_F(Sapi5Voice, APausedVoiceWithAFullQueueDoesNotHoldUpAnother)
     for (int i = 0; i < 160; ++i)
         longText += u"This sentence is repeated to make a long text. ";
     ASSERT_EQ(S_OK, paused->Speak(longText.c_str(), SPF_ASYNC | SPF_IS_NOT_XML, nullptr));
-    // The engine makes minutes of speech per second: let it fill the queue.
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    // The engine makes minutes of speech per second, until the queue is so
+    // full that it holds the request back.
+    const auto deadline = std::chrono::steady_clock::now() + kGuard;
+    while (!orafon::sapi5::ObservedVoiceHeldBack(u"ObservedEnglish") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(orafon::sapi5::ObservedVoiceHeldBack(u"ObservedEnglish")) << "the paused voice's queue never filled";
     EXPECT_EQ(0u, held->Size());
 
+    // Another voice speaks twice on the same engine. The engine takes one
+    // request at a time, so the first is heard only once the piece that
+    // filled the queue is over; the paused request's next turn is then
+    // already waiting ahead of the second.
     CComPtr<ISpVoice> other = NewVoice();
-    auto *stream = new MemoryStream(Pcm(22050, 1, 16));
-    ASSERT_EQ(S_OK, other->SetOutput(stream, TRUE));
-    ASSERT_EQ(S_OK, other->Speak(u"Meanwhile another voice speaks.", SPF_ASYNC, nullptr));
-    EXPECT_EQ(S_OK, other->WaitUntilDone(60000));
-    EXPECT_GT(stream->Size(), 10000u);
-    other->SetOutput(nullptr, FALSE);
-    stream->Release();
+    for (const char16_t *sentence : {u"Meanwhile another voice speaks.", u"And once more, while the first waits."}) {
+        auto *stream = new MemoryStream(Pcm(22050, 1, 16));
+        ASSERT_EQ(S_OK, other->SetOutput(stream, TRUE));
+        ASSERT_EQ(S_OK, other->Speak(sentence, SPF_ASYNC, nullptr));
+        EXPECT_EQ(S_OK, other->WaitUntilDone(60000)) << Narrow(sentence);
+        EXPECT_GT(stream->Size(), 10000u);
+        other->SetOutput(nullptr, FALSE);
+        stream->Release();
+    }
+    // Still paused, still held back: the other voice did not have to wait
+    // for the paused one's queue to drain.
+    EXPECT_TRUE(orafon::sapi5::ObservedVoiceHeldBack(u"ObservedEnglish"));
+    EXPECT_EQ(0u, held->Size());
 
     ASSERT_EQ(S_OK, paused->Speak(u"", SPF_PURGEBEFORESPEAK, nullptr));
     ASSERT_EQ(S_OK, paused->Resume());
@@ -690,15 +725,55 @@ TEST_F(Sapi5Voice, APausedVoiceWithAFullQueueDoesNotHoldUpAnother)
 
 // ---- Speaking aloud: the paced device ---------------------------------------------
 
-std::vector<Event> EventsAfter(ISpVoice *voice, std::chrono::milliseconds wait)
-{
-    std::this_thread::sleep_for(wait);
-    return DrainEvents(voice);
-}
-
 size_t Count(const std::vector<Event> &events, WORD id)
 {
     return static_cast<size_t>(std::count_if(events.begin(), events.end(), [&](const Event &e) { return e.id == id; }));
+}
+
+// Collects the voice's events until those that satisfy done are in; false
+// when they are not by the guard.
+bool CollectUntil(ISpVoice *voice, std::vector<Event> &events, const std::function<bool()> &done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kGuard;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        auto more = DrainEvents(voice);
+        events.insert(events.end(), more.begin(), more.end());
+    }
+    return true;
+}
+
+// The bytes of audio the capture device has taken, which its played position
+// never passes.
+uint64_t CapturedBytes(const std::string &path)
+{
+    struct stat info {};
+    constexpr off_t kHeader = 44;
+    return ::stat(path.c_str(), &info) == 0 && info.st_size > kHeader ? static_cast<uint64_t>(info.st_size - kHeader)
+                                                                      : 0;
+}
+
+// Waits until the capture device's position stops advancing: it takes audio
+// in pieces of 10 ms at the pace of playback, so a tenth of a second without
+// a byte means it holds still. False when it still plays at the guard.
+bool WaitUntilTheDeviceHolds(const std::string &path)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kGuard;
+    uint64_t last = CapturedBytes(path);
+    auto since = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const uint64_t now = CapturedBytes(path);
+        if (now != last) {
+            last = now;
+            since = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(100)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 TEST_F(Sapi5Voice, PauseHoldsTheWordsResumeGoesOnPurgeStops)
@@ -711,24 +786,30 @@ TEST_F(Sapi5Voice, PauseHoldsTheWordsResumeGoesOnPurgeStops)
     ASSERT_EQ(S_OK, voice->Speak(text.c_str(), SPF_ASYNC, nullptr));
     // Words come as they are heard, not all at once.
     std::vector<Event> heard;
-    while (Count(heard, SPEI_WORD_BOUNDARY) < 2) {
-        auto more = EventsAfter(voice, std::chrono::milliseconds(20));
-        heard.insert(heard.end(), more.begin(), more.end());
-    }
+    ASSERT_TRUE(CollectUntil(voice, heard, [&] { return Count(heard, SPEI_WORD_BOUNDARY) >= 2; }));
     EXPECT_LT(Count(heard, SPEI_WORD_BOUNDARY), 10u);
     ASSERT_EQ(S_OK, voice->Pause());
-    // What was already heard when the pause came may still trickle in; wait
-    // until a quiet spell, however busy the machine is.
-    for (int i = 0; i < 50 && Count(EventsAfter(voice, std::chrono::milliseconds(100)), SPEI_WORD_BOUNDARY) > 0; ++i) {
+    // The device finishes the piece it was given, then holds still.
+    ASSERT_TRUE(WaitUntilTheDeviceHolds(capture)) << "the paused device went on playing";
+    // A word heard before the pause may still be reported; none that the
+    // device has not played is.
+    const auto whilePaused = DrainEvents(voice);
+    heard.insert(heard.end(), whilePaused.begin(), whilePaused.end());
+    const uint64_t played = CapturedBytes(capture);
+    for (const Event &e : heard) {
+        if (e.id == SPEI_WORD_BOUNDARY) {
+            EXPECT_LE(e.offset, played) << Narrow(text.substr(static_cast<size_t>(e.lParam), e.wParam));
+        }
     }
-    EXPECT_EQ(0u, Count(EventsAfter(voice, std::chrono::milliseconds(300)), SPEI_WORD_BOUNDARY));
+    EXPECT_EQ(0u, Count(heard, SPEI_END_INPUT_STREAM));
     EXPECT_EQ(S_FALSE, voice->WaitUntilDone(10));
     ASSERT_EQ(S_OK, voice->Resume());
+    // Resumed, the device plays on past where it stopped, and the words there come.
     std::vector<Event> resumed;
-    while (Count(resumed, SPEI_WORD_BOUNDARY) == 0) {
-        auto more = EventsAfter(voice, std::chrono::milliseconds(20));
-        resumed.insert(resumed.end(), more.begin(), more.end());
-    }
+    ASSERT_TRUE(CollectUntil(voice, resumed, [&] {
+        return std::any_of(resumed.begin(), resumed.end(),
+                           [&](const Event &e) { return e.id == SPEI_WORD_BOUNDARY && e.offset > played; });
+    }));
     ASSERT_EQ(S_OK, voice->Speak(u"", SPF_PURGEBEFORESPEAK, nullptr));
     EXPECT_EQ(S_OK, voice->WaitUntilDone(INFINITE));
     const auto rest = DrainEvents(voice);
@@ -738,9 +819,9 @@ TEST_F(Sapi5Voice, PauseHoldsTheWordsResumeGoesOnPurgeStops)
     voice.Release();
     ::unsetenv("ORAFON_AUDIO_CAPTURE");
     // The device heard only the start of the text.
-    const double played = std::stod(RunCommand("soxi -D '" + capture + "'"));
-    EXPECT_GT(played, 0.2);
-    EXPECT_LT(played, 4.0);
+    const double seconds = std::stod(RunCommand("soxi -D '" + capture + "'"));
+    EXPECT_GT(seconds, 0.2);
+    EXPECT_LT(seconds, 4.0);
 }
 
 // A purge can come before a request has had its turn (Ctrl-C right after a

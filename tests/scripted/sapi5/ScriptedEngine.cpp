@@ -171,6 +171,113 @@ private:
     SerialExecutor executor_; // the engine's own thread
 };
 
+// ---- Observed voices -------------------------------------------------------------------
+
+// {6F4A1C1E-3B0D-4C52-9A3E-0B7E5D2C8E13}
+DEFINE_GUID(CLSID_OrafonObservedEngine, 0x6F4A1C1E, 0x3B0D, 0x4C52, 0x9A, 0x3E, 0x0B, 0x7E, 0x5D, 0x2C, 0x8E, 0x13);
+
+// The queue of each observed voice's latest request.
+class ObservedBook {
+public:
+    static ObservedBook &Instance()
+    {
+        static ObservedBook *book = new ObservedBook;
+        return *book;
+    }
+
+    void Add(const std::u16string &name)
+    {
+        std::lock_guard lock(mutex_);
+        pipes_[name].reset();
+    }
+    bool Has(const std::u16string &name)
+    {
+        std::lock_guard lock(mutex_);
+        return pipes_.count(name) != 0;
+    }
+    void Erase(const std::u16string &name)
+    {
+        std::lock_guard lock(mutex_);
+        pipes_.erase(name);
+    }
+    void SetLatest(const std::u16string &name, const std::shared_ptr<SpeechPipe> &pipe)
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = pipes_.find(name); it != pipes_.end())
+            it->second = pipe;
+    }
+    std::shared_ptr<SpeechPipe> Latest(const std::u16string &name)
+    {
+        std::lock_guard lock(mutex_);
+        auto it = pipes_.find(name);
+        return it == pipes_.end() ? nullptr : it->second.lock();
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::u16string, std::weak_ptr<SpeechPipe>> pipes_;
+};
+
+// The base engine, passed every call; it only notes each request's queue.
+class ObservedEngine final : public TtsEngine {
+public:
+    ObservedEngine(std::u16string name, std::shared_ptr<TtsEngine> base)
+        : name_(std::move(name)), base_(std::move(base))
+    {
+    }
+
+    WAVEFORMATEX Format() const override { return base_->Format(); }
+    HRESULT Accept(const std::u16string &text, DWORD flags) override { return base_->Accept(text, flags); }
+    void Start(std::shared_ptr<SynthesisJob> job) override
+    {
+        ObservedBook::Instance().SetLatest(name_, job->pipe);
+        base_->Start(std::move(job));
+    }
+
+private:
+    std::u16string name_;
+    std::shared_ptr<TtsEngine> base_;
+};
+
+std::u16string TokenKeyName(ISpObjectToken *token, HRESULT &hr)
+{
+    orafon::CComHeapPtr<WCHAR> id;
+    hr = token->GetId(id.Out());
+    if (FAILED(hr))
+        return {};
+    std::u16string name(id.Get());
+    const size_t slash = name.rfind(u'\\');
+    if (slash != std::u16string::npos)
+        name.erase(0, slash + 1);
+    return name;
+}
+
+HRESULT CreateObservedEngine(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine)
+{
+    HRESULT hr = S_OK;
+    const std::u16string name = TokenKeyName(token, hr);
+    if (FAILED(hr))
+        return hr;
+    if (!ObservedBook::Instance().Has(name))
+        return SPERR_NOT_FOUND;
+    orafon::CComHeapPtr<WCHAR> baseId;
+    hr = token->GetStringValue(u"Base", baseId.Out());
+    if (FAILED(hr))
+        return hr;
+    CComPtr<ISpObjectToken> base;
+    hr = CoCreateInstance(CLSID_SpObjectToken, nullptr, CLSCTX_ALL, IID_ISpObjectToken,
+                          reinterpret_cast<void **>(&base));
+    if (SUCCEEDED(hr))
+        hr = base->SetId(nullptr, baseId.Get(), FALSE);
+    std::shared_ptr<TtsEngine> baseEngine;
+    if (SUCCEEDED(hr))
+        hr = CreateEngineForToken(base, baseEngine);
+    if (FAILED(hr))
+        return hr;
+    engine = std::make_shared<ObservedEngine>(name, std::move(baseEngine));
+    return S_OK;
+}
+
 HRESULT SetString(HKEY key, const char16_t *name, const std::u16string &value)
 {
     const LSTATUS st = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
@@ -181,14 +288,10 @@ HRESULT SetString(HKEY key, const char16_t *name, const std::u16string &value)
 // The engine of the token's script; the token's key name names the script.
 HRESULT CreateScriptedEngine(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine)
 {
-    orafon::CComHeapPtr<WCHAR> id;
-    const HRESULT hr = token->GetId(id.Out());
+    HRESULT hr = S_OK;
+    const std::u16string name = TokenKeyName(token, hr);
     if (FAILED(hr))
         return hr;
-    std::u16string name(id.Get());
-    const size_t slash = name.rfind(u'\\');
-    if (slash != std::u16string::npos)
-        name.erase(0, slash + 1);
     VoiceScript script;
     if (!ScriptBook::Instance().Find(name, script))
         return SPERR_NOT_FOUND;
@@ -250,9 +353,42 @@ ScriptedRuns ScriptedVoiceRuns(const std::u16string &tokenName)
     return ScriptBook::Instance().Runs(tokenName);
 }
 
+HRESULT RegisterObservedVoice(const std::u16string &tokenName, const std::u16string &baseTokenName)
+{
+    if (tokenName.empty() || tokenName.find(u'\\') != std::u16string::npos)
+        return E_INVALIDARG;
+    HRESULT hr = RegisterEngineClass(CLSID_OrafonObservedEngine, &CreateObservedEngine);
+    if (FAILED(hr))
+        return hr;
+    const std::u16string tokens = std::u16string(kVoiceTokensKey) + u"\\";
+    RegKey key;
+    LSTATUS st = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (tokens + tokenName).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, key.Out(), nullptr);
+    if (st != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(static_cast<uint32_t>(st));
+    OLECHAR clsid[40] = {};
+    StringFromGUID2(CLSID_OrafonObservedEngine, clsid, 40);
+    hr = SetString(key.Get(), u"", u"Observed " + baseTokenName);
+    if (SUCCEEDED(hr))
+        hr = SetString(key.Get(), u"CLSID", clsid);
+    if (SUCCEEDED(hr))
+        hr = SetString(key.Get(), u"Base", u"HKEY_LOCAL_MACHINE\\" + tokens + baseTokenName);
+    if (SUCCEEDED(hr))
+        ObservedBook::Instance().Add(tokenName);
+    return hr;
+}
+
+bool ObservedVoiceHeldBack(const std::u16string &tokenName)
+{
+    const std::shared_ptr<SpeechPipe> pipe = ObservedBook::Instance().Latest(tokenName);
+    // A wait of no time answers at once whether a third of the room is left.
+    return pipe && !pipe->Cancelled() && !pipe->WaitForRoom(std::chrono::milliseconds(0));
+}
+
 HRESULT UnregisterScriptedVoice(const std::u16string &tokenName)
 {
     ScriptBook::Instance().Erase(tokenName);
+    ObservedBook::Instance().Erase(tokenName);
     const std::u16string path = std::u16string(kVoiceTokensKey) + u"\\" + tokenName;
     const LSTATUS st = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
     return st == ERROR_SUCCESS || st == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(static_cast<uint32_t>(st));

@@ -107,7 +107,24 @@ ORAFON_EXPORT HRESULT RegisterScriptedVoice(const std::u16string &tokenName, con
 ORAFON_EXPORT std::vector<ScriptedCall> ScriptedVoiceCalls(const std::u16string &tokenName);
 // The runs of the voice's engine since it was registered.
 ORAFON_EXPORT ScriptedRuns ScriptedVoiceRuns(const std::u16string &tokenName);
-// Removes the token and forgets the script.
+// Removes the token and forgets the script (or what an observed voice saw).
 ORAFON_EXPORT HRESULT UnregisterScriptedVoice(const std::u16string &tokenName);
+
+// An observed voice speaks with the engine of another token (an espeak-ng
+// voice, say), unchanged, and lets a test see how far its latest request has
+// filled the queue of audio waiting for the voice's output, as the engine
+// sees it:
+//
+//   RegisterObservedVoice(u"Observed", u"eSpeakNG.gmw.en-US");
+//   ... a paused voice on "Observed" speaks a long text ...
+//   while (!ObservedVoiceHeldBack(u"Observed")) ...
+//
+// Writes the token "...\Voices\Tokens\<tokenName>" naming the observing
+// engine class and the base token's id.
+ORAFON_EXPORT HRESULT RegisterObservedVoice(const std::u16string &tokenName, const std::u16string &baseTokenName);
+// True while the latest request of the voice's engine, not cancelled, holds
+// more than a third of its queue's room: the engine then starts no further
+// piece of it until the voice's output takes some.
+ORAFON_EXPORT bool ObservedVoiceHeldBack(const std::u16string &tokenName);
 
 } // namespace orafon::sapi5
