@@ -79,9 +79,12 @@ HRESULT CMp3Writer::Open(LONG nKbps, DWORD dwSampleRate, LONG nMode, const char 
     m_cbOutput = 0;
     m_bWriteFailed = false;
     m_hbeStream = 0;
-    if (api.beInitStream(&cfg, &m_dwSamples, &m_cbOutput, &m_hbeStream) != BE_ERR_SUCCESSFUL || m_dwSamples == 0) {
+    if (const BE_ERR err = api.beInitStream(&cfg, &m_dwSamples, &m_cbOutput, &m_hbeStream);
+        err != BE_ERR_SUCCESSFUL || m_dwSamples == 0) {
         Release();
-        return E_UNEXPECTED;
+        // The encoder's interface has no code of its own for running out of
+        // memory: no stream can be made now is the one it gives.
+        return err == BE_ERR_NO_MORE_HANDLES ? E_OUTOFMEMORY : E_UNEXPECTED;
     }
     m_pbOutput.reset(new (std::nothrow) BYTE[m_cbOutput]);
     m_pbInput.reset(m_pbOutput ? new (std::nothrow) BYTE[m_dwSamples * 2] : nullptr);

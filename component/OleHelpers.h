@@ -13,4 +13,9 @@ namespace orafon {
 // E_OUTOFMEMORY when the string cannot be allocated.
 [[nodiscard]] HRESULT AnsiToBstr(const std::string &text, BSTR *pOut);
 
+// What a text conversion that just failed answers: E_OUTOFMEMORY when the
+// platform ran out of memory (the thread's last error says so), else
+// |otherwise|. The caller clears the last error before converting.
+[[nodiscard]] HRESULT ConversionFailure(HRESULT otherwise) noexcept;
+
 } // namespace orafon

@@ -120,7 +120,10 @@ private:
 
     // ---- The speech bridge (speech/SpeechBridge.h) ----------------------------
     const std::vector<VoiceInfo> &Voices() const noexcept { return m_bridge->Voices(); }
-    [[nodiscard]] bool HasVoice() const noexcept { return m_nVoiceIdx >= 0 && m_nVoiceIdx < static_cast<LONG>(Voices().size()); }
+    [[nodiscard]] bool HasVoice() const noexcept
+    {
+        return m_nVoiceIdx >= 0 && m_nVoiceIdx < static_cast<LONG>(Voices().size());
+    }
     const VoiceInfo &CurrentVoice() const { return Voices()[static_cast<size_t>(m_nVoiceIdx)]; }
     [[nodiscard]] HRESULT EnumVoices();
     [[nodiscard]] HRESULT SelectVoice(LONG index);

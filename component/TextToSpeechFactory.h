@@ -10,4 +10,5 @@
 // construction and InitObject, and asks it for riid. A failure destroys the
 // half-made object and is returned. The object uses module for its module
 // lock and type information; module must outlive it.
-[[nodiscard]] HRESULT CTextToSpeech_CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid, void **ppv);
+[[nodiscard]] HRESULT CTextToSpeech_CreateInstance(orafon::ModuleServices &module, IUnknown *pUnkOuter, REFIID riid,
+                                                   void **ppv);

@@ -132,7 +132,7 @@ template <auto Function> class AccessorOf {
 
     template <std::size_t... I>
     [[nodiscard]] static HRESULT CallWith(ITextToSpeech &object, const VARIANT *const *args, VARIANT &result,
-                            std::index_sequence<I...>)
+                                          std::index_sequence<I...>)
     {
         if constexpr (kHasResult) {
             using Result = std::remove_pointer_t<Param<kParams>>;

@@ -367,8 +367,9 @@ STDMETHODIMP CTextToSpeech::Mp3ToSWF(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoo
 HRESULT CTextToSpeech::ConvertToSwf(BSTR strMp3, BSTR strSWF, VARIANT_BOOL bLoop)
 {
     std::string mp3Path, swfPath;
+    SetLastError(ERROR_SUCCESS);
     if (!PathToAnsi(strMp3, mp3Path) || !PathToAnsi(strSWF, swfPath))
-        return E_INVALIDARG;
+        return orafon::ConversionFailure(E_INVALIDARG);
     const bool loop = (static_cast<uint16_t>(bLoop) & 0xFFFFu) != 0;
     Mp3ToSwfFailure why = Mp3ToSwfFailure::None;
     if (ConvertMp3ToSwf(mp3Path.c_str(), swfPath.c_str(), loop, m_nSWFFrameRate, &why) == -1) {

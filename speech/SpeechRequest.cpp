@@ -35,8 +35,11 @@ void CSpeechRequest::Attach(IRequestHost *host, ISpeechListener *listener) noexc
 HRESULT CSpeechRequest::OpenFile(const WAVEFORMATEX &engineFormat)
 {
     std::string path;
-    if (!orafon::WideToAnsi(m_fileName.c_str(), path))
-        return E_FAIL;
+    SetLastError(ERROR_SUCCESS);
+    if (!orafon::WideToAnsi(m_fileName.c_str(), path)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ? E_OUTOFMEMORY : E_FAIL;
+    }
     if (!m_target)
         return E_INVALIDARG;
     if (!m_host)
