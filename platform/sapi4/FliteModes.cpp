@@ -275,7 +275,7 @@ public:
     {
     }
 
-    HRESULT Next(SpeechChunk &chunk, bool &done)
+    [[nodiscard]] HRESULT Next(SpeechChunk &chunk, bool &done)
     {
         std::unique_lock lock(mutex_);
         Schedule();
@@ -413,7 +413,7 @@ private:
     }
 
     // Synthesises the next utterance of a text piece; false when the piece is spent.
-    bool SpeakFrom(const TextPiece &piece, SpeechChunk &chunk)
+    [[nodiscard]] bool SpeakFrom(const TextPiece &piece, SpeechChunk &chunk)
     {
         if (!reader_)
             reader_ = std::make_unique<UtteranceReader>(voice_.voice, MapToUtf8(text_, piece.begin, piece.end));
@@ -490,7 +490,7 @@ public:
 
     const TTSMODEINFOW &Info() const override { return info_; }
 
-    HRESULT Prepare() override
+    [[nodiscard]] HRESULT Prepare() override
     {
         loaded_ = FliteWorker::Instance().Call([this] { return LoadOnWorker(entry_); });
         return loaded_.voice ? S_OK : E_FAIL;

@@ -62,7 +62,7 @@ void FliteWorker::Post(std::function<void()> job)
     state_->wake.notify_one();
 }
 
-bool FliteWorker::OnWorkerThread() const
+[[nodiscard]] bool FliteWorker::OnWorkerThread() const
 {
     return std::this_thread::get_id() == state_->thread.get_id();
 }
