@@ -54,12 +54,6 @@ bool PumpUntil(const std::function<bool()> &done, DWORD guardMs)
     return true;
 }
 
-void PumpFor(DWORD ms)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    PumpUntil([&] { return std::chrono::steady_clock::now() > until; }, ms + 1000);
-}
-
 void DrainMessages()
 {
     MSG message;

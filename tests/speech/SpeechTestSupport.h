@@ -37,8 +37,6 @@ std::u16string U16(const std::string &s);
 // Dispatches this thread's messages until done() holds; false when it still
 // does not after a generous guard (a hang, not a speed limit).
 bool PumpUntil(const std::function<bool()> &done, DWORD guardMs = 30000);
-// Dispatches whatever arrives during ms milliseconds.
-void PumpFor(DWORD ms);
 // Dispatches what is queued now, without waiting for more.
 void DrainMessages();
 
