@@ -4,6 +4,7 @@
 
 #include "kernel/TextCodec.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/objidl.h>
 
 #include <cstring>
@@ -133,6 +134,23 @@ template <typename Char> void EmptyClass(Char *cls, LPDWORD cchClass)
         *cchClass = 0;
 }
 
+// No exception leaves a registry function: running out of memory answers
+// ERROR_NOT_ENOUGH_MEMORY, as the store answers it for the database, and the
+// store's transaction is rolled back on the way out.
+template <typename Body> LSTATUS AtEdge(Body &&body) noexcept
+{
+    return orafon::CatchAtEdgeOr<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, ERROR_INTERNAL_ERROR, std::forward<Body>(body));
+}
+
+// A key is handed out only by a call that succeeds, whatever failed first
+// (a name that could not be converted included).
+template <typename Body> LSTATUS KeyAtEdge(PHKEY result, Body &&body) noexcept
+{
+    if (result)
+        *result = nullptr;
+    return AtEdge(std::forward<Body>(body));
+}
+
 LSTATUS CreateKey(HKEY hKey, const std::optional<std::string> &subKey, REGSAM sam, PHKEY result, LPDWORD disposition)
 {
     return orafon::registry::OpenKey(hKey, subKey, true, sam, result, disposition);
@@ -144,173 +162,201 @@ STDAPI_(LSTATUS)
 RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired, LPSECURITY_ATTRIBUTES,
                 PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    return CreateKey(hKey, NameA(lpSubKey), samDesired, phkResult, lpdwDisposition);
+    return KeyAtEdge(phkResult, [&]() -> LSTATUS {
+        return CreateKey(hKey, NameA(lpSubKey), samDesired, phkResult, lpdwDisposition);
+    });
 }
 
 STDAPI_(LSTATUS)
 RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired, LPSECURITY_ATTRIBUTES,
                 PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    return CreateKey(hKey, NameW(lpSubKey), samDesired, phkResult, lpdwDisposition);
+    return KeyAtEdge(phkResult, [&]() -> LSTATUS {
+        return CreateKey(hKey, NameW(lpSubKey), samDesired, phkResult, lpdwDisposition);
+    });
 }
 
 STDAPI_(LSTATUS) RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
-    return orafon::registry::OpenKey(hKey, NameA(lpSubKey), false, samDesired, phkResult, nullptr);
+    return KeyAtEdge(phkResult, [&]() -> LSTATUS {
+        return orafon::registry::OpenKey(hKey, NameA(lpSubKey), false, samDesired, phkResult, nullptr);
+    });
 }
 
 STDAPI_(LSTATUS) RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
-    return orafon::registry::OpenKey(hKey, NameW(lpSubKey), false, samDesired, phkResult, nullptr);
+    return KeyAtEdge(phkResult, [&]() -> LSTATUS {
+        return orafon::registry::OpenKey(hKey, NameW(lpSubKey), false, samDesired, phkResult, nullptr);
+    });
 }
 
 STDAPI_(LSTATUS)
 RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE *lpData, DWORD cbData)
 {
-    if (!lpData && cbData)
-        return ERROR_INVALID_PARAMETER;
-    return orafon::registry::SetValue(
-        hKey, NameA(lpValueName), dwType,
-        StoredFormA(dwType, lpData ? lpData : reinterpret_cast<const BYTE *>(""), lpData ? cbData : 0));
+    return AtEdge([&]() -> LSTATUS {
+        if (!lpData && cbData)
+            return ERROR_INVALID_PARAMETER;
+        return orafon::registry::SetValue(
+            hKey, NameA(lpValueName), dwType,
+            StoredFormA(dwType, lpData ? lpData : reinterpret_cast<const BYTE *>(""), lpData ? cbData : 0));
+    });
 }
 
 STDAPI_(LSTATUS)
 RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE *lpData, DWORD cbData)
 {
-    if (!lpData && cbData)
-        return ERROR_INVALID_PARAMETER;
-    return orafon::registry::SetValue(
-        hKey, NameW(lpValueName), dwType,
-        StoredFormW(dwType, lpData ? lpData : reinterpret_cast<const BYTE *>(""), lpData ? cbData : 0));
+    return AtEdge([&]() -> LSTATUS {
+        if (!lpData && cbData)
+            return ERROR_INVALID_PARAMETER;
+        return orafon::registry::SetValue(
+            hKey, NameW(lpValueName), dwType,
+            StoredFormW(dwType, lpData ? lpData : reinterpret_cast<const BYTE *>(""), lpData ? cbData : 0));
+    });
 }
 
 STDAPI_(LSTATUS)
 RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
-    if (lpData && !lpcbData)
-        return ERROR_INVALID_PARAMETER;
-    Value value;
-    if (LSTATUS s = orafon::registry::GetValue(hKey, NameA(lpValueName), value); s != ERROR_SUCCESS)
-        return s;
-    if (lpType)
-        *lpType = value.type;
-    return DeliverData(AnsiForm(value), lpData, lpcbData);
+    return AtEdge([&]() -> LSTATUS {
+        if (lpData && !lpcbData)
+            return ERROR_INVALID_PARAMETER;
+        Value value;
+        if (LSTATUS s = orafon::registry::GetValue(hKey, NameA(lpValueName), value); s != ERROR_SUCCESS)
+            return s;
+        if (lpType)
+            *lpType = value.type;
+        return DeliverData(AnsiForm(value), lpData, lpcbData);
+    });
 }
 
 STDAPI_(LSTATUS)
 RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
-    if (lpData && !lpcbData)
-        return ERROR_INVALID_PARAMETER;
-    Value value;
-    if (LSTATUS s = orafon::registry::GetValue(hKey, NameW(lpValueName), value); s != ERROR_SUCCESS)
-        return s;
-    if (lpType)
-        *lpType = value.type;
-    return DeliverData(value.data, lpData, lpcbData);
+    return AtEdge([&]() -> LSTATUS {
+        if (lpData && !lpcbData)
+            return ERROR_INVALID_PARAMETER;
+        Value value;
+        if (LSTATUS s = orafon::registry::GetValue(hKey, NameW(lpValueName), value); s != ERROR_SUCCESS)
+            return s;
+        if (lpType)
+            *lpType = value.type;
+        return DeliverData(value.data, lpData, lpcbData);
+    });
 }
 
 STDAPI_(LSTATUS)
 RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR lpClass, LPDWORD lpcchClass,
               FILETIME *lpftLastWriteTime)
 {
-    if (!lpName || !lpcchName)
-        return ERROR_INVALID_PARAMETER;
-    std::string name;
-    int64_t mtime = 0;
-    if (LSTATUS s = orafon::registry::EnumKey(hKey, dwIndex, name, mtime); s != ERROR_SUCCESS)
-        return s;
-    if (LSTATUS s = DeliverName(name, lpName, lpcchName); s != ERROR_SUCCESS)
-        return s;
-    EmptyClass(lpClass, lpcchClass);
-    ToFileTime(mtime, lpftLastWriteTime);
-    return ERROR_SUCCESS;
+    return AtEdge([&]() -> LSTATUS {
+        if (!lpName || !lpcchName)
+            return ERROR_INVALID_PARAMETER;
+        std::string name;
+        int64_t mtime = 0;
+        if (LSTATUS s = orafon::registry::EnumKey(hKey, dwIndex, name, mtime); s != ERROR_SUCCESS)
+            return s;
+        if (LSTATUS s = DeliverName(name, lpName, lpcchName); s != ERROR_SUCCESS)
+            return s;
+        EmptyClass(lpClass, lpcchClass);
+        ToFileTime(mtime, lpftLastWriteTime);
+        return ERROR_SUCCESS;
+    });
 }
 
 STDAPI_(LSTATUS)
 RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD, LPWSTR lpClass, LPDWORD lpcchClass,
               FILETIME *lpftLastWriteTime)
 {
-    if (!lpName || !lpcchName)
-        return ERROR_INVALID_PARAMETER;
-    std::string name;
-    int64_t mtime = 0;
-    if (LSTATUS s = orafon::registry::EnumKey(hKey, dwIndex, name, mtime); s != ERROR_SUCCESS)
-        return s;
-    if (LSTATUS s = DeliverName(text::ToUtf16(name), lpName, lpcchName); s != ERROR_SUCCESS)
-        return s;
-    EmptyClass(lpClass, lpcchClass);
-    ToFileTime(mtime, lpftLastWriteTime);
-    return ERROR_SUCCESS;
+    return AtEdge([&]() -> LSTATUS {
+        if (!lpName || !lpcchName)
+            return ERROR_INVALID_PARAMETER;
+        std::string name;
+        int64_t mtime = 0;
+        if (LSTATUS s = orafon::registry::EnumKey(hKey, dwIndex, name, mtime); s != ERROR_SUCCESS)
+            return s;
+        if (LSTATUS s = DeliverName(text::ToUtf16(name), lpName, lpcchName); s != ERROR_SUCCESS)
+            return s;
+        EmptyClass(lpClass, lpcchClass);
+        ToFileTime(mtime, lpftLastWriteTime);
+        return ERROR_SUCCESS;
+    });
 }
 
 STDAPI_(LSTATUS)
 RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD, LPDWORD lpType,
               LPBYTE lpData, LPDWORD lpcbData)
 {
-    if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
-        return ERROR_INVALID_PARAMETER;
-    Value value;
-    if (LSTATUS s = orafon::registry::EnumValue(hKey, dwIndex, value); s != ERROR_SUCCESS)
-        return s;
-    if (LSTATUS s = DeliverName(value.name, lpValueName, lpcchValueName); s != ERROR_SUCCESS)
-        return s;
-    if (lpType)
-        *lpType = value.type;
-    return DeliverData(AnsiForm(value), lpData, lpcbData);
+    return AtEdge([&]() -> LSTATUS {
+        if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
+            return ERROR_INVALID_PARAMETER;
+        Value value;
+        if (LSTATUS s = orafon::registry::EnumValue(hKey, dwIndex, value); s != ERROR_SUCCESS)
+            return s;
+        if (LSTATUS s = DeliverName(value.name, lpValueName, lpcchValueName); s != ERROR_SUCCESS)
+            return s;
+        if (lpType)
+            *lpType = value.type;
+        return DeliverData(AnsiForm(value), lpData, lpcbData);
+    });
 }
 
 STDAPI_(LSTATUS)
 RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD, LPDWORD lpType,
               LPBYTE lpData, LPDWORD lpcbData)
 {
-    if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
-        return ERROR_INVALID_PARAMETER;
-    Value value;
-    if (LSTATUS s = orafon::registry::EnumValue(hKey, dwIndex, value); s != ERROR_SUCCESS)
-        return s;
-    if (LSTATUS s = DeliverName(text::ToUtf16(value.name), lpValueName, lpcchValueName); s != ERROR_SUCCESS)
-        return s;
-    if (lpType)
-        *lpType = value.type;
-    return DeliverData(value.data, lpData, lpcbData);
+    return AtEdge([&]() -> LSTATUS {
+        if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
+            return ERROR_INVALID_PARAMETER;
+        Value value;
+        if (LSTATUS s = orafon::registry::EnumValue(hKey, dwIndex, value); s != ERROR_SUCCESS)
+            return s;
+        if (LSTATUS s = DeliverName(text::ToUtf16(value.name), lpValueName, lpcchValueName); s != ERROR_SUCCESS)
+            return s;
+        if (lpType)
+            *lpType = value.type;
+        return DeliverData(value.data, lpData, lpcbData);
+    });
 }
 
 STDAPI_(LSTATUS) RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
-    if (!lpSubKey)
-        return ERROR_INVALID_PARAMETER;
-    return orafon::registry::DeleteKey(hKey, *NameA(lpSubKey));
+    return AtEdge([&]() -> LSTATUS {
+        if (!lpSubKey)
+            return ERROR_INVALID_PARAMETER;
+        return orafon::registry::DeleteKey(hKey, *NameA(lpSubKey));
+    });
 }
 
 STDAPI_(LSTATUS) RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
 {
-    if (!lpSubKey)
-        return ERROR_INVALID_PARAMETER;
-    return orafon::registry::DeleteKey(hKey, *NameW(lpSubKey));
+    return AtEdge([&]() -> LSTATUS {
+        if (!lpSubKey)
+            return ERROR_INVALID_PARAMETER;
+        return orafon::registry::DeleteKey(hKey, *NameW(lpSubKey));
+    });
 }
 
 STDAPI_(LSTATUS) RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey)
 {
-    return orafon::registry::DeleteTree(hKey, NameA(lpSubKey));
+    return AtEdge([&]() -> LSTATUS { return orafon::registry::DeleteTree(hKey, NameA(lpSubKey)); });
 }
 
 STDAPI_(LSTATUS) RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey)
 {
-    return orafon::registry::DeleteTree(hKey, NameW(lpSubKey));
+    return AtEdge([&]() -> LSTATUS { return orafon::registry::DeleteTree(hKey, NameW(lpSubKey)); });
 }
 
 STDAPI_(LSTATUS) RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
-    return orafon::registry::DeleteValue(hKey, NameA(lpValueName));
+    return AtEdge([&]() -> LSTATUS { return orafon::registry::DeleteValue(hKey, NameA(lpValueName)); });
 }
 
 STDAPI_(LSTATUS) RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
 {
-    return orafon::registry::DeleteValue(hKey, NameW(lpValueName));
+    return AtEdge([&]() -> LSTATUS { return orafon::registry::DeleteValue(hKey, NameW(lpValueName)); });
 }
 
 STDAPI_(LSTATUS) RegCloseKey(HKEY hKey)
 {
-    return orafon::registry::CloseKey(hKey);
+    return AtEdge([&] { return orafon::registry::CloseKey(hKey); });
 }

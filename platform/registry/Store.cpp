@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -193,6 +194,9 @@ public:
                 Close();
             } else {
                 // Still owned by the parent: neither finalized nor closed here.
+                // Room is made first, so nothing is detached and then lost.
+                abandonedStatements_.reserve(abandonedStatements_.size() + statements_.size());
+                abandoned_.reserve(abandoned_.size() + 1);
                 for (auto &entry : statements_)
                     abandonedStatements_.push_back(entry.second.Detach());
                 statements_.clear();
@@ -241,8 +245,11 @@ public:
     }
 
 private:
-    int Open(const std::string &path)
+    int Open(const std::string &wanted)
     {
+        // Copied before anything changes: the connection is set up without
+        // allocating, so running out of memory leaves none half-made.
+        std::string path = wanted;
         // The default location is ours to create; a file named by the user
         // must be in a folder that exists (a typo must not grow a folder tree).
         const char *named = std::getenv("ORAFON_REGISTRY");
@@ -270,7 +277,7 @@ private:
             Close();
             return rc;
         }
-        path_ = path;
+        path_ = std::move(path);
         pid_ = getpid();
         ++generation_;
         return SQLITE_OK;
@@ -551,6 +558,43 @@ bool Query::ok() const
     return tx_.ok();
 }
 
+// Rolls back a transaction that is left while open, as when its body throws:
+// the database keeps nothing of it and the next call can begin its own.
+class RollbackUnlessFinished {
+public:
+    explicit RollbackUnlessFinished(Connection &c) : connection_(c) {}
+    RollbackUnlessFinished(const RollbackUnlessFinished &) = delete;
+    RollbackUnlessFinished &operator=(const RollbackUnlessFinished &) = delete;
+    ~RollbackUnlessFinished()
+    {
+        // Unprepared, as preparing could throw here.
+        if (open_)
+            static_cast<void>(connection_.Exec("ROLLBACK")); // a failed rollback leaves nothing to do
+    }
+    void Finished() { open_ = false; }
+
+private:
+    Connection &connection_;
+    bool open_ = true;
+};
+
+// Runs body in the transaction just begun and ends it: committed when the
+// body succeeds, rolled back otherwise (also when it throws). Answers the
+// SQLite code of the transaction, the body's own answer in |status|.
+template <typename Body> int RunOnce(State &state, bool writing, Body &body, LSTATUS &status)
+{
+    Connection &c = state.connection;
+    RollbackUnlessFinished guard(c);
+    Transaction tx(c, writing);
+    status = body(state, tx);
+    if (!tx.ok())
+        return tx.rc();
+    const int rc = c.ExecPrepared(status == ERROR_SUCCESS ? "COMMIT" : "ROLLBACK");
+    if (rc == SQLITE_OK)
+        guard.Finished();
+    return rc;
+}
+
 // Runs body inside one transaction under the registry mutex, retrying the
 // whole transaction while another process holds the database.
 template <typename Body> LSTATUS Run(bool writing, Body &&body)
@@ -562,19 +606,13 @@ template <typename Body> LSTATUS Run(bool writing, Body &&body)
         return ErrorFromSqlite(openRc, writing) == ERROR_SUCCESS ? ERROR_CANTOPEN : ErrorFromSqlite(openRc, writing);
     Connection &c = state.connection;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    LSTATUS status = ERROR_SUCCESS;
     for (int attempt = 0;; ++attempt) {
         int rc = c.ExecPrepared(writing ? "BEGIN IMMEDIATE" : "BEGIN");
         if (rc == SQLITE_OK) {
-            Transaction tx(c, writing);
-            LSTATUS status = body(state, tx);
-            if (tx.ok()) {
-                rc = c.ExecPrepared(status == ERROR_SUCCESS ? "COMMIT" : "ROLLBACK");
-                if (rc == SQLITE_OK)
-                    return status;
-            } else {
-                rc = tx.rc();
-            }
-            c.ExecPrepared("ROLLBACK");
+            rc = RunOnce(state, writing, body, status);
+            if (rc == SQLITE_OK)
+                return status;
             if (!IsBusy(rc))
                 return ErrorFromSqlite(rc, writing);
         } else if (!IsBusy(rc)) {
@@ -642,17 +680,46 @@ LSTATUS Walk(Transaction &tx, int64_t from, const std::vector<std::string> &part
     return ERROR_SUCCESS;
 }
 
-LSTATUS NewHandle(int64_t id, REGSAM access, uint64_t generation, PHKEY result)
-{
-    State &state = GetState();
-    std::lock_guard lock(state.mutex);
-    auto *handle = new (std::nothrow) KeyHandle{id, access, generation};
-    if (!handle)
-        return ERROR_NOT_ENOUGH_MEMORY;
-    state.handles.insert(handle);
-    *result = reinterpret_cast<HKEY>(handle);
-    return ERROR_SUCCESS;
-}
+// A handle registered before its key is looked up or made: registering
+// allocates, and must not fail once a key has been created. Until Publish it
+// is no valid handle (generation 0 belongs to no connection); unpublished, it
+// is unregistered and freed.
+class PendingHandle {
+public:
+    PendingHandle() = default;
+    PendingHandle(const PendingHandle &) = delete;
+    PendingHandle &operator=(const PendingHandle &) = delete;
+    ~PendingHandle()
+    {
+        if (!handle_)
+            return;
+        State &state = GetState();
+        std::lock_guard lock(state.mutex);
+        state.handles.erase(handle_.get());
+    }
+
+    [[nodiscard]] LSTATUS Reserve()
+    {
+        State &state = GetState();
+        handle_.reset(new (std::nothrow) KeyHandle{0, 0, 0});
+        if (!handle_)
+            return ERROR_NOT_ENOUGH_MEMORY;
+        std::lock_guard lock(state.mutex);
+        state.handles.insert(handle_.get());
+        return ERROR_SUCCESS;
+    }
+
+    void Publish(int64_t id, REGSAM access, uint64_t generation, PHKEY result)
+    {
+        State &state = GetState();
+        std::lock_guard lock(state.mutex);
+        *handle_ = KeyHandle{id, access, generation};
+        *result = reinterpret_cast<HKEY>(handle_.release());
+    }
+
+private:
+    std::unique_ptr<KeyHandle> handle_;
+};
 
 // Deletes a key with everything below it.
 void DeleteSubtree(Transaction &tx, int64_t id, bool keepTop)
@@ -694,10 +761,13 @@ LSTATUS OpenKey(HKEY parent, const std::optional<std::string> &subKey, bool crea
         if (LSTATUS s = SplitPath(*subKey, parts); s != ERROR_SUCCESS)
             return s;
     }
+    PendingHandle handle;
+    if (LSTATUS s = handle.Reserve(); s != ERROR_SUCCESS)
+        return s;
     int64_t id = 0;
     uint64_t generation = 0;
-    // The handle is made once the transaction has committed, so a failed or
-    // retried transaction leaves none behind.
+    // The handle is handed out once the transaction has committed, so a
+    // failed or retried transaction leaves none behind.
     const LSTATUS status = Run(create, [&](State &state, Transaction &tx) -> LSTATUS {
         ResolvedKey from;
         if (LSTATUS s = LiveKey(state, tx, parent, from); s != ERROR_SUCCESS)
@@ -729,7 +799,8 @@ LSTATUS OpenKey(HKEY parent, const std::optional<std::string> &subKey, bool crea
     });
     if (status != ERROR_SUCCESS)
         return status;
-    return NewHandle(id, EffectiveAccess(access), generation, result);
+    handle.Publish(id, EffectiveAccess(access), generation, result);
+    return ERROR_SUCCESS;
 }
 
 LSTATUS CloseKey(HKEY key)

@@ -2,6 +2,8 @@
 #include "TypeLibObjects.h"
 #include "TypeLibText.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -101,15 +103,8 @@ std::u16string DirectoryOf(std::u16string_view path)
     return cut == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, cut + 1));
 }
 
-} // namespace
-
-STDAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib)
+HRESULT Load(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib)
 {
-    if (!pptlib)
-        return E_INVALIDARG;
-    *pptlib = nullptr;
-    if (!szFile || !*szFile)
-        return E_INVALIDARG;
     std::string path = ToUtf8(szFile);
     std::vector<BYTE> bytes;
     FileKind kind = ReadFile(path, bytes);
@@ -139,6 +134,18 @@ STDAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib)
     }
     *pptlib = lib.Detach();
     return S_OK;
+}
+
+} // namespace
+
+STDAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib)
+{
+    if (!pptlib)
+        return E_INVALIDARG;
+    *pptlib = nullptr;
+    if (!szFile || !*szFile)
+        return E_INVALIDARG;
+    return orafon::CatchAtEdge([&] { return Load(szFile, regkind, pptlib); });
 }
 
 STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib **pptlib)

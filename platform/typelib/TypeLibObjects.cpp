@@ -2,6 +2,7 @@
 
 #include "TypeLibText.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/ComObject.h>
 
 #include <algorithm>
@@ -208,20 +209,22 @@ public:
     }
     STDMETHODIMP GetLibAttr(TLIBATTR **ppTLibAttr) override
     {
-        if (!ppTLibAttr)
-            return E_INVALIDARG;
-        auto block = std::unique_ptr<LibAttrBlock>(new (std::nothrow) LibAttrBlock);
-        if (!block)
-            return E_OUTOFMEMORY;
-        TLIBATTR &a = block->attr;
-        a.guid = lib_->guid;
-        a.lcid = lib_->lcid;
-        a.syskind = lib_->syskind;
-        a.wMajorVerNum = lib_->majorVersion;
-        a.wMinorVerNum = lib_->minorVersion;
-        a.wLibFlags = lib_->flags;
-        *ppTLibAttr = &blocks_.Keep(std::move(block), &a)->attr;
-        return S_OK;
+        return orafon::CatchAtEdge([&]() -> HRESULT {
+            if (!ppTLibAttr)
+                return E_INVALIDARG;
+            auto block = std::unique_ptr<LibAttrBlock>(new (std::nothrow) LibAttrBlock);
+            if (!block)
+                return E_OUTOFMEMORY;
+            TLIBATTR &a = block->attr;
+            a.guid = lib_->guid;
+            a.lcid = lib_->lcid;
+            a.syskind = lib_->syskind;
+            a.wMajorVerNum = lib_->majorVersion;
+            a.wMinorVerNum = lib_->minorVersion;
+            a.wLibFlags = lib_->flags;
+            *ppTLibAttr = &blocks_.Keep(std::move(block), &a)->attr;
+            return S_OK;
+        });
     }
     STDMETHODIMP GetTypeComp(ITypeComp **ppTComp) override
     {
@@ -272,6 +275,14 @@ public:
             if (SUCCEEDED(hr))
                 rgMemId[found++] = memid;
         });
+        if (FAILED(hr)) {
+            // A failed call hands out no type info: those made are let go.
+            for (USHORT i = 0; i < found; ++i) {
+                ppTInfo[i]->Release();
+                ppTInfo[i] = nullptr;
+            }
+            found = 0;
+        }
         *pcFound = found;
         return hr;
     }
@@ -360,35 +371,37 @@ const Var *TypeInfoObject::FindVar(MEMBERID memid) const
 
 STDMETHODIMP TypeInfoObject::GetTypeAttr(TYPEATTR **ppTypeAttr)
 {
-    if (!ppTypeAttr)
-        return E_INVALIDARG;
-    auto block = std::unique_ptr<TypeAttrBlock>(new (std::nothrow) TypeAttrBlock);
-    if (!block)
-        return E_OUTOFMEMORY;
-    const TypeDef &t = def();
-    TYPEATTR &a = block->attr;
-    a.guid = t.guid;
-    a.lcid = lib().lcid;
-    a.memidConstructor = MEMBERID_NIL;
-    a.memidDestructor = MEMBERID_NIL;
-    a.typekind = Kind();
-    a.cFuncs = static_cast<WORD>(t.funcs.size());
-    a.cVars = static_cast<WORD>(t.vars.size());
-    // The dispatch half of a dual derives from IDispatch; the function-table
-    // half from what the interface names.
-    a.cImplTypes = static_cast<WORD>(DispatchOfDual() ? 1 : t.implTypes.size());
-    a.cbSizeInstance = t.kind == TKIND_ENUM ? 4 : kPointerSize;
-    a.cbAlignment = t.kind == TKIND_ENUM ? 4 : kPointerSize;
-    if (Kind() == TKIND_INTERFACE)
-        a.cbSizeVft = static_cast<WORD>(SlotsOf(lib(), t) * kPointerSize);
-    else if (Kind() == TKIND_DISPATCH)
-        a.cbSizeVft = static_cast<WORD>(7 * kPointerSize);
-    a.wTypeFlags = t.flags;
-    a.wMajorVerNum = t.majorVersion;
-    a.wMinorVerNum = t.minorVersion;
-    a.tdescAlias.vt = VT_EMPTY;
-    *ppTypeAttr = &blocks_.Keep(std::move(block), &a)->attr;
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppTypeAttr)
+            return E_INVALIDARG;
+        auto block = std::unique_ptr<TypeAttrBlock>(new (std::nothrow) TypeAttrBlock);
+        if (!block)
+            return E_OUTOFMEMORY;
+        const TypeDef &t = def();
+        TYPEATTR &a = block->attr;
+        a.guid = t.guid;
+        a.lcid = lib().lcid;
+        a.memidConstructor = MEMBERID_NIL;
+        a.memidDestructor = MEMBERID_NIL;
+        a.typekind = Kind();
+        a.cFuncs = static_cast<WORD>(t.funcs.size());
+        a.cVars = static_cast<WORD>(t.vars.size());
+        // The dispatch half of a dual derives from IDispatch; the function-table
+        // half from what the interface names.
+        a.cImplTypes = static_cast<WORD>(DispatchOfDual() ? 1 : t.implTypes.size());
+        a.cbSizeInstance = t.kind == TKIND_ENUM ? 4 : kPointerSize;
+        a.cbAlignment = t.kind == TKIND_ENUM ? 4 : kPointerSize;
+        if (Kind() == TKIND_INTERFACE)
+            a.cbSizeVft = static_cast<WORD>(SlotsOf(lib(), t) * kPointerSize);
+        else if (Kind() == TKIND_DISPATCH)
+            a.cbSizeVft = static_cast<WORD>(7 * kPointerSize);
+        a.wTypeFlags = t.flags;
+        a.wMajorVerNum = t.majorVersion;
+        a.wMinorVerNum = t.minorVersion;
+        a.tdescAlias.vt = VT_EMPTY;
+        *ppTypeAttr = &blocks_.Keep(std::move(block), &a)->attr;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP TypeInfoObject::GetTypeComp(ITypeComp **ppTComp)
@@ -400,97 +413,103 @@ STDMETHODIMP TypeInfoObject::GetTypeComp(ITypeComp **ppTComp)
 
 STDMETHODIMP TypeInfoObject::GetFuncDesc(UINT index, FUNCDESC **ppFuncDesc)
 {
-    if (!ppFuncDesc)
-        return E_INVALIDARG;
-    const TypeDef &t = def();
-    if (index >= t.funcs.size())
-        return TYPE_E_ELEMENTNOTFOUND;
-    auto block = std::unique_ptr<FuncDescBlock>(new (std::nothrow) FuncDescBlock);
-    if (!block)
-        return E_OUTOFMEMORY;
-    const Func &f = t.funcs[index];
-    FUNCDESC &d = block->desc;
-    size_t count = PresentedParamCount(f);
-    block->params.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-        ELEMDESC &e = block->params[i];
-        e.tdesc = block->types.Make(f.params[i].type);
-        e.paramdesc.wParamFlags = f.params[i].flags;
-        if (f.params[i].flags & PARAMFLAG_FOPT)
-            ++d.cParamsOpt;
-    }
-    d.memid = f.memid;
-    d.lprgelemdescParam = count ? block->params.data() : nullptr;
-    d.funckind = Kind() == TKIND_DISPATCH ? FUNC_DISPATCH : FUNC_PUREVIRTUAL;
-    d.invkind = f.invkind;
-    d.callconv = CC_STDCALL;
-    d.cParams = static_cast<SHORT>(count);
-    bool hasSlots = Kind() == TKIND_INTERFACE || t.IsDual();
-    d.oVft = hasSlots ? static_cast<SHORT>((SlotsBefore(lib(), t) + index) * kPointerSize) : 0;
-    d.wFuncFlags = f.flags;
-    if (DispatchOfDual()) {
-        if (count < f.params.size())
-            d.elemdescFunc.tdesc = block->types.Make(f.params.back().type, 1);
-        else
-            d.elemdescFunc.tdesc.vt = VT_VOID;
-    } else {
-        d.elemdescFunc.tdesc = block->types.Make(f.result);
-    }
-    *ppFuncDesc = &blocks_.Keep(std::move(block), &d)->desc;
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppFuncDesc)
+            return E_INVALIDARG;
+        const TypeDef &t = def();
+        if (index >= t.funcs.size())
+            return TYPE_E_ELEMENTNOTFOUND;
+        auto block = std::unique_ptr<FuncDescBlock>(new (std::nothrow) FuncDescBlock);
+        if (!block)
+            return E_OUTOFMEMORY;
+        const Func &f = t.funcs[index];
+        FUNCDESC &d = block->desc;
+        size_t count = PresentedParamCount(f);
+        block->params.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            ELEMDESC &e = block->params[i];
+            e.tdesc = block->types.Make(f.params[i].type);
+            e.paramdesc.wParamFlags = f.params[i].flags;
+            if (f.params[i].flags & PARAMFLAG_FOPT)
+                ++d.cParamsOpt;
+        }
+        d.memid = f.memid;
+        d.lprgelemdescParam = count ? block->params.data() : nullptr;
+        d.funckind = Kind() == TKIND_DISPATCH ? FUNC_DISPATCH : FUNC_PUREVIRTUAL;
+        d.invkind = f.invkind;
+        d.callconv = CC_STDCALL;
+        d.cParams = static_cast<SHORT>(count);
+        bool hasSlots = Kind() == TKIND_INTERFACE || t.IsDual();
+        d.oVft = hasSlots ? static_cast<SHORT>((SlotsBefore(lib(), t) + index) * kPointerSize) : 0;
+        d.wFuncFlags = f.flags;
+        if (DispatchOfDual()) {
+            if (count < f.params.size())
+                d.elemdescFunc.tdesc = block->types.Make(f.params.back().type, 1);
+            else
+                d.elemdescFunc.tdesc.vt = VT_VOID;
+        } else {
+            d.elemdescFunc.tdesc = block->types.Make(f.result);
+        }
+        *ppFuncDesc = &blocks_.Keep(std::move(block), &d)->desc;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP TypeInfoObject::GetVarDesc(UINT index, VARDESC **ppVarDesc)
 {
-    if (!ppVarDesc)
-        return E_INVALIDARG;
-    const TypeDef &t = def();
-    if (index >= t.vars.size())
-        return TYPE_E_ELEMENTNOTFOUND;
-    auto block = std::unique_ptr<VarDescBlock>(new (std::nothrow) VarDescBlock);
-    if (!block)
-        return E_OUTOFMEMORY;
-    const Var &v = t.vars[index];
-    VARDESC &d = block->desc;
-    d.memid = v.memid;
-    block->value.vt = VT_I4;
-    block->value.lVal = v.value;
-    d.lpvarValue = &block->value;
-    d.elemdescVar.tdesc = block->types.Make(v.type);
-    d.wVarFlags = v.flags;
-    d.varkind = VAR_CONST;
-    *ppVarDesc = &blocks_.Keep(std::move(block), &d)->desc;
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppVarDesc)
+            return E_INVALIDARG;
+        const TypeDef &t = def();
+        if (index >= t.vars.size())
+            return TYPE_E_ELEMENTNOTFOUND;
+        auto block = std::unique_ptr<VarDescBlock>(new (std::nothrow) VarDescBlock);
+        if (!block)
+            return E_OUTOFMEMORY;
+        const Var &v = t.vars[index];
+        VARDESC &d = block->desc;
+        d.memid = v.memid;
+        block->value.vt = VT_I4;
+        block->value.lVal = v.value;
+        d.lpvarValue = &block->value;
+        d.elemdescVar.tdesc = block->types.Make(v.type);
+        d.wVarFlags = v.flags;
+        d.varkind = VAR_CONST;
+        *ppVarDesc = &blocks_.Keep(std::move(block), &d)->desc;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP TypeInfoObject::GetNames(MEMBERID memid, BSTR *rgBstrNames, UINT cMaxNames, UINT *pcNames)
 {
-    if (!rgBstrNames || !pcNames)
-        return E_INVALIDARG;
-    *pcNames = 0;
-    std::vector<const std::u16string *> names;
-    if (const Func *f = FindFunc(memid)) {
-        names.push_back(&f->name);
-        for (size_t i = 0; i < PresentedParamCount(*f); ++i)
-            names.push_back(&f->params[i].name);
-    } else if (const Var *v = FindVar(memid)) {
-        names.push_back(&v->name);
-    } else {
-        return TYPE_E_ELEMENTNOTFOUND;
-    }
-    UINT n = std::min<UINT>(cMaxNames, static_cast<UINT>(names.size()));
-    for (UINT i = 0; i < n; ++i) {
-        HRESULT hr = StoreBstr(&rgBstrNames[i], *names[i]);
-        if (FAILED(hr)) {
-            for (UINT k = 0; k < i; ++k) {
-                SysFreeString(rgBstrNames[k]);
-                rgBstrNames[k] = nullptr;
-            }
-            return hr;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!rgBstrNames || !pcNames)
+            return E_INVALIDARG;
+        *pcNames = 0;
+        std::vector<const std::u16string *> names;
+        if (const Func *f = FindFunc(memid)) {
+            names.push_back(&f->name);
+            for (size_t i = 0; i < PresentedParamCount(*f); ++i)
+                names.push_back(&f->params[i].name);
+        } else if (const Var *v = FindVar(memid)) {
+            names.push_back(&v->name);
+        } else {
+            return TYPE_E_ELEMENTNOTFOUND;
         }
-    }
-    *pcNames = n;
-    return S_OK;
+        UINT n = std::min<UINT>(cMaxNames, static_cast<UINT>(names.size()));
+        for (UINT i = 0; i < n; ++i) {
+            HRESULT hr = StoreBstr(&rgBstrNames[i], *names[i]);
+            if (FAILED(hr)) {
+                for (UINT k = 0; k < i; ++k) {
+                    SysFreeString(rgBstrNames[k]);
+                    rgBstrNames[k] = nullptr;
+                }
+                return hr;
+            }
+        }
+        *pcNames = n;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP TypeInfoObject::GetRefTypeOfImplType(UINT index, HREFTYPE *pRefType)
@@ -614,28 +633,30 @@ STDMETHODIMP TypeInfoObject::GetDllEntry(MEMBERID, INVOKEKIND, BSTR *pBstrDllNam
 
 STDMETHODIMP TypeInfoObject::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo **ppTInfo)
 {
-    if (!ppTInfo)
-        return E_INVALIDARG;
-    *ppTInfo = nullptr;
-    if (IsStdRef(hRefType)) {
-        if (RefIndex(hRefType) >= kStdTypeCount)
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppTInfo)
+            return E_INVALIDARG;
+        *ppTInfo = nullptr;
+        if (IsStdRef(hRefType)) {
+            if (RefIndex(hRefType) >= kStdTypeCount)
+                return TYPE_E_ELEMENTNOTFOUND;
+            // A library object of its own over the process-wide description.
+            std::shared_ptr<const Library> stdole(&StdOleLibrary(), [](const Library *) {});
+            auto *stdLib = new (std::nothrow) TypeLibObject(std::move(stdole));
+            if (!stdLib)
+                return E_OUTOFMEMORY;
+            HRESULT hr = stdLib->MakeTypeInfo(RefIndex(hRefType), false, ppTInfo);
+            stdLib->Release();
+            return hr;
+        }
+        uint32_t index = RefIndex(hRefType);
+        if (index >= lib().types.size())
             return TYPE_E_ELEMENTNOTFOUND;
-        // A library object of its own over the process-wide description.
-        std::shared_ptr<const Library> stdole(&StdOleLibrary(), [](const Library *) {});
-        auto *stdLib = new (std::nothrow) TypeLibObject(std::move(stdole));
-        if (!stdLib)
-            return E_OUTOFMEMORY;
-        HRESULT hr = stdLib->MakeTypeInfo(RefIndex(hRefType), false, ppTInfo);
-        stdLib->Release();
-        return hr;
-    }
-    uint32_t index = RefIndex(hRefType);
-    if (index >= lib().types.size())
-        return TYPE_E_ELEMENTNOTFOUND;
-    bool vtable = IsVtableViewRef(hRefType);
-    if (vtable && !lib().types[index].IsDual())
-        return TYPE_E_ELEMENTNOTFOUND;
-    return owner_->MakeTypeInfo(index, vtable, ppTInfo);
+        bool vtable = IsVtableViewRef(hRefType);
+        if (vtable && !lib().types[index].IsDual())
+            return TYPE_E_ELEMENTNOTFOUND;
+        return owner_->MakeTypeInfo(index, vtable, ppTInfo);
+    });
 }
 
 STDMETHODIMP TypeInfoObject::AddressOfMember(MEMBERID, INVOKEKIND, PVOID *ppv)
@@ -689,14 +710,16 @@ HRESULT CreateTypeLib(std::shared_ptr<const Library> lib, ITypeLib **pptlib)
 
 HRESULT CreateTypeLibFromBytes(std::span<const BYTE> bytes, ITypeLib **pptlib)
 {
-    if (!pptlib)
-        return E_INVALIDARG;
-    *pptlib = nullptr;
-    auto lib = std::make_shared<Library>();
-    HRESULT hr = Parse(bytes, *lib);
-    if (FAILED(hr))
-        return hr;
-    return CreateTypeLib(std::move(lib), pptlib);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!pptlib)
+            return E_INVALIDARG;
+        *pptlib = nullptr;
+        auto lib = std::make_shared<Library>();
+        HRESULT hr = Parse(bytes, *lib);
+        if (FAILED(hr))
+            return hr;
+        return CreateTypeLib(std::move(lib), pptlib);
+    });
 }
 
 } // namespace orafon::typelib

@@ -33,6 +33,25 @@ def automation():
     obj._release()
 
 
+@pytest.fixture(scope="session")
+def voices():
+    """The index of the first voice of each engine generation, by its
+    SAPIVersion (0: the newer generation, espeak-ng; 1: the older, flite)."""
+    tts = orafon.Dispatch("Orafon.TextToSpeech")
+    count = tts.VoiceCount
+    found = {}
+    # The generations are listed one after the other: look at both ends first.
+    for index in [0, count - 1] + list(range(1, count - 1)):
+        tts.VoiceIdx = index
+        found.setdefault(tts.SAPIVersion, index)
+        if len(found) == 2:
+            break
+    tts._release()
+    assert set(found) == {0, 1}, f"voices of both engine generations are needed, found {found}"
+    return found
+
+
+@pytest.fixture
 def child_environment():
     """The environment a child Python needs to import the package with the
     same registry."""

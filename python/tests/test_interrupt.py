@@ -1,7 +1,6 @@
 """Ctrl-C while Python waits on a synchronous Speak: speech stops and
 KeyboardInterrupt is raised, with each engine generation."""
 
-import os
 import signal
 import subprocess
 import sys
@@ -44,28 +43,16 @@ CHILD = textwrap.dedent("""
 """)
 
 
-def first_voice_of(generation):
-    import orafon
-
-    tts = orafon.Dispatch("Orafon.TextToSpeech")
-    count = tts.VoiceCount
-    for index in [0, count - 1] + list(range(1, count - 1)):
-        tts.VoiceIdx = index
-        if tts.SAPIVersion == generation:
-            return index
-    pytest.fail(f"no voice of generation {generation}")
-
-
-def run_interrupted(voice, interrupt):
-    env = dict(os.environ)
-    env.pop("ORAFON_AUDIO_FAST", None)  # speak at the real pace, so that there is time to interrupt
-    child = subprocess.Popen([sys.executable, "-c", CHILD, str(voice), interrupt], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True, env=env)
+def interrupt_child(args, env, ready):
+    """Starts a child Python, sends it SIGINT once it prints ready, and returns
+    the lines it prints after; it must exit with status 0."""
+    child = subprocess.Popen([sys.executable, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             env=env)
     try:
         first = child.stdout.readline().strip()
-        assert first == "speaking", child.stderr.read()
+        assert first == ready, child.stderr.read()
         child.send_signal(signal.SIGINT)
-        # The whole text takes minutes; the bound only keeps a broken run from hanging.
+        # The bound only keeps a broken run from hanging.
         out, err = child.communicate(timeout=60)
     finally:
         if child.poll() is None:
@@ -75,18 +62,24 @@ def run_interrupted(voice, interrupt):
     return out.splitlines()
 
 
+def run_interrupted(voice, interrupt, env):
+    env.pop("ORAFON_AUDIO_FAST", None)  # speak at the real pace, so that there is time to interrupt
+    # The whole text takes minutes.
+    return interrupt_child(["-c", CHILD, str(voice), interrupt], env, "speaking")
+
+
 @pytest.mark.parametrize("generation", [0, 1])
-def test_ctrl_c_stops_speech_and_raises_keyboard_interrupt(generation):
-    lines = run_interrupted(first_voice_of(generation), "StopTTS")
+def test_ctrl_c_stops_speech_and_raises_keyboard_interrupt(voices, generation, child_environment):
+    lines = run_interrupted(voices[generation], "StopTTS", child_environment)
     assert lines == ["interrupted ended", "usable True"]
 
 
-def test_ctrl_c_without_a_stop_member_ends_the_wait():
-    lines = run_interrupted(first_voice_of(0), "")
+def test_ctrl_c_without_a_stop_member_ends_the_wait(voices, child_environment):
+    lines = run_interrupted(voices[0], "", child_environment)
     assert lines == ["interrupted still-speaking", "usable True"]
 
 
-def test_ctrl_c_while_pumping_messages_raises_keyboard_interrupt():
+def test_ctrl_c_while_pumping_messages_raises_keyboard_interrupt(child_environment):
     script = textwrap.dedent("""
         import orafon
         obj = orafon.Dispatch("Orafon.PyTest")
@@ -97,15 +90,4 @@ def test_ctrl_c_while_pumping_messages_raises_keyboard_interrupt():
         except KeyboardInterrupt:
             print("interrupted", obj.Add(1, 2), flush=True)
     """)
-    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             text=True, env=dict(os.environ))
-    try:
-        assert child.stdout.readline().strip() == "pumping"
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=60)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.wait()
-    assert child.returncode == 0, err
-    assert out.splitlines() == ["interrupted 3"]
+    assert interrupt_child(["-c", script], child_environment, "pumping") == ["interrupted 3"]

@@ -1,7 +1,6 @@
 """The text-to-speech component driven from Python with real voices of both
 engine generations: the README's example, events, file types and help."""
 
-import os
 import pathlib
 import pydoc
 import re
@@ -18,28 +17,8 @@ WORDS = ["Hello", "world", "this", "is", "a", "test", "Second", "sentence", "her
 
 
 # SAPIVersion of a voice: 0 for the newer generation (espeak-ng), 1 for the
-# older one (flite).
+# older one (flite); the voices fixture (conftest.py) has the first of each.
 NEWER, OLDER = 0, 1
-
-
-def _voices():
-    tts = orafon.Dispatch("Orafon.TextToSpeech")
-    count = tts.VoiceCount
-    by_generation = {}
-    # The generations are listed one after the other: look at both ends first.
-    for index in [0, count - 1] + list(range(1, count - 1)):
-        tts.VoiceIdx = index
-        by_generation.setdefault(tts.SAPIVersion, index)
-        if len(by_generation) == 2:
-            break
-    return by_generation
-
-
-@pytest.fixture(scope="module")
-def voices():
-    found = _voices()
-    assert set(found) == {NEWER, OLDER}, f"voices of both engine generations are needed, found {found}"
-    return found
 
 
 def probe(path):
@@ -50,10 +29,10 @@ def probe(path):
 
 
 @pytest.mark.parametrize("generation", [NEWER, OLDER])
-def test_readme_example_end_to_end(voices, generation, tmp_path):
+def test_readme_example_end_to_end(voices, generation, tmp_path, child_environment):
     output = tmp_path / "hello.mp3"
     run = subprocess.run([sys.executable, str(EXAMPLE), str(voices[generation]), str(output)],
-                         capture_output=True, text=True, timeout=120, env=dict(os.environ))
+                         capture_output=True, text=True, timeout=120, env=child_environment)
     assert run.returncode == 0, run.stderr
     lines = run.stdout.splitlines()
     count, names = lines[0].split(" ", 1)

@@ -1,8 +1,8 @@
 // The rules of IUnknown on the Windows Media runtime's objects: the writer,
 // the profile manager with its codec list, profiles, stream configurations
 // and the metadata editor.
-#include "../platform/com/ComRules.h"
 #include "WmRuntimeApi.h"
+#include "support/ComRules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The rules of IUnknown on the object and on the objects it hands out:
 // connection points and enumerators.
-#include "../platform/com/ComRules.h"
 #include "TestObjects.h"
+#include "support/ComRules.h"
 
 #include <orafon/win/sapi.h>
 #include <orafon/win/speech.h>

@@ -1,11 +1,11 @@
 // The module logic (lock count, class factory, class table, registration,
 // type-library lookup) driven with a class table of the test's own, whose
 // instance maker makes small counted objects.
-#include "../platform/com/ComRules.h"
 #include "ClassFactory.h"
 #include "ModuleState.h"
 #include "ModuleTestSupport.h"
 #include "Registration.h"
+#include "support/ComRules.h"
 
 #include <orafon/OrafonIds.h>
 

@@ -5,6 +5,8 @@
 #include <speech/EngineSession.h>
 #include <speech/SpeechRequest.h>
 
+#include "support/MessagePump.h"
+
 #include <sapi4/ScriptedMode.h>
 #include <sapi5/ScriptedEngine.h>
 
@@ -178,24 +180,7 @@ public:
     bool EngineAudio(ULONG, const void *, ULONG) noexcept override { return false; }
 };
 
-bool PumpUntil(const std::function<bool()> &done)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    MSG message;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        bool any = false;
-        while (!done() && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            any = true;
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (!any)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using orafon::test::PumpUntil;
 
 // Waits, without dispatching anything, until done() holds.
 bool WaitWithoutPumping(const std::function<bool()> &done)

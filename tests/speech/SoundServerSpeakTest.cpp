@@ -5,7 +5,7 @@
 // same voice writes to a file.
 #include "SpeechTestSupport.h"
 
-#include "../platform/support/SoundServer.h"
+#include "support/SoundServer.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -156,7 +156,7 @@ protected:
                 }
                 return reached;
             },
-            static_cast<DWORD>(std::chrono::milliseconds(kGuard).count()));
+            kGuard);
         return ok && reached;
     }
 

@@ -35,25 +35,6 @@ std::u16string U16(const std::string &s)
     return std::u16string(s.begin(), s.end());
 }
 
-bool PumpUntil(const std::function<bool()> &done, DWORD guardMs)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(guardMs);
-    MSG message;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        bool any = false;
-        while (!done() && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            any = true;
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (!any)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 void DrainMessages()
 {
     MSG message;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../component/TestObjects.h"
+#include "support/MessagePump.h"
 
 #include <orafon/Holders.h>
 #include <orafon/win/windows.h>
@@ -34,9 +35,7 @@ const std::string &TempDir();
 std::string TempPath(const std::string &name);
 std::u16string U16(const std::string &s);
 
-// Dispatches this thread's messages until done() holds; false when it still
-// does not after a generous guard (a hang, not a speed limit).
-bool PumpUntil(const std::function<bool()> &done, DWORD guardMs = 30000);
+using orafon::test::PumpUntil;
 // Dispatches what is queued now, without waiting for more.
 void DrainMessages();
 

@@ -1,7 +1,7 @@
 // The orafon command interrupted at any moment, and speaking aloud through a
 // real sound server: `say` with a voice of each generation through
 // PulseAudio, and through ALSA to the same server.
-#include "../platform/support/SoundServer.h"
+#include "support/SoundServer.h"
 
 #include <gtest/gtest.h>
 
@@ -458,8 +458,7 @@ INSTANTIATE_TEST_SUITE_P(Outputs, OrafonSayAloud,
                          testing::Values(Output{"pulse", "eSpeak NG English (America)"}, Output{"pulse", "Flite kal16"},
                                          Output{"alsa", "eSpeak NG English (America)"}, Output{"alsa", "Flite kal16"}),
                          [](const testing::TestParamInfo<Output> &row) {
-                             return std::string(row.param.device) +
-                                    (row.param.voice[0] == 'e' ? "_espeak" : "_flite");
+                             return std::string(row.param.device) + (row.param.voice[0] == 'e' ? "_espeak" : "_flite");
                          });
 
 class WorkCleanup : public testing::Environment {

@@ -10,9 +10,10 @@
 // The library benchmark runs first and alone: espeak-ng is one engine per
 // process, and the voices' worker takes it over on first use.
 #include "BenchSupport.h"
-#include "VoiceTestSupport.h"
+#include "support/SpEvents.h"
 
 #include <espeak-ng/speak_lib.h>
+#include <orafon/PcmFormat.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/sapi.h>
 #include <orafon/win/winbase.h>
@@ -119,7 +120,7 @@ public:
     {
         *id = SPDFID_WaveFormatEx;
         *wfx = static_cast<WAVEFORMATEX *>(CoTaskMemAlloc(sizeof(WAVEFORMATEX)));
-        **wfx = sapi5test::Pcm(22050, 1, 16);
+        **wfx = orafon::PcmFormat(22050, 1, 16);
         return S_OK;
     }
     size_t Size() const { return bytes_; }
@@ -143,7 +144,7 @@ void VoiceToStream(benchmark::State &state)
         state.SetIterationTime(ms / 1000);
         g_voiceMs = g_voiceMs == 0 ? ms : std::min(g_voiceMs, ms);
         bytes = stream->Size();
-        sapi5test::DrainEvents(voice);
+        orafon::test::DrainEvents(voice);
         voice->SetOutput(nullptr, FALSE);
         stream->Release();
     }
@@ -173,7 +174,7 @@ void AsyncSpeakToFirstAudio(benchmark::State &state)
         const double s = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(s);
         voice->WaitUntilDone(INFINITE);
-        sapi5test::DrainEvents(voice);
+        orafon::test::DrainEvents(voice);
         voice->SetOutput(nullptr, FALSE);
         stream->Release();
     }
@@ -187,12 +188,12 @@ void PurgeToEnd(benchmark::State &state)
     for (auto _ : state) {
         voice->Speak(text.c_str(), SPF_ASYNC | SPF_IS_NOT_XML, nullptr);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        sapi5test::DrainEvents(voice);
+        orafon::test::DrainEvents(voice);
         const auto start = Clock::now();
         voice->Speak(u"", SPF_PURGEBEFORESPEAK, nullptr);
         voice->WaitUntilDone(INFINITE);
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-        sapi5test::DrainEvents(voice);
+        orafon::test::DrainEvents(voice);
     }
 }
 

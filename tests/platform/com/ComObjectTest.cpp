@@ -1,6 +1,6 @@
 // The COM object template: QueryInterface from the interface list, one
 // reference count, aggregation and contained objects.
-#include "ComRules.h"
+#include "support/ComRules.h"
 
 #include <orafon/ComObject.h>
 

@@ -1,4 +1,4 @@
-#include "com/TestServer.h"
+#include "TestServer.h"
 #include "support/Process.h"
 #include "support/TempRegistry.h"
 

@@ -1,7 +1,7 @@
 // Run with the platform library and a "speech platform module" in a folder
 // of their own (through LD_LIBRARY_PATH): creates the test class, which no
 // registry entry names, and prints where the platform library was loaded.
-#include "com/TestServer.h"
+#include "TestServer.h"
 
 #include <orafon/win/winbase.h>
 

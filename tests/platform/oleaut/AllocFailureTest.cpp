@@ -1,107 +1,20 @@
 // Running out of memory is answered, not fatal: each allocation a call makes
 // is failed in turn, and the call must answer E_OUTOFMEMORY (or succeed when
 // the failed allocation was one it could do without) with no exception
-// crossing it and nothing leaked. This executable replaces operator new, so
-// it holds these tests alone.
+// crossing it and nothing leaked. This executable replaces operator new
+// (orafon_alloc_failure), so it holds these tests alone.
+#include "support/AllocFailure.h"
+
 #include <orafon/win/objbase.h>
 #include <orafon/win/oleauto.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
-#include <new>
+
+using orafon::test::EachAllocationFails;
 
 namespace {
-
-// The allocation of the calling thread to fail, counted from 0; -1 fails none.
-thread_local long t_failAt = -1;
-thread_local bool t_failed = false;
-
-bool FailThisOne()
-{
-    if (t_failAt < 0)
-        return false;
-    if (t_failAt-- != 0)
-        return false;
-    t_failed = true;
-    return true;
-}
-
-void *Allocate(std::size_t n) noexcept
-{
-    return FailThisOne() ? nullptr : std::malloc(n ? n : 1);
-}
-
-// Out of line, so the compiler does not pair a free it sees with a new.
-[[gnu::noinline]] void Release(void *p) noexcept
-{
-    std::free(p);
-}
-
-} // namespace
-
-void *operator new(std::size_t n)
-{
-    if (void *p = Allocate(n))
-        return p;
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t n)
-{
-    return operator new(n);
-}
-void *operator new(std::size_t n, const std::nothrow_t &) noexcept
-{
-    return Allocate(n);
-}
-void *operator new[](std::size_t n, const std::nothrow_t &) noexcept
-{
-    return Allocate(n);
-}
-void operator delete(void *p) noexcept
-{
-    Release(p);
-}
-void operator delete[](void *p) noexcept
-{
-    Release(p);
-}
-void operator delete(void *p, std::size_t) noexcept
-{
-    Release(p);
-}
-void operator delete[](void *p, std::size_t) noexcept
-{
-    Release(p);
-}
-
-namespace {
-
-// Runs |call| once per allocation it makes, failing that allocation, until a
-// run meets no failure; that last run must succeed.
-void EachAllocationFails(const std::function<HRESULT()> &call)
-{
-    for (long n = 0; n < 10000; ++n) {
-        t_failed = false;
-        t_failAt = n;
-        HRESULT hr = E_FAIL;
-        bool threw = false;
-        try {
-            hr = call();
-        } catch (...) {
-            threw = true;
-        }
-        t_failAt = -1;
-        ASSERT_FALSE(threw) << "an exception crossed the call when allocation " << n << " failed";
-        if (!t_failed) {
-            EXPECT_EQ(S_OK, hr) << "with every allocation granted";
-            return;
-        }
-        EXPECT_TRUE(hr == E_OUTOFMEMORY || hr == S_OK) << "allocation " << n << " failed: 0x" << std::hex << hr;
-    }
-    FAIL() << "the call never ran without meeting a failed allocation";
-}
 
 // Converts |source| to |vt| and releases what it made.
 HRESULT Change(const VARIANT &source, VARTYPE vt)

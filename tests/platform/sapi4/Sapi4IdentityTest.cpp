@@ -1,7 +1,7 @@
 // The rules of IUnknown on every object the SAPI 4 server hands out: its
 // class objects, the mode enumerator, the audio destination and an engine.
-#include "../com/ComRules.h"
 #include "Sapi4TestSupport.h"
+#include "support/ComRules.h"
 
 #include <gtest/gtest.h>
 

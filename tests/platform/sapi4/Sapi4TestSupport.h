@@ -3,6 +3,8 @@
 // the engine reports, and a message pump for the selecting thread.
 #pragma once
 
+#include "support/MessagePump.h"
+
 #include <orafon/win/speech.h>
 #include <orafon/win/winuser.h>
 
@@ -32,23 +34,7 @@ template <typename T> CComPtr<T> Create(REFCLSID clsid)
     return object;
 }
 
-// Processes this thread's messages until done() or the deadline.
-inline bool PumpUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(30))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (!done())
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-    return true;
-}
+using orafon::test::PumpUntil;
 
 template <typename Interface> class TestObject : public Interface {
 public:

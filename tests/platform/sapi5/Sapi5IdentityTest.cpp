@@ -1,8 +1,8 @@
 // The rules of IUnknown on every object the SAPI 5 server hands out: its
 // class objects, voices, tokens, categories, token enumerators, data keys
 // and the device's output stream.
-#include "../com/ComRules.h"
 #include "VoiceTestSupport.h"
+#include "support/ComRules.h"
 
 #include <gtest/gtest.h>
 

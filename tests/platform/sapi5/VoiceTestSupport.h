@@ -2,6 +2,8 @@
 // writes, event collection, and signal measurements.
 #pragma once
 
+#include "support/SpEvents.h"
+
 #include <orafon/PcmFormat.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/sapi.h>
@@ -133,32 +135,8 @@ private:
 
 inline constexpr auto &Pcm = orafon::PcmFormat;
 
-struct Event {
-    WORD id;
-    ULONG stream;
-    ULONGLONG offset;
-    WPARAM wParam;
-    LPARAM lParam;
-    std::u16string bookmark;
-};
-
-// Takes every queued event, freeing what they carry.
-inline std::vector<Event> DrainEvents(ISpVoice *voice)
-{
-    std::vector<Event> out;
-    SPEVENT e{};
-    ULONG fetched = 0;
-    while (voice->GetEvents(1, &e, &fetched) == S_OK && fetched == 1) {
-        Event ev{e.eEventId, e.ulStreamNum, e.ullAudioStreamOffset, e.wParam, e.lParam, {}};
-        if (e.elParamType == SPET_LPARAM_IS_STRING) {
-            ev.bookmark = reinterpret_cast<const char16_t *>(e.lParam);
-            CoTaskMemFree(reinterpret_cast<void *>(e.lParam));
-            ev.lParam = 0;
-        }
-        out.push_back(std::move(ev));
-    }
-    return out;
-}
+using Event = orafon::test::SpEventCopy;
+using orafon::test::DrainEvents;
 
 inline std::vector<std::u16string> Slices(const std::vector<Event> &events, const std::u16string &text, WORD id)
 {

@@ -2,7 +2,7 @@
 // through a configuration of the test's own whose default device copies the
 // PCM into a file on its way to the same server. What is heard is recorded
 // from the server's sink.
-#include "../support/SoundServer.h"
+#include "support/SoundServer.h"
 
 #include <orafon/PcmFormat.h>
 #include <orafon/win/mmsystem.h>
