@@ -22,6 +22,7 @@
 //     150       0.62    ~164
 //
 // A nonzero bitRate (bit/s per channel) asks for that average rate instead.
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/faac.h>
 
 extern "C" {
@@ -240,25 +241,27 @@ int HandOut(Encoder &e, unsigned char *out, UINT size)
 EXTERN_C ORAFON_EXPORT faacEncHandle faacEncOpen(ULONG sampleRate, UINT numChannels, ULONG *inputSamples,
                                                  ULONG *maxOutputBytes)
 {
-    if (!inputSamples || !maxOutputBytes || numChannels < 1 || numChannels > 8)
-        return nullptr;
-    QuietLibavcodec();
-    auto e = std::make_shared<Encoder>();
-    e->sampleRate = sampleRate;
-    e->channels = numChannels;
-    e->config = DefaultConfig();
-    e->ctx = OpenContext(sampleRate, numChannels, e->config);
-    e->frame.reset(av_frame_alloc());
-    e->packet.reset(av_packet_alloc());
-    if (!e->ctx || !e->frame || !e->packet)
-        return nullptr;
-    *inputSamples = kFrameLength * numChannels;
-    *maxOutputBytes = kMaxFrameBytesPerChannel * numChannels;
-    Library &lib = Lib();
-    std::lock_guard lock(lib.lock);
-    faacEncHandle h = e.get();
-    lib.live.emplace(h, std::move(e));
-    return h;
+    return orafon::CatchAtEdgeOr<faacEncHandle>(nullptr, nullptr, [&]() -> faacEncHandle {
+        if (!inputSamples || !maxOutputBytes || numChannels < 1 || numChannels > 8)
+            return nullptr;
+        QuietLibavcodec();
+        auto e = std::make_shared<Encoder>();
+        e->sampleRate = sampleRate;
+        e->channels = numChannels;
+        e->config = DefaultConfig();
+        e->ctx = OpenContext(sampleRate, numChannels, e->config);
+        e->frame.reset(av_frame_alloc());
+        e->packet.reset(av_packet_alloc());
+        if (!e->ctx || !e->frame || !e->packet)
+            return nullptr;
+        *inputSamples = kFrameLength * numChannels;
+        *maxOutputBytes = kMaxFrameBytesPerChannel * numChannels;
+        Library &lib = Lib();
+        std::lock_guard lock(lib.lock);
+        faacEncHandle h = e.get();
+        lib.live.emplace(h, std::move(e));
+        return h;
+    });
 }
 
 EXTERN_C ORAFON_EXPORT faacEncConfigurationPtr faacEncGetCurrentConfiguration(faacEncHandle hEncoder)
@@ -319,28 +322,30 @@ EXTERN_C ORAFON_EXPORT int faacEncGetDecoderSpecificInfo(faacEncHandle hEncoder,
 EXTERN_C ORAFON_EXPORT int faacEncEncode(faacEncHandle hEncoder, int32_t *inputBuffer, UINT samplesInput,
                                          unsigned char *outputBuffer, UINT bufferSize)
 {
-    const std::shared_ptr<Encoder> e = Find(hEncoder);
-    if (!e || !outputBuffer)
-        return -1;
-    std::lock_guard lock(e->lock);
-    if (samplesInput > 0) {
-        // Only the last block may be short, and nothing follows the drain.
-        if (!inputBuffer || e->draining || e->shortSent || samplesInput % e->channels != 0 ||
-            samplesInput > kFrameLength * e->channels)
+    return orafon::CatchAtEdgeOr<int>(-1, -1, [&]() -> int {
+        const std::shared_ptr<Encoder> e = Find(hEncoder);
+        if (!e || !outputBuffer)
             return -1;
-        e->started = true;
-        e->shortSent = samplesInput < kFrameLength * e->channels;
-        if (!SendBlock(*e, reinterpret_cast<const int16_t *>(inputBuffer), samplesInput))
+        std::lock_guard lock(e->lock);
+        if (samplesInput > 0) {
+            // Only the last block may be short, and nothing follows the drain.
+            if (!inputBuffer || e->draining || e->shortSent || samplesInput % e->channels != 0 ||
+                samplesInput > kFrameLength * e->channels)
+                return -1;
+            e->started = true;
+            e->shortSent = samplesInput < kFrameLength * e->channels;
+            if (!SendBlock(*e, reinterpret_cast<const int16_t *>(inputBuffer), samplesInput))
+                return -1;
+        } else if (!e->draining) {
+            e->started = true;
+            e->draining = true;
+            if (avcodec_send_frame(e->ctx.get(), nullptr) < 0)
+                return -1;
+        }
+        if (!CollectPackets(*e))
             return -1;
-    } else if (!e->draining) {
-        e->started = true;
-        e->draining = true;
-        if (avcodec_send_frame(e->ctx.get(), nullptr) < 0)
-            return -1;
-    }
-    if (!CollectPackets(*e))
-        return -1;
-    return HandOut(*e, outputBuffer, bufferSize);
+        return HandOut(*e, outputBuffer, bufferSize);
+    });
 }
 
 EXTERN_C ORAFON_EXPORT int faacEncClose(faacEncHandle hEncoder)

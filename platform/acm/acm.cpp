@@ -7,6 +7,7 @@
 // resampler's state lives as long as the stream, so consecutive pieces join
 // without a seam. Output that does not fit the caller's destination buffer is
 // kept and delivered first by the next call: nothing is dropped.
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/msacm.h>
 
 #include <soxr.h>
@@ -274,7 +275,7 @@ acmStreamOpen(LPHACMSTREAM phas, HACMDRIVER had, LPWAVEFORMATEX pwfxSrc, LPWAVEF
     s->dst = *pwfxDst;
     s->src.cbSize = s->dst.cbSize = 0;
     s->mixChannels = std::min(s->src.nChannels, s->dst.nChannels);
-    try {
+    const MMRESULT made = orafon::CatchAtEdgeOr<MMRESULT>(MMSYSERR_NOMEM, MMSYSERR_ERROR, [&] {
         s->in.resize(kChunkFrames * s->mixChannels);
         if (s->src.nSamplesPerSec != s->dst.nSamplesPerSec) {
             const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
@@ -288,9 +289,10 @@ acmStreamOpen(LPHACMSTREAM phas, HACMDRIVER had, LPWAVEFORMATEX pwfxSrc, LPWAVEF
         }
         std::lock_guard lock(g_streamsLock);
         g_streams.insert(s.get());
-    } catch (const std::bad_alloc &) {
-        return MMSYSERR_NOMEM;
-    }
+        return MMSYSERR_NOERROR;
+    });
+    if (made != MMSYSERR_NOERROR)
+        return made;
     *phas = s.release();
     return MMSYSERR_NOERROR;
 }
@@ -388,19 +390,17 @@ STDAPI_(MMRESULT) acmStreamConvert(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD
         s.pendingPos = 0;
         s.ended = false;
     }
-    MMRESULT mr = MMSYSERR_NOERROR;
-    try {
+    const MMRESULT mr = orafon::CatchAtEdgeOr<MMRESULT>(MMSYSERR_NOMEM, MMSYSERR_ERROR, [&] {
         Output out(s, *pash);
         out.DeliverPending();
         // Only whole source frames are converted, with or without BLOCKALIGN.
         const size_t frames = pash->cbSrcLength / s.src.nBlockAlign;
-        mr = ConvertFrames(s, pash->pbSrc, frames, out);
+        MMRESULT converted = ConvertFrames(s, pash->pbSrc, frames, out);
         pash->cbSrcLengthUsed = static_cast<DWORD>(frames * s.src.nBlockAlign);
-        if (mr == MMSYSERR_NOERROR && (fdwConvert & ACM_STREAMCONVERTF_END))
-            mr = Drain(s, out);
-    } catch (const std::bad_alloc &) {
-        mr = MMSYSERR_NOMEM;
-    }
+        if (converted == MMSYSERR_NOERROR && (fdwConvert & ACM_STREAMCONVERTF_END))
+            converted = Drain(s, out);
+        return converted;
+    });
     pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
     return mr;
 }

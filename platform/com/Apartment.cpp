@@ -1,6 +1,7 @@
 // Apartments (per-thread initialisation counts) and task memory.
 #include "Apartment.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/objbase.h>
 
 #include <atomic>
@@ -72,8 +73,9 @@ STDAPI_(void) CoUninitialize(void)
         return;
     if (--t_apartment.count > 0)
         return;
-    // Class objects this thread registered leave with its apartment.
-    orafon::com::RevokeThreadRegistrations();
+    // Class objects this thread registered leave with its apartment; short
+    // of memory to list them, they stay registered (and referenced).
+    static_cast<void>(orafon::CatchAtEdge([] { orafon::com::RevokeThreadRegistrations(); }));
     if (t_apartment.model == Model::MultiThreaded)
         g_mtaThreads.fetch_sub(1);
     t_apartment.model = Model::None;

@@ -2,6 +2,7 @@
 // named by the registry, and the platform's own modules.
 #include "Apartment.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winbase.h>
 #include <orafon/win/winreg.h>
@@ -9,6 +10,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <mutex>
@@ -165,6 +167,9 @@ void RevokeThreadRegistrations()
         Registrations &r = GetRegistrations();
         std::lock_guard lock(r.mutex);
         const DWORD me = GetCurrentThreadId();
+        // Room first: an entry is taken out only once its object is held.
+        released.reserve(static_cast<size_t>(
+            std::count_if(r.entries.begin(), r.entries.end(), [me](const Registration &e) { return e.thread == me; })));
         for (auto it = r.entries.begin(); it != r.entries.end();) {
             if (it->thread == me) {
                 released.push_back(it->object);
@@ -189,13 +194,14 @@ STDAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext
     *lpdwRegister = 0;
     if (!IsInitialized())
         return CO_E_NOTINITIALIZED;
-    Registrations &r = GetRegistrations();
-    pUnk->AddRef();
-    std::lock_guard lock(r.mutex);
-    const DWORD cookie = r.nextCookie++;
-    r.entries.push_back(Registration{cookie, rclsid, pUnk, dwClsContext, flags & 0x3, GetCurrentThreadId()});
-    *lpdwRegister = cookie;
-    return S_OK;
+    return orafon::CatchAtEdge([&] {
+        Registrations &r = GetRegistrations();
+        std::lock_guard lock(r.mutex);
+        const DWORD cookie = r.nextCookie++;
+        r.entries.push_back(Registration{cookie, rclsid, pUnk, dwClsContext, flags & 0x3, GetCurrentThreadId()});
+        pUnk->AddRef(); // once it is entered: a registration that failed holds nothing
+        *lpdwRegister = cookie;
+    });
 }
 
 STDAPI CoRevokeClassObject(DWORD dwRegister)
@@ -222,45 +228,47 @@ STDAPI CoRevokeClassObject(DWORD dwRegister)
 
 STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID riid, LPVOID *ppv)
 {
-    if (!ppv)
-        return E_INVALIDARG;
-    *ppv = nullptr;
-    if (!IsInitialized())
-        return CO_E_NOTINITIALIZED;
-
-    if (IUnknown *registered = FindRegistered(rclsid, dwClsContext)) {
-        const HRESULT hr = registered->QueryInterface(riid, ppv);
-        registered->Release();
-        return hr;
-    }
-    if (!(dwClsContext & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)))
-        return REGDB_E_CLASSNOTREG;
-
-    // A failure of the registered server is reported if no platform module
-    // provides the class either.
-    HRESULT serverError = S_OK;
-    std::string path;
-    if (RegisteredServerPath(rclsid, path)) {
-        const HRESULT hr = AskServer(path, rclsid, riid, ppv);
-        if (SUCCEEDED(hr))
-            return hr;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppv)
+            return E_INVALIDARG;
         *ppv = nullptr;
-        serverError = hr;
-    }
+        if (!IsInitialized())
+            return CO_E_NOTINITIALIZED;
 
-    const std::string dir = PlatformDirectory();
-    for (const char *name : kPlatformModules) {
-        const std::string candidate = dir + "/" + name;
-        if (dir.empty() || access(candidate.c_str(), R_OK) != 0)
-            continue;
-        const HRESULT hr = AskServer(candidate, rclsid, riid, ppv);
-        if (SUCCEEDED(hr))
+        if (IUnknown *registered = FindRegistered(rclsid, dwClsContext)) {
+            const HRESULT hr = registered->QueryInterface(riid, ppv);
+            registered->Release();
             return hr;
-        *ppv = nullptr;
-        if (!NotThisServersClass(hr) && hr != CO_E_ERRORINDLL && HRESULT_FACILITY(hr) != FACILITY_WIN32)
-            return hr; // the module has the class but could not give it
-    }
-    return FAILED(serverError) ? serverError : REGDB_E_CLASSNOTREG;
+        }
+        if (!(dwClsContext & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)))
+            return REGDB_E_CLASSNOTREG;
+
+        // A failure of the registered server is reported if no platform module
+        // provides the class either.
+        HRESULT serverError = S_OK;
+        std::string path;
+        if (RegisteredServerPath(rclsid, path)) {
+            const HRESULT hr = AskServer(path, rclsid, riid, ppv);
+            if (SUCCEEDED(hr))
+                return hr;
+            *ppv = nullptr;
+            serverError = hr;
+        }
+
+        const std::string dir = PlatformDirectory();
+        for (const char *name : kPlatformModules) {
+            const std::string candidate = dir + "/" + name;
+            if (dir.empty() || access(candidate.c_str(), R_OK) != 0)
+                continue;
+            const HRESULT hr = AskServer(candidate, rclsid, riid, ppv);
+            if (SUCCEEDED(hr))
+                return hr;
+            *ppv = nullptr;
+            if (!NotThisServersClass(hr) && hr != CO_E_ERRORINDLL && HRESULT_FACILITY(hr) != FACILITY_WIN32)
+                return hr; // the module has the class but could not give it
+        }
+        return FAILED(serverError) ? serverError : REGDB_E_CLASSNOTREG;
+    });
 }
 
 STDAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID *ppv)

@@ -1,6 +1,7 @@
 // GUID text forms and ProgIDs.
 #include "Apartment.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winreg.h>
@@ -122,19 +123,23 @@ using namespace orafon::com;
 
 STDAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax)
 {
-    if (!lpsz || cchMax < kGuidChars + 1)
-        return 0;
-    const std::u16string text = GuidText(rguid);
-    std::memcpy(lpsz, text.c_str(), (text.size() + 1) * sizeof(OLECHAR));
-    return kGuidChars + 1;
+    return orafon::CatchAtEdgeOr<int>(0, 0, [&]() -> int {
+        if (!lpsz || cchMax < kGuidChars + 1)
+            return 0;
+        const std::u16string text = GuidText(rguid);
+        std::memcpy(lpsz, text.c_str(), (text.size() + 1) * sizeof(OLECHAR));
+        return kGuidChars + 1;
+    });
 }
 
 STDAPI StringFromCLSID(REFCLSID rclsid, LPOLESTR *lplpsz)
 {
-    if (!lplpsz)
-        return E_INVALIDARG;
-    *lplpsz = nullptr;
-    return CopyToTaskMemory(GuidText(rclsid), lplpsz);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!lplpsz)
+            return E_INVALIDARG;
+        *lplpsz = nullptr;
+        return CopyToTaskMemory(GuidText(rclsid), lplpsz);
+    });
 }
 
 STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid)
@@ -154,31 +159,33 @@ STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid)
 
 STDAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid)
 {
-    if (!lpszProgID || !lpclsid)
-        return E_INVALIDARG;
-    *lpclsid = GUID_NULL;
-    // A version-independent ProgID names its CLSID directly or through
-    // CurVer, the current versioned ProgID; a few hops at most.
-    std::u16string progId = lpszProgID;
-    for (int hop = 0; hop < 8; ++hop) {
-        if (!IsProgIdShaped(progId.c_str()))
-            return CO_E_CLASSSTRING;
-        std::u16string text;
-        LONG error = 0;
-        if (ReadClassesRootDefault(progId + u"\\CLSID", text, error)) {
-            GUID guid;
-            if (!ParseGuid(text.c_str(), guid))
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!lpszProgID || !lpclsid)
+            return E_INVALIDARG;
+        *lpclsid = GUID_NULL;
+        // A version-independent ProgID names its CLSID directly or through
+        // CurVer, the current versioned ProgID; a few hops at most.
+        std::u16string progId = lpszProgID;
+        for (int hop = 0; hop < 8; ++hop) {
+            if (!IsProgIdShaped(progId.c_str()))
                 return CO_E_CLASSSTRING;
-            *lpclsid = guid;
-            return S_OK;
+            std::u16string text;
+            LONG error = 0;
+            if (ReadClassesRootDefault(progId + u"\\CLSID", text, error)) {
+                GUID guid;
+                if (!ParseGuid(text.c_str(), guid))
+                    return CO_E_CLASSSTRING;
+                *lpclsid = guid;
+                return S_OK;
+            }
+            if (error != ERROR_FILE_NOT_FOUND)
+                return REGDB_E_READREGDB;
+            if (!ReadClassesRootDefault(progId + u"\\CurVer", text, error) || text.empty())
+                return error == ERROR_FILE_NOT_FOUND || error == ERROR_SUCCESS ? CO_E_CLASSSTRING : REGDB_E_READREGDB;
+            progId = text;
         }
-        if (error != ERROR_FILE_NOT_FOUND)
-            return REGDB_E_READREGDB;
-        if (!ReadClassesRootDefault(progId + u"\\CurVer", text, error) || text.empty())
-            return error == ERROR_FILE_NOT_FOUND || error == ERROR_SUCCESS ? CO_E_CLASSSTRING : REGDB_E_READREGDB;
-        progId = text;
-    }
-    return CO_E_CLASSSTRING;
+        return CO_E_CLASSSTRING;
+    });
 }
 
 STDAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid)
@@ -197,17 +204,19 @@ STDAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid)
     }
     // Anything else may be a ProgID.
     const HRESULT hr = CLSIDFromProgID(lpsz, pclsid);
-    return SUCCEEDED(hr) ? hr : CO_E_CLASSSTRING;
+    return SUCCEEDED(hr) || hr == E_OUTOFMEMORY ? hr : CO_E_CLASSSTRING;
 }
 
 STDAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR *lplpszProgID)
 {
-    if (!lplpszProgID)
-        return E_INVALIDARG;
-    *lplpszProgID = nullptr;
-    std::u16string progId;
-    LONG error = 0;
-    if (!ReadClassesRootDefault(u"CLSID\\" + GuidText(clsid) + u"\\ProgID", progId, error) || progId.empty())
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_SUCCESS ? REGDB_E_CLASSNOTREG : REGDB_E_READREGDB;
-    return CopyToTaskMemory(progId, lplpszProgID);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!lplpszProgID)
+            return E_INVALIDARG;
+        *lplpszProgID = nullptr;
+        std::u16string progId;
+        LONG error = 0;
+        if (!ReadClassesRootDefault(u"CLSID\\" + GuidText(clsid) + u"\\ProgID", progId, error) || progId.empty())
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_SUCCESS ? REGDB_E_CLASSNOTREG : REGDB_E_READREGDB;
+        return CopyToTaskMemory(progId, lplpszProgID);
+    });
 }

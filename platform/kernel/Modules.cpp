@@ -1,6 +1,8 @@
 // Module loading over the dynamic linker. A module handle is the dynamic
 // linker's own handle (its link map), so handles from LoadLibraryA and from
 // GetModuleHandleExA compare equal for the same module.
+#include <orafon/LastErrorEdge.h>
+
 #include <orafon/CaseFold.h>
 #include <orafon/win/winbase.h>
 
@@ -136,16 +138,18 @@ std::string ModulePath(HMODULE h)
 
 STDAPI_(HMODULE) LoadLibraryA(LPCSTR lpLibFileName)
 {
-    if (!lpLibFileName || !*lpLibFileName) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    void *h = OpenModule(lpLibFileName);
-    if (!h) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    return static_cast<HMODULE>(h);
+    return orafon::AtLastErrorEdge<HMODULE>(nullptr, [&]() -> HMODULE {
+        if (!lpLibFileName || !*lpLibFileName) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        void *h = OpenModule(lpLibFileName);
+        if (!h) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+        return static_cast<HMODULE>(h);
+    });
 }
 
 STDAPI_(BOOL) FreeLibrary(HMODULE hLibModule)
@@ -183,78 +187,83 @@ STDAPI_(FARPROC) GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 
 STDAPI_(DWORD) GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
-    if (!lpFilename && nSize > 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    std::string path;
-    if (!hModule) {
-        path = MainProgramPath();
-    } else {
-        if (!IsLoadedModule(hModule)) {
+    return orafon::AtLastErrorEdge<DWORD>(0, [&]() -> DWORD {
+        if (!lpFilename && nSize > 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        std::string path;
+        if (!hModule) {
+            path = MainProgramPath();
+        } else {
+            if (!IsLoadedModule(hModule)) {
+                SetLastError(ERROR_MOD_NOT_FOUND);
+                return 0;
+            }
+            path = ModulePath(hModule);
+        }
+        if (path.empty()) {
             SetLastError(ERROR_MOD_NOT_FOUND);
             return 0;
         }
-        path = ModulePath(hModule);
-    }
-    if (path.empty()) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
-    }
-    return CopyTruncated(path, lpFilename, nSize);
+        return CopyTruncated(path, lpFilename, nSize);
+    });
 }
 
 STDAPI_(BOOL) GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE *phModule)
 {
-    if (!phModule) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *phModule = nullptr;
-    constexpr DWORD known =
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT | 0x1 /* PIN */;
-    if ((dwFlags & ~known) != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const bool keepCount = (dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) != 0;
-    void *h = nullptr;
-    if (dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
-        Dl_info info;
-        struct link_map *map = nullptr;
-        if (!lpModuleName || !dladdr1(lpModuleName, &info, reinterpret_cast<void **>(&map), RTLD_DL_LINKMAP) || !map) {
-            SetLastError(ERROR_MOD_NOT_FOUND);
+    return orafon::AtLastErrorEdge<BOOL>(FALSE, [&]() -> BOOL {
+        if (!phModule) {
+            SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        h = map;
-        if (!keepCount) {
-            // Take the reference Windows takes, so FreeLibrary balances it.
-            const bool isMain = !map->l_name || !*map->l_name;
-            void *again = dlopen(isMain ? nullptr : map->l_name, RTLD_NOW | RTLD_NOLOAD);
-            if (!again) {
+        *phModule = nullptr;
+        constexpr DWORD known =
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT | 0x1 /* PIN */;
+        if ((dwFlags & ~known) != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const bool keepCount = (dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) != 0;
+        void *h = nullptr;
+        if (dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
+            Dl_info info;
+            struct link_map *map = nullptr;
+            if (!lpModuleName || !dladdr1(lpModuleName, &info, reinterpret_cast<void **>(&map), RTLD_DL_LINKMAP) ||
+                !map) {
                 SetLastError(ERROR_MOD_NOT_FOUND);
                 return FALSE;
             }
-        }
-    } else {
-        if (!lpModuleName) {
-            h = dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
-        } else {
-            h = dlopen(lpModuleName, RTLD_NOW | RTLD_NOLOAD);
-            if (!h && EndsWithDll(lpModuleName)) {
-                const std::string stem(lpModuleName, std::strlen(lpModuleName) - 4);
-                h = dlopen((stem + ".so").c_str(), RTLD_NOW | RTLD_NOLOAD);
-                if (!h)
-                    h = dlopen(("lib" + stem + ".so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+            h = map;
+            if (!keepCount) {
+                // Take the reference Windows takes, so FreeLibrary balances it.
+                const bool isMain = !map->l_name || !*map->l_name;
+                void *again = dlopen(isMain ? nullptr : map->l_name, RTLD_NOW | RTLD_NOLOAD);
+                if (!again) {
+                    SetLastError(ERROR_MOD_NOT_FOUND);
+                    return FALSE;
+                }
             }
+        } else {
+            if (!lpModuleName) {
+                h = dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
+            } else {
+                h = dlopen(lpModuleName, RTLD_NOW | RTLD_NOLOAD);
+                if (!h && EndsWithDll(lpModuleName)) {
+                    const std::string stem(lpModuleName, std::strlen(lpModuleName) - 4);
+                    h = dlopen((stem + ".so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+                    if (!h)
+                        h = dlopen(("lib" + stem + ".so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+                }
+            }
+            if (!h) {
+                SetLastError(ERROR_MOD_NOT_FOUND);
+                return FALSE;
+            }
+            if (keepCount)
+                dlclose(h);
         }
-        if (!h) {
-            SetLastError(ERROR_MOD_NOT_FOUND);
-            return FALSE;
-        }
-        if (keepCount)
-            dlclose(h);
-    }
-    *phModule = static_cast<HMODULE>(h);
-    return TRUE;
+        *phModule = static_cast<HMODULE>(h);
+        return TRUE;
+    });
 }

@@ -1,4 +1,5 @@
 #include "TextCodec.h"
+#include <orafon/LastErrorEdge.h>
 
 #include <orafon/win/winbase.h>
 
@@ -187,80 +188,84 @@ STDAPI_(int)
 MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
                     int cchWideChar)
 {
-    if (!lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
-        (cchWideChar > 0 && !lpWideCharStr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (!IsUtf8CodePage(CodePage)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    // UTF-8 takes no flag but MB_ERR_INVALID_CHARS; the ANSI code page also
-    // accepts the composition flags (which change nothing for UTF-8 text).
-    const DWORD allowed = CodePage == CP_UTF8
-                              ? MB_ERR_INVALID_CHARS
-                              : MB_ERR_INVALID_CHARS | MB_PRECOMPOSED | 0x2 /* COMPOSITE */ | 0x4 /* USEGLYPHCHARS */;
-    if ((dwFlags & ~allowed) != 0) {
-        SetLastError(ERROR_INVALID_FLAGS);
-        return 0;
-    }
-    // -1: the input is NUL-terminated and the NUL is converted (and counted) too.
-    const size_t length =
-        cbMultiByte == -1 ? std::char_traits<char>::length(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
-    std::u16string produced;
-    if (!orafon::text::Utf8ToUtf16(std::string_view(lpMultiByteStr, length), produced,
-                                   (dwFlags & MB_ERR_INVALID_CHARS) != 0)) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-    }
-    return Deliver(produced, lpWideCharStr, cchWideChar);
+    return orafon::AtLastErrorEdge<int>(0, [&]() -> int {
+        if (!lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+            (cchWideChar > 0 && !lpWideCharStr)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (!IsUtf8CodePage(CodePage)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        // UTF-8 takes no flag but MB_ERR_INVALID_CHARS; the ANSI code page also
+        // accepts the composition flags (which change nothing for UTF-8 text).
+        const DWORD allowed =
+            CodePage == CP_UTF8 ? MB_ERR_INVALID_CHARS
+                                : MB_ERR_INVALID_CHARS | MB_PRECOMPOSED | 0x2 /* COMPOSITE */ | 0x4 /* USEGLYPHCHARS */;
+        if ((dwFlags & ~allowed) != 0) {
+            SetLastError(ERROR_INVALID_FLAGS);
+            return 0;
+        }
+        // -1: the input is NUL-terminated and the NUL is converted (and counted) too.
+        const size_t length =
+            cbMultiByte == -1 ? std::char_traits<char>::length(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+        std::u16string produced;
+        if (!orafon::text::Utf8ToUtf16(std::string_view(lpMultiByteStr, length), produced,
+                                       (dwFlags & MB_ERR_INVALID_CHARS) != 0)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
+        }
+        return Deliver(produced, lpWideCharStr, cchWideChar);
+    });
 }
 
 STDAPI_(int)
 WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                     int cbMultiByte, LPCSTR lpDefaultChar, BOOL *lpUsedDefaultChar)
 {
-    if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
-        (cbMultiByte > 0 && !lpMultiByteStr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (!IsUtf8CodePage(CodePage)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    const bool explicitUtf8 = CodePage == CP_UTF8;
-    if (explicitUtf8) {
-        // Windows refuses default characters and best-fit flags for UTF-8.
-        if ((dwFlags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS)) != 0) {
-            SetLastError(ERROR_INVALID_FLAGS);
-            return 0;
-        }
-        if (lpDefaultChar || lpUsedDefaultChar) {
+    return orafon::AtLastErrorEdge<int>(0, [&]() -> int {
+        if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
+            (cbMultiByte > 0 && !lpMultiByteStr)) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-    } else if ((dwFlags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS | WC_NO_BEST_FIT_CHARS | 0x200 /* COMPOSITECHECK */ |
-                                              0x10 /* DISCARDNS */ | 0x20 /* SEPCHARS */ | 0x40 /* DEFAULTCHAR */)) !=
-               0) {
-        SetLastError(ERROR_INVALID_FLAGS);
-        return 0;
-    }
-    const size_t length =
-        cchWideChar == -1 ? orafon::text::Length(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
-    std::string produced;
-    bool replaced = false;
-    // The ANSI code page path honours a caller-given default character in
-    // place of U+FFFD.
-    const std::string_view replacement =
-        lpDefaultChar && *lpDefaultChar ? std::string_view(lpDefaultChar, 1) : std::string_view("\xEF\xBF\xBD");
-    if (!orafon::text::Utf16ToUtf8(std::u16string_view(lpWideCharStr, length), produced,
-                                   (dwFlags & WC_ERR_INVALID_CHARS) != 0, &replaced, replacement)) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-    }
-    if (lpUsedDefaultChar)
-        *lpUsedDefaultChar = replaced ? TRUE : FALSE;
-    return Deliver(produced, lpMultiByteStr, cbMultiByte);
+        if (!IsUtf8CodePage(CodePage)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        const bool explicitUtf8 = CodePage == CP_UTF8;
+        if (explicitUtf8) {
+            // Windows refuses default characters and best-fit flags for UTF-8.
+            if ((dwFlags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS)) != 0) {
+                SetLastError(ERROR_INVALID_FLAGS);
+                return 0;
+            }
+            if (lpDefaultChar || lpUsedDefaultChar) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return 0;
+            }
+        } else if ((dwFlags &
+                    ~static_cast<DWORD>(WC_ERR_INVALID_CHARS | WC_NO_BEST_FIT_CHARS | 0x200 /* COMPOSITECHECK */ |
+                                        0x10 /* DISCARDNS */ | 0x20 /* SEPCHARS */ | 0x40 /* DEFAULTCHAR */)) != 0) {
+            SetLastError(ERROR_INVALID_FLAGS);
+            return 0;
+        }
+        const size_t length =
+            cchWideChar == -1 ? orafon::text::Length(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
+        std::string produced;
+        bool replaced = false;
+        // The ANSI code page path honours a caller-given default character in
+        // place of U+FFFD.
+        const std::string_view replacement =
+            lpDefaultChar && *lpDefaultChar ? std::string_view(lpDefaultChar, 1) : std::string_view("\xEF\xBF\xBD");
+        if (!orafon::text::Utf16ToUtf8(std::u16string_view(lpWideCharStr, length), produced,
+                                       (dwFlags & WC_ERR_INVALID_CHARS) != 0, &replaced, replacement)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
+        }
+        if (lpUsedDefaultChar)
+            *lpUsedDefaultChar = replaced ? TRUE : FALSE;
+        return Deliver(produced, lpMultiByteStr, cbMultiByte);
+    });
 }

@@ -12,12 +12,14 @@
 // (file) writes the finished tag over that frame. beCloseStream therefore
 // keeps the last closed stream's encoder state until beWriteVBRHeader takes it
 // (or the next stream is closed).
+#include <orafon/CatchAtEdge.h>
 #include <orafon/Holders.h>
 #include <orafon/win/BladeMP3EncDLL.h>
 
 #include <lame/lame.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -233,7 +235,7 @@ BE_ERR WriteTagFrame(lame_global_flags *gfp, LPCSTR lpszFileName)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     if (!lame_get_bWriteVbrTag(gfp))
         return BE_ERR_SUCCESSFUL;
-    std::vector<unsigned char> frame(2880);
+    std::array<unsigned char, 2880> frame; // the largest frame; on the stack, so writing the tag cannot throw
     const size_t n = lame_get_lametag_frame(gfp, frame.data(), frame.size());
     if (n == 0 || n > frame.size())
         return BE_ERR_SUCCESSFUL; // the frame is too small to hold a tag: none was reserved
@@ -245,15 +247,11 @@ BE_ERR WriteTagFrame(lame_global_flags *gfp, LPCSTR lpszFileName)
     return ok ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_FORMAT_PARAMETERS;
 }
 
-} // namespace
-
-EXTERN_C ORAFON_EXPORT BE_ERR beInitStream(PBE_CONFIG pbeConfig, PDWORD dwSamples, PDWORD dwBufferSize,
-                                           PHBE_STREAM phbeStream)
+// The stream is entered in the table last; until then nothing is kept.
+BE_ERR InitStream(const BE_CONFIG &config, PDWORD dwSamples, PDWORD dwBufferSize, PHBE_STREAM phbeStream)
 {
-    if (!pbeConfig || !dwSamples || !dwBufferSize || !phbeStream)
-        return BE_ERR_INVALID_FORMAT_PARAMETERS;
     Settings s;
-    if (const BE_ERR err = ReadConfig(*pbeConfig, s); err != BE_ERR_SUCCESSFUL)
+    if (const BE_ERR err = ReadConfig(config, s); err != BE_ERR_SUCCESSFUL)
         return err;
     if (!IsValid(s))
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
@@ -277,6 +275,19 @@ EXTERN_C ORAFON_EXPORT BE_ERR beInitStream(PBE_CONFIG pbeConfig, PDWORD dwSample
     lib.streams.emplace(h, std::move(stream));
     *phbeStream = h;
     return BE_ERR_SUCCESSFUL;
+}
+
+} // namespace
+
+EXTERN_C ORAFON_EXPORT BE_ERR beInitStream(PBE_CONFIG pbeConfig, PDWORD dwSamples, PDWORD dwBufferSize,
+                                           PHBE_STREAM phbeStream)
+{
+    if (!pbeConfig || !dwSamples || !dwBufferSize || !phbeStream)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    // The interface has no code for running out of memory; "no more
+    // handles" is the one that tells the caller no stream can be made now.
+    return orafon::CatchAtEdgeOr<BE_ERR>(BE_ERR_NO_MORE_HANDLES, BE_ERR_INVALID_FORMAT_PARAMETERS,
+                                         [&] { return InitStream(*pbeConfig, dwSamples, dwBufferSize, phbeStream); });
 }
 
 EXTERN_C ORAFON_EXPORT BE_ERR beEncodeChunk(HBE_STREAM hbeStream, DWORD nSamples, PSHORT pSamples, PBYTE pOutput,

@@ -112,6 +112,18 @@ const char *FirstSetVariable(std::initializer_list<const char *> names)
     return nullptr;
 }
 
+// Equal ignoring the case of ASCII letters; '-' and '_' are the same.
+bool SameAsciiLetters(std::string_view a, std::string_view b)
+{
+    auto fold = [](char c) { return c == '-' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold(a[i]) != fold(b[i]))
+            return false;
+    return true;
+}
+
 LCID LcidFromEnvironment(std::initializer_list<const char *> names)
 {
     LCID lcid = LcidFromPosixName(FirstSetVariable(names));
@@ -124,28 +136,23 @@ LCID LcidFromPosixName(const char *name)
 {
     if (!name || !*name)
         return kEnglishUS;
-    // Drop the code set and modifier: "de_DE.UTF-8@euro" -> "de_DE".
-    std::string base(name, std::strcspn(name, ".@"));
+    // Drop the code set and modifier: "de_DE.UTF-8@euro" -> "de_DE". Read in
+    // place: the user's locale is worked out without allocating.
+    const std::string_view base(name, std::strcspn(name, ".@"));
     if (base.empty() || base == "C" || base == "POSIX")
         return kEnglishUS;
-    for (char &c : base)
-        if (c == '-')
-            c = '_';
-    std::string language = base.substr(0, base.find('_'));
-    for (char &c : language)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::string country = base.size() > language.size() ? base.substr(language.size() + 1) : std::string();
-    for (char &c : country)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const size_t cut = base.find_first_of("_-");
+    const std::string_view language = base.substr(0, cut);
+    const std::string_view country = cut == std::string_view::npos ? std::string_view() : base.substr(cut + 1);
 
     const LocaleInfo *primary = nullptr;
     for (const LocaleInfo &info : kLocales) {
         std::string_view infoName(info.name);
-        if (infoName.substr(0, infoName.find('_')) != language)
+        if (!SameAsciiLetters(infoName.substr(0, infoName.find('_')), language))
             continue;
         if (!primary)
             primary = &info;
-        if (infoName.substr(infoName.find('_') + 1) == country)
+        if (SameAsciiLetters(infoName.substr(infoName.find('_') + 1), country))
             return info.lcid;
     }
     return primary ? primary->lcid : 0;

@@ -1,4 +1,5 @@
 // Error objects and the per-thread error slot behind SetErrorInfo/GetErrorInfo.
+#include <orafon/CatchAtEdge.h>
 #include <orafon/ComObject.h>
 #include <orafon/win/oleauto.h>
 
@@ -69,15 +70,12 @@ HRESULT CErrorInfo::Read(const std::optional<std::u16string> &field, BSTR *out)
 
 HRESULT CErrorInfo::Write(std::optional<std::u16string> &field, LPOLESTR value)
 {
-    try {
+    return orafon::CatchAtEdge([&] {
         if (value)
             field = std::u16string(value);
         else
             field.reset();
-        return S_OK;
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 // The calling thread's current error object; released when the thread ends.

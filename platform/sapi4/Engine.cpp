@@ -3,6 +3,7 @@
 #include "ClientThread.h"
 #include "ComSupport.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 
@@ -249,7 +250,10 @@ void EngineCore::Run()
         queue_.pop_front();
         const uint64_t generation = resetGeneration_;
         lock.unlock();
-        const bool finished = Speak(request, generation);
+        // The engine's thread is an edge: a text that cannot be spoken, for
+        // want of memory too, is aborted as one the destination refused.
+        bool finished = false;
+        static_cast<void>(orafon::CatchAtEdge([&] { finished = Speak(request, generation); }));
         lock.lock();
         if (!finished) {
             // A destination that failed keeps none of this text's audio.
@@ -596,31 +600,33 @@ private:
 
 STDMETHODIMP Engine::TextData(VOICECHARSET charset, DWORD flags, SDATA text, PVOID notify, IID notifyIid)
 {
-    if (charset != CHARSET_TEXT)
-        return E_NOTIMPL;
-    if (flags & ~TTSDATAFLAG_TAGGED)
-        return E_INVALIDARG;
-    if (!text.pData || text.dwSize % sizeof(char16_t) != 0)
-        return E_INVALIDARG;
-    // The text is what the size covers, up to a NUL within it; callers
-    // count the terminator or not, and nothing past the size is read.
-    const auto *chars = static_cast<const char16_t *>(text.pData);
-    const size_t capacity = text.dwSize / sizeof(char16_t);
-    const size_t length = std::find(chars, chars + capacity, u'\0') - chars;
-    CComPtr<ITTSBufNotifySink> sink;
-    if (notify) {
-        if (notifyIid != IID_ITTSBufNotifySink)
-            return TTSERR_INVALIDINTERFACE;
-        sink = static_cast<ITTSBufNotifySink *>(notify);
-    }
-    core_->Mode()->Observe(ModeCall::TextData, flags, text.dwSize);
-    if (HRESULT hr = core_->Mode()->Outcome(ModeCall::TextData); FAILED(hr))
-        return hr;
-    TextRequest request;
-    request.text.assign(chars, length);
-    request.pieces = SplitText(request.text, (flags & TTSDATAFLAG_TAGGED) != 0);
-    request.sink = sink;
-    return core_->Queue(std::move(request));
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (charset != CHARSET_TEXT)
+            return E_NOTIMPL;
+        if (flags & ~TTSDATAFLAG_TAGGED)
+            return E_INVALIDARG;
+        if (!text.pData || text.dwSize % sizeof(char16_t) != 0)
+            return E_INVALIDARG;
+        // The text is what the size covers, up to a NUL within it; callers
+        // count the terminator or not, and nothing past the size is read.
+        const auto *chars = static_cast<const char16_t *>(text.pData);
+        const size_t capacity = text.dwSize / sizeof(char16_t);
+        const size_t length = std::find(chars, chars + capacity, u'\0') - chars;
+        CComPtr<ITTSBufNotifySink> sink;
+        if (notify) {
+            if (notifyIid != IID_ITTSBufNotifySink)
+                return TTSERR_INVALIDINTERFACE;
+            sink = static_cast<ITTSBufNotifySink *>(notify);
+        }
+        core_->Mode()->Observe(ModeCall::TextData, flags, text.dwSize);
+        if (HRESULT hr = core_->Mode()->Outcome(ModeCall::TextData); FAILED(hr))
+            return hr;
+        TextRequest request;
+        request.text.assign(chars, length);
+        request.pieces = SplitText(request.text, (flags & TTSDATAFLAG_TAGGED) != 0);
+        request.sink = sink;
+        return core_->Queue(std::move(request));
+    });
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "ComSupport.h"
 #include "Engine.h"
 #include "EngineMode.h"
+#include <orafon/CatchAtEdge.h>
 
 #include <algorithm>
 
@@ -44,32 +45,36 @@ public:
 
     STDMETHODIMP Clone(ITTSEnumW **clone) override
     {
-        if (!clone)
-            return E_INVALIDARG;
-        *clone = nullptr;
-        CComPtr<TtsEnumerator> copy;
-        if (HRESULT hr = Create(copy, modes_, next_); FAILED(hr))
-            return hr;
-        *clone = copy.Detach();
-        return S_OK;
+        return orafon::CatchAtEdge([&]() -> HRESULT {
+            if (!clone)
+                return E_INVALIDARG;
+            *clone = nullptr;
+            CComPtr<TtsEnumerator> copy;
+            if (HRESULT hr = Create(copy, modes_, next_); FAILED(hr))
+                return hr;
+            *clone = copy.Detach();
+            return S_OK;
+        });
     }
 
     STDMETHODIMP Select(GUID modeId, PITTSCENTRALW *central, LPUNKNOWN audio) override
     {
-        if (!central)
-            return E_INVALIDARG;
-        *central = nullptr;
-        // Each engine gets a mode object of its own; a scripted mode added
-        // after this list was made can be selected too.
-        std::shared_ptr<EngineMode> mode = FindMode(modeId);
-        if (!mode) {
-            auto listed =
-                std::find_if(modes_.begin(), modes_.end(), [&](const auto &m) { return m->Info().gModeID == modeId; });
-            if (listed == modes_.end())
-                return TTSERR_INVALIDMODE;
-            mode = *listed;
-        }
-        return CreateEngine(mode, audio, central);
+        return orafon::CatchAtEdge([&]() -> HRESULT {
+            if (!central)
+                return E_INVALIDARG;
+            *central = nullptr;
+            // Each engine gets a mode object of its own; a scripted mode added
+            // after this list was made can be selected too.
+            std::shared_ptr<EngineMode> mode = FindMode(modeId);
+            if (!mode) {
+                auto listed = std::find_if(modes_.begin(), modes_.end(),
+                                           [&](const auto &m) { return m->Info().gModeID == modeId; });
+                if (listed == modes_.end())
+                    return TTSERR_INVALIDMODE;
+                mode = *listed;
+            }
+            return CreateEngine(mode, audio, central);
+        });
     }
 
 private:

@@ -3,13 +3,14 @@
 #include "ClassObjects.h"
 #include "ComSupport.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/mmsystem.h>
 #include <orafon/win/speech.h>
 
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -94,7 +95,9 @@ HRESULT FromMmResult(MMRESULT r)
 struct Block {
     WAVEHDR header{};
     std::vector<char> data;
-    std::vector<DWORD> marks; // reported when this block has played
+    // Reported when this block has played; a list, so the device's callback
+    // gathers them by relinking, without allocating.
+    std::list<DWORD> marks;
     bool done = false;
 };
 
@@ -211,18 +214,20 @@ public:
     STDMETHODIMP DataSet(PVOID data, DWORD size) override;
     STDMETHODIMP BookMark(DWORD id) override
     {
-        {
-            std::lock_guard lock(mutex_);
-            auto pending = std::find_if(blocks_.rbegin(), blocks_.rend(), [](const auto &b) { return !b->done; });
-            if (device_ && pending != blocks_.rend()) {
-                blocks_.back()->marks.push_back(id);
-                return S_OK;
+        return orafon::CatchAtEdge([&]() -> HRESULT {
+            {
+                std::lock_guard lock(mutex_);
+                auto pending = std::find_if(blocks_.rbegin(), blocks_.rend(), [](const auto &b) { return !b->done; });
+                if (device_ && pending != blocks_.rend()) {
+                    blocks_.back()->marks.push_back(id);
+                    return S_OK;
+                }
             }
-        }
-        // Nothing is waiting to be heard: the mark is reached now.
-        if (auto sink = Sink())
-            sink->BookMark(id, FALSE);
-        return S_OK;
+            // Nothing is waiting to be heard: the mark is reached now.
+            if (auto sink = Sink())
+                sink->BookMark(id, FALSE);
+            return S_OK;
+        });
     }
 
     // IAudioMultiMediaDevice
@@ -261,7 +266,9 @@ private:
     static void CALLBACK OnDevice(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR)
     {
         if (message == WOM_DONE)
-            reinterpret_cast<MMAudioDest *>(instance)->BlockPlayed(reinterpret_cast<WAVEHDR *>(param1));
+            static_cast<void>(orafon::CatchAtEdge([&] {
+                reinterpret_cast<MMAudioDest *>(instance)->BlockPlayed(reinterpret_cast<WAVEHDR *>(param1));
+            })); // nothing in it allocates; nothing thrown may reach the device's thread
     }
 
     void BlockPlayed(WAVEHDR *header)
@@ -282,7 +289,7 @@ private:
     // Reports the marks of every block that has played (or was flushed).
     void ReportFinished()
     {
-        std::vector<DWORD> marks;
+        std::list<DWORD> marks;
         DWORD space = 0;
         CComPtr<IAudioDestNotifySink> sink;
         {
@@ -290,8 +297,7 @@ private:
             for (auto &block : blocks_) {
                 if (!block->done)
                     break;
-                marks.insert(marks.end(), block->marks.begin(), block->marks.end());
-                block->marks.clear();
+                marks.splice(marks.end(), block->marks);
             }
             const uint64_t capacity = Capacity();
             space = static_cast<DWORD>(queued_ >= capacity ? 0 : capacity - queued_);
@@ -307,13 +313,11 @@ private:
     // Gives back the headers of blocks that have played.
     void Reap()
     {
-        std::vector<std::unique_ptr<Block>> finished;
+        std::list<std::unique_ptr<Block>> finished; // relinked: reaping cannot fail, also when unclaiming
         {
             std::lock_guard lock(mutex_);
-            while (!blocks_.empty() && blocks_.front()->done && blocks_.front()->marks.empty()) {
-                finished.push_back(std::move(blocks_.front()));
-                blocks_.pop_front();
-            }
+            while (!blocks_.empty() && blocks_.front()->done && blocks_.front()->marks.empty())
+                finished.splice(finished.end(), blocks_, blocks_.begin());
         }
         for (auto &block : finished)
             waveOut_->unprepare(device_, &block->header, sizeof(WAVEHDR));
@@ -327,7 +331,7 @@ private:
     WAVEFORMATEX format_{};
     bool hasFormat_ = false;
     DWORD level_ = 0xFFFFFFFF;
-    std::deque<std::unique_ptr<Block>> blocks_;
+    std::list<std::unique_ptr<Block>> blocks_;
     uint64_t queued_ = 0;
     uint64_t written_ = 0;
     uint64_t played_ = 0;
@@ -336,24 +340,26 @@ private:
 
 STDMETHODIMP MMAudioDest::Claim()
 {
-    if (device_)
-        return AUDERR_ALREADYCLAIMED;
-    if (!hasFormat_)
-        return AUDERR_NEEDWAVEFORMAT;
-    waveOut_ = WaveOut::Get();
-    if (!waveOut_)
-        return AUDERR_NODRIVER;
-    HWAVEOUT device = nullptr;
-    const MMRESULT r = waveOut_->open(&device, deviceId_, &format_, reinterpret_cast<DWORD_PTR>(&OnDevice),
-                                      reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
-    if (r != MMSYSERR_NOERROR)
-        return FromMmResult(r);
-    // Nothing is heard before Start.
-    waveOut_->pause(device);
-    if (level_ != 0xFFFFFFFF)
-        waveOut_->setVolume(device, level_);
-    device_ = device;
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (device_)
+            return AUDERR_ALREADYCLAIMED;
+        if (!hasFormat_)
+            return AUDERR_NEEDWAVEFORMAT;
+        waveOut_ = WaveOut::Get();
+        if (!waveOut_)
+            return AUDERR_NODRIVER;
+        HWAVEOUT device = nullptr;
+        const MMRESULT r = waveOut_->open(&device, deviceId_, &format_, reinterpret_cast<DWORD_PTR>(&OnDevice),
+                                          reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+        if (r != MMSYSERR_NOERROR)
+            return FromMmResult(r);
+        // Nothing is heard before Start.
+        waveOut_->pause(device);
+        if (level_ != 0xFFFFFFFF)
+            waveOut_->setVolume(device, level_);
+        device_ = device;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP MMAudioDest::UnClaim()
@@ -362,7 +368,7 @@ STDMETHODIMP MMAudioDest::UnClaim()
         return AUDERR_NOTCLAIMED;
     Flush();
     Reap();
-    std::deque<std::unique_ptr<Block>> left;
+    std::list<std::unique_ptr<Block>> left;
     {
         std::lock_guard lock(mutex_);
         left.swap(blocks_);
@@ -377,38 +383,40 @@ STDMETHODIMP MMAudioDest::UnClaim()
 
 STDMETHODIMP MMAudioDest::DataSet(PVOID data, DWORD size)
 {
-    if (!device_)
-        return AUDERR_NOTCLAIMED;
-    if (!data && size)
-        return E_INVALIDARG;
-    if (size == 0)
-        return S_OK;
-    Reap();
-    auto block = std::make_unique<Block>();
-    block->data.assign(static_cast<char *>(data), static_cast<char *>(data) + size);
-    block->header.lpData = block->data.data();
-    block->header.dwBufferLength = size;
-    if (HRESULT hr = FromMmResult(waveOut_->prepare(device_, &block->header, sizeof(WAVEHDR))); FAILED(hr))
-        return hr;
-    WAVEHDR *header = &block->header;
-    {
-        std::lock_guard lock(mutex_);
-        blocks_.push_back(std::move(block));
-        queued_ += size;
-        written_ += size;
-    }
-    if (HRESULT hr = FromMmResult(waveOut_->write(device_, header, sizeof(WAVEHDR))); FAILED(hr)) {
-        std::lock_guard lock(mutex_);
-        auto it = std::find_if(blocks_.begin(), blocks_.end(), [&](const auto &b) { return &b->header == header; });
-        if (it != blocks_.end()) {
-            waveOut_->unprepare(device_, header, sizeof(WAVEHDR));
-            queued_ -= size;
-            written_ -= size;
-            blocks_.erase(it);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!device_)
+            return AUDERR_NOTCLAIMED;
+        if (!data && size)
+            return E_INVALIDARG;
+        if (size == 0)
+            return S_OK;
+        Reap();
+        auto block = std::make_unique<Block>();
+        block->data.assign(static_cast<char *>(data), static_cast<char *>(data) + size);
+        block->header.lpData = block->data.data();
+        block->header.dwBufferLength = size;
+        if (HRESULT hr = FromMmResult(waveOut_->prepare(device_, &block->header, sizeof(WAVEHDR))); FAILED(hr))
+            return hr;
+        WAVEHDR *header = &block->header;
+        {
+            std::lock_guard lock(mutex_);
+            blocks_.push_back(std::move(block));
+            queued_ += size;
+            written_ += size;
         }
-        return hr;
-    }
-    return S_OK;
+        if (HRESULT hr = FromMmResult(waveOut_->write(device_, header, sizeof(WAVEHDR))); FAILED(hr)) {
+            std::lock_guard lock(mutex_);
+            auto it = std::find_if(blocks_.begin(), blocks_.end(), [&](const auto &b) { return &b->header == header; });
+            if (it != blocks_.end()) {
+                waveOut_->unprepare(device_, header, sizeof(WAVEHDR));
+                queued_ -= size;
+                written_ -= size;
+                blocks_.erase(it);
+            }
+            return hr;
+        }
+        return S_OK;
+    });
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "ClassObjects.h"
 #include "ComSupport.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/speech.h>
 
@@ -32,12 +33,14 @@ public:
 
     STDMETHODIMP CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override
     {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        return create_(riid, ppv);
+        return orafon::CatchAtEdge([&]() -> HRESULT {
+            if (!ppv)
+                return E_POINTER;
+            *ppv = nullptr;
+            if (outer)
+                return CLASS_E_NOAGGREGATION;
+            return create_(riid, ppv);
+        });
     }
 
     STDMETHODIMP LockServer(BOOL lock) override

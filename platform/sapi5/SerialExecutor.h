@@ -1,6 +1,8 @@
 // A thread that runs tasks one after another, in the order given.
 #pragma once
 
+#include <orafon/CatchAtEdge.h>
+
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -42,7 +44,9 @@ private:
             auto task = std::move(tasks_.front());
             tasks_.pop_front();
             lock.unlock();
-            task();
+            // The thread is an edge: a task that throws (runs out of memory)
+            // is over, and the next one runs.
+            static_cast<void>(orafon::CatchAtEdge(task));
             lock.lock();
         }
     }

@@ -3,6 +3,7 @@
 #include "Tokens.h"
 #include "Voice.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/objbase.h>
 
 namespace orafon::sapi5 {
@@ -23,7 +24,8 @@ public:
         *ppv = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        return T::CreateInterface(riid, ppv);
+        // A constructor may allocate.
+        return orafon::CatchAtEdge([&] { return T::CreateInterface(riid, ppv); });
     }
     STDMETHODIMP LockServer(BOOL lock) override
     {

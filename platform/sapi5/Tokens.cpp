@@ -1,5 +1,6 @@
 #include "Tokens.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winbase.h>
 
@@ -201,14 +202,16 @@ template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::SetStrin
 
 template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::GetStringValue(LPCWSTR name, LPWSTR *value)
 {
-    if (!value)
-        return E_POINTER;
-    *value = nullptr;
-    if (FAILED(CheckKey()))
-        return CheckKey();
-    std::u16string text;
-    const HRESULT hr = ReadString(key_.Get(), ValueName(name), text);
-    return FAILED(hr) ? hr : CoMemString(text, value);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!value)
+            return E_POINTER;
+        *value = nullptr;
+        if (FAILED(CheckKey()))
+            return CheckKey();
+        std::u16string text;
+        const HRESULT hr = ReadString(key_.Get(), ValueName(name), text);
+        return FAILED(hr) ? hr : CoMemString(text, value);
+    });
 }
 
 template <typename D, typename... E> STDMETHODIMP DataKeyBase<D, E...>::SetDWORD(LPCWSTR name, DWORD value)
@@ -365,53 +368,61 @@ std::u16string ObjectToken::Name() const
 
 STDMETHODIMP ObjectToken::SetId(LPCWSTR categoryId, LPCWSTR tokenId, BOOL create)
 {
-    if (!tokenId)
-        return E_POINTER;
-    return Init(categoryId ? categoryId : u"", tokenId, create != FALSE);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!tokenId)
+            return E_POINTER;
+        return Init(categoryId ? categoryId : u"", tokenId, create != FALSE);
+    });
 }
 
 STDMETHODIMP ObjectToken::GetId(LPWSTR *id)
 {
-    if (!id)
-        return E_POINTER;
-    *id = nullptr;
-    if (FAILED(CheckKey()))
-        return CheckKey();
-    return CoMemString(id_, id);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!id)
+            return E_POINTER;
+        *id = nullptr;
+        if (FAILED(CheckKey()))
+            return CheckKey();
+        return CoMemString(id_, id);
+    });
 }
 
 STDMETHODIMP ObjectToken::GetCategory(ISpObjectTokenCategory **category)
 {
-    if (!category)
-        return E_POINTER;
-    *category = nullptr;
-    if (FAILED(CheckKey()))
-        return CheckKey();
-    CComPtr<TokenCategory> c;
-    HRESULT hr = TokenCategory::Create(c);
-    if (SUCCEEDED(hr))
-        hr = c->SetId(categoryId_.c_str(), FALSE);
-    if (SUCCEEDED(hr))
-        *category = c.Detach();
-    return hr;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!category)
+            return E_POINTER;
+        *category = nullptr;
+        if (FAILED(CheckKey()))
+            return CheckKey();
+        CComPtr<TokenCategory> c;
+        HRESULT hr = TokenCategory::Create(c);
+        if (SUCCEEDED(hr))
+            hr = c->SetId(categoryId_.c_str(), FALSE);
+        if (SUCCEEDED(hr))
+            *category = c.Detach();
+        return hr;
+    });
 }
 
 STDMETHODIMP ObjectToken::CreateInstance(IUnknown *outer, DWORD context, REFIID riid, void **ppv)
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (FAILED(CheckKey()))
-        return CheckKey();
-    std::u16string text;
-    HRESULT hr = ReadString(key_.Get(), u"CLSID", text);
-    if (FAILED(hr))
-        return hr;
-    CLSID clsid{};
-    hr = CLSIDFromString(text.c_str(), &clsid);
-    if (FAILED(hr))
-        return hr;
-    return CoCreateInstance(clsid, outer, context, riid, ppv);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (FAILED(CheckKey()))
+            return CheckKey();
+        std::u16string text;
+        HRESULT hr = ReadString(key_.Get(), u"CLSID", text);
+        if (FAILED(hr))
+            return hr;
+        CLSID clsid{};
+        hr = CLSIDFromString(text.c_str(), &clsid);
+        if (FAILED(hr))
+            return hr;
+        return CoCreateInstance(clsid, outer, context, riid, ppv);
+    });
 }
 
 STDMETHODIMP ObjectToken::GetStorageFileName(REFCLSID, LPCWSTR, LPCWSTR, ULONG, LPWSTR *path)
@@ -428,14 +439,16 @@ STDMETHODIMP ObjectToken::RemoveStorageFileName(REFCLSID, LPCWSTR, BOOL)
 
 STDMETHODIMP ObjectToken::Remove(const CLSID *)
 {
-    if (FAILED(CheckKey()))
-        return CheckKey();
-    HKEY root = nullptr;
-    std::u16string path;
-    if (!SplitRegistryPath(id_, root, path))
-        return E_UNEXPECTED;
-    key_.Reset();
-    return FromStatus(RegDeleteTreeW(root, path.c_str()));
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (FAILED(CheckKey()))
+            return CheckKey();
+        HKEY root = nullptr;
+        std::u16string path;
+        if (!SplitRegistryPath(id_, root, path))
+            return E_UNEXPECTED;
+        key_.Reset();
+        return FromStatus(RegDeleteTreeW(root, path.c_str()));
+    });
 }
 
 STDMETHODIMP ObjectToken::IsUISupported(LPCWSTR, void *, ULONG, IUnknown *, BOOL *supported)
@@ -484,63 +497,71 @@ int ObjectToken::CountMatches(const std::u16string &attributes, bool required)
 
 STDMETHODIMP ObjectToken::MatchesAttributes(LPCWSTR attributes, BOOL *matches)
 {
-    if (!matches)
-        return E_POINTER;
-    *matches = CountMatches(attributes ? attributes : u"", true) >= 0;
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!matches)
+            return E_POINTER;
+        *matches = CountMatches(attributes ? attributes : u"", true) >= 0;
+        return S_OK;
+    });
 }
 
 // ---- TokenCategory ----------------------------------------------------------------
 
 STDMETHODIMP TokenCategory::SetId(LPCWSTR id, BOOL create)
 {
-    if (!id)
-        return E_POINTER;
-    if (key_.Get())
-        return SPERR_ALREADY_INITIALIZED;
-    HKEY root = nullptr;
-    std::u16string path;
-    if (!SplitRegistryPath(id, root, path) || path.empty())
-        return SPERR_NOT_FOUND;
-    if (EqualNoCase(id, kVoicesCategory))
-        EnsureEspeakVoicesRegistered();
-    RegKey key;
-    const HRESULT hr = create ? FromStatus(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                                           key.Out(), nullptr))
-                              : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.Out()));
-    if (FAILED(hr))
-        return hr;
-    key_ = std::move(key);
-    id_ = id;
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!id)
+            return E_POINTER;
+        if (key_.Get())
+            return SPERR_ALREADY_INITIALIZED;
+        HKEY root = nullptr;
+        std::u16string path;
+        if (!SplitRegistryPath(id, root, path) || path.empty())
+            return SPERR_NOT_FOUND;
+        if (EqualNoCase(id, kVoicesCategory))
+            EnsureEspeakVoicesRegistered();
+        RegKey key;
+        const HRESULT hr = create ? FromStatus(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                               nullptr, key.Out(), nullptr))
+                                  : FromStatus(RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.Out()));
+        if (FAILED(hr))
+            return hr;
+        key_ = std::move(key);
+        id_ = id;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP TokenCategory::GetId(LPWSTR *id)
 {
-    if (!id)
-        return E_POINTER;
-    *id = nullptr;
-    if (FAILED(CheckKey()))
-        return CheckKey();
-    return CoMemString(id_, id);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!id)
+            return E_POINTER;
+        *id = nullptr;
+        if (FAILED(CheckKey()))
+            return CheckKey();
+        return CoMemString(id_, id);
+    });
 }
 
 STDMETHODIMP TokenCategory::GetDataKey(SPDATAKEYLOCATION, ISpDataKey **key)
 {
-    if (!key)
-        return E_POINTER;
-    *key = nullptr;
-    if (FAILED(CheckKey()))
-        return CheckKey();
-    RegKey copy;
-    const HRESULT hr = FromStatus(RegOpenKeyExW(key_.Get(), u"", 0, KEY_ALL_ACCESS, copy.Out()));
-    if (FAILED(hr))
-        return hr;
-    CComPtr<DataKey> k;
-    if (FAILED(DataKey::Create(k, std::move(copy))))
-        return E_OUTOFMEMORY;
-    *key = k.Detach();
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!key)
+            return E_POINTER;
+        *key = nullptr;
+        if (FAILED(CheckKey()))
+            return CheckKey();
+        RegKey copy;
+        const HRESULT hr = FromStatus(RegOpenKeyExW(key_.Get(), u"", 0, KEY_ALL_ACCESS, copy.Out()));
+        if (FAILED(hr))
+            return hr;
+        CComPtr<DataKey> k;
+        if (FAILED(DataKey::Create(k, std::move(copy))))
+            return E_OUTOFMEMORY;
+        *key = k.Detach();
+        return S_OK;
+    });
 }
 
 HRESULT TokenCategory::Tokens(const std::u16string &required, const std::u16string &optional,
@@ -599,18 +620,20 @@ HRESULT TokenCategory::Tokens(const std::u16string &required, const std::u16stri
 
 STDMETHODIMP TokenCategory::EnumTokens(LPCWSTR required, LPCWSTR optional, IEnumSpObjectTokens **out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    std::vector<CComPtr<ISpObjectToken>> tokens;
-    HRESULT hr = Tokens(required ? required : u"", optional ? optional : u"", tokens);
-    if (FAILED(hr))
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        std::vector<CComPtr<ISpObjectToken>> tokens;
+        HRESULT hr = Tokens(required ? required : u"", optional ? optional : u"", tokens);
+        if (FAILED(hr))
+            return hr;
+        CComPtr<TokenEnum> e;
+        hr = TokenEnum::Create(e, std::move(tokens));
+        if (SUCCEEDED(hr))
+            *out = e.Detach();
         return hr;
-    CComPtr<TokenEnum> e;
-    hr = TokenEnum::Create(e, std::move(tokens));
-    if (SUCCEEDED(hr))
-        *out = e.Detach();
-    return hr;
+    });
 }
 
 STDMETHODIMP TokenCategory::SetDefaultTokenId(LPCWSTR tokenId)
@@ -626,16 +649,18 @@ STDMETHODIMP TokenCategory::SetDefaultTokenId(LPCWSTR tokenId)
 
 STDMETHODIMP TokenCategory::GetDefaultTokenId(LPWSTR *tokenId)
 {
-    if (!tokenId)
-        return E_POINTER;
-    *tokenId = nullptr;
-    std::vector<CComPtr<ISpObjectToken>> tokens;
-    const HRESULT hr = Tokens(u"", u"", tokens);
-    if (FAILED(hr))
-        return hr;
-    if (tokens.empty())
-        return SPERR_NOT_FOUND;
-    return tokens.front()->GetId(tokenId);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!tokenId)
+            return E_POINTER;
+        *tokenId = nullptr;
+        std::vector<CComPtr<ISpObjectToken>> tokens;
+        const HRESULT hr = Tokens(u"", u"", tokens);
+        if (FAILED(hr))
+            return hr;
+        if (tokens.empty())
+            return SPERR_NOT_FOUND;
+        return tokens.front()->GetId(tokenId);
+    });
 }
 
 // ---- TokenEnum ----------------------------------------------------------------------
@@ -667,16 +692,18 @@ STDMETHODIMP TokenEnum::Reset()
 
 STDMETHODIMP TokenEnum::Clone(IEnumSpObjectTokens **out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    CComPtr<TokenEnum> e;
-    const HRESULT hr = TokenEnum::Create(e, tokens_);
-    if (FAILED(hr))
-        return hr;
-    e->next_ = next_;
-    *out = e.Detach();
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        CComPtr<TokenEnum> e;
+        const HRESULT hr = TokenEnum::Create(e, tokens_);
+        if (FAILED(hr))
+            return hr;
+        e->next_ = next_;
+        *out = e.Detach();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP TokenEnum::Item(ULONG index, ISpObjectToken **token)

@@ -6,6 +6,7 @@
 #include "PcmConverter.h"
 #include "Tokens.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/Holders.h>
 #include <orafon/win/objbase.h>
 #include <orafon/win/winbase.h>
@@ -313,10 +314,16 @@ private:
             queue_.pop_front();
             auto request = current_;
             lock.unlock();
-            if (request->cancelled)
-                ReportDropped(*request);
-            else
-                Process(*request);
+            // The voice's thread is an edge: a request that runs out of
+            // memory ends with that as its result.
+            const HRESULT hr = orafon::CatchAtEdge([&] {
+                if (request->cancelled)
+                    ReportDropped(*request);
+                else
+                    Process(*request);
+            });
+            if (FAILED(hr))
+                request->result = hr;
             lock.lock();
             request->finished = true;
             lastResult_ = request->result;
@@ -515,42 +522,50 @@ SpVoice::~SpVoice()
 
 STDMETHODIMP SpVoice::SetNotifySink(ISpNotifySink *sink)
 {
-    core_->events.SetNotifier(sink ? MakeSinkNotifier(sink) : nullptr);
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        core_->events.SetNotifier(sink ? MakeSinkNotifier(sink) : nullptr);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SpVoice::SetNotifyWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (!hwnd)
-        return E_INVALIDARG;
-    core_->events.SetNotifier(MakeWindowMessageNotifier(hwnd, msg, wParam, lParam));
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!hwnd)
+            return E_INVALIDARG;
+        core_->events.SetNotifier(MakeWindowMessageNotifier(hwnd, msg, wParam, lParam));
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SpVoice::SetNotifyCallbackFunction(SPNOTIFYCALLBACK *function, WPARAM wParam, LPARAM lParam)
 {
-    if (!function) {
-        core_->events.SetNotifier(nullptr);
-        return S_OK;
-    }
-    HRESULT hr = S_OK;
-    auto notifier = MakeFunctionNotifier(function, wParam, lParam, hr);
-    if (SUCCEEDED(hr))
-        core_->events.SetNotifier(std::move(notifier));
-    return hr;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!function) {
+            core_->events.SetNotifier(nullptr);
+            return S_OK;
+        }
+        HRESULT hr = S_OK;
+        auto notifier = MakeFunctionNotifier(function, wParam, lParam, hr);
+        if (SUCCEEDED(hr))
+            core_->events.SetNotifier(std::move(notifier));
+        return hr;
+    });
 }
 
 STDMETHODIMP SpVoice::SetNotifyCallbackInterface(ISpNotifyCallback *callback, WPARAM wParam, LPARAM lParam)
 {
-    if (!callback) {
-        core_->events.SetNotifier(nullptr);
-        return S_OK;
-    }
-    HRESULT hr = S_OK;
-    auto notifier = MakeCallbackNotifier(callback, wParam, lParam, hr);
-    if (SUCCEEDED(hr))
-        core_->events.SetNotifier(std::move(notifier));
-    return hr;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!callback) {
+            core_->events.SetNotifier(nullptr);
+            return S_OK;
+        }
+        HRESULT hr = S_OK;
+        auto notifier = MakeCallbackNotifier(callback, wParam, lParam, hr);
+        if (SUCCEEDED(hr))
+            core_->events.SetNotifier(std::move(notifier));
+        return hr;
+    });
 }
 
 STDMETHODIMP SpVoice::SetNotifyWin32Event()
@@ -568,12 +583,12 @@ STDMETHODIMP_(HANDLE) SpVoice::GetNotifyEventHandle()
 
 STDMETHODIMP SpVoice::SetInterest(ULONGLONG eventInterest, ULONGLONG queuedInterest)
 {
-    return core_->events.SetInterest(eventInterest, queuedInterest);
+    return orafon::CatchAtEdge([&]() -> HRESULT { return core_->events.SetInterest(eventInterest, queuedInterest); });
 }
 
 STDMETHODIMP SpVoice::GetEvents(ULONG count, SPEVENT *events, ULONG *fetched)
 {
-    return core_->events.Get(count, events, fetched);
+    return orafon::CatchAtEdge([&]() -> HRESULT { return core_->events.Get(count, events, fetched); });
 }
 
 STDMETHODIMP SpVoice::GetInfo(SPEVENTSOURCEINFO *info)
@@ -586,7 +601,7 @@ STDMETHODIMP SpVoice::GetInfo(SPEVENTSOURCEINFO *info)
 
 STDMETHODIMP SpVoice::SetOutput(IUnknown *output, BOOL)
 {
-    return core_->SetOutput(output);
+    return orafon::CatchAtEdge([&]() -> HRESULT { return core_->SetOutput(output); });
 }
 
 STDMETHODIMP SpVoice::GetOutputObjectToken(ISpObjectToken **token)
@@ -599,21 +614,23 @@ STDMETHODIMP SpVoice::GetOutputObjectToken(ISpObjectToken **token)
 
 STDMETHODIMP SpVoice::GetOutputStream(ISpStreamFormat **stream)
 {
-    if (!stream)
-        return E_POINTER;
-    *stream = nullptr;
-    WAVEFORMATEX format{};
-    CComPtr<ISpStreamFormat> clientStream;
-    HRESULT hr = core_->OutputFormat(format, clientStream);
-    if (FAILED(hr))
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!stream)
+            return E_POINTER;
+        *stream = nullptr;
+        WAVEFORMATEX format{};
+        CComPtr<ISpStreamFormat> clientStream;
+        HRESULT hr = core_->OutputFormat(format, clientStream);
+        if (FAILED(hr))
+            return hr;
+        if (clientStream)
+            return clientStream.CopyTo(stream);
+        CComPtr<DeviceStream> device;
+        hr = DeviceStream::Create(device, format);
+        if (SUCCEEDED(hr))
+            *stream = device.Detach();
         return hr;
-    if (clientStream)
-        return clientStream.CopyTo(stream);
-    CComPtr<DeviceStream> device;
-    hr = DeviceStream::Create(device, format);
-    if (SUCCEEDED(hr))
-        *stream = device.Detach();
-    return hr;
+    });
 }
 
 STDMETHODIMP SpVoice::Pause()
@@ -630,27 +647,31 @@ STDMETHODIMP SpVoice::Resume()
 
 STDMETHODIMP SpVoice::SetVoice(ISpObjectToken *token)
 {
-    return core_->SetVoice(token);
+    return orafon::CatchAtEdge([&]() -> HRESULT { return core_->SetVoice(token); });
 }
 
 STDMETHODIMP SpVoice::GetVoice(ISpObjectToken **token)
 {
-    if (!token)
-        return E_POINTER;
-    *token = nullptr;
-    CComPtr<ISpObjectToken> t;
-    const HRESULT hr = core_->GetVoice(t);
-    if (FAILED(hr))
-        return hr;
-    *token = t.Detach();
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!token)
+            return E_POINTER;
+        *token = nullptr;
+        CComPtr<ISpObjectToken> t;
+        const HRESULT hr = core_->GetVoice(t);
+        if (FAILED(hr))
+            return hr;
+        *token = t.Detach();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SpVoice::Speak(LPCWSTR text, DWORD flags, ULONG *streamNumber)
 {
-    if (streamNumber)
-        *streamNumber = 0;
-    return core_->Speak(text, flags, streamNumber);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (streamNumber)
+            *streamNumber = 0;
+        return core_->Speak(text, flags, streamNumber);
+    });
 }
 
 STDMETHODIMP SpVoice::SpeakStream(IStream *, DWORD, ULONG *streamNumber)
@@ -662,13 +683,15 @@ STDMETHODIMP SpVoice::SpeakStream(IStream *, DWORD, ULONG *streamNumber)
 
 STDMETHODIMP SpVoice::GetStatus(SPVOICESTATUS *status, LPWSTR *lastBookmark)
 {
-    if (!status && !lastBookmark)
-        return E_POINTER;
-    if (status)
-        core_->Status(*status);
-    if (lastBookmark)
-        return CoMemString(core_->LastBookmark(), lastBookmark);
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!status && !lastBookmark)
+            return E_POINTER;
+        if (status)
+            core_->Status(*status);
+        if (lastBookmark)
+            return CoMemString(core_->LastBookmark(), lastBookmark);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SpVoice::Skip(LPCWSTR, LONG, ULONG *skipped)

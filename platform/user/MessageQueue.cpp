@@ -7,6 +7,7 @@
 // and the sender processes messages sent to it meanwhile, so two threads
 // sending to each other do not deadlock.
 #include <orafon/CaseFold.h>
+#include <orafon/LastErrorEdge.h>
 #include <orafon/win/winbase.h>
 #include <orafon/win/winuser.h>
 
@@ -311,30 +312,32 @@ void PurgeWindowMessages(const std::shared_ptr<Queue> &queue, HWND hwnd)
 
 STDAPI_(ATOM) RegisterClassExA(const WNDCLASSEXA *lpwcx)
 {
-    if (!lpwcx || lpwcx->cbSize != sizeof(WNDCLASSEXA) || !lpwcx->lpszClassName || !*lpwcx->lpszClassName ||
-        !lpwcx->lpfnWndProc) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    CurrentQueue();
-    Tables &t = GetTables();
-    std::lock_guard lock(t.mutex);
-    for (const WindowClass &c : t.classes) {
-        if (c.instance == lpwcx->hInstance &&
-            orafon::EqualsIgnoringCase(std::string_view(c.name), std::string_view(lpwcx->lpszClassName))) {
-            SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+    return orafon::AtLastErrorEdge<ATOM>(0, [&]() -> ATOM {
+        if (!lpwcx || lpwcx->cbSize != sizeof(WNDCLASSEXA) || !lpwcx->lpszClassName || !*lpwcx->lpszClassName ||
+            !lpwcx->lpfnWndProc) {
+            SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-    }
-    if (t.nextAtom == 0xFFFF) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
-    WindowClass c{t.nextAtom++, lpwcx->lpszClassName, lpwcx->hInstance, *lpwcx};
-    c.info.lpszClassName = nullptr; // the copy must not point into the caller's memory
-    c.info.lpszMenuName = nullptr;
-    t.classes.push_back(std::move(c));
-    return t.classes.back().atom;
+        CurrentQueue();
+        Tables &t = GetTables();
+        std::lock_guard lock(t.mutex);
+        for (const WindowClass &c : t.classes) {
+            if (c.instance == lpwcx->hInstance &&
+                orafon::EqualsIgnoringCase(std::string_view(c.name), std::string_view(lpwcx->lpszClassName))) {
+                SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+                return 0;
+            }
+        }
+        if (t.nextAtom == 0xFFFF) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return 0;
+        }
+        WindowClass c{t.nextAtom++, lpwcx->lpszClassName, lpwcx->hInstance, *lpwcx};
+        c.info.lpszClassName = nullptr; // the copy must not point into the caller's memory
+        c.info.lpszMenuName = nullptr;
+        t.classes.push_back(std::move(c));
+        return t.classes.back().atom;
+    });
 }
 
 STDAPI_(BOOL) UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance)
@@ -364,75 +367,80 @@ STDAPI_(HWND)
 CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y, int nWidth,
                 int nHeight, HWND hWndParent, HANDLE hMenu, HINSTANCE hInstance, LPVOID lpParam)
 {
-    if (!lpClassName) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    if (hWndParent && hWndParent != HWND_MESSAGE && !IsWindow(hWndParent)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
-    const std::shared_ptr<Queue> &queue = CurrentQueue();
-    HWND hwnd;
-    {
-        Tables &t = GetTables();
-        std::lock_guard lock(t.mutex);
-        const WindowClass *c = FindClass(t, lpClassName, hInstance);
-        if (!c) {
-            SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+    return orafon::AtLastErrorEdge<HWND>(nullptr, [&]() -> HWND {
+        if (!lpClassName) {
+            SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        const uintptr_t key = t.nextWindow;
-        t.nextWindow += 0x10; // handles are never reused, so a stale one stays invalid
-        t.windows.emplace(key, Window{queue->threadId, queue, c->info.lpfnWndProc, 0, c->atom});
-        hwnd = reinterpret_cast<HWND>(key);
-    }
-    CREATESTRUCTA cs{lpParam,      hInstance,   hMenu,    hWndParent, nHeight, nWidth, Y, X, static_cast<LONG>(dwStyle),
-                     lpWindowName, lpClassName, dwExStyle};
-    if (!CallProc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs))) {
-        // Refused before it existed: no WM_DESTROY, as on Windows.
-        Tables &t = GetTables();
-        std::lock_guard lock(t.mutex);
-        t.windows.erase(Key(hwnd));
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    if (CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
-        DestroyWindow(hwnd);
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    return IsWindow(hwnd) ? hwnd : nullptr;
+        if (hWndParent && hWndParent != HWND_MESSAGE && !IsWindow(hWndParent)) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return nullptr;
+        }
+        const std::shared_ptr<Queue> &queue = CurrentQueue();
+        HWND hwnd;
+        {
+            Tables &t = GetTables();
+            std::lock_guard lock(t.mutex);
+            const WindowClass *c = FindClass(t, lpClassName, hInstance);
+            if (!c) {
+                SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+                return nullptr;
+            }
+            const uintptr_t key = t.nextWindow;
+            t.nextWindow += 0x10; // handles are never reused, so a stale one stays invalid
+            t.windows.emplace(key, Window{queue->threadId, queue, c->info.lpfnWndProc, 0, c->atom});
+            hwnd = reinterpret_cast<HWND>(key);
+        }
+        CREATESTRUCTA cs{
+            lpParam,      hInstance,   hMenu,    hWndParent, nHeight, nWidth, Y, X, static_cast<LONG>(dwStyle),
+            lpWindowName, lpClassName, dwExStyle};
+        if (!CallProc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs))) {
+            // Refused before it existed: no WM_DESTROY, as on Windows.
+            Tables &t = GetTables();
+            std::lock_guard lock(t.mutex);
+            t.windows.erase(Key(hwnd));
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        if (CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+            DestroyWindow(hwnd);
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        return IsWindow(hwnd) ? hwnd : nullptr;
+    });
 }
 
 STDAPI_(BOOL) DestroyWindow(HWND hWnd)
 {
-    Tables &t = GetTables();
-    std::shared_ptr<Queue> queue;
-    {
-        std::lock_guard lock(t.mutex);
-        auto it = t.windows.find(Key(hWnd));
-        if (it == t.windows.end()) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
+    return orafon::AtLastErrorEdge<BOOL>(FALSE, [&]() -> BOOL {
+        Tables &t = GetTables();
+        std::shared_ptr<Queue> queue;
+        {
+            std::lock_guard lock(t.mutex);
+            auto it = t.windows.find(Key(hWnd));
+            if (it == t.windows.end()) {
+                SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+                return FALSE;
+            }
+            if (it->second.ownerThread != GetCurrentThreadId()) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return FALSE;
+            }
+            if (it->second.destroying)
+                return TRUE;
+            it->second.destroying = true;
+            queue = it->second.queue.lock();
         }
-        if (it->second.ownerThread != GetCurrentThreadId()) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
+        CallProc(hWnd, WM_DESTROY, 0, 0);
+        CallProc(hWnd, WM_NCDESTROY, 0, 0);
+        {
+            std::lock_guard lock(t.mutex);
+            t.windows.erase(Key(hWnd));
         }
-        if (it->second.destroying)
-            return TRUE;
-        it->second.destroying = true;
-        queue = it->second.queue.lock();
-    }
-    CallProc(hWnd, WM_DESTROY, 0, 0);
-    CallProc(hWnd, WM_NCDESTROY, 0, 0);
-    {
-        std::lock_guard lock(t.mutex);
-        t.windows.erase(Key(hWnd));
-    }
-    PurgeWindowMessages(queue, hWnd);
-    return TRUE;
+        PurgeWindowMessages(queue, hWnd);
+        return TRUE;
+    });
 }
 
 STDAPI_(BOOL) IsWindow(HWND hWnd)
@@ -507,109 +515,122 @@ STDAPI_(LRESULT) DefWindowProcA(HWND hWnd, UINT Msg, WPARAM, LPARAM)
 
 STDAPI_(BOOL) PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    std::shared_ptr<Queue> queue = idThread == GetCurrentThreadId() ? CurrentQueue() : QueueOfThread(idThread);
-    if (!queue) {
-        SetLastError(ERROR_INVALID_THREAD_ID);
-        return FALSE;
-    }
-    return Post(queue, MakeMessage(nullptr, Msg, wParam, lParam), ERROR_INVALID_THREAD_ID);
+    return orafon::AtLastErrorEdge<BOOL>(FALSE, [&]() -> BOOL {
+        std::shared_ptr<Queue> queue = idThread == GetCurrentThreadId() ? CurrentQueue() : QueueOfThread(idThread);
+        if (!queue) {
+            SetLastError(ERROR_INVALID_THREAD_ID);
+            return FALSE;
+        }
+        return Post(queue, MakeMessage(nullptr, Msg, wParam, lParam), ERROR_INVALID_THREAD_ID);
+    });
 }
 
 STDAPI_(BOOL) PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    if (!hWnd)
-        return PostThreadMessageA(GetCurrentThreadId(), Msg, wParam, lParam);
-    WindowRef ref;
-    if (!FindWindow(hWnd, ref) || !ref.queue) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    return Post(ref.queue, MakeMessage(hWnd, Msg, wParam, lParam), ERROR_INVALID_WINDOW_HANDLE);
+    return orafon::AtLastErrorEdge<BOOL>(FALSE, [&]() -> BOOL {
+        if (!hWnd)
+            return PostThreadMessageA(GetCurrentThreadId(), Msg, wParam, lParam);
+        WindowRef ref;
+        if (!FindWindow(hWnd, ref) || !ref.queue) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        return Post(ref.queue, MakeMessage(hWnd, Msg, wParam, lParam), ERROR_INVALID_WINDOW_HANDLE);
+    });
 }
 
 STDAPI_(LRESULT) SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    WindowRef ref;
-    if (!FindWindow(hWnd, ref)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    if (ref.ownerThread == GetCurrentThreadId())
-        return ref.proc ? ref.proc(hWnd, Msg, wParam, lParam) : 0;
-    if (!ref.queue) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    const std::shared_ptr<Queue> &self = CurrentQueue();
-    auto sm = std::make_shared<SentMessage>(SentMessage{hWnd, Msg, wParam, lParam, self});
-    {
-        std::lock_guard lock(ref.queue->mutex);
-        if (ref.queue->closed) {
+    return orafon::AtLastErrorEdge<LRESULT>(0, [&]() -> LRESULT {
+        WindowRef ref;
+        if (!FindWindow(hWnd, ref)) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return 0;
         }
-        ref.queue->sent.push_back(sm);
-    }
-    ref.queue->wake.notify_all();
-    for (;;) {
-        ProcessSentMessages(*self);
-        std::unique_lock lock(self->mutex);
-        if (sm->done)
-            return sm->result;
-        if (self->sent.empty())
-            self->wake.wait(lock);
-    }
+        if (ref.ownerThread == GetCurrentThreadId())
+            return ref.proc ? ref.proc(hWnd, Msg, wParam, lParam) : 0;
+        if (!ref.queue) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        const std::shared_ptr<Queue> &self = CurrentQueue();
+        auto sm = std::make_shared<SentMessage>(SentMessage{hWnd, Msg, wParam, lParam, self});
+        {
+            std::lock_guard lock(ref.queue->mutex);
+            if (ref.queue->closed) {
+                SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+                return 0;
+            }
+            ref.queue->sent.push_back(sm);
+        }
+        ref.queue->wake.notify_all();
+        for (;;) {
+            ProcessSentMessages(*self);
+            std::unique_lock lock(self->mutex);
+            if (sm->done)
+                return sm->result;
+            if (self->sent.empty())
+                self->wake.wait(lock);
+        }
+    });
 }
 
 STDAPI_(void) PostQuitMessage(int nExitCode)
 {
-    const std::shared_ptr<Queue> &queue = CurrentQueue();
-    {
-        std::lock_guard lock(queue->mutex);
-        queue->quit = true;
-        queue->quitCode = nExitCode;
-    }
-    queue->wake.notify_all();
+    // A thread whose queue cannot be made for want of memory has no loop to end.
+    static_cast<void>(orafon::CatchAtEdge([&] {
+        const std::shared_ptr<Queue> &queue = CurrentQueue();
+        {
+            std::lock_guard lock(queue->mutex);
+            queue->quit = true;
+            queue->quitCode = nExitCode;
+        }
+        queue->wake.notify_all();
+    }));
 }
 
 // ---- Retrieving -----------------------------------------------------------------
 
 STDAPI_(BOOL) GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 {
-    if (!lpMsg) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return -1;
-    }
-    if (!ValidFilterWindow(hWnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return -1;
-    }
-    const std::shared_ptr<Queue> &queue = CurrentQueue();
-    for (;;) {
-        ProcessSentMessages(*queue);
-        std::unique_lock lock(queue->mutex);
-        if (TakeMessage(*queue, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true))
-            return lpMsg->message == WM_QUIT ? FALSE : TRUE;
-        if (queue->sent.empty())
-            queue->wake.wait(lock);
-    }
+    return orafon::AtLastErrorEdge<BOOL>(-1, [&]() -> BOOL {
+        if (!lpMsg) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return -1;
+        }
+        if (!ValidFilterWindow(hWnd)) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return -1;
+        }
+        const std::shared_ptr<Queue> &queue = CurrentQueue();
+        for (;;) {
+            ProcessSentMessages(*queue);
+            std::unique_lock lock(queue->mutex);
+            if (TakeMessage(*queue, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true))
+                return lpMsg->message == WM_QUIT ? FALSE : TRUE;
+            if (queue->sent.empty())
+                queue->wake.wait(lock);
+        }
+    });
 }
 
 STDAPI_(BOOL) PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
 {
-    if (!lpMsg) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (!ValidFilterWindow(hWnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    const std::shared_ptr<Queue> &queue = CurrentQueue();
-    ProcessSentMessages(*queue);
-    std::lock_guard lock(queue->mutex);
-    return TakeMessage(*queue, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0) ? TRUE
-                                                                                                          : FALSE;
+    return orafon::AtLastErrorEdge<BOOL>(FALSE, [&]() -> BOOL {
+        if (!lpMsg) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (!ValidFilterWindow(hWnd)) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        const std::shared_ptr<Queue> &queue = CurrentQueue();
+        ProcessSentMessages(*queue);
+        std::lock_guard lock(queue->mutex);
+        return TakeMessage(*queue, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0) ? TRUE
+                                                                                                              : FALSE;
+    });
 }
 
 STDAPI_(BOOL) TranslateMessage(const MSG *lpMsg)
@@ -621,38 +642,42 @@ STDAPI_(BOOL) TranslateMessage(const MSG *lpMsg)
 
 STDAPI_(LRESULT) DispatchMessageA(const MSG *lpMsg)
 {
-    if (!lpMsg || !lpMsg->hwnd)
-        return 0;
-    WindowRef ref;
-    if (!FindWindow(lpMsg->hwnd, ref))
-        return 0; // the window is gone: the message is dropped
-    if (ref.ownerThread != GetCurrentThreadId()) {
-        SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
-        return 0;
-    }
-    return ref.proc ? ref.proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam) : 0;
+    return orafon::AtLastErrorEdge<LRESULT>(0, [&]() -> LRESULT {
+        if (!lpMsg || !lpMsg->hwnd)
+            return 0;
+        WindowRef ref;
+        if (!FindWindow(lpMsg->hwnd, ref))
+            return 0; // the window is gone: the message is dropped
+        if (ref.ownerThread != GetCurrentThreadId()) {
+            SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
+            return 0;
+        }
+        return ref.proc ? ref.proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam) : 0;
+    });
 }
 
 STDAPI_(DWORD)
 MsgWaitForMultipleObjects(DWORD nCount, const HANDLE *pHandles, BOOL fWaitAll, DWORD dwMilliseconds, DWORD dwWakeMask)
 {
-    (void)pHandles;
-    (void)fWaitAll;
-    (void)dwWakeMask;
-    // This platform has no waitable kernel objects; only the queue itself
-    // can be waited on.
-    if (nCount != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return WAIT_FAILED;
-    }
-    const std::shared_ptr<Queue> &queue = CurrentQueue();
-    std::unique_lock lock(queue->mutex);
-    auto ready = [&] { return !queue->posted.empty() || !queue->sent.empty() || queue->quit; };
-    if (dwMilliseconds == INFINITE) {
-        queue->wake.wait(lock, ready);
-        return WAIT_OBJECT_0 + nCount;
-    }
-    if (queue->wake.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), ready))
-        return WAIT_OBJECT_0 + nCount;
-    return WAIT_TIMEOUT;
+    return orafon::AtLastErrorEdge<DWORD>(WAIT_FAILED, [&]() -> DWORD {
+        (void)pHandles;
+        (void)fWaitAll;
+        (void)dwWakeMask;
+        // This platform has no waitable kernel objects; only the queue itself
+        // can be waited on.
+        if (nCount != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return WAIT_FAILED;
+        }
+        const std::shared_ptr<Queue> &queue = CurrentQueue();
+        std::unique_lock lock(queue->mutex);
+        auto ready = [&] { return !queue->posted.empty() || !queue->sent.empty() || queue->quit; };
+        if (dwMilliseconds == INFINITE) {
+            queue->wake.wait(lock, ready);
+            return WAIT_OBJECT_0 + nCount;
+        }
+        if (queue->wake.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), ready))
+            return WAIT_OBJECT_0 + nCount;
+        return WAIT_TIMEOUT;
+    });
 }

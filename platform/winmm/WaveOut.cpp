@@ -3,13 +3,14 @@
 // restart and reset act within a chunk, and it delivers WOM_DONE callbacks.
 #include "AudioBackend.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/win/mmsystem.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,12 +45,17 @@ public:
     {
         chunkBytes_ = std::max(format_.BlockAlign(), format_.BytesPerSecond() * kChunkMs / 1000 / format_.BlockAlign() *
                                                          format_.BlockAlign());
+        // Room for a scaled chunk is made here, so the device's thread never
+        // allocates: it has no caller to tell about a failure.
+        scratch_.reserve(chunkBytes_);
     }
 
     void Start(HWAVEOUT handle)
     {
         handle_ = handle;
-        thread_ = std::thread([this] { Run(); });
+        // Nothing thrown leaves the thread (it allocates nothing: see Scaled
+        // and Complete).
+        thread_ = std::thread([this] { static_cast<void>(orafon::CatchAtEdge([this] { Run(); })); });
     }
 
     MMRESULT Write(WAVEHDR *h)
@@ -57,8 +63,8 @@ public:
         std::lock_guard lock(mutex_);
         if (closing_)
             return MMSYSERR_INVALHANDLE;
+        queue_.push_back(h); // first, so a buffer that cannot be queued is left as it was
         h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-        queue_.push_back(h);
         wake_.notify_all();
         return MMSYSERR_NOERROR;
     }
@@ -229,10 +235,12 @@ private:
     }
 
     // Marks the first count buffers done and reports them, outside the lock.
+    // They are moved out of the queue by relinking, which cannot fail.
     void Complete(std::unique_lock<std::mutex> &lock, size_t count)
     {
-        std::vector<WAVEHDR *> finished(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
-        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+        std::list<WAVEHDR *> finished;
+        finished.splice(finished.begin(), queue_, queue_.begin(),
+                        std::next(queue_.begin(), static_cast<std::ptrdiff_t>(count)));
         offset_ = 0;
         for (WAVEHDR *h : finished)
             PublishDone(h);
@@ -252,7 +260,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    std::deque<WAVEHDR *> queue_;
+    std::list<WAVEHDR *> queue_;
     size_t offset_ = 0;
     bool paused_ = false;
     bool closing_ = false;
@@ -299,6 +307,44 @@ DeviceTable &Devices()
     return *table;
 }
 
+// Opens the device for the format. The device's thread starts once its
+// handle is in the table, and a thread that cannot start takes it out again.
+MMRESULT OpenDevice(LPHWAVEOUT phwo, const WAVEFORMATEX &wfx, LPWAVECALLBACK callback, DWORD_PTR instance)
+{
+    const PcmFormat format{wfx.nSamplesPerSec, wfx.nChannels, wfx.wBitsPerSample};
+    auto backend = OpenDefaultBackend(format);
+    if (!backend)
+        return MMSYSERR_ALLOCATED;
+    auto device = std::make_shared<WaveDevice>(format, std::move(backend), callback, instance);
+    HWAVEOUT h = Devices().Add(device);
+    try {
+        device->Start(h);
+    } catch (...) {
+        Devices().Remove(h);
+        throw;
+    }
+    *phwo = h;
+    device->Notify(WOM_OPEN, 0);
+    return MMSYSERR_NOERROR;
+}
+
+// A buffer queued for playing.
+MMRESULT Write(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
+{
+    auto device = Devices().Find(hwo);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    if (!pwh || cbwh < sizeof(WAVEHDR))
+        return MMSYSERR_INVALPARAM;
+    if (!(pwh->dwFlags & WHDR_PREPARED))
+        return WAVERR_UNPREPARED;
+    if (HeaderFlags(pwh) & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    // A partial frame at the end can never be played; drop it.
+    pwh->dwBufferLength -= pwh->dwBufferLength % device->Format().BlockAlign();
+    return device->Write(pwh);
+}
+
 bool SupportedFormat(LPCWAVEFORMATEX f)
 {
     return f && f->wFormatTag == WAVE_FORMAT_PCM && (f->nChannels == 1 || f->nChannels == 2) &&
@@ -315,7 +361,8 @@ using orafon::winmm::HeaderFlags;
 
 STDAPI_(UINT) waveOutGetNumDevs(void)
 {
-    return orafon::winmm::DefaultOutputName().empty() ? 0 : 1;
+    // A device that cannot even be named for want of memory is none.
+    return orafon::CatchAtEdgeOr<UINT>(0, 0, [] { return orafon::winmm::DefaultOutputName().empty() ? 0u : 1u; });
 }
 
 namespace {
@@ -344,22 +391,26 @@ template <typename Caps> MMRESULT FillCaps(UINT_PTR id, Caps *caps, UINT size, s
 
 STDAPI_(MMRESULT) waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc)
 {
-    std::string name;
-    const MMRESULT r = FillCaps(uDeviceID, pwoc, cbwoc, name);
-    if (r == MMSYSERR_NOERROR)
-        for (size_t i = 0; i < name.size() && i + 1 < MAXPNAMELEN; ++i)
-            pwoc->szPname[i] = name[i];
-    return r;
+    return orafon::CatchAtEdgeOr<MMRESULT>(MMSYSERR_NOMEM, MMSYSERR_ERROR, [&]() -> MMRESULT {
+        std::string name;
+        const MMRESULT r = FillCaps(uDeviceID, pwoc, cbwoc, name);
+        if (r == MMSYSERR_NOERROR)
+            for (size_t i = 0; i < name.size() && i + 1 < MAXPNAMELEN; ++i)
+                pwoc->szPname[i] = name[i];
+        return r;
+    });
 }
 
 STDAPI_(MMRESULT) waveOutGetDevCapsW(UINT_PTR uDeviceID, LPWAVEOUTCAPSW pwoc, UINT cbwoc)
 {
-    std::string name;
-    const MMRESULT r = FillCaps(uDeviceID, pwoc, cbwoc, name);
-    if (r == MMSYSERR_NOERROR)
-        for (size_t i = 0; i < name.size() && i + 1 < MAXPNAMELEN; ++i)
-            pwoc->szPname[i] = static_cast<WCHAR>(name[i]); // the names are ASCII
-    return r;
+    return orafon::CatchAtEdgeOr<MMRESULT>(MMSYSERR_NOMEM, MMSYSERR_ERROR, [&]() -> MMRESULT {
+        std::string name;
+        const MMRESULT r = FillCaps(uDeviceID, pwoc, cbwoc, name);
+        if (r == MMSYSERR_NOERROR)
+            for (size_t i = 0; i < name.size() && i + 1 < MAXPNAMELEN; ++i)
+                pwoc->szPname[i] = static_cast<WCHAR>(name[i]); // the names are ASCII
+        return r;
+    });
 }
 
 STDAPI_(MMRESULT)
@@ -380,17 +431,9 @@ waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwC
     if (!phwo)
         return MMSYSERR_INVALPARAM;
     *phwo = nullptr;
-    const orafon::winmm::PcmFormat format{pwfx->nSamplesPerSec, pwfx->nChannels, pwfx->wBitsPerSample};
-    auto backend = orafon::winmm::OpenDefaultBackend(format);
-    if (!backend)
-        return MMSYSERR_ALLOCATED;
     auto callback = callbackType == CALLBACK_FUNCTION ? reinterpret_cast<LPWAVECALLBACK>(dwCallback) : nullptr;
-    auto device = std::make_shared<orafon::winmm::WaveDevice>(format, std::move(backend), callback, dwInstance);
-    HWAVEOUT h = Devices().Add(device);
-    device->Start(h);
-    *phwo = h;
-    device->Notify(WOM_OPEN, 0);
-    return MMSYSERR_NOERROR;
+    return orafon::CatchAtEdgeOr<MMRESULT>(
+        MMSYSERR_NOMEM, MMSYSERR_ERROR, [&] { return orafon::winmm::OpenDevice(phwo, *pwfx, callback, dwInstance); });
 }
 
 STDAPI_(MMRESULT) waveOutClose(HWAVEOUT hwo)
@@ -429,18 +472,8 @@ STDAPI_(MMRESULT) waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
 
 STDAPI_(MMRESULT) waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
 {
-    auto device = Devices().Find(hwo);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (!pwh || cbwh < sizeof(WAVEHDR))
-        return MMSYSERR_INVALPARAM;
-    if (!(pwh->dwFlags & WHDR_PREPARED))
-        return WAVERR_UNPREPARED;
-    if (HeaderFlags(pwh) & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    // A partial frame at the end can never be played; drop it.
-    pwh->dwBufferLength -= pwh->dwBufferLength % device->Format().BlockAlign();
-    return device->Write(pwh);
+    return orafon::CatchAtEdgeOr<MMRESULT>(MMSYSERR_NOMEM, MMSYSERR_ERROR,
+                                           [&] { return orafon::winmm::Write(hwo, pwh, cbwh); });
 }
 
 STDAPI_(MMRESULT) waveOutPause(HWAVEOUT hwo)

@@ -2,6 +2,8 @@
 
 #include "Files.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -106,28 +108,32 @@ HRESULT Editor::FindFileProperties()
 
 STDMETHODIMP Editor::Open(const WCHAR *pwszFilename)
 {
-    if (fd_ >= 0)
-        return E_UNEXPECTED;
-    std::string path;
-    if (!pwszFilename || !ToUtf8(pwszFilename, path) || path.empty())
-        return E_INVALIDARG;
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0)
-        return errno == ENOENT ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : ErrnoToHresult(errno);
-    const HRESULT hr = FindFileProperties();
-    if (FAILED(hr))
-        Close();
-    return hr;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (fd_ >= 0)
+            return E_UNEXPECTED;
+        std::string path;
+        if (!pwszFilename || !ToUtf8(pwszFilename, path) || path.empty())
+            return E_INVALIDARG;
+        fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd_ < 0)
+            return errno == ENOENT ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : ErrnoToHresult(errno);
+        const HRESULT hr = FindFileProperties();
+        if (FAILED(hr))
+            Close();
+        return hr;
+    });
 }
 
 STDMETHODIMP Editor::Close()
 {
-    newDuration_.reset();
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        newDuration_.reset();
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        return S_OK;
+    });
 }
 
 QWORD Editor::Duration() const
@@ -140,29 +146,31 @@ QWORD Editor::Duration() const
 
 STDMETHODIMP Editor::Flush()
 {
-    if (fd_ < 0)
-        return E_UNEXPECTED;
-    HRESULT hr = S_OK;
-    if (newDuration_) {
-        BYTE old[16], fields[16];
-        PutLe64(old, playDuration_);
-        PutLe64(old + 8, sendDuration_);
-        PutLe64(fields, *newDuration_ + prerollMs_ * kUnitsPerMs);
-        PutLe64(fields + 8, *newDuration_);
-        const off_t at = static_cast<off_t>(filePropertiesAt_ + kPlayDurationAt);
-        errno = 0;
-        const ssize_t written = WriteAt(fd_, fields, sizeof fields, at);
-        if (written != static_cast<ssize_t>(sizeof fields)) {
-            hr = ErrnoToHresult(errno ? errno : EIO);
-            if (written > 0)
-                WriteAt(fd_, old, static_cast<size_t>(written), at);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (fd_ < 0)
+            return E_UNEXPECTED;
+        HRESULT hr = S_OK;
+        if (newDuration_) {
+            BYTE old[16], fields[16];
+            PutLe64(old, playDuration_);
+            PutLe64(old + 8, sendDuration_);
+            PutLe64(fields, *newDuration_ + prerollMs_ * kUnitsPerMs);
+            PutLe64(fields + 8, *newDuration_);
+            const off_t at = static_cast<off_t>(filePropertiesAt_ + kPlayDurationAt);
+            errno = 0;
+            const ssize_t written = WriteAt(fd_, fields, sizeof fields, at);
+            if (written != static_cast<ssize_t>(sizeof fields)) {
+                hr = ErrnoToHresult(errno ? errno : EIO);
+                if (written > 0)
+                    WriteAt(fd_, old, static_cast<size_t>(written), at);
+            }
         }
-    }
-    if (::close(fd_) != 0 && SUCCEEDED(hr))
-        hr = ErrnoToHresult(errno);
-    fd_ = -1;
-    newDuration_.reset();
-    return hr;
+        if (::close(fd_) != 0 && SUCCEEDED(hr))
+            hr = ErrnoToHresult(errno);
+        fd_ = -1;
+        newDuration_.reset();
+        return hr;
+    });
 }
 
 // ---- IWMHeaderInfo -------------------------------------------------------------------------
@@ -180,41 +188,45 @@ STDMETHODIMP Editor::GetAttributeByIndex(WORD, WORD *, WCHAR *, WORD *, WMT_ATTR
 STDMETHODIMP Editor::GetAttributeByName(WORD *pwStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE *pType, BYTE *pValue,
                                         WORD *pcbLength)
 {
-    if (!pwStreamNum || !pszName || !pType || !pcbLength)
-        return E_INVALIDARG;
-    if (fd_ < 0)
-        return E_UNEXPECTED;
-    if (std::u16string_view(pszName) != g_wszWMDuration)
-        return E_NOTIMPL;
-    if (*pwStreamNum != 0)
-        return E_INVALIDARG;
-    *pType = WMT_TYPE_QWORD;
-    if (!pValue) {
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!pwStreamNum || !pszName || !pType || !pcbLength)
+            return E_INVALIDARG;
+        if (fd_ < 0)
+            return E_UNEXPECTED;
+        if (std::u16string_view(pszName) != g_wszWMDuration)
+            return E_NOTIMPL;
+        if (*pwStreamNum != 0)
+            return E_INVALIDARG;
+        *pType = WMT_TYPE_QWORD;
+        if (!pValue) {
+            *pcbLength = 8;
+            return S_OK;
+        }
+        if (*pcbLength < 8) {
+            *pcbLength = 8;
+            return E_INVALIDARG;
+        }
+        PutLe64(pValue, Duration());
         *pcbLength = 8;
         return S_OK;
-    }
-    if (*pcbLength < 8) {
-        *pcbLength = 8;
-        return E_INVALIDARG;
-    }
-    PutLe64(pValue, Duration());
-    *pcbLength = 8;
-    return S_OK;
+    });
 }
 
 STDMETHODIMP Editor::SetAttribute(WORD wStreamNum, LPCWSTR pszName, WMT_ATTR_DATATYPE Type, const BYTE *pValue,
                                   WORD cbLength)
 {
-    if (!pszName)
-        return E_INVALIDARG;
-    if (fd_ < 0)
-        return E_UNEXPECTED;
-    if (std::u16string_view(pszName) != g_wszWMDuration)
-        return E_NOTIMPL;
-    if (wStreamNum != 0 || Type != WMT_TYPE_QWORD || cbLength != 8 || !pValue)
-        return E_INVALIDARG;
-    newDuration_ = Le64(pValue);
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!pszName)
+            return E_INVALIDARG;
+        if (fd_ < 0)
+            return E_UNEXPECTED;
+        if (std::u16string_view(pszName) != g_wszWMDuration)
+            return E_NOTIMPL;
+        if (wStreamNum != 0 || Type != WMT_TYPE_QWORD || cbLength != 8 || !pValue)
+            return E_INVALIDARG;
+        newDuration_ = Le64(pValue);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Editor::GetMarkerCount(WORD *)

@@ -4,6 +4,8 @@
 #include "Profile.h"
 #include "Writer.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <type_traits>
 
 namespace orafon::wmvcore {
@@ -30,18 +32,18 @@ extern "C" {
 
 ORAFON_EXPORT HRESULT STDAPICALLTYPE WMCreateWriter(IUnknown *, IWMWriter **ppWriter)
 {
-    return Make<Writer>(ppWriter);
+    return orafon::CatchAtEdge([&] { return Make<Writer>(ppWriter); });
 }
 
 ORAFON_EXPORT HRESULT STDAPICALLTYPE WMCreateProfileManager(IWMProfileManager **ppProfileManager)
 {
-    return Make<ProfileManager>(ppProfileManager);
+    return orafon::CatchAtEdge([&] { return Make<ProfileManager>(ppProfileManager); });
 }
 
 #ifndef ORAFON_WMVCORE_WITHOUT_EDITOR
 ORAFON_EXPORT HRESULT STDAPICALLTYPE WMCreateEditor(IWMMetadataEditor **ppEditor)
 {
-    return Make<Editor>(ppEditor);
+    return orafon::CatchAtEdge([&] { return Make<Editor>(ppEditor); });
 }
 #endif
 

@@ -1,7 +1,8 @@
 #include "Files.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <cerrno>
-#include <new>
 
 namespace orafon::wmvcore {
 
@@ -10,16 +11,20 @@ bool ToUtf8(const WCHAR *text, std::string &out)
     out.clear();
     if (!text)
         return false;
-    try {
+    bool wellFormed = true;
+    const HRESULT hr = orafon::CatchAtEdge([&] {
         for (const WCHAR *p = text; *p; ++p) {
             uint32_t c = *p;
             if (c >= 0xD800 && c <= 0xDBFF) {
-                if (p[1] < 0xDC00 || p[1] > 0xDFFF)
-                    return false;
+                if (p[1] < 0xDC00 || p[1] > 0xDFFF) {
+                    wellFormed = false;
+                    return;
+                }
                 c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
                 ++p;
             } else if (c >= 0xDC00 && c <= 0xDFFF) {
-                return false;
+                wellFormed = false;
+                return;
             }
             if (c < 0x80) {
                 out += static_cast<char>(c);
@@ -37,10 +42,8 @@ bool ToUtf8(const WCHAR *text, std::string &out)
                 out += static_cast<char>(0x80 | (c & 0x3F));
             }
         }
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-    return true;
+    });
+    return SUCCEEDED(hr) && wellFormed;
 }
 
 HRESULT ErrnoToHresult(int error)

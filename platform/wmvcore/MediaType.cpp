@@ -1,5 +1,6 @@
 #include "MediaType.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/PcmFormat.h>
 
 #include <cstring>
@@ -38,11 +39,9 @@ HRESULT MediaType::Assign(const WM_MEDIA_TYPE *pType)
 {
     if (!pType || (pType->cbFormat > 0 && !pType->pbFormat))
         return E_INVALIDARG;
-    try {
-        format_.assign(pType->pbFormat, pType->pbFormat + pType->cbFormat);
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
+    if (HRESULT hr = orafon::CatchAtEdge([&] { format_.assign(pType->pbFormat, pType->pbFormat + pType->cbFormat); });
+        FAILED(hr))
+        return hr;
     header_ = *pType;
     header_.pUnk = nullptr; // a reference this object never took
     header_.pbFormat = nullptr;

@@ -1,5 +1,7 @@
 #include "Profile.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <new>
@@ -15,12 +17,7 @@ std::u16string Text(const WCHAR *text)
 
 HRESULT Store(std::u16string &field, const WCHAR *text)
 {
-    try {
-        field = Text(text);
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return orafon::CatchAtEdge([&] { field = Text(text); });
 }
 
 } // namespace
@@ -34,12 +31,13 @@ HRESULT StreamConfig::Clone(CComPtr<StreamConfig> &out) const
     HRESULT hr = Create(out, type_, bitrate_);
     if (FAILED(hr))
         return hr;
-    try {
+    hr = orafon::CatchAtEdge([&] {
         out->name_ = name_;
         out->connection_ = connection_;
-    } catch (const std::bad_alloc &) {
+    });
+    if (FAILED(hr)) {
         out.Release();
-        return E_OUTOFMEMORY;
+        return hr;
     }
     out->bufferWindow_ = bufferWindow_;
     out->number_ = number_;
@@ -202,27 +200,31 @@ STDMETHODIMP Profile::GetStreamCount(DWORD *pcStreams)
 
 STDMETHODIMP Profile::GetStream(DWORD dwStreamIndex, IWMStreamConfig **ppConfig)
 {
-    if (!ppConfig)
-        return E_POINTER;
-    *ppConfig = nullptr;
-    if (dwStreamIndex >= streams_.size())
-        return E_INVALIDARG;
-    CComPtr<StreamConfig> copy;
-    HRESULT hr = streams_[dwStreamIndex]->Clone(copy);
-    return FAILED(hr) ? hr : HandOut(copy, ppConfig);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppConfig)
+            return E_POINTER;
+        *ppConfig = nullptr;
+        if (dwStreamIndex >= streams_.size())
+            return E_INVALIDARG;
+        CComPtr<StreamConfig> copy;
+        HRESULT hr = streams_[dwStreamIndex]->Clone(copy);
+        return FAILED(hr) ? hr : HandOut(copy, ppConfig);
+    });
 }
 
 STDMETHODIMP Profile::GetStreamByNumber(WORD wStreamNum, IWMStreamConfig **ppConfig)
 {
-    if (!ppConfig)
-        return E_POINTER;
-    *ppConfig = nullptr;
-    auto it = FindNumber(wStreamNum);
-    if (it == streams_.end())
-        return E_INVALIDARG;
-    CComPtr<StreamConfig> copy;
-    HRESULT hr = (*it)->Clone(copy);
-    return FAILED(hr) ? hr : HandOut(copy, ppConfig);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppConfig)
+            return E_POINTER;
+        *ppConfig = nullptr;
+        auto it = FindNumber(wStreamNum);
+        if (it == streams_.end())
+            return E_INVALIDARG;
+        CComPtr<StreamConfig> copy;
+        HRESULT hr = (*it)->Clone(copy);
+        return FAILED(hr) ? hr : HandOut(copy, ppConfig);
+    });
 }
 
 STDMETHODIMP Profile::RemoveStream(IWMStreamConfig *pConfig)
@@ -251,35 +253,34 @@ STDMETHODIMP Profile::AddStream(IWMStreamConfig *pConfig)
     HRESULT hr = own->Clone(copy);
     if (FAILED(hr))
         return hr;
-    try {
-        streams_.push_back(std::move(copy));
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return orafon::CatchAtEdge([&] { streams_.push_back(std::move(copy)); });
 }
 
 STDMETHODIMP Profile::ReconfigStream(IWMStreamConfig *pConfig)
 {
-    CComPtr<StreamConfig> own = OwnStreamConfig(pConfig);
-    if (!own)
-        return E_INVALIDARG;
-    auto it = FindNumber(own->Number());
-    if (it == streams_.end())
-        return E_INVALIDARG;
-    return own->Clone(*it);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        CComPtr<StreamConfig> own = OwnStreamConfig(pConfig);
+        if (!own)
+            return E_INVALIDARG;
+        auto it = FindNumber(own->Number());
+        if (it == streams_.end())
+            return E_INVALIDARG;
+        return own->Clone(*it);
+    });
 }
 
 STDMETHODIMP Profile::CreateNewStream(REFGUID guidStreamType, IWMStreamConfig **ppConfig)
 {
-    if (!ppConfig)
-        return E_POINTER;
-    *ppConfig = nullptr;
-    if (guidStreamType != WMMEDIATYPE_Audio)
-        return E_INVALIDARG;
-    CComPtr<StreamConfig> config;
-    HRESULT hr = StreamConfig::Create(config, MediaType::Pcm(44100, 2), 0);
-    return FAILED(hr) ? hr : HandOut(config, ppConfig);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppConfig)
+            return E_POINTER;
+        *ppConfig = nullptr;
+        if (guidStreamType != WMMEDIATYPE_Audio)
+            return E_INVALIDARG;
+        CComPtr<StreamConfig> config;
+        HRESULT hr = StreamConfig::Create(config, MediaType::Pcm(44100, 2), 0);
+        return FAILED(hr) ? hr : HandOut(config, ppConfig);
+    });
 }
 
 STDMETHODIMP Profile::GetMutualExclusionCount(DWORD *pcME)
@@ -318,21 +319,23 @@ STDMETHODIMP Profile::CreateNewMutualExclusion(IWMMutualExclusion **ppME)
 
 STDMETHODIMP ProfileManager::CreateEmptyProfile(WMT_VERSION dwVersion, IWMProfile **ppProfile)
 {
-    if (!ppProfile)
-        return E_POINTER;
-    *ppProfile = nullptr;
-    switch (dwVersion) {
-    case WMT_VER_4_0:
-    case WMT_VER_7_0:
-    case WMT_VER_8_0:
-    case WMT_VER_9_0:
-        break;
-    default:
-        return E_INVALIDARG;
-    }
-    CComPtr<Profile> profile;
-    HRESULT hr = Profile::Create(profile, dwVersion);
-    return FAILED(hr) ? hr : HandOut(profile, ppProfile);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppProfile)
+            return E_POINTER;
+        *ppProfile = nullptr;
+        switch (dwVersion) {
+        case WMT_VER_4_0:
+        case WMT_VER_7_0:
+        case WMT_VER_8_0:
+        case WMT_VER_9_0:
+            break;
+        default:
+            return E_INVALIDARG;
+        }
+        CComPtr<Profile> profile;
+        HRESULT hr = Profile::Create(profile, dwVersion);
+        return FAILED(hr) ? hr : HandOut(profile, ppProfile);
+    });
 }
 
 STDMETHODIMP ProfileManager::LoadProfileByID(REFGUID, IWMProfile **ppProfile)
@@ -409,16 +412,18 @@ STDMETHODIMP ProfileManager::GetCodecFormatCount(REFGUID guidType, DWORD dwCodec
 STDMETHODIMP ProfileManager::GetCodecFormat(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
                                             IWMStreamConfig **ppIStreamConfig)
 {
-    if (!ppIStreamConfig)
-        return E_POINTER;
-    *ppIStreamConfig = nullptr;
-    auto list = ListOf(guidType);
-    const CodecFormat *format = list ? FormatAt(*list, dwCodecIndex, dwFormatIndex) : nullptr;
-    if (!format)
-        return E_INVALIDARG;
-    CComPtr<StreamConfig> config;
-    HRESULT hr = StreamConfig::Create(config, format->type, format->bitrate);
-    return FAILED(hr) ? hr : HandOut(config, ppIStreamConfig);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppIStreamConfig)
+            return E_POINTER;
+        *ppIStreamConfig = nullptr;
+        auto list = ListOf(guidType);
+        const CodecFormat *format = list ? FormatAt(*list, dwCodecIndex, dwFormatIndex) : nullptr;
+        if (!format)
+            return E_INVALIDARG;
+        CComPtr<StreamConfig> config;
+        HRESULT hr = StreamConfig::Create(config, format->type, format->bitrate);
+        return FAILED(hr) ? hr : HandOut(config, ppIStreamConfig);
+    });
 }
 
 STDMETHODIMP ProfileManager::GetCodecName(REFGUID guidType, DWORD dwCodecIndex, WCHAR *wszName, DWORD *pcchName)
@@ -432,22 +437,24 @@ STDMETHODIMP ProfileManager::GetCodecName(REFGUID guidType, DWORD dwCodecIndex, 
 STDMETHODIMP ProfileManager::GetCodecFormatDesc(REFGUID guidType, DWORD dwCodecIndex, DWORD dwFormatIndex,
                                                 IWMStreamConfig **ppIStreamConfig, WCHAR *wszDesc, DWORD *pcchDesc)
 {
-    if (ppIStreamConfig)
-        *ppIStreamConfig = nullptr;
-    auto list = ListOf(guidType);
-    const CodecFormat *format = list ? FormatAt(*list, dwCodecIndex, dwFormatIndex) : nullptr;
-    if (!format)
-        return E_INVALIDARG;
-    const WAVEFORMATEX *wfx = format->type.WaveFormat();
-    char text[64] = "";
-    if (wfx)
-        std::snprintf(text, sizeof text, "%u kbps, %u kHz, %s CBR", static_cast<unsigned>(format->bitrate / 1000),
-                      static_cast<unsigned>(wfx->nSamplesPerSec / 1000), wfx->nChannels == 1 ? "mono" : "stereo");
-    std::u16string desc(text, text + std::char_traits<char>::length(text));
-    HRESULT hr = CopyName(desc, wszDesc, pcchDesc);
-    if (FAILED(hr) || !ppIStreamConfig)
-        return hr;
-    return GetCodecFormat(guidType, dwCodecIndex, dwFormatIndex, ppIStreamConfig);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (ppIStreamConfig)
+            *ppIStreamConfig = nullptr;
+        auto list = ListOf(guidType);
+        const CodecFormat *format = list ? FormatAt(*list, dwCodecIndex, dwFormatIndex) : nullptr;
+        if (!format)
+            return E_INVALIDARG;
+        const WAVEFORMATEX *wfx = format->type.WaveFormat();
+        char text[64] = "";
+        if (wfx)
+            std::snprintf(text, sizeof text, "%u kbps, %u kHz, %s CBR", static_cast<unsigned>(format->bitrate / 1000),
+                          static_cast<unsigned>(wfx->nSamplesPerSec / 1000), wfx->nChannels == 1 ? "mono" : "stereo");
+        std::u16string desc(text, text + std::char_traits<char>::length(text));
+        HRESULT hr = CopyName(desc, wszDesc, pcchDesc);
+        if (FAILED(hr) || !ppIStreamConfig)
+            return hr;
+        return GetCodecFormat(guidType, dwCodecIndex, dwFormatIndex, ppIStreamConfig);
+    });
 }
 
 STDMETHODIMP ProfileManager::GetCodecFormatProp(REFGUID, DWORD, DWORD, const WCHAR *, WMT_ATTR_DATATYPE *, BYTE *,

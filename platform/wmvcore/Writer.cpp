@@ -5,6 +5,8 @@
 #include "Files.h"
 #include "Hooks.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <cstring>
 #include <new>
 #include <utility>
@@ -91,19 +93,21 @@ STDMETHODIMP Writer::SetProfileByID(REFGUID)
 
 STDMETHODIMP Writer::SetProfile(IWMProfile *pProfile)
 {
-    if (encoder_)
-        return E_UNEXPECTED;
-    CComPtr<Profile> profile = OwnProfile(pProfile);
-    if (!profile || profile->Streams().size() != 1 || !IsEncodableFormat(profile->Streams()[0]->Type()))
-        return E_INVALIDARG;
-    CComPtr<StreamConfig> stream;
-    HRESULT hr = profile->Streams()[0]->Clone(stream);
-    if (FAILED(hr))
-        return hr;
-    const WAVEFORMATEX *wfx = stream->Type().WaveFormat();
-    input_ = MediaType::Pcm(wfx->nSamplesPerSec, wfx->nChannels);
-    stream_ = std::move(stream);
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (encoder_)
+            return E_UNEXPECTED;
+        CComPtr<Profile> profile = OwnProfile(pProfile);
+        if (!profile || profile->Streams().size() != 1 || !IsEncodableFormat(profile->Streams()[0]->Type()))
+            return E_INVALIDARG;
+        CComPtr<StreamConfig> stream;
+        HRESULT hr = profile->Streams()[0]->Clone(stream);
+        if (FAILED(hr))
+            return hr;
+        const WAVEFORMATEX *wfx = stream->Type().WaveFormat();
+        input_ = MediaType::Pcm(wfx->nSamplesPerSec, wfx->nChannels);
+        stream_ = std::move(stream);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Writer::SetOutputFilename(const WCHAR *pwszFilename)
@@ -112,12 +116,7 @@ STDMETHODIMP Writer::SetOutputFilename(const WCHAR *pwszFilename)
         return E_UNEXPECTED;
     if (!pwszFilename || !*pwszFilename)
         return E_INVALIDARG;
-    try {
-        fileName_ = pwszFilename;
-    } catch (const std::bad_alloc &) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return orafon::CatchAtEdge([&] { fileName_ = pwszFilename; });
 }
 
 STDMETHODIMP Writer::GetInputCount(DWORD *pcInputs)
@@ -130,30 +129,34 @@ STDMETHODIMP Writer::GetInputCount(DWORD *pcInputs)
 
 STDMETHODIMP Writer::GetInputProps(DWORD dwInputNum, IWMInputMediaProps **ppInput)
 {
-    if (!ppInput)
-        return E_POINTER;
-    *ppInput = nullptr;
-    if (!HasInput(dwInputNum))
-        return E_INVALIDARG;
-    CComPtr<InputProps> props;
-    HRESULT hr = InputProps::Create(props, input_);
-    return FAILED(hr) ? hr : HandOut(props, ppInput);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppInput)
+            return E_POINTER;
+        *ppInput = nullptr;
+        if (!HasInput(dwInputNum))
+            return E_INVALIDARG;
+        CComPtr<InputProps> props;
+        HRESULT hr = InputProps::Create(props, input_);
+        return FAILED(hr) ? hr : HandOut(props, ppInput);
+    });
 }
 
 STDMETHODIMP Writer::SetInputProps(DWORD dwInputNum, IWMInputMediaProps *pInput)
 {
-    if (!HasInput(dwInputNum) || !pInput)
-        return E_INVALIDARG;
-    if (encoder_)
-        return E_UNEXPECTED;
-    MediaType type;
-    HRESULT hr = ReadMediaType(pInput, type);
-    if (FAILED(hr))
-        return hr;
-    if (!AcceptsInput(type, StreamFormat()))
-        return E_INVALIDARG;
-    input_ = std::move(type);
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!HasInput(dwInputNum) || !pInput)
+            return E_INVALIDARG;
+        if (encoder_)
+            return E_UNEXPECTED;
+        MediaType type;
+        HRESULT hr = ReadMediaType(pInput, type);
+        if (FAILED(hr))
+            return hr;
+        if (!AcceptsInput(type, StreamFormat()))
+            return E_INVALIDARG;
+        input_ = std::move(type);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Writer::GetInputFormatCount(DWORD dwInputNumber, DWORD *pcFormats)
@@ -168,58 +171,66 @@ STDMETHODIMP Writer::GetInputFormatCount(DWORD dwInputNumber, DWORD *pcFormats)
 
 STDMETHODIMP Writer::GetInputFormat(DWORD dwInputNumber, DWORD dwFormatNumber, IWMInputMediaProps **pProps)
 {
-    if (!pProps)
-        return E_POINTER;
-    *pProps = nullptr;
-    if (!HasInput(dwInputNumber) || dwFormatNumber != 0)
-        return E_INVALIDARG;
-    CComPtr<InputProps> props;
-    HRESULT hr = InputProps::Create(props, MediaType::Pcm(StreamFormat().nSamplesPerSec, StreamFormat().nChannels));
-    return FAILED(hr) ? hr : HandOut(props, pProps);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!pProps)
+            return E_POINTER;
+        *pProps = nullptr;
+        if (!HasInput(dwInputNumber) || dwFormatNumber != 0)
+            return E_INVALIDARG;
+        CComPtr<InputProps> props;
+        HRESULT hr = InputProps::Create(props, MediaType::Pcm(StreamFormat().nSamplesPerSec, StreamFormat().nChannels));
+        return FAILED(hr) ? hr : HandOut(props, pProps);
+    });
 }
 
 STDMETHODIMP Writer::BeginWriting()
 {
-    if (encoder_ || !stream_ || fileName_.empty())
-        return E_UNEXPECTED;
-    std::string path;
-    if (!ToUtf8(fileName_.c_str(), path))
-        return E_INVALIDARG;
-    auto encoder = std::unique_ptr<AsfEncoder>(new (std::nothrow) AsfEncoder);
-    if (!encoder)
-        return E_OUTOFMEMORY;
-    const WAVEFORMATEX &wfx = StreamFormat();
-    HRESULT hr = encoder->Open(path, wfx.nSamplesPerSec, wfx.nChannels, wfx.nAvgBytesPerSec * 8);
-    if (FAILED(hr))
-        return hr;
-    encoder_ = std::move(encoder);
-    carryBytes_ = 0;
-    samples_ = 0;
-    bytes_ = 0;
-    return S_OK;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (encoder_ || !stream_ || fileName_.empty())
+            return E_UNEXPECTED;
+        std::string path;
+        if (!ToUtf8(fileName_.c_str(), path))
+            return E_INVALIDARG;
+        auto encoder = std::unique_ptr<AsfEncoder>(new (std::nothrow) AsfEncoder);
+        if (!encoder)
+            return E_OUTOFMEMORY;
+        const WAVEFORMATEX &wfx = StreamFormat();
+        HRESULT hr = encoder->Open(path, wfx.nSamplesPerSec, wfx.nChannels, wfx.nAvgBytesPerSec * 8);
+        if (FAILED(hr))
+            return hr;
+        encoder_ = std::move(encoder);
+        carryBytes_ = 0;
+        samples_ = 0;
+        bytes_ = 0;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Writer::EndWriting()
 {
-    if (!encoder_)
-        return E_UNEXPECTED;
-    // A part of a sample frame left over cannot be encoded; it is dropped.
-    carryBytes_ = 0;
-    const HRESULT hr = encoder_->Finish();
-    encoder_.reset();
-    return hr;
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!encoder_)
+            return E_UNEXPECTED;
+        // A part of a sample frame left over cannot be encoded; it is dropped.
+        carryBytes_ = 0;
+        const HRESULT hr = encoder_->Finish();
+        encoder_.reset();
+        return hr;
+    });
 }
 
 STDMETHODIMP Writer::AllocateSample(DWORD dwSampleSize, INSSBuffer **ppSample)
 {
-    if (!ppSample)
-        return E_POINTER;
-    *ppSample = nullptr;
-    if (SampleAllocationFails())
-        return E_OUTOFMEMORY;
-    CComPtr<Buffer> buffer;
-    HRESULT hr = Buffer::Make(dwSampleSize, buffer);
-    return FAILED(hr) ? hr : HandOut(buffer, ppSample);
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!ppSample)
+            return E_POINTER;
+        *ppSample = nullptr;
+        if (SampleAllocationFails())
+            return E_OUTOFMEMORY;
+        CComPtr<Buffer> buffer;
+        HRESULT hr = Buffer::Make(dwSampleSize, buffer);
+        return FAILED(hr) ? hr : HandOut(buffer, ppSample);
+    });
 }
 
 QWORD Writer::TimeWritten() const
@@ -265,24 +276,26 @@ HRESULT Writer::TakePcm(const BYTE *pb, DWORD cb)
 
 STDMETHODIMP Writer::WriteSample(DWORD dwInputNum, QWORD cnsSampleTime, DWORD, INSSBuffer *pSample)
 {
-    if (!HasInput(dwInputNum) || !pSample)
-        return E_INVALIDARG;
-    if (!encoder_)
-        return E_UNEXPECTED;
-    BYTE *pb = nullptr;
-    DWORD cb = 0;
-    HRESULT hr = pSample->GetBufferAndLength(&pb, &cb);
-    if (FAILED(hr))
+    return orafon::CatchAtEdge([&]() -> HRESULT {
+        if (!HasInput(dwInputNum) || !pSample)
+            return E_INVALIDARG;
+        if (!encoder_)
+            return E_UNEXPECTED;
+        BYTE *pb = nullptr;
+        DWORD cb = 0;
+        HRESULT hr = pSample->GetBufferAndLength(&pb, &cb);
+        if (FAILED(hr))
+            return hr;
+        SampleGiven(cb, cnsSampleTime);
+        hr = FillGapUntil(cnsSampleTime);
+        if (SUCCEEDED(hr))
+            hr = TakePcm(pb, cb);
+        if (SUCCEEDED(hr)) {
+            ++samples_;
+            bytes_ += cb;
+        }
         return hr;
-    SampleGiven(cb, cnsSampleTime);
-    hr = FillGapUntil(cnsSampleTime);
-    if (SUCCEEDED(hr))
-        hr = TakePcm(pb, cb);
-    if (SUCCEEDED(hr)) {
-        ++samples_;
-        bytes_ += cb;
-    }
-    return hr;
+    });
 }
 
 STDMETHODIMP Writer::Flush()
