@@ -2,6 +2,8 @@
 #include "EngineMode.h"
 #include "FliteWorker.h"
 
+#include <orafon/CatchAtEdge.h>
+
 // flite's headers are C without linkage markers of their own.
 extern "C" {
 #include <flite/cst_cg.h>
@@ -344,7 +346,11 @@ private:
             }
         }
         buffer.clear();
-        Produced produced = Produce(std::move(buffer));
+        // The flite thread is an edge: a sentence that cannot be made (out
+        // of memory) ends the text with that as its result.
+        Produced produced;
+        if (const HRESULT hr = orafon::CatchAtEdge([&] { produced = Produce(std::move(buffer)); }); FAILED(hr))
+            produced.result = hr;
         std::lock_guard lock(mutex_);
         producing_ = false;
         finished_ = produced.done || FAILED(produced.result);

@@ -3,6 +3,7 @@
 #include "Engine.h"
 #include "SerialExecutor.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/PcmFormat.h>
 
 #include <espeak-ng/speak_lib.h>
@@ -96,10 +97,15 @@ public:
         unsigned int id = 0;
         const espeak_ERROR err = espeak_Synth(engineText_.utf8.c_str(), engineText_.utf8.size() + 1, 0, POS_CHARACTER,
                                               0, espeakCHARS_UTF8, &id, this);
+        if (FAILED(failure_))
+            return failure_;
         if (err != EE_OK)
             return E_FAIL;
         return job_.pipe->Cancelled() ? E_ABORT : S_OK;
     }
+
+    // What stopped the synthesis from inside its callback.
+    void Fail(HRESULT hr) { failure_ = hr; }
 
     // Returns 1 to make espeak-ng stop: the only way to interrupt a synthesis.
     int OnAudio(const short *wav, int samples, const espeak_EVENT *events)
@@ -207,6 +213,7 @@ private:
     const TextRun &run_;
     SynthesisJob &job_;
     EngineText engineText_;
+    HRESULT failure_ = S_OK;
     long pushedSamples_ = 0;
     int consumed_ = 0;
     size_t lastWordEnd_ = 0;
@@ -216,7 +223,15 @@ int EspeakWorker::Callback(short *wav, int samples, espeak_EVENT *events)
 {
     if (!events || !events->user_data)
         return 0;
-    return static_cast<RunSynthesis *>(events->user_data)->OnAudio(wav, samples, events);
+    auto *synthesis = static_cast<RunSynthesis *>(events->user_data);
+    // Called from inside espeak-ng: nothing thrown may pass through it. A run
+    // that cannot go on (out of memory) stops, and its synthesis says why.
+    int stop = 0;
+    if (const HRESULT hr = orafon::CatchAtEdge([&] { stop = synthesis->OnAudio(wav, samples, events); }); FAILED(hr)) {
+        synthesis->Fail(hr);
+        return 1;
+    }
+    return stop;
 }
 
 [[nodiscard]] bool PushSilence(SpeechPipe &pipe, int sampleRate, uint32_t ms)
