@@ -37,13 +37,21 @@ fi
 
 corpus="$build_dir/corpus/$target"
 findings="$build_dir/findings/$target"
-mkdir -p "$corpus" "$findings"
+# The target runs in a folder of its own: a member that writes files can be
+# handed a relative name (a number converted to text), which must not land
+# in the checkout.
+workdir="$build_dir/work/$target"
+mkdir -p "$corpus" "$findings" "$workdir"
+corpus=$(cd "$corpus" && pwd)
+findings=$(cd "$findings" && pwd)
+program="$(cd "$build_dir/bin" && pwd)/$target"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 seeds=()
-[ -d "fuzz/corpus/$target" ] && seeds=("fuzz/corpus/$target")
+[ -d "fuzz/corpus/$target" ] && seeds=("$PWD/fuzz/corpus/$target")
+cd "$workdir"
 # One job; a finding stops the run with a non-zero status and leaves the input
 # in $findings.
-exec "$build_dir/bin/$target" "$corpus" "${seeds[@]}" \
+exec "$program" "$corpus" "${seeds[@]}" \
   -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 -max_len=4096 \
   -print_final_stats=1 -artifact_prefix="$findings/"

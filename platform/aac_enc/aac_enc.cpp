@@ -139,7 +139,7 @@ faacEncConfiguration DefaultConfig()
     return c;
 }
 
-bool IsSupported(const faacEncConfiguration &c)
+[[nodiscard]] bool IsSupported(const faacEncConfiguration &c)
 {
     return (c.mpegVersion == FAAC_MPEG4 || c.mpegVersion == FAAC_MPEG2) && c.aacObjectType == FAAC_LOW &&
            c.useLfe == 0 && c.outputFormat == FAAC_OUTPUT_RAW && c.inputFormat == FAAC_INPUT_16BIT &&
@@ -147,7 +147,7 @@ bool IsSupported(const faacEncConfiguration &c)
 }
 
 // An encoder context for the configuration, or null when libavcodec refuses it.
-CodecContextPtr OpenContext(ULONG sampleRate, UINT channels, const faacEncConfiguration &c)
+[[nodiscard]] CodecContextPtr OpenContext(ULONG sampleRate, UINT channels, const faacEncConfiguration &c)
 {
     const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!codec)
@@ -190,7 +190,7 @@ std::shared_ptr<Encoder> Find(faacEncHandle h)
 }
 
 // Moves every frame the encoder has ready into e.ready. False on an encoder error.
-bool CollectPackets(Encoder &e)
+[[nodiscard]] bool CollectPackets(Encoder &e)
 {
     for (;;) {
         const int rc = avcodec_receive_packet(e.ctx.get(), e.packet.get());
@@ -203,7 +203,7 @@ bool CollectPackets(Encoder &e)
     }
 }
 
-bool SendBlock(Encoder &e, const int16_t *pcm, UINT samples)
+[[nodiscard]] bool SendBlock(Encoder &e, const int16_t *pcm, UINT samples)
 {
     const int frames = static_cast<int>(samples / e.channels);
     AVFrame *f = e.frame.get();
@@ -223,7 +223,7 @@ bool SendBlock(Encoder &e, const int16_t *pcm, UINT samples)
     return avcodec_send_frame(e.ctx.get(), f) >= 0;
 }
 
-int HandOut(Encoder &e, unsigned char *out, UINT size)
+[[nodiscard]] int HandOut(Encoder &e, unsigned char *out, UINT size)
 {
     if (e.ready.empty())
         return 0;

@@ -31,7 +31,7 @@ constexpr DWORD kResampleMarginFrames = 64;
 constexpr DWORD kMinRate = 1000;
 constexpr DWORD kMaxRate = 384000;
 
-bool IsSupportedPcm(const WAVEFORMATEX &wfx)
+[[nodiscard]] bool IsSupportedPcm(const WAVEFORMATEX &wfx)
 {
     return wfx.wFormatTag == WAVE_FORMAT_PCM && (wfx.nChannels == 1 || wfx.nChannels == 2) &&
            (wfx.wBitsPerSample == 8 || wfx.wBitsPerSample == 16) &&
@@ -73,7 +73,7 @@ namespace {
 std::mutex g_streamsLock;
 std::unordered_set<HACMSTREAM> g_streams;
 
-bool IsLive(HACMSTREAM has)
+[[nodiscard]] bool IsLive(HACMSTREAM has)
 {
     std::lock_guard lock(g_streamsLock);
     return g_streams.count(has) != 0;
@@ -187,7 +187,7 @@ private:
     ACMSTREAMHEADER &m_h;
 };
 
-MMRESULT Resample(HACMSTREAM__ &s, const float *in, size_t frames, Output &out)
+[[nodiscard]] MMRESULT Resample(HACMSTREAM__ &s, const float *in, size_t frames, Output &out)
 {
     const size_t cap = s.OutCapacity();
     size_t offset = 0;
@@ -207,7 +207,7 @@ MMRESULT Resample(HACMSTREAM__ &s, const float *in, size_t frames, Output &out)
     }
 }
 
-MMRESULT ConvertFrames(HACMSTREAM__ &s, const BYTE *pb, size_t frames, Output &out)
+[[nodiscard]] MMRESULT ConvertFrames(HACMSTREAM__ &s, const BYTE *pb, size_t frames, Output &out)
 {
     if (s.ended && frames > 0) {
         if (s.Resampling())
@@ -229,7 +229,7 @@ MMRESULT ConvertFrames(HACMSTREAM__ &s, const BYTE *pb, size_t frames, Output &o
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT Drain(HACMSTREAM__ &s, Output &out)
+[[nodiscard]] MMRESULT Drain(HACMSTREAM__ &s, Output &out)
 {
     if (s.ended || !s.Resampling()) {
         s.ended = true;
@@ -239,7 +239,7 @@ MMRESULT Drain(HACMSTREAM__ &s, Output &out)
     return Resample(s, nullptr, 0, out);
 }
 
-MMRESULT CheckHeader(HACMSTREAM has, LPACMSTREAMHEADER pash)
+[[nodiscard]] MMRESULT CheckHeader(HACMSTREAM has, LPACMSTREAMHEADER pash)
 {
     if (!IsLive(has))
         return MMSYSERR_INVALHANDLE;

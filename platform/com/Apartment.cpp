@@ -32,7 +32,7 @@ thread_local ThreadApartment t_apartment;
 
 } // namespace
 
-bool IsInitialized()
+[[nodiscard]] bool IsInitialized()
 {
     return t_apartment.count > 0 || g_mtaThreads.load() > 0;
 }

@@ -9,14 +9,14 @@ namespace orafon::com {
 
 // True when the calling thread may use COM: it initialised it, or some thread
 // holds the multithreaded apartment open.
-bool IsInitialized();
+[[nodiscard]] bool IsInitialized();
 
 // Revokes the class objects the calling thread registered (its last
 // CoUninitialize).
 void RevokeThreadRegistrations();
 
 // Reads the default value of HKEY_CLASSES_ROOT\<path> as text.
-bool ReadClassesRootDefault(const std::u16string &path, std::u16string &value, LONG &error);
+[[nodiscard]] bool ReadClassesRootDefault(const std::u16string &path, std::u16string &value, LONG &error);
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::u16string GuidText(const GUID &guid);

@@ -89,7 +89,7 @@ Servers &GetServers()
 }
 
 // Finds or loads a server; caller holds the servers lock.
-HRESULT LoadServer(Servers &servers, const std::string &path, const Server *&server)
+[[nodiscard]] HRESULT LoadServer(Servers &servers, const std::string &path, const Server *&server)
 {
     for (const Server &s : servers.loaded) {
         if (s.path == path) {
@@ -110,7 +110,7 @@ HRESULT LoadServer(Servers &servers, const std::string &path, const Server *&ser
     return S_OK;
 }
 
-HRESULT AskServer(const std::string &path, REFCLSID clsid, REFIID riid, LPVOID *ppv)
+[[nodiscard]] HRESULT AskServer(const std::string &path, REFCLSID clsid, REFIID riid, LPVOID *ppv)
 {
     Servers &servers = GetServers();
     std::lock_guard lock(servers.mutex);
@@ -122,13 +122,13 @@ HRESULT AskServer(const std::string &path, REFCLSID clsid, REFIID riid, LPVOID *
     return getClassObject(clsid, riid, ppv);
 }
 
-bool NotThisServersClass(HRESULT hr)
+[[nodiscard]] bool NotThisServersClass(HRESULT hr)
 {
     return hr == CLASS_E_CLASSNOTAVAILABLE || hr == REGDB_E_CLASSNOTREG;
 }
 
 // The module registered under HKCR\CLSID\{clsid}\InprocServer32, if any.
-bool RegisteredServerPath(REFCLSID clsid, std::string &path)
+[[nodiscard]] bool RegisteredServerPath(REFCLSID clsid, std::string &path)
 {
     std::u16string value;
     LONG error = 0;

@@ -26,7 +26,7 @@ int HexDigit(char16_t c)
 }
 
 // Reads `digits` hex digits at s[pos].
-bool ReadHex(const char16_t *s, int pos, int digits, uint32_t &value)
+[[nodiscard]] bool ReadHex(const char16_t *s, int pos, int digits, uint32_t &value)
 {
     value = 0;
     for (int i = 0; i < digits; ++i) {
@@ -39,7 +39,7 @@ bool ReadHex(const char16_t *s, int pos, int digits, uint32_t &value)
 }
 
 // Exactly "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", either case, nothing after.
-bool ParseGuid(const char16_t *s, GUID &guid)
+[[nodiscard]] bool ParseGuid(const char16_t *s, GUID &guid)
 {
     for (int i = 0; i < kGuidChars; ++i) {
         if (!s[i])
@@ -63,7 +63,7 @@ bool ParseGuid(const char16_t *s, GUID &guid)
     return true;
 }
 
-HRESULT CopyToTaskMemory(const std::u16string &text, LPOLESTR *out)
+[[nodiscard]] HRESULT CopyToTaskMemory(const std::u16string &text, LPOLESTR *out)
 {
     auto *p = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
     if (!p)
@@ -74,7 +74,7 @@ HRESULT CopyToTaskMemory(const std::u16string &text, LPOLESTR *out)
 }
 
 // A ProgID names one key directly below HKEY_CLASSES_ROOT.
-bool IsProgIdShaped(LPCOLESTR s)
+[[nodiscard]] bool IsProgIdShaped(LPCOLESTR s)
 {
     if (!s || !*s)
         return false;
@@ -96,7 +96,7 @@ std::u16string GuidText(const GUID &guid)
     return std::u16string(buf, buf + kGuidChars);
 }
 
-bool ReadClassesRootDefault(const std::u16string &path, std::u16string &value, LONG &error)
+[[nodiscard]] bool ReadClassesRootDefault(const std::u16string &path, std::u16string &value, LONG &error)
 {
     orafon::CRegKey key;
     error = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE, key.Out());

@@ -32,7 +32,7 @@ std::string DirectoryOf(const std::string &path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-bool EndsWithDll(const std::string &name)
+[[nodiscard]] bool EndsWithDll(const std::string &name)
 {
     return name.size() >= 4 && orafon::EqualsIgnoringCase(std::string_view(name).substr(name.size() - 4), ".dll");
 }
@@ -83,7 +83,7 @@ void *OpenModule(const std::string &name)
 // Tells whether h is one of the modules currently loaded, so a stale or
 // made-up handle gives ERROR_INVALID_HANDLE instead of a crash in the
 // dynamic linker.
-bool IsLoadedModule(HMODULE h)
+[[nodiscard]] bool IsLoadedModule(HMODULE h)
 {
     if (!h)
         return false;

@@ -6,7 +6,7 @@
 namespace orafon::text {
 namespace {
 
-bool InRange(unsigned char c, unsigned char lo, unsigned char hi)
+[[nodiscard]] bool InRange(unsigned char c, unsigned char lo, unsigned char hi)
 {
     return c >= lo && c <= hi;
 }
@@ -77,7 +77,7 @@ void AppendUtf8(std::string &out, char32_t cp)
 
 } // namespace
 
-bool Utf8ToUtf16(std::string_view in, std::u16string &out, bool strict)
+[[nodiscard]] bool Utf8ToUtf16(std::string_view in, std::u16string &out, bool strict)
 {
     out.clear();
     out.reserve(in.size());
@@ -100,7 +100,8 @@ bool Utf8ToUtf16(std::string_view in, std::u16string &out, bool strict)
     return true;
 }
 
-bool Utf16ToUtf8(std::u16string_view in, std::string &out, bool strict, bool *replaced, std::string_view replacement)
+[[nodiscard]] bool Utf16ToUtf8(std::u16string_view in, std::string &out, bool strict, bool *replaced,
+                               std::string_view replacement)
 {
     out.clear();
     out.reserve(in.size());
@@ -128,14 +129,14 @@ bool Utf16ToUtf8(std::u16string_view in, std::string &out, bool strict, bool *re
 std::u16string ToUtf16(std::string_view in)
 {
     std::u16string out;
-    Utf8ToUtf16(in, out);
+    static_cast<void>(Utf8ToUtf16(in, out)); // lenient: what cannot be converted is replaced, never refused
     return out;
 }
 
 std::string ToUtf8(std::u16string_view in)
 {
     std::string out;
-    Utf16ToUtf8(in, out);
+    static_cast<void>(Utf16ToUtf8(in, out)); // lenient: what cannot be converted is replaced, never refused
     return out;
 }
 
@@ -156,7 +157,7 @@ namespace {
 // The stand-in's ANSI code page is UTF-8, as on Windows with the "UTF-8 for
 // worldwide language support" setting: every Linux locale in use is UTF-8,
 // and the component keeps 8-bit paths and names in that code page.
-bool IsUtf8CodePage(UINT codePage)
+[[nodiscard]] bool IsUtf8CodePage(UINT codePage)
 {
     return codePage == CP_ACP || codePage == CP_OEMCP || codePage == 3 /* CP_THREAD_ACP */ || codePage == CP_UTF8;
 }

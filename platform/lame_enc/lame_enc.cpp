@@ -61,18 +61,18 @@ constexpr int kMpeg25Rates[] = {8000, 11025, 12000};
 constexpr int kMpeg1Bitrates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
 constexpr int kMpeg2Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
 
-template <size_t N> bool Contains(const int (&list)[N], long v)
+template <size_t N> [[nodiscard]] bool Contains(const int (&list)[N], long v)
 {
     return std::find(list, list + N, v) != list + N;
 }
 
-bool IsMp3Rate(long rate)
+[[nodiscard]] bool IsMp3Rate(long rate)
 {
     return Contains(kMpeg1Rates, rate) || Contains(kMpeg2Rates, rate) || Contains(kMpeg25Rates, rate);
 }
 
 // Whether the MPEG version that carries sample rate `rate` has bit rate `kbps`.
-bool IsBitrateFor(long rate, long kbps)
+[[nodiscard]] bool IsBitrateFor(long rate, long kbps)
 {
     return Contains(kMpeg1Rates, rate) ? Contains(kMpeg1Bitrates, kbps) : Contains(kMpeg2Bitrates, kbps);
 }
@@ -94,7 +94,7 @@ struct Settings {
     int quality = -1; // libmp3lame's default
 };
 
-BE_ERR ReadConfig(const BE_CONFIG &cfg, Settings &s)
+[[nodiscard]] BE_ERR ReadConfig(const BE_CONFIG &cfg, Settings &s)
 {
     if (cfg.dwConfig == BE_CONFIG_MP3) {
         const auto &m = cfg.format.mp3;
@@ -137,7 +137,7 @@ BE_ERR ReadConfig(const BE_CONFIG &cfg, Settings &s)
     return BE_ERR_SUCCESSFUL;
 }
 
-bool IsValid(const Settings &s)
+[[nodiscard]] bool IsValid(const Settings &s)
 {
     if (!IsMp3Rate(s.inRate) || !IsMp3Rate(s.outRate))
         return false;
@@ -183,7 +183,7 @@ void ApplyVbr(lame_global_flags *gfp, const Settings &s)
         lame_set_VBR_max_bitrate_kbps(gfp, static_cast<int>(s.maxKbps));
 }
 
-LamePtr MakeEncoder(const Settings &s)
+[[nodiscard]] LamePtr MakeEncoder(const Settings &s)
 {
     LamePtr gfp(lame_init());
     if (!gfp)
@@ -229,7 +229,7 @@ Stream *Find(Library &lib, HBE_STREAM h)
 
 // Writes the encoder's finished tag frame over the frame reserved for it at
 // the start of the file.
-BE_ERR WriteTagFrame(lame_global_flags *gfp, LPCSTR lpszFileName)
+[[nodiscard]] BE_ERR WriteTagFrame(lame_global_flags *gfp, LPCSTR lpszFileName)
 {
     if (!lpszFileName)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
@@ -248,7 +248,7 @@ BE_ERR WriteTagFrame(lame_global_flags *gfp, LPCSTR lpszFileName)
 }
 
 // The stream is entered in the table last; until then nothing is kept.
-BE_ERR InitStream(const BE_CONFIG &config, PDWORD dwSamples, PDWORD dwBufferSize, PHBE_STREAM phbeStream)
+[[nodiscard]] BE_ERR InitStream(const BE_CONFIG &config, PDWORD dwSamples, PDWORD dwBufferSize, PHBE_STREAM phbeStream)
 {
     Settings s;
     if (const BE_ERR err = ReadConfig(config, s); err != BE_ERR_SUCCESSFUL)

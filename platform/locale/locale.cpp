@@ -113,7 +113,7 @@ const char *FirstSetVariable(std::initializer_list<const char *> names)
 }
 
 // Equal ignoring the case of ASCII letters; '-' and '_' are the same.
-bool SameAsciiLetters(std::string_view a, std::string_view b)
+[[nodiscard]] bool SameAsciiLetters(std::string_view a, std::string_view b)
 {
     auto fold = [](char c) { return c == '-' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
     if (a.size() != b.size())

@@ -31,7 +31,7 @@ namespace {
 
 constexpr DWORD kUnsupportedOpenFlags = MMIO_PARSE | MMIO_DELETE | MMIO_EXIST | MMIO_GETTEMP;
 
-bool Buffered(const HMMIO__ &f)
+[[nodiscard]] bool Buffered(const HMMIO__ &f)
 {
     return f.info.pchBuffer != nullptr;
 }
@@ -48,7 +48,7 @@ LONG CurrentPosition(const HMMIO__ &f)
     return f.info.lBufOffset + static_cast<LONG>(f.info.pchNext - f.info.pchBuffer);
 }
 
-bool WriteAll(int fd, const char *p, size_t cb, off_t offset)
+[[nodiscard]] bool WriteAll(int fd, const char *p, size_t cb, off_t offset)
 {
     while (cb > 0) {
         const ssize_t n = pwrite(fd, p, cb, offset);
@@ -63,7 +63,7 @@ bool WriteAll(int fd, const char *p, size_t cb, off_t offset)
     return true;
 }
 
-LONG ReadSome(int fd, char *p, size_t cb, off_t offset)
+[[nodiscard]] LONG ReadSome(int fd, char *p, size_t cb, off_t offset)
 {
     size_t total = 0;
     while (total < cb) {
@@ -80,7 +80,7 @@ LONG ReadSome(int fd, char *p, size_t cb, off_t offset)
 }
 
 // Stores the valid part of a dirty buffer.
-MMRESULT FlushBuffer(HMMIO__ &f)
+[[nodiscard]] MMRESULT FlushBuffer(HMMIO__ &f)
 {
     if (!Buffered(f) || !f.dirty)
         return MMSYSERR_NOERROR;
@@ -94,7 +94,7 @@ MMRESULT FlushBuffer(HMMIO__ &f)
 }
 
 // Moves the buffer to start at lOffset, filled with what the file holds there.
-MMRESULT RelocateBuffer(HMMIO__ &f, LONG lOffset)
+[[nodiscard]] MMRESULT RelocateBuffer(HMMIO__ &f, LONG lOffset)
 {
     const MMRESULT mr = FlushBuffer(f);
     if (mr != MMSYSERR_NOERROR)
@@ -168,7 +168,7 @@ HMMIO OpenFailed(LPMMIOINFO pmmioinfo, UINT err)
     return nullptr;
 }
 
-bool SetUpBuffer(HMMIO__ &f, LPMMIOINFO pmmioinfo, DWORD fdwOpen)
+[[nodiscard]] bool SetUpBuffer(HMMIO__ &f, LPMMIOINFO pmmioinfo, DWORD fdwOpen)
 {
     LONG cch = pmmioinfo && pmmioinfo->cchBuffer > 0 ? pmmioinfo->cchBuffer : 0;
     if (pmmioinfo && pmmioinfo->pchBuffer && cch > 0) {
@@ -190,12 +190,12 @@ bool SetUpBuffer(HMMIO__ &f, LPMMIOINFO pmmioinfo, DWORD fdwOpen)
     return true;
 }
 
-bool ReadExact(HMMIO f, void *p, LONG cb)
+[[nodiscard]] bool ReadExact(HMMIO f, void *p, LONG cb)
 {
     return mmioRead(f, static_cast<HPSTR>(p), cb) == cb;
 }
 
-bool WriteExact(HMMIO f, const void *p, LONG cb)
+[[nodiscard]] bool WriteExact(HMMIO f, const void *p, LONG cb)
 {
     return mmioWrite(f, static_cast<const char *>(p), cb) == cb;
 }

@@ -89,7 +89,7 @@ void StoreInteger(VARIANT &out, VARTYPE vt, Int128 value)
 }
 
 // The exact value of an integer-typed source.
-bool ExactInteger(const VARIANT &v, Int128 &out)
+[[nodiscard]] bool ExactInteger(const VARIANT &v, Int128 &out)
 {
     switch (v.vt) {
     case VT_EMPTY:
@@ -130,14 +130,14 @@ bool ExactInteger(const VARIANT &v, Int128 &out)
 }
 
 // Sources held as exact decimal numbers: text and DECIMAL.
-bool IsDecimalNumber(VARTYPE vt)
+[[nodiscard]] bool IsDecimalNumber(VARTYPE vt)
 {
     return vt == VT_BSTR || vt == VT_DECIMAL;
 }
 
 // The exact number of a text or DECIMAL source. A DECIMAL fills the whole
 // VARIANT, its first field overlaying vt.
-HRESULT DecimalNumberOf(const VARIANT &v, const Context &ctx, ParsedNumber &n)
+[[nodiscard]] HRESULT DecimalNumberOf(const VARIANT &v, const Context &ctx, ParsedNumber &n)
 {
     if (v.vt == VT_BSTR)
         return ParseNumber(v.bstrVal, ctx.loc, n);
@@ -147,7 +147,7 @@ HRESULT DecimalNumberOf(const VARIANT &v, const Context &ctx, ParsedNumber &n)
     return DecimalToParsed(dec, n);
 }
 
-bool IsFloating(VARTYPE vt)
+[[nodiscard]] bool IsFloating(VARTYPE vt)
 {
     return vt == VT_R4 || vt == VT_R8 || vt == VT_DATE;
 }
@@ -159,7 +159,7 @@ double FloatingValue(const VARIANT &v)
 
 // Rounds half to even (the FPU's default rounding) to an integer; false when
 // the result does not fit 128 bits or is not a number.
-bool RoundDouble(double d, Int128 &out)
+[[nodiscard]] bool RoundDouble(double d, Int128 &out)
 {
     if (!std::isfinite(d))
         return false;
@@ -174,7 +174,7 @@ bool RoundDouble(double d, Int128 &out)
 // precision as the x87 unit does: a double of up to 15 digits such as
 // 123456789012345 becomes its amount exactly, where a double product would
 // round away the last digits.
-bool ScaleToCurrency(double d, Int128 &out)
+[[nodiscard]] bool ScaleToCurrency(double d, Int128 &out)
 {
     if (!std::isfinite(d))
         return false;
@@ -201,14 +201,14 @@ const IntegerType *IntegerTypeOf(const VARIANT &v)
     return FindIntegerType(v.vt);
 }
 
-HRESULT ToInteger(const VARIANT &v, const Context &ctx, const IntegerType &t, VARIANT &out)
+[[nodiscard]] HRESULT ToInteger(const VARIANT &v, const Context &ctx, const IntegerType &t, VARIANT &out)
 {
     Int128 value;
     const IntegerType *from = IntegerTypeOf(v);
     if (from && from->bits == t.bits && from->isSigned != t.isSigned) {
         // Between the signed and unsigned types of one size Windows keeps the
         // bits: VT_I1 -1 is VT_UI1 255, VT_UI4 0xFFFFFFFF is VT_I4 -1.
-        ExactInteger(v, value);
+        static_cast<void>(ExactInteger(v, value)); // always exact: the source is an integer type
         StoreInteger(out, t.vt, value);
         return S_OK;
     }
@@ -251,7 +251,7 @@ HRESULT ToInteger(const VARIANT &v, const Context &ctx, const IntegerType &t, VA
     return S_OK;
 }
 
-HRESULT ToDouble(const VARIANT &v, const Context &ctx, double &out)
+[[nodiscard]] HRESULT ToDouble(const VARIANT &v, const Context &ctx, double &out)
 {
     Int128 exact;
     if (ExactInteger(v, exact)) {
@@ -270,7 +270,7 @@ HRESULT ToDouble(const VARIANT &v, const Context &ctx, double &out)
     return S_OK;
 }
 
-HRESULT ToR4(const VARIANT &v, const Context &ctx, VARIANT &out)
+[[nodiscard]] HRESULT ToR4(const VARIANT &v, const Context &ctx, VARIANT &out)
 {
     double d;
     HRESULT hr = ToDouble(v, ctx, d);
@@ -283,7 +283,7 @@ HRESULT ToR4(const VARIANT &v, const Context &ctx, VARIANT &out)
     return S_OK;
 }
 
-HRESULT ToR8(const VARIANT &v, const Context &ctx, VARIANT &out)
+[[nodiscard]] HRESULT ToR8(const VARIANT &v, const Context &ctx, VARIANT &out)
 {
     double d;
     HRESULT hr = ToDouble(v, ctx, d);
@@ -294,7 +294,7 @@ HRESULT ToR8(const VARIANT &v, const Context &ctx, VARIANT &out)
     return S_OK;
 }
 
-HRESULT ToCurrency(const VARIANT &v, const Context &ctx, VARIANT &out)
+[[nodiscard]] HRESULT ToCurrency(const VARIANT &v, const Context &ctx, VARIANT &out)
 {
     constexpr Int128 kMin = std::numeric_limits<LONGLONG>::min(), kMax = std::numeric_limits<LONGLONG>::max();
     Int128 scaled;
@@ -324,7 +324,7 @@ HRESULT ToCurrency(const VARIANT &v, const Context &ctx, VARIANT &out)
     return S_OK;
 }
 
-HRESULT ToDate(const VARIANT &v, const Context &ctx, VARIANT &out)
+[[nodiscard]] HRESULT ToDate(const VARIANT &v, const Context &ctx, VARIANT &out)
 {
     double d;
     if (v.vt == VT_BSTR) {
@@ -343,12 +343,12 @@ HRESULT ToDate(const VARIANT &v, const Context &ctx, VARIANT &out)
     return S_OK;
 }
 
-bool EqualsIgnoringCase(const OLECHAR *a, const char16_t *b)
+[[nodiscard]] bool EqualsIgnoringCase(const OLECHAR *a, const char16_t *b)
 {
     return orafon::EqualsIgnoringCase(std::u16string_view(a), std::u16string_view(b));
 }
 
-bool EqualsExactly(const OLECHAR *a, const char16_t *b)
+[[nodiscard]] bool EqualsExactly(const OLECHAR *a, const char16_t *b)
 {
     for (; *a && *b; ++a, ++b)
         if (*a != *b)
@@ -356,7 +356,7 @@ bool EqualsExactly(const OLECHAR *a, const char16_t *b)
     return *a == *b;
 }
 
-HRESULT BoolFromText(const OLECHAR *text, const Context &ctx, VARIANT_BOOL &out)
+[[nodiscard]] HRESULT BoolFromText(const OLECHAR *text, const Context &ctx, VARIANT_BOOL &out)
 {
     if (!text)
         return DISP_E_TYPEMISMATCH;
@@ -394,7 +394,7 @@ HRESULT BoolFromText(const OLECHAR *text, const Context &ctx, VARIANT_BOOL &out)
     return S_OK;
 }
 
-HRESULT ToBool(const VARIANT &v, const Context &ctx, VARIANT &out)
+[[nodiscard]] HRESULT ToBool(const VARIANT &v, const Context &ctx, VARIANT &out)
 {
     VARIANT_BOOL b;
     Int128 exact;
@@ -422,7 +422,7 @@ HRESULT ToBool(const VARIANT &v, const Context &ctx, VARIANT &out)
     return S_OK;
 }
 
-HRESULT TextOf(const VARIANT &v, const Context &ctx, std::u16string &text)
+[[nodiscard]] HRESULT TextOf(const VARIANT &v, const Context &ctx, std::u16string &text)
 {
     switch (v.vt) {
     case VT_EMPTY:
@@ -443,7 +443,7 @@ HRESULT TextOf(const VARIANT &v, const Context &ctx, std::u16string &text)
     case VT_UINT:
     case VT_UI8: {
         Int128 exact;
-        ExactInteger(v, exact);
+        static_cast<void>(ExactInteger(v, exact)); // always exact: the source is an integer type
         text = FormatUnsigned(static_cast<ULONGLONG>(exact));
         return S_OK;
     }
@@ -453,7 +453,7 @@ HRESULT TextOf(const VARIANT &v, const Context &ctx, std::u16string &text)
     case VT_INT:
     case VT_I8: {
         Int128 exact;
-        ExactInteger(v, exact);
+        static_cast<void>(ExactInteger(v, exact)); // always exact: the source is an integer type
         text = FormatInteger(static_cast<LONGLONG>(exact));
         return S_OK;
     }
@@ -480,7 +480,7 @@ HRESULT TextOf(const VARIANT &v, const Context &ctx, std::u16string &text)
     }
 }
 
-HRESULT ToBstr(const VARIANT &v, const Context &ctx, VARIANT &out)
+[[nodiscard]] HRESULT ToBstr(const VARIANT &v, const Context &ctx, VARIANT &out)
 {
     std::u16string text;
     HRESULT hr = TextOf(v, ctx, text);
@@ -494,7 +494,7 @@ HRESULT ToBstr(const VARIANT &v, const Context &ctx, VARIANT &out)
     return S_OK;
 }
 
-HRESULT ToInterface(const VARIANT &v, VARTYPE vt, VARIANT &out)
+[[nodiscard]] HRESULT ToInterface(const VARIANT &v, VARTYPE vt, VARIANT &out)
 {
     // Only the other interface type converts; a null pointer stays null.
     IUnknown *result = nullptr;
@@ -514,7 +514,7 @@ HRESULT ToInterface(const VARIANT &v, VARTYPE vt, VARIANT &out)
 }
 
 // Targets VariantChangeType recognises; the rest are not VARIANT value types.
-HRESULT CheckTarget(VARTYPE vt)
+[[nodiscard]] HRESULT CheckTarget(VARTYPE vt)
 {
     if (vt & (VT_VECTOR | VT_RESERVED))
         return DISP_E_BADVARTYPE;
@@ -532,10 +532,10 @@ HRESULT CheckTarget(VARTYPE vt)
 
 constexpr int kMaxValueDepth = 8;
 
-HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out);
+[[nodiscard]] HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out);
 
 // The default value of an object: its DISPID_VALUE property.
-HRESULT CoerceDispatch(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out)
+[[nodiscard]] HRESULT CoerceDispatch(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out)
 {
     if (!v.pdispVal || depth >= kMaxValueDepth)
         return DISP_E_TYPEMISMATCH;
@@ -564,7 +564,7 @@ VARTYPE Canonical(VARTYPE vt)
     return vt;
 }
 
-HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out)
+[[nodiscard]] HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARIANT &out)
 {
     if (Canonical(v.vt) == Canonical(vt)) {
         HRESULT hr = VariantCopy(&out, &v);
@@ -613,7 +613,7 @@ HRESULT Coerce(const VARIANT &v, const Context &ctx, VARTYPE vt, int depth, VARI
 
 namespace {
 
-HRESULT ChangeType(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt)
+[[nodiscard]] HRESULT ChangeType(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt)
 {
     if (!pvargDest || !pvarSrc)
         return E_INVALIDARG;

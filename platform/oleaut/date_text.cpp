@@ -34,7 +34,7 @@ void CivilFromDays(long days, int &y, int &m, int &d)
     y = static_cast<int>(yoe + era * 400 + (m <= 2));
 }
 
-bool IsLeap(int y)
+[[nodiscard]] bool IsLeap(int y)
 {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
@@ -45,7 +45,7 @@ int DaysInMonth(int y, int m)
     return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
 }
 
-bool IsValidDay(int y, int m, int d)
+[[nodiscard]] bool IsValidDay(int y, int m, int d)
 {
     return y >= 100 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(y, m);
 }
@@ -107,13 +107,13 @@ constexpr const char *kMonths[] = {"january", "february", "march",     "april", 
 constexpr const char *kWeekdays[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
 
 // A full name, or an abbreviation of at least three letters.
-bool MatchesName(const std::string &word, const char *name)
+[[nodiscard]] bool MatchesName(const std::string &word, const char *name)
 {
     std::string_view full(name);
     return word.size() >= 3 && word.size() <= full.size() && full.substr(0, word.size()) == word;
 }
 
-std::optional<Token> WordToken(const std::string &word)
+[[nodiscard]] std::optional<Token> WordToken(const std::string &word)
 {
     for (int i = 0; i < 12; ++i)
         if (MatchesName(word, kMonths[i]) || (word == "sept" && i == 8))
@@ -130,7 +130,7 @@ std::optional<Token> WordToken(const std::string &word)
     return std::nullopt;
 }
 
-bool Tokenize(const OLECHAR *text, std::vector<Token> &tokens)
+[[nodiscard]] bool Tokenize(const OLECHAR *text, std::vector<Token> &tokens)
 {
     for (const OLECHAR *p = text; *p;) {
         OLECHAR c = *p;
@@ -161,11 +161,11 @@ bool Tokenize(const OLECHAR *text, std::vector<Token> &tokens)
     return true;
 }
 
-bool IsSep(const std::vector<Token> &t, size_t i, int c)
+[[nodiscard]] bool IsSep(const std::vector<Token> &t, size_t i, int c)
 {
     return i < t.size() && t[i].kind == Kind::Sep && t[i].value == c;
 }
-bool IsNumber(const std::vector<Token> &t, size_t i)
+[[nodiscard]] bool IsNumber(const std::vector<Token> &t, size_t i)
 {
     return i < t.size() && t[i].kind == Kind::Number;
 }
@@ -178,13 +178,13 @@ struct TimeOfDay {
 // True when tokens i, i+1 are a time separator and a number. Where '.' does
 // not separate the parts of a date it separates those of a time, as on Windows
 // ("2.5" is 2:05 in en-US).
-bool IsTimeStep(const std::vector<Token> &t, size_t i, bool dotIsTime)
+[[nodiscard]] bool IsTimeStep(const std::vector<Token> &t, size_t i, bool dotIsTime)
 {
     return (IsSep(t, i, ':') || (dotIsTime && IsSep(t, i, '.'))) && IsNumber(t, i + 1);
 }
 
 // Takes the time out of the token list: "h:m[:s] [AM|PM]" or "h AM|PM".
-bool ExtractTime(std::vector<Token> &t, bool dotIsTime, TimeOfDay &time)
+[[nodiscard]] bool ExtractTime(std::vector<Token> &t, bool dotIsTime, TimeOfDay &time)
 {
     for (size_t i = 0; i < t.size(); ++i) {
         if (!IsNumber(t, i))
@@ -233,12 +233,12 @@ int FullYear(const Token &n)
     return n.value;
 }
 
-bool YearLike(const Token &n)
+[[nodiscard]] bool YearLike(const Token &n)
 {
     return n.digits >= 3 || n.value > 31;
 }
 
-bool TryDay(int y, int m, int d, DateParts &out)
+[[nodiscard]] bool TryDay(int y, int m, int d, DateParts &out)
 {
     if (!IsValidDay(y, m, d))
         return false;
@@ -248,7 +248,7 @@ bool TryDay(int y, int m, int d, DateParts &out)
     return true;
 }
 
-bool DateWithMonthName(int month, const std::vector<Token> &nums, DateParts &out)
+[[nodiscard]] bool DateWithMonthName(int month, const std::vector<Token> &nums, DateParts &out)
 {
     if (nums.size() == 1) {
         const Token &n = nums[0];
@@ -265,7 +265,7 @@ bool DateWithMonthName(int month, const std::vector<Token> &nums, DateParts &out
     return false;
 }
 
-bool DateFromTwo(const Token &a, const Token &b, locale::DateOrder order, DateParts &out)
+[[nodiscard]] bool DateFromTwo(const Token &a, const Token &b, locale::DateOrder order, DateParts &out)
 {
     int year = CurrentYear();
     bool dayFirst = order == locale::DateOrder::DMY;
@@ -278,7 +278,8 @@ bool DateFromTwo(const Token &a, const Token &b, locale::DateOrder order, DatePa
     return a.value >= 1 && a.value <= 12 && TryDay(FullYear(b), a.value, 1, out);
 }
 
-bool DateFromThree(const Token &a, const Token &b, const Token &c, locale::DateOrder order, DateParts &out)
+[[nodiscard]] bool DateFromThree(const Token &a, const Token &b, const Token &c, locale::DateOrder order,
+                                 DateParts &out)
 {
     auto ymd = [&] { return TryDay(FullYear(a), b.value, c.value, out); };
     auto mdy = [&] { return TryDay(FullYear(c), a.value, b.value, out); };
@@ -298,12 +299,12 @@ bool DateFromThree(const Token &a, const Token &b, const Token &c, locale::DateO
 
 } // namespace
 
-bool IsDateInRange(double d)
+[[nodiscard]] bool IsDateInRange(double d)
 {
     return d > kMinDate - 1.0 && d < kMaxDate + 1.0;
 }
 
-bool DateToParts(DATE date, DateParts &parts)
+[[nodiscard]] bool DateToParts(DATE date, DateParts &parts)
 {
     if (!std::isfinite(date) || !IsDateInRange(date))
         return false;
@@ -321,7 +322,7 @@ bool DateToParts(DATE date, DateParts &parts)
     return true;
 }
 
-bool PartsToDate(const DateParts &p, DATE &date)
+[[nodiscard]] bool PartsToDate(const DateParts &p, DATE &date)
 {
     if (!IsValidDay(p.year, p.month, p.day) || p.hour < 0 || p.hour > 23 || p.minute < 0 || p.minute > 59 ||
         p.second < 0 || p.second > 59)
@@ -332,7 +333,7 @@ bool PartsToDate(const DateParts &p, DATE &date)
     return true;
 }
 
-HRESULT FormatDate(DATE date, const locale::LocaleInfo &loc, std::u16string &text)
+[[nodiscard]] HRESULT FormatDate(DATE date, const locale::LocaleInfo &loc, std::u16string &text)
 {
     DateParts p;
     if (!DateToParts(date, p))
@@ -348,7 +349,7 @@ HRESULT FormatDate(DATE date, const locale::LocaleInfo &loc, std::u16string &tex
     return S_OK;
 }
 
-HRESULT ParseDate(const OLECHAR *text, const locale::LocaleInfo &loc, DATE &date)
+[[nodiscard]] HRESULT ParseDate(const OLECHAR *text, const locale::LocaleInfo &loc, DATE &date)
 {
     std::vector<Token> tokens;
     if (!text || !Tokenize(text, tokens) || tokens.empty())

@@ -49,7 +49,7 @@ public:
 
 private:
     // A field never set reads as a null BSTR.
-    static HRESULT Read(const std::optional<std::u16string> &field, BSTR *out);
+    [[nodiscard]] static HRESULT Read(const std::optional<std::u16string> &field, BSTR *out);
     static HRESULT Write(std::optional<std::u16string> &field, LPOLESTR value);
 
     GUID guid_ = GUID_NULL;
@@ -57,7 +57,7 @@ private:
     DWORD helpContext_ = 0;
 };
 
-HRESULT CErrorInfo::Read(const std::optional<std::u16string> &field, BSTR *out)
+[[nodiscard]] HRESULT CErrorInfo::Read(const std::optional<std::u16string> &field, BSTR *out)
 {
     if (!out)
         return E_INVALIDARG;
@@ -68,7 +68,7 @@ HRESULT CErrorInfo::Read(const std::optional<std::u16string> &field, BSTR *out)
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT CErrorInfo::Write(std::optional<std::u16string> &field, LPOLESTR value)
+[[nodiscard]] HRESULT CErrorInfo::Write(std::optional<std::u16string> &field, LPOLESTR value)
 {
     return orafon::CatchAtEdge([&] {
         if (value)

@@ -11,18 +11,18 @@
 namespace orafon::oleaut {
 namespace {
 
-bool IsWhite(OLECHAR c)
+[[nodiscard]] bool IsWhite(OLECHAR c)
 {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
 }
-bool IsDigit(OLECHAR c)
+[[nodiscard]] bool IsDigit(OLECHAR c)
 {
     return c >= u'0' && c <= u'9';
 }
 
 // Locales whose thousands separator is a space accept a plain space, a
 // no-break space and a narrow no-break space alike.
-bool IsThousandSep(OLECHAR c, const locale::LocaleInfo &loc)
+[[nodiscard]] bool IsThousandSep(OLECHAR c, const locale::LocaleInfo &loc)
 {
     if (c == loc.thousandSep)
         return true;
@@ -55,7 +55,7 @@ int BasedDigit(OLECHAR c, int shift)
 }
 
 // "&H..." or "&O...": the digits after the prefix as an unsigned number.
-HRESULT ReadBased(const OLECHAR *&p, int shift, ParsedNumber &out)
+[[nodiscard]] HRESULT ReadBased(const OLECHAR *&p, int shift, ParsedNumber &out)
 {
     bool any = false;
     ULONGLONG value = 0;
@@ -74,7 +74,7 @@ HRESULT ReadBased(const OLECHAR *&p, int shift, ParsedNumber &out)
 
 // Decimal digits with thousands separators, a decimal separator and an
 // exponent. Leading zeros are dropped and trailing zeros folded into the exponent.
-HRESULT ReadDecimal(const OLECHAR *&p, const locale::LocaleInfo &loc, ParsedNumber &out)
+[[nodiscard]] HRESULT ReadDecimal(const OLECHAR *&p, const locale::LocaleInfo &loc, ParsedNumber &out)
 {
     bool anyDigit = false;
     bool inFraction = false;
@@ -126,7 +126,7 @@ HRESULT ReadDecimal(const OLECHAR *&p, const locale::LocaleInfo &loc, ParsedNumb
 }
 
 // Rounds |n| half to even to an integer; false when it exceeds 64 bits.
-bool RoundedMagnitude(const ParsedNumber &n, ULONGLONG &out)
+[[nodiscard]] bool RoundedMagnitude(const ParsedNumber &n, ULONGLONG &out)
 {
     out = 0;
     if (n.isBased) {
@@ -162,7 +162,7 @@ std::u16string Widen(const std::string &text)
     return std::u16string(text.begin(), text.end());
 }
 
-HRESULT ParseNumber(const OLECHAR *text, const locale::LocaleInfo &loc, ParsedNumber &out)
+[[nodiscard]] HRESULT ParseNumber(const OLECHAR *text, const locale::LocaleInfo &loc, ParsedNumber &out)
 {
     out = ParsedNumber{};
     if (!text)
@@ -226,7 +226,7 @@ HRESULT ParseNumber(const OLECHAR *text, const locale::LocaleInfo &loc, ParsedNu
     return S_OK;
 }
 
-HRESULT ParsedToInt64(const ParsedNumber &n, LONGLONG min, LONGLONG max, int bits, LONGLONG &out)
+[[nodiscard]] HRESULT ParsedToInt64(const ParsedNumber &n, LONGLONG min, LONGLONG max, int bits, LONGLONG &out)
 {
     ULONGLONG magnitude;
     if (!RoundedMagnitude(n, magnitude))
@@ -256,7 +256,7 @@ HRESULT ParsedToInt64(const ParsedNumber &n, LONGLONG min, LONGLONG max, int bit
     return S_OK;
 }
 
-HRESULT ParsedToUInt64(const ParsedNumber &n, ULONGLONG max, ULONGLONG &out)
+[[nodiscard]] HRESULT ParsedToUInt64(const ParsedNumber &n, ULONGLONG max, ULONGLONG &out)
 {
     ULONGLONG magnitude;
     if (!RoundedMagnitude(n, magnitude))
@@ -269,7 +269,7 @@ HRESULT ParsedToUInt64(const ParsedNumber &n, ULONGLONG max, ULONGLONG &out)
     return S_OK;
 }
 
-HRESULT ParsedToDouble(const ParsedNumber &n, double &out)
+[[nodiscard]] HRESULT ParsedToDouble(const ParsedNumber &n, double &out)
 {
     if (n.isBased) {
         out = static_cast<double>(n.based);
@@ -287,7 +287,7 @@ HRESULT ParsedToDouble(const ParsedNumber &n, double &out)
     return S_OK;
 }
 
-HRESULT ParsedToCurrency(const ParsedNumber &n, LONGLONG &out)
+[[nodiscard]] HRESULT ParsedToCurrency(const ParsedNumber &n, LONGLONG &out)
 {
     ParsedNumber scaled = n;
     if (scaled.isBased) {
@@ -304,7 +304,7 @@ HRESULT ParsedToCurrency(const ParsedNumber &n, LONGLONG &out)
     return ParsedToInt64(scaled, std::numeric_limits<LONGLONG>::min(), std::numeric_limits<LONGLONG>::max(), 64, out);
 }
 
-HRESULT DecimalToParsed(const DECIMAL &dec, ParsedNumber &out)
+[[nodiscard]] HRESULT DecimalToParsed(const DECIMAL &dec, ParsedNumber &out)
 {
     constexpr BYTE kNegative = 0x80;
     if (dec.scale > 28 || (dec.sign & ~kNegative))

@@ -25,20 +25,20 @@ struct ParsedNumber {
 // the currency sign, one decimal separator, an exponent and the "&H"/"&O"
 // prefixes. DISP_E_TYPEMISMATCH when the text is not a number,
 // DISP_E_OVERFLOW when a hexadecimal or octal number exceeds 64 bits.
-HRESULT ParseNumber(const OLECHAR *text, const locale::LocaleInfo &loc, ParsedNumber &out);
+[[nodiscard]] HRESULT ParseNumber(const OLECHAR *text, const locale::LocaleInfo &loc, ParsedNumber &out);
 
 // The parsed number rounded half to even to an integer and checked against
 // [min, max]; based numbers that fit the target's width as unsigned wrap
 // into signed targets as on Windows.
-HRESULT ParsedToInt64(const ParsedNumber &n, LONGLONG min, LONGLONG max, int bits, LONGLONG &out);
+[[nodiscard]] HRESULT ParsedToInt64(const ParsedNumber &n, LONGLONG min, LONGLONG max, int bits, LONGLONG &out);
 HRESULT ParsedToUInt64(const ParsedNumber &n, ULONGLONG max, ULONGLONG &out);
-HRESULT ParsedToDouble(const ParsedNumber &n, double &out);
+[[nodiscard]] HRESULT ParsedToDouble(const ParsedNumber &n, double &out);
 // Scaled by 10000 and rounded half to even, as currency holds it.
-HRESULT ParsedToCurrency(const ParsedNumber &n, LONGLONG &out);
+[[nodiscard]] HRESULT ParsedToCurrency(const ParsedNumber &n, LONGLONG &out);
 
 // The exact value of a DECIMAL; E_INVALIDARG for a scale above 28 or an
 // unknown sign bit, as Windows refuses them.
-HRESULT DecimalToParsed(const DECIMAL &dec, ParsedNumber &out);
+[[nodiscard]] HRESULT DecimalToParsed(const DECIMAL &dec, ParsedNumber &out);
 // Exact decimal text of a parsed (non-based) number: "1.5", "0.0009".
 std::u16string FormatParsed(const ParsedNumber &n, const locale::LocaleInfo &loc);
 

@@ -5,7 +5,7 @@
 
 namespace orafon::oleaut {
 
-bool IsValueType(VARTYPE vt)
+[[nodiscard]] bool IsValueType(VARTYPE vt)
 {
     switch (vt) {
     case VT_EMPTY:
@@ -36,7 +36,7 @@ bool IsValueType(VARTYPE vt)
     }
 }
 
-bool IsValidVariantType(VARTYPE vt)
+[[nodiscard]] bool IsValidVariantType(VARTYPE vt)
 {
     // Arrays and records need SAFEARRAY and IRecordInfo, which this platform
     // does not provide, so they are refused rather than mishandled.
@@ -50,7 +50,7 @@ bool IsValidVariantType(VARTYPE vt)
     return IsValueType(vt) || vt == VT_VARIANT;
 }
 
-HRESULT Dereference(const VARIANT &src, VARIANT &value)
+[[nodiscard]] HRESULT Dereference(const VARIANT &src, VARIANT &value)
 {
     if (!(src.vt & VT_BYREF)) {
         value = src;
@@ -119,7 +119,7 @@ namespace {
 
 // Makes dest an owning copy of the by-value `value`: strings are duplicated
 // (keeping their byte length) and interfaces gain a reference.
-HRESULT CopyValue(VARIANT *dest, const VARIANT &value)
+[[nodiscard]] HRESULT CopyValue(VARIANT *dest, const VARIANT &value)
 {
     VARIANT copy = value;
     switch (value.vt) {

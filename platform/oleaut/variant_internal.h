@@ -6,15 +6,15 @@
 namespace orafon::oleaut {
 
 // True for the base types a VARIANT can hold by value here.
-bool IsValueType(VARTYPE vt);
+[[nodiscard]] bool IsValueType(VARTYPE vt);
 
 // True when vt (with its VT_BYREF flag) is a type a VARIANT may hold.
-bool IsValidVariantType(VARTYPE vt);
+[[nodiscard]] bool IsValidVariantType(VARTYPE vt);
 
 // The value a by-reference VARIANT points at, as a by-value VARIANT that
 // borrows (does not own) any string or interface. A by-value source is
 // returned as is. Fails with E_INVALIDARG for a null reference or a
 // reference to a reference.
-HRESULT Dereference(const VARIANT &src, VARIANT &value);
+[[nodiscard]] HRESULT Dereference(const VARIANT &src, VARIANT &value);
 
 } // namespace orafon::oleaut

@@ -14,12 +14,12 @@ namespace text = orafon::text;
 
 namespace {
 
-bool IsStringType(DWORD type)
+[[nodiscard]] bool IsStringType(DWORD type)
 {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-std::optional<std::string> NameA(LPCSTR name)
+[[nodiscard]] std::optional<std::string> NameA(LPCSTR name)
 {
     if (!name)
         return std::nullopt;
@@ -27,7 +27,7 @@ std::optional<std::string> NameA(LPCSTR name)
     return text::ToUtf8(text::ToUtf16(name));
 }
 
-std::optional<std::string> NameW(LPCWSTR name)
+[[nodiscard]] std::optional<std::string> NameW(LPCWSTR name)
 {
     if (!name)
         return std::nullopt;
@@ -84,7 +84,7 @@ std::string AnsiForm(const Value &value)
 
 // Windows' size rules for returned data: no buffer asks for the size; a
 // short buffer gives ERROR_MORE_DATA with the size needed.
-LSTATUS DeliverData(const std::string &data, LPBYTE out, LPDWORD size)
+[[nodiscard]] LSTATUS DeliverData(const std::string &data, LPBYTE out, LPDWORD size)
 {
     if (!size)
         return out ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
@@ -104,7 +104,8 @@ LSTATUS DeliverData(const std::string &data, LPBYTE out, LPDWORD size)
 
 // Names are returned with their NUL; the count excludes it. A buffer too
 // small gives ERROR_MORE_DATA and leaves the count unchanged.
-template <typename Char> LSTATUS DeliverName(const std::basic_string<Char> &name, Char *out, LPDWORD count)
+template <typename Char>
+[[nodiscard]] LSTATUS DeliverName(const std::basic_string<Char> &name, Char *out, LPDWORD count)
 {
     if (!out || !count)
         return ERROR_INVALID_PARAMETER;
@@ -137,21 +138,22 @@ template <typename Char> void EmptyClass(Char *cls, LPDWORD cchClass)
 // No exception leaves a registry function: running out of memory answers
 // ERROR_NOT_ENOUGH_MEMORY, as the store answers it for the database, and the
 // store's transaction is rolled back on the way out.
-template <typename Body> LSTATUS AtEdge(Body &&body) noexcept
+template <typename Body> [[nodiscard]] LSTATUS AtEdge(Body &&body) noexcept
 {
     return orafon::CatchAtEdgeOr<LSTATUS>(ERROR_NOT_ENOUGH_MEMORY, ERROR_INTERNAL_ERROR, std::forward<Body>(body));
 }
 
 // A key is handed out only by a call that succeeds, whatever failed first
 // (a name that could not be converted included).
-template <typename Body> LSTATUS KeyAtEdge(PHKEY result, Body &&body) noexcept
+template <typename Body> [[nodiscard]] LSTATUS KeyAtEdge(PHKEY result, Body &&body) noexcept
 {
     if (result)
         *result = nullptr;
     return AtEdge(std::forward<Body>(body));
 }
 
-LSTATUS CreateKey(HKEY hKey, const std::optional<std::string> &subKey, REGSAM sam, PHKEY result, LPDWORD disposition)
+[[nodiscard]] LSTATUS CreateKey(HKEY hKey, const std::optional<std::string> &subKey, REGSAM sam, PHKEY result,
+                                LPDWORD disposition)
 {
     return orafon::registry::OpenKey(hKey, subKey, true, sam, result, disposition);
 }

@@ -46,7 +46,7 @@ size_t Utf16Length(const std::string &s)
 
 // Splits a key path at backslashes. A leading backslash is refused as
 // Windows refuses it; empty components between separators are skipped.
-LSTATUS SplitPath(const std::string &path, std::vector<std::string> &parts)
+[[nodiscard]] LSTATUS SplitPath(const std::string &path, std::vector<std::string> &parts)
 {
     parts.clear();
     if (!path.empty() && path[0] == '\\')
@@ -75,7 +75,7 @@ int64_t NowMs()
 
 // ---- Database location ----------------------------------------------------
 
-bool MakeDirectories(const std::string &dir)
+[[nodiscard]] bool MakeDirectories(const std::string &dir)
 {
     if (dir.empty())
         return true;
@@ -110,7 +110,7 @@ std::string ResolveDatabasePath()
 
 constexpr int64_t kRootIds[] = {1, 2, 3, 4};
 
-std::optional<int64_t> RootId(HKEY key)
+[[nodiscard]] std::optional<int64_t> RootId(HKEY key)
 {
     if (key == HKEY_CLASSES_ROOT)
         return kRootIds[0];
@@ -146,7 +146,7 @@ INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES
   (4, 0, 'HKEY_USERS', 'HKEY_USERS');
 )sql";
 
-LSTATUS ErrorFromSqlite(int rc, bool writing)
+[[nodiscard]] LSTATUS ErrorFromSqlite(int rc, bool writing)
 {
     switch (rc & 0xFF) {
     case SQLITE_OK:
@@ -171,7 +171,7 @@ LSTATUS ErrorFromSqlite(int rc, bool writing)
     }
 }
 
-bool IsBusy(int rc)
+[[nodiscard]] bool IsBusy(int rc)
 {
     return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
 }
@@ -184,7 +184,7 @@ public:
     sqlite3 *db() const { return db_.Get(); }
     uint64_t generation() const { return generation_; }
 
-    int Ensure()
+    [[nodiscard]] int Ensure()
     {
         const std::string wanted = ResolveDatabasePath();
         if (db_ && pid_ == getpid() && wanted == path_)
@@ -220,10 +220,10 @@ public:
         return statements_.emplace(sql, std::move(stmt)).first->second.Get();
     }
 
-    int Exec(const char *sql) { return sqlite3_exec(db_.Get(), sql, nullptr, nullptr, nullptr); }
+    [[nodiscard]] int Exec(const char *sql) { return sqlite3_exec(db_.Get(), sql, nullptr, nullptr, nullptr); }
 
     // Runs a statement kept prepared (transaction control runs on every call).
-    int ExecPrepared(const char *sql)
+    [[nodiscard]] int ExecPrepared(const char *sql)
     {
         int rc;
         sqlite3_stmt *stmt = Statement(sql, rc);
@@ -245,7 +245,7 @@ public:
     }
 
 private:
-    int Open(const std::string &wanted)
+    [[nodiscard]] int Open(const std::string &wanted)
     {
         // Copied before anything changes: the connection is set up without
         // allocating, so running out of memory leaves none half-made.
@@ -255,7 +255,8 @@ private:
         const char *named = std::getenv("ORAFON_REGISTRY");
         const size_t slash = path.rfind('/');
         if (!(named && *named) && slash != std::string::npos && slash > 0)
-            MakeDirectories(path.substr(0, slash));
+            static_cast<void>(MakeDirectories(path.substr(0, slash))); // a folder that is missing fails the open
+
         orafon::CSqliteDb db;
         int rc = sqlite3_open_v2(path.c_str(), db.Out(),
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -285,7 +286,7 @@ private:
 
     // A write-ahead-log database on read-only media cannot share its log
     // index; nothing can change it there, so it is read as immutable.
-    static int OpenReadOnly(const std::string &path, orafon::CSqliteDb &db)
+    [[nodiscard]] static int OpenReadOnly(const std::string &path, orafon::CSqliteDb &db)
     {
         int rc = sqlite3_open_v2(path.c_str(), db.Out(), SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK &&
@@ -316,7 +317,7 @@ private:
     // Whether a connection opened for writing can really write: a file we
     // may not write is opened read-only by SQLite without saying so, and a
     // read-only file system refuses the first write.
-    static bool Usable(sqlite3 *db)
+    [[nodiscard]] static bool Usable(sqlite3 *db)
     {
         if (!db || sqlite3_db_readonly(db, "main") == 1)
             return false;
@@ -328,7 +329,7 @@ private:
 
     // WAL lets readers and one writer work at once across processes;
     // NORMAL synchronisation keeps the file consistent through crashes.
-    int Prepare()
+    [[nodiscard]] int Prepare()
     {
         int rc;
         if (sqlite3_db_readonly(db_.Get(), "main") == 1) {
@@ -343,8 +344,9 @@ private:
         }
         if (rc != SQLITE_OK)
             return rc;
-        Exec("PRAGMA synchronous=NORMAL");
-        Exec("PRAGMA foreign_keys=OFF");
+        // Tuning only: a connection that keeps SQLite's defaults still works.
+        static_cast<void>(Exec("PRAGMA synchronous=NORMAL"));
+        static_cast<void>(Exec("PRAGMA foreign_keys=OFF"));
         for (int attempt = 0;; ++attempt) {
             rc = Exec("BEGIN IMMEDIATE");
             if (rc == SQLITE_OK) {
@@ -352,7 +354,7 @@ private:
                 if (rc == SQLITE_OK)
                     rc = Exec("COMMIT");
                 if (rc != SQLITE_OK)
-                    Exec("ROLLBACK");
+                    static_cast<void>(Exec("ROLLBACK")); // the failure reported is the one before
             }
             if (!IsBusy(rc) || attempt > 100)
                 return rc;
@@ -428,7 +430,7 @@ struct ResolvedKey {
     REGSAM access = 0;
 };
 
-LSTATUS ResolveHandle(State &state, HKEY key, ResolvedKey &out)
+[[nodiscard]] LSTATUS ResolveHandle(State &state, HKEY key, ResolvedKey &out)
 {
     if (auto root = RootId(key)) {
         out = {*root, KEY_ALL_ACCESS};
@@ -481,11 +483,11 @@ public:
         return *this;
     }
     // True when a row is available.
-    bool Row();
+    [[nodiscard]] bool Row();
     // Runs a statement that returns no rows; true on success.
-    bool Run()
+    [[nodiscard]] bool Run()
     {
-        Row();
+        static_cast<void>(Row()); // no rows are expected; a failure is kept in the transaction
         return ok();
     }
     int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
@@ -499,7 +501,7 @@ public:
         const auto *p = static_cast<const char *>(sqlite3_column_blob(stmt_, col));
         return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
     }
-    bool ok() const;
+    [[nodiscard]] bool ok() const;
 
 private:
     void Check(int rc);
@@ -541,7 +543,7 @@ void Query::Check(int rc)
         tx_.Fail(rc);
 }
 
-bool Query::Row()
+[[nodiscard]] bool Query::Row()
 {
     if (!stmt_)
         return false;
@@ -553,7 +555,7 @@ bool Query::Row()
     return false;
 }
 
-bool Query::ok() const
+[[nodiscard]] bool Query::ok() const
 {
     return tx_.ok();
 }
@@ -597,7 +599,7 @@ template <typename Body> int RunOnce(State &state, bool writing, Body &body, LST
 
 // Runs body inside one transaction under the registry mutex, retrying the
 // whole transaction while another process holds the database.
-template <typename Body> LSTATUS Run(bool writing, Body &&body)
+template <typename Body> [[nodiscard]] LSTATUS Run(bool writing, Body &&body)
 {
     State &state = GetState();
     std::lock_guard lock(state.mutex);
@@ -626,14 +628,14 @@ template <typename Body> LSTATUS Run(bool writing, Body &&body)
 
 // ---- Key lookups ------------------------------------------------------------
 
-bool KeyExists(Transaction &tx, int64_t id)
+[[nodiscard]] bool KeyExists(Transaction &tx, int64_t id)
 {
     Query q(tx, "SELECT 1 FROM keys WHERE id = ?1");
     q.Bind(1, id);
     return q.Row();
 }
 
-std::optional<int64_t> FindChild(Transaction &tx, int64_t parent, const std::string &name)
+[[nodiscard]] std::optional<int64_t> FindChild(Transaction &tx, int64_t parent, const std::string &name)
 {
     Query q(tx, "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
     q.Bind(1, parent).Bind(2, Fold(name));
@@ -642,7 +644,7 @@ std::optional<int64_t> FindChild(Transaction &tx, int64_t parent, const std::str
     return std::nullopt;
 }
 
-bool HasChildren(Transaction &tx, int64_t id)
+[[nodiscard]] bool HasChildren(Transaction &tx, int64_t id)
 {
     Query q(tx, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
     q.Bind(1, id);
@@ -652,11 +654,11 @@ bool HasChildren(Transaction &tx, int64_t id)
 void Touch(Transaction &tx, int64_t id)
 {
     Query q(tx, "UPDATE keys SET mtime = ?2 WHERE id = ?1");
-    q.Bind(1, id).Bind(2, NowMs()).Run();
+    static_cast<void>(q.Bind(1, id).Bind(2, NowMs()).Run()); // a failure is kept in the transaction
 }
 
 // Resolves the handle and checks that its key still exists.
-LSTATUS LiveKey(State &state, Transaction &tx, HKEY key, ResolvedKey &resolved)
+[[nodiscard]] LSTATUS LiveKey(State &state, Transaction &tx, HKEY key, ResolvedKey &resolved)
 {
     if (LSTATUS s = ResolveHandle(state, key, resolved); s != ERROR_SUCCESS)
         return s;
@@ -666,7 +668,7 @@ LSTATUS LiveKey(State &state, Transaction &tx, HKEY key, ResolvedKey &resolved)
 }
 
 // Follows a path below `from`; ERROR_FILE_NOT_FOUND when a part is missing.
-LSTATUS Walk(Transaction &tx, int64_t from, const std::vector<std::string> &parts, int64_t &id)
+[[nodiscard]] LSTATUS Walk(Transaction &tx, int64_t from, const std::vector<std::string> &parts, int64_t &id)
 {
     id = from;
     for (const std::string &part : parts) {
@@ -731,12 +733,13 @@ DELETE FROM vals WHERE key IN (SELECT id FROM sub))sql";
 WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN sub ON k.parent = sub.id)
 DELETE FROM keys WHERE id IN (SELECT id FROM sub) AND id <> ?2)sql";
     Query values(tx, kDeleteValues);
-    values.Bind(1, id).Run();
+    // A failure of either is kept in the transaction, which its caller checks.
+    static_cast<void>(values.Bind(1, id).Run());
     Query keys(tx, kDeleteKeys);
-    keys.Bind(1, id).Bind(2, keepTop ? id : int64_t{-1}).Run();
+    static_cast<void>(keys.Bind(1, id).Bind(2, keepTop ? id : int64_t{-1}).Run());
 }
 
-bool IsRoot(int64_t id)
+[[nodiscard]] bool IsRoot(int64_t id)
 {
     return id >= kRootIds[0] && id <= kRootIds[3];
 }
@@ -803,7 +806,7 @@ LSTATUS OpenKey(HKEY parent, const std::optional<std::string> &subKey, bool crea
     return ERROR_SUCCESS;
 }
 
-LSTATUS CloseKey(HKEY key)
+[[nodiscard]] LSTATUS CloseKey(HKEY key)
 {
     if (RootId(key))
         return ERROR_SUCCESS;
@@ -816,7 +819,7 @@ LSTATUS CloseKey(HKEY key)
     return ERROR_SUCCESS;
 }
 
-LSTATUS SetValue(HKEY key, const std::optional<std::string> &name, DWORD type, std::string data)
+[[nodiscard]] LSTATUS SetValue(HKEY key, const std::optional<std::string> &name, DWORD type, std::string data)
 {
     const std::string valueName = ValueName(name);
     if (Utf16Length(valueName) > kMaxValueNameChars)
@@ -839,7 +842,7 @@ LSTATUS SetValue(HKEY key, const std::optional<std::string> &name, DWORD type, s
     });
 }
 
-LSTATUS GetValue(HKEY key, const std::optional<std::string> &name, Value &value)
+[[nodiscard]] LSTATUS GetValue(HKEY key, const std::optional<std::string> &name, Value &value)
 {
     return Run(false, [&](State &state, Transaction &tx) -> LSTATUS {
         ResolvedKey k;
@@ -859,7 +862,7 @@ LSTATUS GetValue(HKEY key, const std::optional<std::string> &name, Value &value)
 }
 
 // Subkeys enumerate in case-insensitive name order, as Windows lists them.
-LSTATUS EnumKey(HKEY key, DWORD index, std::string &name, int64_t &writeTimeMs)
+[[nodiscard]] LSTATUS EnumKey(HKEY key, DWORD index, std::string &name, int64_t &writeTimeMs)
 {
     return Run(false, [&](State &state, Transaction &tx) -> LSTATUS {
         ResolvedKey k;
@@ -878,7 +881,7 @@ LSTATUS EnumKey(HKEY key, DWORD index, std::string &name, int64_t &writeTimeMs)
 }
 
 // Values enumerate in the order they were first written, as on Windows.
-LSTATUS EnumValue(HKEY key, DWORD index, Value &value)
+[[nodiscard]] LSTATUS EnumValue(HKEY key, DWORD index, Value &value)
 {
     return Run(false, [&](State &state, Transaction &tx) -> LSTATUS {
         ResolvedKey k;
@@ -897,7 +900,7 @@ LSTATUS EnumValue(HKEY key, DWORD index, Value &value)
     });
 }
 
-LSTATUS DeleteKey(HKEY key, const std::string &subKey)
+[[nodiscard]] LSTATUS DeleteKey(HKEY key, const std::string &subKey)
 {
     std::vector<std::string> parts;
     if (LSTATUS s = SplitPath(subKey, parts); s != ERROR_SUCCESS)
@@ -918,7 +921,7 @@ LSTATUS DeleteKey(HKEY key, const std::string &subKey)
     });
 }
 
-LSTATUS DeleteTree(HKEY key, const std::optional<std::string> &subKey)
+[[nodiscard]] LSTATUS DeleteTree(HKEY key, const std::optional<std::string> &subKey)
 {
     std::vector<std::string> parts;
     if (subKey) {
@@ -941,7 +944,7 @@ LSTATUS DeleteTree(HKEY key, const std::optional<std::string> &subKey)
     });
 }
 
-LSTATUS DeleteValue(HKEY key, const std::optional<std::string> &name)
+[[nodiscard]] LSTATUS DeleteValue(HKEY key, const std::optional<std::string> &name)
 {
     return Run(true, [&](State &state, Transaction &tx) -> LSTATUS {
         ResolvedKey k;

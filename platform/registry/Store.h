@@ -21,13 +21,13 @@ struct Value {
 // returns a Windows error code.
 LSTATUS OpenKey(HKEY parent, const std::optional<std::string> &subKey, bool create, REGSAM access, PHKEY result,
                 LPDWORD disposition);
-LSTATUS CloseKey(HKEY key);
+[[nodiscard]] LSTATUS CloseKey(HKEY key);
 LSTATUS SetValue(HKEY key, const std::optional<std::string> &name, DWORD type, std::string data);
-LSTATUS GetValue(HKEY key, const std::optional<std::string> &name, Value &value);
+[[nodiscard]] LSTATUS GetValue(HKEY key, const std::optional<std::string> &name, Value &value);
 LSTATUS EnumKey(HKEY key, DWORD index, std::string &name, int64_t &writeTimeMs);
-LSTATUS EnumValue(HKEY key, DWORD index, Value &value);
+[[nodiscard]] LSTATUS EnumValue(HKEY key, DWORD index, Value &value);
 LSTATUS DeleteKey(HKEY key, const std::string &subKey);
-LSTATUS DeleteTree(HKEY key, const std::optional<std::string> &subKey);
+[[nodiscard]] LSTATUS DeleteTree(HKEY key, const std::optional<std::string> &subKey);
 LSTATUS DeleteValue(HKEY key, const std::optional<std::string> &name);
 
 // The database file this process uses (for tests and diagnostics).

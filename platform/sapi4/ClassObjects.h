@@ -6,7 +6,7 @@
 
 namespace orafon::sapi4 {
 
-HRESULT CreateTtsEnumerator(REFIID riid, void **ppv);
+[[nodiscard]] HRESULT CreateTtsEnumerator(REFIID riid, void **ppv);
 HRESULT CreateMMAudioDest(REFIID riid, void **ppv);
 
 } // namespace orafon::sapi4

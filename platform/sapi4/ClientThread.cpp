@@ -21,7 +21,7 @@ LRESULT CALLBACK NotifyWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     return 0;
 }
 
-bool RegisterWindowClass()
+[[nodiscard]] bool RegisterWindowClass()
 {
     static std::once_flag once;
     static bool registered = false;
@@ -52,7 +52,7 @@ std::shared_ptr<ClientThread> ClientThread::Current()
     return t_current;
 }
 
-bool ClientThread::Post(std::function<void()> call)
+[[nodiscard]] bool ClientThread::Post(std::function<void()> call)
 {
     uint64_t id = 0;
     {

@@ -20,7 +20,7 @@ public:
     static std::shared_ptr<ClientThread> Current();
 
     // Queues a call for the owning thread; false when it cannot be queued.
-    bool Post(std::function<void()> call);
+    [[nodiscard]] bool Post(std::function<void()> call);
     bool IsCurrent() const { return std::this_thread::get_id() == owner_; }
 
     // Runs a queued call (on the owning thread, from its window).

@@ -47,7 +47,7 @@ public:
     {
     }
 
-    HRESULT Attach(IUnknown *audio, IAudioDestNotifySink *destSink);
+    [[nodiscard]] HRESULT Attach(IUnknown *audio, IAudioDestNotifySink *destSink);
     void Start()
     {
         thread_ = std::thread([self = shared_from_this()] { self->Run(); });
@@ -61,9 +61,9 @@ public:
     std::atomic<uint32_t> &Volume() { return volume_; }
     uint64_t Position() const { return bytesWritten_.load(); }
 
-    HRESULT Queue(TextRequest request);
+    [[nodiscard]] HRESULT Queue(TextRequest request);
     HRESULT Pause();
-    HRESULT Resume();
+    [[nodiscard]] HRESULT Resume();
     HRESULT Reset();
 
     // From the destination's notification sink, on any thread.
@@ -72,15 +72,15 @@ public:
 
 private:
     void Run();
-    bool Speak(TextRequest &request, uint64_t generation);
+    [[nodiscard]] bool Speak(TextRequest &request, uint64_t generation);
     bool Deliver(const SpeechChunk &chunk, const TextRequest &request, uint64_t generation);
-    bool Write(const uint8_t *data, size_t size, uint64_t generation);
+    [[nodiscard]] bool Write(const uint8_t *data, size_t size, uint64_t generation);
     void PlaceMark(PendingMark::Kind kind, uint32_t value, const CComPtr<ITTSBufNotifySink> &sink);
     // Applies pause, resume and reset to the destination; false once the
     // request of this generation is to stop.
-    bool Service(std::unique_lock<std::mutex> &lock, uint64_t generation);
+    [[nodiscard]] bool Service(std::unique_lock<std::mutex> &lock, uint64_t generation);
     void AcknowledgeReset(std::unique_lock<std::mutex> &lock);
-    bool Claim();
+    [[nodiscard]] bool Claim();
     void Unclaim(bool flush);
     void Notify(const CComPtr<ITTSBufNotifySink> &sink, PendingMark::Kind kind, uint32_t value, bool stale);
     void NotifyStarted(const CComPtr<ITTSBufNotifySink> &sink);
@@ -138,7 +138,7 @@ private:
     std::weak_ptr<EngineCore> core_;
 };
 
-HRESULT EngineCore::Attach(IUnknown *audio, IAudioDestNotifySink *destSink)
+[[nodiscard]] HRESULT EngineCore::Attach(IUnknown *audio, IAudioDestNotifySink *destSink)
 {
     HRESULT hr = audio->QueryInterface(IID_IAudio, reinterpret_cast<void **>(&audio_));
     if (FAILED(hr))
@@ -179,7 +179,7 @@ void EngineCore::Shutdown()
     destSink_.Release();
 }
 
-HRESULT EngineCore::Queue(TextRequest request)
+[[nodiscard]] HRESULT EngineCore::Queue(TextRequest request)
 {
     {
         std::lock_guard lock(mutex_);
@@ -189,7 +189,7 @@ HRESULT EngineCore::Queue(TextRequest request)
     return S_OK;
 }
 
-HRESULT EngineCore::Pause()
+[[nodiscard]] HRESULT EngineCore::Pause()
 {
     std::lock_guard lock(mutex_);
     if (paused_)
@@ -199,7 +199,7 @@ HRESULT EngineCore::Pause()
     return S_OK;
 }
 
-HRESULT EngineCore::Resume()
+[[nodiscard]] HRESULT EngineCore::Resume()
 {
     std::lock_guard lock(mutex_);
     if (!paused_)
@@ -209,7 +209,7 @@ HRESULT EngineCore::Resume()
     return S_OK;
 }
 
-HRESULT EngineCore::Reset()
+[[nodiscard]] HRESULT EngineCore::Reset()
 {
     std::deque<TextRequest> dropped;
     std::unique_lock lock(mutex_);
@@ -232,7 +232,9 @@ void EngineCore::Run()
 {
     std::unique_lock lock(mutex_);
     for (;;) {
-        Service(lock, resetGeneration_);
+        // Between texts nothing is being spoken that a reset could end;
+        // shutting down is looked at next.
+        static_cast<void>(Service(lock, resetGeneration_));
         if (shutdown_)
             break;
         if (queue_.empty()) {
@@ -275,7 +277,7 @@ void EngineCore::Run()
         Unclaim(true);
 }
 
-bool EngineCore::Service(std::unique_lock<std::mutex> &lock, uint64_t generation)
+[[nodiscard]] bool EngineCore::Service(std::unique_lock<std::mutex> &lock, uint64_t generation)
 {
     for (;;) {
         if (ackGeneration_ != resetGeneration_)
@@ -319,7 +321,7 @@ void EngineCore::AcknowledgeReset(std::unique_lock<std::mutex> &lock)
     wake_.notify_all();
 }
 
-bool EngineCore::Claim()
+[[nodiscard]] bool EngineCore::Claim()
 {
     if (claimed_)
         return true;
@@ -342,7 +344,7 @@ void EngineCore::Unclaim(bool flush)
     claimed_ = false;
 }
 
-bool EngineCore::Speak(TextRequest &request, uint64_t generation)
+[[nodiscard]] bool EngineCore::Speak(TextRequest &request, uint64_t generation)
 {
     if (!Claim())
         return false;
@@ -369,7 +371,7 @@ bool EngineCore::Speak(TextRequest &request, uint64_t generation)
     return true;
 }
 
-bool EngineCore::Deliver(const SpeechChunk &chunk, const TextRequest &request, uint64_t generation)
+[[nodiscard]] bool EngineCore::Deliver(const SpeechChunk &chunk, const TextRequest &request, uint64_t generation)
 {
     size_t written = 0;
     for (const SpeechEvent &event : chunk.events) {
@@ -383,7 +385,7 @@ bool EngineCore::Deliver(const SpeechChunk &chunk, const TextRequest &request, u
     return Write(chunk.pcm.data() + written, chunk.pcm.size() - written, generation);
 }
 
-bool EngineCore::Write(const uint8_t *data, size_t size, uint64_t generation)
+[[nodiscard]] bool EngineCore::Write(const uint8_t *data, size_t size, uint64_t generation)
 {
     const DWORD align = std::max<DWORD>(format_.nBlockAlign, 1);
     const DWORD maxBlock = std::max(align, kMaxBlockBytes / align * align);
@@ -576,7 +578,7 @@ public:
 
 private:
     template <typename T, typename Convert>
-    HRESULT Get(ModeCall call, std::atomic<uint32_t> &value, T *out, Convert convert)
+    [[nodiscard]] HRESULT Get(ModeCall call, std::atomic<uint32_t> &value, T *out, Convert convert)
     {
         if (!out)
             return E_INVALIDARG;
@@ -586,7 +588,8 @@ private:
         return S_OK;
     }
 
-    HRESULT Set(ModeCall call, std::atomic<uint32_t> &value, const AttributeRange &range, uint32_t requested)
+    [[nodiscard]] HRESULT Set(ModeCall call, std::atomic<uint32_t> &value, const AttributeRange &range,
+                              uint32_t requested)
     {
         core_->Mode()->Observe(call, requested);
         if (HRESULT hr = core_->Mode()->Outcome(call); FAILED(hr))
@@ -631,7 +634,7 @@ STDMETHODIMP Engine::TextData(VOICECHARSET charset, DWORD flags, SDATA text, PVO
 
 } // namespace
 
-HRESULT CreateEngine(std::shared_ptr<EngineMode> mode, IUnknown *audio, ITTSCentralW **central)
+[[nodiscard]] HRESULT CreateEngine(std::shared_ptr<EngineMode> mode, IUnknown *audio, ITTSCentralW **central)
 {
     if (!central)
         return E_INVALIDARG;

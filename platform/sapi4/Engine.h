@@ -12,6 +12,6 @@ namespace orafon::sapi4 {
 
 // Makes a fresh engine of the mode speaking into the audio object, as
 // ITTSEnumW::Select does; the caller's thread receives its notifications.
-HRESULT CreateEngine(std::shared_ptr<EngineMode> mode, IUnknown *audio, ITTSCentralW **central);
+[[nodiscard]] HRESULT CreateEngine(std::shared_ptr<EngineMode> mode, IUnknown *audio, ITTSCentralW **central);
 
 } // namespace orafon::sapi4

@@ -55,7 +55,7 @@ public:
     virtual ~SpeechSource() = default;
     // Replaces the chunk with the next one; done = true (and an empty chunk)
     // at the end. The chunk passed in is spent: a source may keep its buffer.
-    virtual HRESULT Next(SpeechChunk &chunk, bool &done) = 0;
+    [[nodiscard]] virtual HRESULT Next(SpeechChunk &chunk, bool &done) = 0;
 };
 
 // The engine's current attributes; read by a source for each sentence.
@@ -71,7 +71,7 @@ public:
     virtual ~EngineMode() = default;
     virtual const TTSMODEINFOW &Info() const = 0;
     // Loads what speaking needs; a failure makes Select fail.
-    virtual HRESULT Prepare() = 0;
+    [[nodiscard]] virtual HRESULT Prepare() = 0;
     // Valid after Prepare.
     virtual WAVEFORMATEX Format() const = 0;
     virtual AttributeRanges Ranges() const = 0;

@@ -84,7 +84,7 @@ private:
 
 } // namespace
 
-HRESULT CreateTtsEnumerator(REFIID riid, void **ppv)
+[[nodiscard]] HRESULT CreateTtsEnumerator(REFIID riid, void **ppv)
 {
     return TtsEnumerator::CreateInterface(riid, ppv);
 }

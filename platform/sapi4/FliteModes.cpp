@@ -2,6 +2,8 @@
 #include "EngineMode.h"
 #include "FliteWorker.h"
 
+#include <orafon/CatchAtEdge.h>
+
 // flite's headers are C without linkage markers of their own.
 extern "C" {
 #include <flite/cst_cg.h>
@@ -275,7 +277,7 @@ public:
     {
     }
 
-    HRESULT Next(SpeechChunk &chunk, bool &done)
+    [[nodiscard]] HRESULT Next(SpeechChunk &chunk, bool &done)
     {
         std::unique_lock lock(mutex_);
         Schedule();
@@ -344,7 +346,11 @@ private:
             }
         }
         buffer.clear();
-        Produced produced = Produce(std::move(buffer));
+        // The flite thread is an edge: a sentence that cannot be made (out
+        // of memory) ends the text with that as its result.
+        Produced produced;
+        if (const HRESULT hr = orafon::CatchAtEdge([&] { produced = Produce(std::move(buffer)); }); FAILED(hr))
+            produced.result = hr;
         std::lock_guard lock(mutex_);
         producing_ = false;
         finished_ = produced.done || FAILED(produced.result);
@@ -413,7 +419,7 @@ private:
     }
 
     // Synthesises the next utterance of a text piece; false when the piece is spent.
-    bool SpeakFrom(const TextPiece &piece, SpeechChunk &chunk)
+    [[nodiscard]] bool SpeakFrom(const TextPiece &piece, SpeechChunk &chunk)
     {
         if (!reader_)
             reader_ = std::make_unique<UtteranceReader>(voice_.voice, MapToUtf8(text_, piece.begin, piece.end));
@@ -490,7 +496,7 @@ public:
 
     const TTSMODEINFOW &Info() const override { return info_; }
 
-    HRESULT Prepare() override
+    [[nodiscard]] HRESULT Prepare() override
     {
         loaded_ = FliteWorker::Instance().Call([this] { return LoadOnWorker(entry_); });
         return loaded_.voice ? S_OK : E_FAIL;

@@ -1,5 +1,7 @@
 #include "FliteWorker.h"
 
+#include <orafon/CatchAtEdge.h>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -26,7 +28,10 @@ struct FliteWorker::State {
                 job = std::move(jobs.front());
                 jobs.pop_front();
             }
-            job();
+            // Nothing thrown leaves the thread: a submitted job keeps its
+            // exception for its caller, and a posted one reports through its
+            // own state.
+            static_cast<void>(orafon::CatchAtEdge(job));
         }
     }
 };
@@ -62,7 +67,7 @@ void FliteWorker::Post(std::function<void()> job)
     state_->wake.notify_one();
 }
 
-bool FliteWorker::OnWorkerThread() const
+[[nodiscard]] bool FliteWorker::OnWorkerThread() const
 {
     return std::this_thread::get_id() == state_->thread.get_id();
 }

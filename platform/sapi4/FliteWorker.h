@@ -26,7 +26,7 @@ public:
     template <typename F> auto Call(F &&job) -> decltype(job()) { return Submit(std::forward<F>(job)).get(); }
     // Queues a job nobody waits for (cleanup of flite objects).
     void Post(std::function<void()> job);
-    bool OnWorkerThread() const;
+    [[nodiscard]] bool OnWorkerThread() const;
 
     ~FliteWorker();
 

@@ -39,7 +39,7 @@ struct WaveOut {
     }
 
 private:
-    static std::unique_ptr<WaveOut> Load()
+    [[nodiscard]] static std::unique_ptr<WaveOut> Load()
     {
         void *library = nullptr;
         Dl_info self{};
@@ -72,7 +72,7 @@ private:
     }
 };
 
-HRESULT FromMmResult(MMRESULT r)
+[[nodiscard]] HRESULT FromMmResult(MMRESULT r)
 {
     switch (r) {
     case MMSYSERR_NOERROR:
@@ -254,7 +254,7 @@ public:
     }
 
 private:
-    CComPtr<IAudioDestNotifySink> Sink()
+    [[nodiscard]] CComPtr<IAudioDestNotifySink> Sink()
     {
         std::lock_guard lock(mutex_);
         return sink_;
@@ -421,7 +421,7 @@ STDMETHODIMP MMAudioDest::DataSet(PVOID data, DWORD size)
 
 } // namespace
 
-HRESULT CreateMMAudioDest(REFIID riid, void **ppv)
+[[nodiscard]] HRESULT CreateMMAudioDest(REFIID riid, void **ppv)
 {
     return MMAudioDest::CreateInterface(riid, ppv);
 }

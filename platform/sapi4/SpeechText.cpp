@@ -24,13 +24,13 @@ constexpr std::array<TagName, 6> kTags{{
 
 constexpr size_t kMaxTagLength = 80;
 
-bool IsAsciiLetter(char16_t c)
+[[nodiscard]] bool IsAsciiLetter(char16_t c)
 {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
 // A decimal number, saturating at the 32-bit maximum; false when not one.
-bool ParseNumber(std::u16string_view s, uint32_t &value)
+[[nodiscard]] bool ParseNumber(std::u16string_view s, uint32_t &value)
 {
     while (!s.empty() && s.front() == u' ')
         s.remove_prefix(1);

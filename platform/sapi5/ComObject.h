@@ -25,7 +25,7 @@ public:
 };
 
 // Copies text into task memory for an out parameter.
-HRESULT CoMemString(const char16_t *text, size_t length, LPWSTR *out);
+[[nodiscard]] HRESULT CoMemString(const char16_t *text, size_t length, LPWSTR *out);
 inline HRESULT CoMemString(const std::u16string &text, LPWSTR *out)
 {
     return CoMemString(text.c_str(), text.size(), out);

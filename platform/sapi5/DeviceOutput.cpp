@@ -11,7 +11,7 @@ constexpr unsigned kLeadMs = 150;
 constexpr auto kTick = std::chrono::milliseconds(5);
 } // namespace
 
-HRESULT DeviceOutput::Open(const WAVEFORMATEX &format)
+[[nodiscard]] HRESULT DeviceOutput::Open(const WAVEFORMATEX &format)
 {
     Close();
     format_ = format;

@@ -18,7 +18,7 @@ class DeviceOutput {
 public:
     ~DeviceOutput() { Close(); }
 
-    HRESULT Open(const WAVEFORMATEX &format);
+    [[nodiscard]] HRESULT Open(const WAVEFORMATEX &format);
     bool IsOpen() const { return handle_ != nullptr; }
     const WAVEFORMATEX &Format() const { return format_; }
     void Close();

@@ -33,7 +33,7 @@ public:
     virtual WAVEFORMATEX Format() const = 0;
     // Asked on the caller's thread before a request is queued; a failure is
     // returned by Speak and nothing is spoken.
-    virtual HRESULT Accept(const std::u16string &text, DWORD flags)
+    [[nodiscard]] virtual HRESULT Accept(const std::u16string &text, DWORD flags)
     {
         (void)text;
         (void)flags;

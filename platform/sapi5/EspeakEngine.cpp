@@ -3,6 +3,7 @@
 #include "Engine.h"
 #include "SerialExecutor.h"
 
+#include <orafon/CatchAtEdge.h>
 #include <orafon/PcmFormat.h>
 
 #include <espeak-ng/speak_lib.h>
@@ -27,7 +28,7 @@ constexpr size_t kPieceUnits = 1500;
 // How long a turn waits for room in a full pipe before it lets others go first.
 constexpr auto kRoomWait = std::chrono::milliseconds(50);
 
-bool IsBlank(char16_t c)
+[[nodiscard]] bool IsBlank(char16_t c)
 {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
 }
@@ -67,7 +68,7 @@ public:
         return sampleRate_;
     }
 
-    bool SelectVoice(const std::string &identifier)
+    [[nodiscard]] bool SelectVoice(const std::string &identifier)
     {
         if (identifier == currentVoice_)
             return true;
@@ -91,15 +92,20 @@ class RunSynthesis {
 public:
     RunSynthesis(const TextRun &run, SynthesisJob &job) : run_(run), job_(job), engineText_(ToEngineText(run.text)) {}
 
-    HRESULT Synthesize()
+    [[nodiscard]] HRESULT Synthesize()
     {
         unsigned int id = 0;
         const espeak_ERROR err = espeak_Synth(engineText_.utf8.c_str(), engineText_.utf8.size() + 1, 0, POS_CHARACTER,
                                               0, espeakCHARS_UTF8, &id, this);
+        if (FAILED(failure_))
+            return failure_;
         if (err != EE_OK)
             return E_FAIL;
         return job_.pipe->Cancelled() ? E_ABORT : S_OK;
     }
+
+    // What stopped the synthesis from inside its callback.
+    void Fail(HRESULT hr) { failure_ = hr; }
 
     // Returns 1 to make espeak-ng stop: the only way to interrupt a synthesis.
     int OnAudio(const short *wav, int samples, const espeak_EVENT *events)
@@ -124,7 +130,7 @@ public:
     }
 
 private:
-    bool PushAudio(const short *wav, long samples)
+    [[nodiscard]] bool PushAudio(const short *wav, long samples)
     {
         if (samples <= 0 || !wav)
             return true;
@@ -139,7 +145,7 @@ private:
 
     // Maps espeak-ng's character span (code points from 1) to run units,
     // without the blanks around it; false when nothing is left.
-    bool MapSpan(int position, int length, size_t &first, size_t &last) const
+    [[nodiscard]] bool MapSpan(int position, int length, size_t &first, size_t &last) const
     {
         const auto &map = engineText_.unitOfCodePoint;
         const long count = static_cast<long>(map.size()) - 1;
@@ -156,7 +162,7 @@ private:
 
     // After some multi-word dictionary entries espeak-ng reports a position
     // inside the word already reported: the word meant is the next one.
-    bool NextWord(size_t &first, size_t &last) const
+    [[nodiscard]] bool NextWord(size_t &first, size_t &last) const
     {
         first = lastWordEnd_;
         while (first < run_.text.size() && IsBlank(run_.text[first]))
@@ -169,13 +175,13 @@ private:
         return first < last;
     }
 
-    static bool IsTrailingPunctuation(char16_t c)
+    [[nodiscard]] static bool IsTrailingPunctuation(char16_t c)
     {
         return c == u'.' || c == u',' || c == u';' || c == u':' || c == u'!' || c == u'?' || c == u'"' || c == u'\'' ||
                c == u')' || c == u']';
     }
 
-    bool PushEvent(const espeak_EVENT &e)
+    [[nodiscard]] bool PushEvent(const espeak_EVENT &e)
     {
         size_t first = 0, last = 0;
         PipeItem item;
@@ -207,6 +213,7 @@ private:
     const TextRun &run_;
     SynthesisJob &job_;
     EngineText engineText_;
+    HRESULT failure_ = S_OK;
     long pushedSamples_ = 0;
     int consumed_ = 0;
     size_t lastWordEnd_ = 0;
@@ -216,10 +223,18 @@ int EspeakWorker::Callback(short *wav, int samples, espeak_EVENT *events)
 {
     if (!events || !events->user_data)
         return 0;
-    return static_cast<RunSynthesis *>(events->user_data)->OnAudio(wav, samples, events);
+    auto *synthesis = static_cast<RunSynthesis *>(events->user_data);
+    // Called from inside espeak-ng: nothing thrown may pass through it. A run
+    // that cannot go on (out of memory) stops, and its synthesis says why.
+    int stop = 0;
+    if (const HRESULT hr = orafon::CatchAtEdge([&] { stop = synthesis->OnAudio(wav, samples, events); }); FAILED(hr)) {
+        synthesis->Fail(hr);
+        return 1;
+    }
+    return stop;
 }
 
-bool PushSilence(SpeechPipe &pipe, int sampleRate, uint32_t ms)
+[[nodiscard]] bool PushSilence(SpeechPipe &pipe, int sampleRate, uint32_t ms)
 {
     size_t remaining = static_cast<size_t>(sampleRate) * ms / 1000 * 2;
     while (remaining > 0) {
@@ -233,7 +248,7 @@ bool PushSilence(SpeechPipe &pipe, int sampleRate, uint32_t ms)
     return true;
 }
 
-bool PushBookmark(SpeechPipe &pipe, const SpeechItem &mark)
+[[nodiscard]] bool PushBookmark(SpeechPipe &pipe, const SpeechItem &mark)
 {
     PipeItem item;
     item.kind = PipeItem::Kind::Event;
@@ -331,10 +346,11 @@ private:
         PipeItem done;
         done.kind = PipeItem::Kind::Done;
         done.result = hr == E_ABORT ? S_OK : hr;
-        job.pipe->Push(std::move(done));
+        static_cast<void>(
+            job.pipe->Push(std::move(done))); // refused only when cancelled: nobody waits for the end then
     }
 
-    static HRESULT SpeakRun(const TextRun &run, SynthesisJob &job)
+    [[nodiscard]] static HRESULT SpeakRun(const TextRun &run, SynthesisJob &job)
     {
         const LONG voiceRate = job.rate ? job.rate() : 0;
         espeak_SetParameter(espeakRATE, EspeakWordsPerMinute(std::clamp<int>(voiceRate + run.prosody.rate, -10, 10)),

@@ -16,7 +16,7 @@ constexpr char kWindowClass[] = "OrafonSpNotifyWindow";
 
 LRESULT CALLBACK NotifyWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-bool RegisterWindowClass()
+[[nodiscard]] bool RegisterWindowClass()
 {
     static const bool registered = [] {
         WNDCLASSEXA wc{};
@@ -44,7 +44,7 @@ public:
         }
     }
 
-    HRESULT Create()
+    [[nodiscard]] HRESULT Create()
     {
         if (!RegisterWindowClass())
             return E_FAIL;
@@ -105,7 +105,7 @@ private:
     CComPtr<ISpNotifySink> sink_;
 };
 
-std::unique_ptr<Notifier> MakeThreadNotifier(std::function<void()> fire, HRESULT &hr)
+[[nodiscard]] std::unique_ptr<Notifier> MakeThreadNotifier(std::function<void()> fire, HRESULT &hr)
 {
     auto n = std::make_unique<ThreadNotifier>(std::move(fire));
     hr = n->Create();
@@ -116,7 +116,8 @@ std::unique_ptr<Notifier> MakeThreadNotifier(std::function<void()> fire, HRESULT
 
 } // namespace
 
-std::unique_ptr<Notifier> MakeCallbackNotifier(ISpNotifyCallback *callback, WPARAM wParam, LPARAM lParam, HRESULT &hr)
+[[nodiscard]] std::unique_ptr<Notifier> MakeCallbackNotifier(ISpNotifyCallback *callback, WPARAM wParam, LPARAM lParam,
+                                                             HRESULT &hr)
 {
     return MakeThreadNotifier([=] { callback->NotifyCallback(wParam, lParam); }, hr);
 }
@@ -126,12 +127,12 @@ std::unique_ptr<Notifier> MakeFunctionNotifier(SPNOTIFYCALLBACK *function, WPARA
     return MakeThreadNotifier([=] { function(wParam, lParam); }, hr);
 }
 
-std::unique_ptr<Notifier> MakeWindowMessageNotifier(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+[[nodiscard]] std::unique_ptr<Notifier> MakeWindowMessageNotifier(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     return std::make_unique<WindowMessageNotifier>(hwnd, msg, wParam, lParam);
 }
 
-std::unique_ptr<Notifier> MakeSinkNotifier(ISpNotifySink *sink)
+[[nodiscard]] std::unique_ptr<Notifier> MakeSinkNotifier(ISpNotifySink *sink)
 {
     return std::make_unique<SinkNotifier>(sink);
 }
@@ -151,7 +152,7 @@ EventQueue::~EventQueue()
     Clear();
 }
 
-HRESULT EventQueue::SetInterest(ULONGLONG eventInterest, ULONGLONG queuedInterest)
+[[nodiscard]] HRESULT EventQueue::SetInterest(ULONGLONG eventInterest, ULONGLONG queuedInterest)
 {
     // Masks are built with SPFEI(), which sets the check bits; anything else
     // is not a mask.
@@ -198,7 +199,7 @@ void EventQueue::Add(SPEVENT event, const std::u16string &bookmark)
         notify->Notify();
 }
 
-HRESULT EventQueue::Get(ULONG count, SPEVENT *events, ULONG *fetched)
+[[nodiscard]] HRESULT EventQueue::Get(ULONG count, SPEVENT *events, ULONG *fetched)
 {
     if (!events || (count != 1 && !fetched))
         return E_POINTER;

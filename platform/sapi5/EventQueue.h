@@ -22,25 +22,26 @@ public:
 // message-only window of that thread receives a message, and the callback
 // runs inside that thread's DispatchMessage. One message is outstanding at a
 // time; the client drains the queue when it runs.
-std::unique_ptr<Notifier> MakeCallbackNotifier(ISpNotifyCallback *callback, WPARAM wParam, LPARAM lParam, HRESULT &hr);
+[[nodiscard]] std::unique_ptr<Notifier> MakeCallbackNotifier(ISpNotifyCallback *callback, WPARAM wParam, LPARAM lParam,
+                                                             HRESULT &hr);
 std::unique_ptr<Notifier> MakeFunctionNotifier(SPNOTIFYCALLBACK *function, WPARAM wParam, LPARAM lParam, HRESULT &hr);
 // Posts the message to the client's window.
-std::unique_ptr<Notifier> MakeWindowMessageNotifier(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+[[nodiscard]] std::unique_ptr<Notifier> MakeWindowMessageNotifier(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Calls the sink's Notify from the voice's thread.
-std::unique_ptr<Notifier> MakeSinkNotifier(ISpNotifySink *sink);
+[[nodiscard]] std::unique_ptr<Notifier> MakeSinkNotifier(ISpNotifySink *sink);
 
 class EventQueue {
 public:
     ~EventQueue();
 
-    HRESULT SetInterest(ULONGLONG eventInterest, ULONGLONG queuedInterest);
+    [[nodiscard]] HRESULT SetInterest(ULONGLONG eventInterest, ULONGLONG queuedInterest);
     void SetNotifier(std::unique_ptr<Notifier> notifier);
 
     // Queues the event when its id is of queued interest (a bookmark's name
     // becomes its string) and tells the client when it is of interest.
     void Add(SPEVENT event, const std::u16string &bookmark = {});
     // S_OK when count events were returned, S_FALSE when fewer.
-    HRESULT Get(ULONG count, SPEVENT *events, ULONG *fetched);
+    [[nodiscard]] HRESULT Get(ULONG count, SPEVENT *events, ULONG *fetched);
     void Info(SPEVENTSOURCEINFO *info);
     // Drops everything queued.
     void Clear();

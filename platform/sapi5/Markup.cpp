@@ -7,17 +7,17 @@ namespace orafon::sapi5 {
 
 namespace {
 
-bool IsBlank(char16_t c)
+[[nodiscard]] bool IsBlank(char16_t c)
 {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
 }
 
-bool IsNameStart(char16_t c)
+[[nodiscard]] bool IsNameStart(char16_t c)
 {
     return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_' || c == u':';
 }
 
-bool IsNameChar(char16_t c)
+[[nodiscard]] bool IsNameChar(char16_t c)
 {
     return IsNameStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.';
 }
@@ -27,7 +27,7 @@ char16_t Lower(char16_t c)
     return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
 }
 
-bool EqualsNoCase(const std::u16string &a, const char16_t *b)
+[[nodiscard]] bool EqualsNoCase(const std::u16string &a, const char16_t *b)
 {
     size_t i = 0;
     for (; i < a.size() && b[i]; ++i)
@@ -36,7 +36,7 @@ bool EqualsNoCase(const std::u16string &a, const char16_t *b)
     return i == a.size() && !b[i];
 }
 
-std::optional<int> ParseInt(const std::u16string &s)
+[[nodiscard]] std::optional<int> ParseInt(const std::u16string &s)
 {
     size_t i = 0;
     while (i < s.size() && IsBlank(s[i]))
@@ -143,7 +143,7 @@ class Parser {
 public:
     Parser(const char16_t *text, size_t length, std::vector<SpeechItem> &items) : s_(text), n_(length), items_(items) {}
 
-    HRESULT Run()
+    [[nodiscard]] HRESULT Run()
     {
         while (i_ < n_) {
             if (s_[i_] == u'<') {
@@ -194,7 +194,7 @@ private:
         prosody_ = p;
     }
 
-    bool Handle(const Tag &tag)
+    [[nodiscard]] bool Handle(const Tag &tag)
     {
         switch (tag.kind) {
         case Tag::Kind::Skip:
@@ -235,7 +235,7 @@ private:
         return true;
     }
 
-    bool SkipPast(const char16_t *terminator)
+    [[nodiscard]] bool SkipPast(const char16_t *terminator)
     {
         const std::u16string_view t(terminator);
         const std::u16string_view rest(s_ + i_, n_ - i_);
@@ -252,7 +252,7 @@ private:
             ++i_;
     }
 
-    bool ReadName(std::u16string &name)
+    [[nodiscard]] bool ReadName(std::u16string &name)
     {
         if (i_ >= n_ || !IsNameStart(s_[i_]))
             return false;
@@ -261,7 +261,7 @@ private:
         return true;
     }
 
-    bool ReadTag(Tag &tag)
+    [[nodiscard]] bool ReadTag(Tag &tag)
     {
         tag.position = static_cast<uint32_t>(i_);
         ++i_; // '<'
@@ -313,7 +313,7 @@ private:
         }
     }
 
-    bool ReadValue(std::u16string &value)
+    [[nodiscard]] bool ReadValue(std::u16string &value)
     {
         if (i_ >= n_ || (s_[i_] != u'"' && s_[i_] != u'\''))
             return false;
@@ -337,7 +337,7 @@ private:
     }
 
     // Decodes the entity at i_ and moves past it.
-    bool DecodeEntity(uint32_t &cp)
+    [[nodiscard]] bool DecodeEntity(uint32_t &cp)
     {
         const size_t start = i_;
         const size_t semi = std::u16string_view(s_ + i_, n_ - i_).find(u';');
@@ -380,7 +380,7 @@ private:
         return true;
     }
 
-    bool ReadEntity()
+    [[nodiscard]] bool ReadEntity()
     {
         const uint32_t begin = static_cast<uint32_t>(i_);
         uint32_t cp = 0;
@@ -409,7 +409,7 @@ private:
 
 } // namespace
 
-HRESULT ParseSpeech(const char16_t *text, size_t length, bool xml, std::vector<SpeechItem> &items)
+[[nodiscard]] HRESULT ParseSpeech(const char16_t *text, size_t length, bool xml, std::vector<SpeechItem> &items)
 {
     items.clear();
     if (!xml) {
@@ -431,7 +431,7 @@ HRESULT ParseSpeech(const char16_t *text, size_t length, bool xml, std::vector<S
     return hr;
 }
 
-bool LooksLikeMarkup(const char16_t *text, size_t length)
+[[nodiscard]] bool LooksLikeMarkup(const char16_t *text, size_t length)
 {
     size_t i = 0;
     while (i < length && IsBlank(text[i]))

@@ -47,11 +47,11 @@ struct SpeechItem {
 // Parses text of the given length. With xml false the whole text is one run
 // spoken as written. A malformed document gives SPERR_XML_BAD_SYNTAX and no
 // items. Unknown but well-formed tags are ignored.
-HRESULT ParseSpeech(const char16_t *text, size_t length, bool xml, std::vector<SpeechItem> &items);
+[[nodiscard]] HRESULT ParseSpeech(const char16_t *text, size_t length, bool xml, std::vector<SpeechItem> &items);
 
 // Decides between markup and plain text the way the voice does when the
 // caller says neither: text whose first non-blank character is '<' is markup.
-bool LooksLikeMarkup(const char16_t *text, size_t length);
+[[nodiscard]] bool LooksLikeMarkup(const char16_t *text, size_t length);
 
 // A run as UTF-8 for the engine, with the map back from engine character
 // positions (code points, counted from 1) to run units. Unpaired surrogates

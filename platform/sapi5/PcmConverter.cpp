@@ -12,7 +12,7 @@ PcmConverter::PcmConverter(const WAVEFORMATEX &from, const WAVEFORMATEX &to)
 {
 }
 
-bool PcmConverter::Supported(const WAVEFORMATEX &f)
+[[nodiscard]] bool PcmConverter::Supported(const WAVEFORMATEX &f)
 {
     return f.wFormatTag == WAVE_FORMAT_PCM && (f.nChannels == 1 || f.nChannels == 2) &&
            (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= 1000 &&

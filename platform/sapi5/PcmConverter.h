@@ -17,7 +17,7 @@ public:
     void Convert(const uint8_t *data, size_t size, int gainPercent, std::vector<uint8_t> &out);
 
     // True when the source format is one this converter reads (PCM 8/16 bit, 1-2 channels).
-    static bool Supported(const WAVEFORMATEX &f);
+    [[nodiscard]] static bool Supported(const WAVEFORMATEX &f);
 
 private:
     int ReadSample(const uint8_t *frame) const; // the source frame mixed to mono, 16-bit range

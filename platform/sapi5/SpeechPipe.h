@@ -37,7 +37,7 @@ public:
     explicit SpeechPipe(size_t maxQueuedBytes = 22050u * 2u * 300u) : maxQueuedBytes_(maxQueuedBytes) {}
 
     // False when the request was cancelled (the item is dropped).
-    bool Push(PipeItem item)
+    [[nodiscard]] bool Push(PipeItem item)
     {
         std::unique_lock lock(mutex_);
         roomCv_.wait(lock, [&] { return cancelled_ || queuedBytes_ < maxQueuedBytes_; });
@@ -61,7 +61,7 @@ public:
     // Waits up to timeout for an item (for a batch, when one is set; at the
     // timeout it takes what is there); false when nothing came, or on
     // cancellation.
-    bool Pop(PipeItem &item, std::chrono::milliseconds timeout)
+    [[nodiscard]] bool Pop(PipeItem &item, std::chrono::milliseconds timeout)
     {
         std::unique_lock lock(mutex_);
         // Once woken, the consumer takes everything queued before it waits again.
@@ -84,7 +84,7 @@ public:
     // engine shared by several voices starts a piece of text only then, so
     // that the piece does not have to wait for room halfway. True once there
     // is room or the request is cancelled.
-    bool WaitForRoom(std::chrono::milliseconds timeout)
+    [[nodiscard]] bool WaitForRoom(std::chrono::milliseconds timeout)
     {
         std::unique_lock lock(mutex_);
         return roomCv_.wait_for(lock, timeout, [&] { return cancelled_ || queuedBytes_ <= maxQueuedBytes_ / 3; });
@@ -100,14 +100,14 @@ public:
         itemCv_.notify_all();
     }
 
-    bool Cancelled() const
+    [[nodiscard]] bool Cancelled() const
     {
         std::lock_guard lock(mutex_);
         return cancelled_;
     }
 
 private:
-    bool BatchReady() const
+    [[nodiscard]] bool BatchReady() const
     {
         return cancelled_ ||
                (!items_.empty() && (queuedBytes_ >= batchBytes_ || items_.back().kind == PipeItem::Kind::Done));

@@ -11,7 +11,7 @@ namespace orafon::sapi5 {
 
 namespace {
 
-HRESULT FromStatus(LSTATUS st)
+[[nodiscard]] HRESULT FromStatus(LSTATUS st)
 {
     if (st == ERROR_SUCCESS)
         return S_OK;
@@ -37,7 +37,7 @@ char16_t Lower(char16_t c)
     return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
 }
 
-bool EqualNoCase(const std::u16string &a, const std::u16string &b)
+[[nodiscard]] bool EqualNoCase(const std::u16string &a, const std::u16string &b)
 {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
@@ -117,7 +117,7 @@ int LanguageRank(const std::vector<LANGID> &languages, LANGID wanted)
 
 } // namespace
 
-HRESULT CoMemString(const char16_t *text, size_t length, LPWSTR *out)
+[[nodiscard]] HRESULT CoMemString(const char16_t *text, size_t length, LPWSTR *out)
 {
     if (!out)
         return E_POINTER;
@@ -130,7 +130,7 @@ HRESULT CoMemString(const char16_t *text, size_t length, LPWSTR *out)
     return S_OK;
 }
 
-bool SplitRegistryPath(const std::u16string &full, HKEY &root, std::u16string &path)
+[[nodiscard]] bool SplitRegistryPath(const std::u16string &full, HKEY &root, std::u16string &path)
 {
     static const struct {
         const char16_t *name;
@@ -150,7 +150,7 @@ bool SplitRegistryPath(const std::u16string &full, HKEY &root, std::u16string &p
     return false;
 }
 
-HRESULT ReadString(HKEY key, const char16_t *name, std::u16string &value)
+[[nodiscard]] HRESULT ReadString(HKEY key, const char16_t *name, std::u16string &value)
 {
     DWORD type = 0, cb = 0;
     LSTATUS st = RegQueryValueExW(key, name, nullptr, &type, nullptr, &cb);
@@ -328,7 +328,7 @@ template class DataKeyBase<TokenCategory, ISpObjectTokenCategory, orafon::ComAli
 
 // ---- ObjectToken ------------------------------------------------------------------
 
-HRESULT ObjectToken::Init(const std::u16string &categoryId, const std::u16string &tokenId, bool create)
+[[nodiscard]] HRESULT ObjectToken::Init(const std::u16string &categoryId, const std::u16string &tokenId, bool create)
 {
     if (key_.Get())
         return SPERR_ALREADY_INITIALIZED;
@@ -726,7 +726,7 @@ STDMETHODIMP TokenEnum::GetCount(ULONG *count)
 
 // ---- helpers ------------------------------------------------------------------------
 
-HRESULT OpenToken(const std::u16string &tokenId, CComPtr<ISpObjectToken> &token)
+[[nodiscard]] HRESULT OpenToken(const std::u16string &tokenId, CComPtr<ISpObjectToken> &token)
 {
     CComPtr<ObjectToken> t;
     HRESULT hr = ObjectToken::Create(t);
@@ -737,7 +737,7 @@ HRESULT OpenToken(const std::u16string &tokenId, CComPtr<ISpObjectToken> &token)
     return hr;
 }
 
-HRESULT DefaultVoiceToken(CComPtr<ISpObjectToken> &token)
+[[nodiscard]] HRESULT DefaultVoiceToken(CComPtr<ISpObjectToken> &token)
 {
     CComPtr<TokenCategory> category;
     HRESULT hr = TokenCategory::Create(category);

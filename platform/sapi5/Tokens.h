@@ -21,10 +21,10 @@ inline constexpr char16_t kVoiceTokensKey[] = u"SOFTWARE\\Microsoft\\Speech\\Voi
 using RegKey = orafon::CRegKey;
 
 // Splits "HKEY_LOCAL_MACHINE\path" into its root and path; false for an unknown root.
-bool SplitRegistryPath(const std::u16string &full, HKEY &root, std::u16string &path);
+[[nodiscard]] bool SplitRegistryPath(const std::u16string &full, HKEY &root, std::u16string &path);
 
 // Reads a string value; SPERR_NOT_FOUND when it is not there.
-HRESULT ReadString(HKEY key, const char16_t *name, std::u16string &value);
+[[nodiscard]] HRESULT ReadString(HKEY key, const char16_t *name, std::u16string &value);
 
 // ISpDataKey over one registry key. The base of tokens and categories, which
 // extend ISpDataKey: Entries lists their interfaces.
@@ -62,7 +62,7 @@ public:
     ObjectToken() = default;
 
     // Opens the token at the full registry path id.
-    HRESULT Init(const std::u16string &categoryId, const std::u16string &tokenId, bool create);
+    [[nodiscard]] HRESULT Init(const std::u16string &categoryId, const std::u16string &tokenId, bool create);
     const std::u16string &Id() const { return id_; }
     // The token's key name (last part of its id).
     std::u16string Name() const;
@@ -121,10 +121,10 @@ private:
 };
 
 // Opens the token with the given full id.
-HRESULT OpenToken(const std::u16string &tokenId, CComPtr<ISpObjectToken> &token);
+[[nodiscard]] HRESULT OpenToken(const std::u16string &tokenId, CComPtr<ISpObjectToken> &token);
 
 // The voice tokens in preference order (see TokenCategory::EnumTokens).
-HRESULT DefaultVoiceToken(CComPtr<ISpObjectToken> &token);
+[[nodiscard]] HRESULT DefaultVoiceToken(CComPtr<ISpObjectToken> &token);
 
 // Makes sure every espeak-ng voice has its token (once per process).
 void EnsureEspeakVoicesRegistered();

@@ -54,7 +54,7 @@ public:
 
     // ---- settings -------------------------------------------------------------------
 
-    HRESULT SetVoice(ISpObjectToken *token)
+    [[nodiscard]] HRESULT SetVoice(ISpObjectToken *token)
     {
         CComPtr<ISpObjectToken> chosen(token);
         HRESULT hr = S_OK;
@@ -71,7 +71,7 @@ public:
         return S_OK;
     }
 
-    HRESULT GetVoice(CComPtr<ISpObjectToken> &token)
+    [[nodiscard]] HRESULT GetVoice(CComPtr<ISpObjectToken> &token)
     {
         HRESULT hr = EnsureVoice();
         std::lock_guard lock(mutex_);
@@ -79,7 +79,7 @@ public:
         return hr;
     }
 
-    HRESULT SetOutput(IUnknown *output)
+    [[nodiscard]] HRESULT SetOutput(IUnknown *output)
     {
         CComPtr<ISpStreamFormat> stream;
         WAVEFORMATEX format{};
@@ -102,7 +102,7 @@ public:
         return S_OK;
     }
 
-    HRESULT OutputFormat(WAVEFORMATEX &format, CComPtr<ISpStreamFormat> &stream)
+    [[nodiscard]] HRESULT OutputFormat(WAVEFORMATEX &format, CComPtr<ISpStreamFormat> &stream)
     {
         HRESULT hr = EnsureVoice();
         if (FAILED(hr))
@@ -120,7 +120,7 @@ public:
 
     // ---- speaking ---------------------------------------------------------------------
 
-    HRESULT Speak(LPCWSTR text, DWORD flags, ULONG *streamNumber)
+    [[nodiscard]] HRESULT Speak(LPCWSTR text, DWORD flags, ULONG *streamNumber)
     {
         if ((flags & SPF_UNUSED_FLAGS) || ((flags & SPF_IS_XML) && (flags & SPF_IS_NOT_XML)))
             return E_INVALIDARG;
@@ -224,7 +224,7 @@ public:
     }
 
     // True when everything queued has been spoken before the time ran out.
-    bool WaitUntilDone(ULONG ms)
+    [[nodiscard]] bool WaitUntilDone(ULONG ms)
     {
         std::unique_lock lock(mutex_);
         auto idle = [&] { return queue_.empty() && !current_; };
@@ -272,7 +272,7 @@ public:
     }
 
 private:
-    static HRESULT ReadStreamFormat(ISpStreamFormat *stream, WAVEFORMATEX &format)
+    [[nodiscard]] static HRESULT ReadStreamFormat(ISpStreamFormat *stream, WAVEFORMATEX &format)
     {
         GUID id{};
         orafon::CComHeapPtr<WAVEFORMATEX> wfx;
@@ -287,7 +287,7 @@ private:
         return hr;
     }
 
-    HRESULT EnsureVoice()
+    [[nodiscard]] HRESULT EnsureVoice()
     {
         {
             std::lock_guard lock(mutex_);
@@ -458,7 +458,7 @@ private:
     }
 
     // For stream output: holds the request while the voice is paused.
-    bool WaitWhilePaused(Request &r)
+    [[nodiscard]] bool WaitWhilePaused(Request &r)
     {
         std::unique_lock lock(mutex_);
         if (!paused_)
@@ -470,7 +470,7 @@ private:
     // Hands the bytes to the client's stream. A stream may take bytes
     // without saying how many (it leaves the count as it was): that counts as
     // taking all of them, as the bytes are the stream's business from then on.
-    static HRESULT WriteStream(ISpStreamFormat *stream, const std::vector<uint8_t> &bytes)
+    [[nodiscard]] static HRESULT WriteStream(ISpStreamFormat *stream, const std::vector<uint8_t> &bytes)
     {
         size_t offset = 0;
         while (offset < bytes.size()) {

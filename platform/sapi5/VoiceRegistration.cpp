@@ -328,7 +328,7 @@ EngineFactory FindEngineClass(REFCLSID clsid)
 
 } // namespace
 
-HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine)
+[[nodiscard]] HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &engine)
 {
     engine.reset();
     if (!token)
@@ -356,7 +356,7 @@ HRESULT CreateEngineForToken(ISpObjectToken *token, std::shared_ptr<TtsEngine> &
     return factory ? factory(token, engine) : REGDB_E_CLASSNOTREG;
 }
 
-HRESULT RegisterEngineClass(REFCLSID clsid, EngineFactory factory)
+[[nodiscard]] HRESULT RegisterEngineClass(REFCLSID clsid, EngineFactory factory)
 {
     if (!factory || IsEqualCLSID(clsid, CLSID_OrafonEspeakEngine))
         return E_INVALIDARG;

@@ -186,7 +186,7 @@ TypeBuilder &TypeLibBuilder::CoClass(std::u16string name, const GUID &clsid)
 
 namespace {
 
-HRESULT Fail(std::string *error, std::string reason)
+[[nodiscard]] HRESULT Fail(std::string *error, std::string reason)
 {
     if (error)
         *error = std::move(reason);
@@ -195,7 +195,7 @@ HRESULT Fail(std::string *error, std::string reason)
 
 } // namespace
 
-HRESULT TypeLibBuilder::Build(Library &out, std::string *error) const
+[[nodiscard]] HRESULT TypeLibBuilder::Build(Library &out, std::string *error) const
 {
     Library lib = lib_;
     lib.types.clear();
@@ -295,7 +295,7 @@ HRESULT TypeLibBuilder::Build(Library &out, std::string *error) const
     return S_OK;
 }
 
-HRESULT TypeLibBuilder::Build(std::vector<BYTE> &bytes, std::string *error) const
+[[nodiscard]] HRESULT TypeLibBuilder::Build(std::vector<BYTE> &bytes, std::string *error) const
 {
     Library lib;
     HRESULT hr = Build(lib, error);

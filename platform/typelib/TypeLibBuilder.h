@@ -166,7 +166,7 @@ public:
 
     // E_INVALIDARG with a reason in *error for unknown or duplicate names,
     // duplicate members and anything Validate refuses.
-    HRESULT Build(Library &out, std::string *error = nullptr) const;
+    [[nodiscard]] HRESULT Build(Library &out, std::string *error = nullptr) const;
     HRESULT Build(std::vector<BYTE> &bytes, std::string *error = nullptr) const;
 
 private:

@@ -181,7 +181,7 @@ public:
     }
 
 private:
-    bool Need(size_t n)
+    [[nodiscard]] bool Need(size_t n)
     {
         if (!ok_ || Left() < n) {
             ok_ = false;
@@ -317,7 +317,7 @@ TypeDef ReadType(Reader &r)
 
 // ---- Validation -----------------------------------------------------------------
 
-bool IsBaseVarType(VARTYPE vt)
+[[nodiscard]] bool IsBaseVarType(VARTYPE vt)
 {
     switch (vt) {
     case VT_I2:
@@ -352,7 +352,7 @@ bool IsBaseVarType(VARTYPE vt)
     }
 }
 
-bool IsValidRef(const Library &lib, HREFTYPE href)
+[[nodiscard]] bool IsValidRef(const Library &lib, HREFTYPE href)
 {
     if (IsStdRef(href))
         return RefIndex(href) < kStdTypeCount;
@@ -362,7 +362,7 @@ bool IsValidRef(const Library &lib, HREFTYPE href)
     return !IsVtableViewRef(href) || lib.types[index].IsDual();
 }
 
-bool IsValidTypeSpec(const Library &lib, const TypeSpec &t)
+[[nodiscard]] bool IsValidTypeSpec(const Library &lib, const TypeSpec &t)
 {
     if (t.pointers > kMaxPointers || !IsBaseVarType(t.vt))
         return false;
@@ -371,7 +371,7 @@ bool IsValidTypeSpec(const Library &lib, const TypeSpec &t)
     return t.href == 0;
 }
 
-bool IsInterfaceRef(const Library &lib, HREFTYPE href)
+[[nodiscard]] bool IsInterfaceRef(const Library &lib, HREFTYPE href)
 {
     if (IsStdRef(href))
         return true;
@@ -379,12 +379,12 @@ bool IsInterfaceRef(const Library &lib, HREFTYPE href)
     return kind == TKIND_INTERFACE || kind == TKIND_DISPATCH;
 }
 
-bool IsValidInvokeKind(INVOKEKIND k)
+[[nodiscard]] bool IsValidInvokeKind(INVOKEKIND k)
 {
     return k == INVOKE_FUNC || k == INVOKE_PROPERTYGET || k == INVOKE_PROPERTYPUT || k == INVOKE_PROPERTYPUTREF;
 }
 
-bool IsValidFunc(const Library &lib, const TypeDef &owner, const Func &f)
+[[nodiscard]] bool IsValidFunc(const Library &lib, const TypeDef &owner, const Func &f)
 {
     if (f.name.empty() || !IsValidInvokeKind(f.invkind) || !IsValidTypeSpec(lib, f.result))
         return false;
@@ -400,12 +400,12 @@ bool IsValidFunc(const Library &lib, const TypeDef &owner, const Func &f)
     return !owner.IsDual() || (f.result.vt == VT_HRESULT && f.result.pointers == 0);
 }
 
-bool IsValidVar(const Library &lib, const Var &v)
+[[nodiscard]] bool IsValidVar(const Library &lib, const Var &v)
 {
     return !v.name.empty() && IsValidTypeSpec(lib, v.type) && v.type.pointers == 0 && v.type.vt == VT_I4;
 }
 
-bool IsValidShape(const Library &lib, const TypeDef &t)
+[[nodiscard]] bool IsValidShape(const Library &lib, const TypeDef &t)
 {
     switch (t.kind) {
     case TKIND_ENUM:
@@ -429,7 +429,7 @@ bool IsValidShape(const Library &lib, const TypeDef &t)
 
 // Follows each interface's base chain; a chain longer than the library has
 // types is a cycle.
-bool HasBaseCycle(const Library &lib)
+[[nodiscard]] bool HasBaseCycle(const Library &lib)
 {
     for (const TypeDef &start : lib.types) {
         const TypeDef *t = &start;
@@ -447,7 +447,7 @@ bool HasBaseCycle(const Library &lib)
 
 } // namespace
 
-HRESULT Validate(const Library &lib)
+[[nodiscard]] HRESULT Validate(const Library &lib)
 {
     if (lib.name.empty() || lib.types.size() > 0xFFFF)
         return TYPE_E_INVDATAREAD;
@@ -502,7 +502,7 @@ std::vector<BYTE> Serialize(const Library &lib)
     return bytes;
 }
 
-HRESULT Parse(std::span<const BYTE> bytes, Library &lib)
+[[nodiscard]] HRESULT Parse(std::span<const BYTE> bytes, Library &lib)
 {
     if (bytes.size() < sizeof(kMagic) || std::memcmp(bytes.data(), kMagic, sizeof(kMagic)) != 0)
         return TYPE_E_CANTLOADLIBRARY;

@@ -43,7 +43,7 @@ enum class FileKind { Unreadable, Module, Data };
 
 // Reads a regular file: a module is only recognised (its library is read
 // through the loader), anything else is read whole into bytes.
-FileKind ReadFile(const std::string &path, std::vector<BYTE> &bytes)
+[[nodiscard]] FileKind ReadFile(const std::string &path, std::vector<BYTE> &bytes)
 {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     const int fd = file.get();
@@ -76,7 +76,7 @@ struct ModuleCloser {
 
 // The resource the module exports through DllGetTypeLibResource, copied out
 // before the module is let go.
-HRESULT ReadModuleResource(const std::string &path, INT id, std::vector<BYTE> &bytes)
+[[nodiscard]] HRESULT ReadModuleResource(const std::string &path, INT id, std::vector<BYTE> &bytes)
 {
     // dlopen searches the library path for bare names; a file name is meant.
     std::string name = path.find('/') == std::string::npos ? "./" + path : path;
@@ -103,7 +103,7 @@ std::u16string DirectoryOf(std::u16string_view path)
     return cut == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, cut + 1));
 }
 
-HRESULT Load(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib)
+[[nodiscard]] HRESULT Load(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib)
 {
     std::string path = ToUtf8(szFile);
     std::vector<BYTE> bytes;

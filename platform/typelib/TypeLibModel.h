@@ -29,7 +29,7 @@ constexpr HREFTYPE LocalRef(uint32_t index, bool vtableView = false)
 {
     return (index << 1) | (vtableView ? 1u : 0u);
 }
-constexpr bool IsStdRef(HREFTYPE h)
+[[nodiscard]] constexpr bool IsStdRef(HREFTYPE h)
 {
     return (h & kStdRefBit) != 0;
 }
@@ -37,7 +37,7 @@ constexpr uint32_t RefIndex(HREFTYPE h)
 {
     return IsStdRef(h) ? (h & ~kStdRefBit) : (h >> 1);
 }
-constexpr bool IsVtableViewRef(HREFTYPE h)
+[[nodiscard]] constexpr bool IsVtableViewRef(HREFTYPE h)
 {
     return !IsStdRef(h) && (h & 1u) != 0;
 }
@@ -119,14 +119,14 @@ struct Library {
 
 // Checks everything a reader relies on: kinds, references, pointer depths,
 // base interfaces without cycles. Returns S_OK or TYPE_E_INVDATAREAD.
-HRESULT Validate(const Library &lib);
+[[nodiscard]] HRESULT Validate(const Library &lib);
 
 // The binary form (see TypeLibFormat.cpp for the layout).
 std::vector<BYTE> Serialize(const Library &lib);
 // S_OK, TYPE_E_CANTLOADLIBRARY (not a type library at all), TYPE_E_UNSUPFORMAT
 // (a format version this code does not read) or TYPE_E_INVDATAREAD (truncated,
 // corrupt or inconsistent).
-HRESULT Parse(std::span<const BYTE> bytes, Library &lib);
+[[nodiscard]] HRESULT Parse(std::span<const BYTE> bytes, Library &lib);
 
 // The standard library describing IUnknown and IDispatch, built once.
 const Library &StdOleLibrary();

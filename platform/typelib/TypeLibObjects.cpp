@@ -18,7 +18,7 @@ constexpr WORD kPointerSize = sizeof(void *);
 
 // Stores a new BSTR in *out when out is given; an empty text gives a null
 // BSTR, as absent names and help strings read on Windows.
-HRESULT StoreBstr(BSTR *out, std::u16string_view text)
+[[nodiscard]] HRESULT StoreBstr(BSTR *out, std::u16string_view text)
 {
     if (!out)
         return S_OK;
@@ -171,7 +171,7 @@ public:
     explicit TypeLibObject(std::shared_ptr<const Library> lib) : lib_(std::move(lib)) {}
 
     const Library &lib() const { return *lib_; }
-    HRESULT MakeTypeInfo(uint32_t index, bool vtableView, ITypeInfo **pp)
+    [[nodiscard]] HRESULT MakeTypeInfo(uint32_t index, bool vtableView, ITypeInfo **pp)
     {
         *pp = new (std::nothrow) TypeInfoObject(this, index, vtableView);
         return *pp ? S_OK : E_OUTOFMEMORY;
@@ -697,7 +697,7 @@ STDMETHODIMP TypeInfoObject::GetContainingTypeLib(ITypeLib **ppTLib, UINT *pInde
 
 } // namespace
 
-HRESULT CreateTypeLib(std::shared_ptr<const Library> lib, ITypeLib **pptlib)
+[[nodiscard]] HRESULT CreateTypeLib(std::shared_ptr<const Library> lib, ITypeLib **pptlib)
 {
     if (!pptlib)
         return E_INVALIDARG;
@@ -708,7 +708,7 @@ HRESULT CreateTypeLib(std::shared_ptr<const Library> lib, ITypeLib **pptlib)
     return *pptlib ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT CreateTypeLibFromBytes(std::span<const BYTE> bytes, ITypeLib **pptlib)
+[[nodiscard]] HRESULT CreateTypeLibFromBytes(std::span<const BYTE> bytes, ITypeLib **pptlib)
 {
     return orafon::CatchAtEdge([&]() -> HRESULT {
         if (!pptlib)

@@ -25,36 +25,36 @@ using namespace orafon::typelib;
 
 namespace {
 
-bool IsOutOfMemory(LSTATUS st)
+[[nodiscard]] bool IsOutOfMemory(LSTATUS st)
 {
     return st == ERROR_NOT_ENOUGH_MEMORY || st == ERROR_OUTOFMEMORY;
 }
 
 // A registry failure as a type-library call answers it: running out of
 // memory stays what it is, anything else is |otherwise|.
-HRESULT RegistryFailure(LSTATUS st, HRESULT otherwise)
+[[nodiscard]] HRESULT RegistryFailure(LSTATUS st, HRESULT otherwise)
 {
     return IsOutOfMemory(st) ? E_OUTOFMEMORY : otherwise;
 }
 
-LSTATUS CreateKey(HKEY parent, const std::u16string &sub, orafon::CRegKey &key)
+[[nodiscard]] LSTATUS CreateKey(HKEY parent, const std::u16string &sub, orafon::CRegKey &key)
 {
     return RegCreateKeyExW(parent, sub.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.Out(),
                            nullptr);
 }
 
-LSTATUS OpenKey(HKEY parent, const std::u16string &sub, orafon::CRegKey &key)
+[[nodiscard]] LSTATUS OpenKey(HKEY parent, const std::u16string &sub, orafon::CRegKey &key)
 {
     return RegOpenKeyExW(parent, sub.c_str(), 0, KEY_ALL_ACCESS, key.Out());
 }
 
-LSTATUS SetString(HKEY key, const char16_t *valueName, const std::u16string &text)
+[[nodiscard]] LSTATUS SetString(HKEY key, const char16_t *valueName, const std::u16string &text)
 {
     return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
                           static_cast<DWORD>((text.size() + 1) * sizeof(char16_t)));
 }
 
-LSTATUS SetKeyString(HKEY parent, const std::u16string &sub, const std::u16string &text)
+[[nodiscard]] LSTATUS SetKeyString(HKEY parent, const std::u16string &sub, const std::u16string &text)
 {
     orafon::CRegKey key;
     LSTATUS st = CreateKey(parent, sub, key);
@@ -62,7 +62,7 @@ LSTATUS SetKeyString(HKEY parent, const std::u16string &sub, const std::u16strin
 }
 
 // A string value; ERROR_FILE_NOT_FOUND also when the value is no string.
-LSTATUS GetString(HKEY key, const char16_t *valueName, std::u16string &text)
+[[nodiscard]] LSTATUS GetString(HKEY key, const char16_t *valueName, std::u16string &text)
 {
     DWORD type = 0, size = 0;
     if (LSTATUS st = RegQueryValueExW(key, valueName, nullptr, &type, nullptr, &size); st != ERROR_SUCCESS)
@@ -79,7 +79,7 @@ LSTATUS GetString(HKEY key, const char16_t *valueName, std::u16string &text)
 }
 
 // Every subkey name, or the failure that cut the listing short.
-LSTATUS SubKeys(HKEY key, std::vector<std::u16string> &names)
+[[nodiscard]] LSTATUS SubKeys(HKEY key, std::vector<std::u16string> &names)
 {
     names.clear();
     for (DWORD i = 0;; ++i) {
@@ -123,7 +123,7 @@ std::u16string InterfaceKey(const GUID &iid)
 
 // Interfaces whose calls OLE Automation marshals: dispinterfaces, duals and
 // oleautomation interfaces.
-bool IsAutomationInterface(const TYPEATTR &a)
+[[nodiscard]] bool IsAutomationInterface(const TYPEATTR &a)
 {
     return a.typekind == TKIND_DISPATCH ||
            (a.typekind == TKIND_INTERFACE && (a.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)));
@@ -136,7 +136,7 @@ struct InterfaceEntry {
 
 // The interfaces a library registers. A failure to read one fails the
 // whole list: registering (or unregistering) part of a library is no answer.
-HRESULT AutomationInterfaces(ITypeLib *lib, std::vector<InterfaceEntry> &out)
+[[nodiscard]] HRESULT AutomationInterfaces(ITypeLib *lib, std::vector<InterfaceEntry> &out)
 {
     out.clear();
     UINT count = lib->GetTypeInfoCount();
@@ -159,7 +159,8 @@ HRESULT AutomationInterfaces(ITypeLib *lib, std::vector<InterfaceEntry> &out)
     return S_OK;
 }
 
-LSTATUS RegisterInterface(const InterfaceEntry &entry, const std::u16string &libid, const std::u16string &version)
+[[nodiscard]] LSTATUS RegisterInterface(const InterfaceEntry &entry, const std::u16string &libid,
+                                        const std::u16string &version)
 {
     const std::u16string key = InterfaceKey(entry.iid);
     const std::u16string proxy = GuidString(CLSID_PSOAInterface);
@@ -179,7 +180,7 @@ LSTATUS RegisterInterface(const InterfaceEntry &entry, const std::u16string &lib
 }
 
 // Removes an interface key only while it still names this library.
-LSTATUS UnregisterInterface(const GUID &iid, const std::u16string &libid)
+[[nodiscard]] LSTATUS UnregisterInterface(const GUID &iid, const std::u16string &libid)
 {
     const std::u16string key = InterfaceKey(iid);
     orafon::CRegKey typeLib;
@@ -197,7 +198,7 @@ LSTATUS UnregisterInterface(const GUID &iid, const std::u16string &libid)
 
 // The version key: the major asked for with the highest minor not below the
 // one asked for.
-LSTATUS FindVersion(HKEY libKey, WORD major, WORD minor, std::optional<std::u16string> &best)
+[[nodiscard]] LSTATUS FindVersion(HKEY libKey, WORD major, WORD minor, std::optional<std::u16string> &best)
 {
     best.reset();
     std::vector<std::u16string> names;
@@ -220,7 +221,7 @@ LSTATUS FindVersion(HKEY libKey, WORD major, WORD minor, std::optional<std::u16s
 
 // The locale key: the locale asked for, its primary language, neutral, and
 // at last any locale the library was registered for.
-LSTATUS FindLocale(HKEY versionKey, LCID lcid, std::optional<std::u16string> &found)
+[[nodiscard]] LSTATUS FindLocale(HKEY versionKey, LCID lcid, std::optional<std::u16string> &found)
 {
     found.reset();
     std::vector<std::u16string> names;
@@ -250,7 +251,7 @@ LSTATUS FindLocale(HKEY versionKey, LCID lcid, std::optional<std::u16string> &fo
     return ERROR_SUCCESS;
 }
 
-LSTATUS RegisteredPath(HKEY localeKey, std::optional<std::u16string> &path)
+[[nodiscard]] LSTATUS RegisteredPath(HKEY localeKey, std::optional<std::u16string> &path)
 {
     path.reset();
     for (const char16_t *platform : {u"win32", u"win64", u"win16", u"mac"}) {
@@ -272,7 +273,7 @@ LSTATUS RegisteredPath(HKEY localeKey, std::optional<std::u16string> &path)
     return ERROR_SUCCESS;
 }
 
-LSTATUS HasSubKeys(HKEY key, bool &has, std::initializer_list<const char16_t *> ignoring = {})
+[[nodiscard]] LSTATUS HasSubKeys(HKEY key, bool &has, std::initializer_list<const char16_t *> ignoring = {})
 {
     has = false;
     std::vector<std::u16string> names;
@@ -296,7 +297,7 @@ struct LibraryEntry {
     LPCOLESTR helpDir;
 };
 
-LSTATUS WriteLibraryKeys(const LibraryEntry &e, const std::vector<InterfaceEntry> &interfaces)
+[[nodiscard]] LSTATUS WriteLibraryKeys(const LibraryEntry &e, const std::vector<InterfaceEntry> &interfaces)
 {
     const TLIBATTR &a = e.attr;
     const std::u16string libid = GuidString(a.guid);
@@ -353,7 +354,7 @@ private:
     std::vector<std::u16string> keys_;
 };
 
-HRESULT Register(ITypeLib *ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir)
+[[nodiscard]] HRESULT Register(ITypeLib *ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir)
 {
     TLIBATTR *attr = nullptr;
     HRESULT hr = ptlib->GetLibAttr(&attr);
@@ -423,7 +424,7 @@ LSTATUS WhatGoes(HKEY versionKey, const std::u16string &libKeyName, const std::u
 
 // The interfaces go first: a call that fails part way leaves the library
 // registered, so calling again finishes the work.
-HRESULT Unregister(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, int syskind)
+[[nodiscard]] HRESULT Unregister(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, int syskind)
 {
     const std::u16string libKeyName = LibKey(libID);
     const std::u16string versionKeyName = libKeyName + u"\\" + VersionName(wVerMajor, wVerMinor);
@@ -467,7 +468,7 @@ HRESULT Unregister(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, int
     return S_OK;
 }
 
-HRESULT LoadRegistered(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib **pptlib)
+[[nodiscard]] HRESULT LoadRegistered(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib **pptlib)
 {
     orafon::CRegKey libKey;
     if (LSTATUS st = OpenKey(HKEY_CLASSES_ROOT, LibKey(rguid), libKey); st != ERROR_SUCCESS)

@@ -71,7 +71,7 @@ std::u16string FromUtf8(std::string_view s)
     return out;
 }
 
-bool NameEquals(std::u16string_view a, std::u16string_view b)
+[[nodiscard]] bool NameEquals(std::u16string_view a, std::u16string_view b)
 {
     return orafon::EqualsIgnoringCase(a, b);
 }

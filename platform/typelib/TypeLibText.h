@@ -14,7 +14,7 @@ std::string ToUtf8(std::u16string_view s);
 std::u16string FromUtf8(std::string_view s);
 
 // Case-insensitive for ASCII and Latin-1 letters, as member names are compared.
-bool NameEquals(std::u16string_view a, std::u16string_view b);
+[[nodiscard]] bool NameEquals(std::u16string_view a, std::u16string_view b);
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case.
 std::u16string GuidString(const GUID &g);

@@ -164,7 +164,7 @@ struct WindowRef {
     WNDPROC proc = nullptr;
 };
 
-bool FindWindow(HWND hwnd, WindowRef &ref)
+[[nodiscard]] bool FindWindow(HWND hwnd, WindowRef &ref)
 {
     Tables &t = GetTables();
     std::lock_guard lock(t.mutex);
@@ -177,7 +177,7 @@ bool FindWindow(HWND hwnd, WindowRef &ref)
     return true;
 }
 
-bool MatchesFilter(const MSG &msg, HWND hwnd, UINT lo, UINT hi)
+[[nodiscard]] bool MatchesFilter(const MSG &msg, HWND hwnd, UINT lo, UINT hi)
 {
     if (hwnd == reinterpret_cast<HWND>(-1)) {
         if (msg.hwnd)
@@ -203,7 +203,7 @@ MSG MakeMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return msg;
 }
 
-BOOL Post(const std::shared_ptr<Queue> &queue, const MSG &msg, DWORD missingError)
+[[nodiscard]] BOOL Post(const std::shared_ptr<Queue> &queue, const MSG &msg, DWORD missingError)
 {
     {
         std::lock_guard lock(queue->mutex);
@@ -251,7 +251,7 @@ void ProcessSentMessages(Queue &queue)
 
 // Takes the first posted message that passes the filter, else WM_QUIT when
 // quitting; caller holds the queue lock.
-bool TakeMessage(Queue &queue, MSG &out, HWND hwnd, UINT lo, UINT hi, bool remove)
+[[nodiscard]] bool TakeMessage(Queue &queue, MSG &out, HWND hwnd, UINT lo, UINT hi, bool remove)
 {
     for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
         if (MatchesFilter(*it, hwnd, lo, hi)) {
@@ -270,7 +270,7 @@ bool TakeMessage(Queue &queue, MSG &out, HWND hwnd, UINT lo, UINT hi, bool remov
     return false;
 }
 
-bool ValidFilterWindow(HWND hwnd)
+[[nodiscard]] bool ValidFilterWindow(HWND hwnd)
 {
     if (!hwnd || hwnd == reinterpret_cast<HWND>(-1))
         return true;

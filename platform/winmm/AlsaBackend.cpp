@@ -19,7 +19,7 @@ void SilenceAlsa()
     std::call_once(once, [] { snd_lib_error_set_handler(QuietAlsaError); });
 }
 
-bool HasSoundCard()
+[[nodiscard]] bool HasSoundCard()
 {
     int card = -1;
     return snd_card_next(&card) == 0 && card >= 0;
@@ -30,7 +30,7 @@ public:
     AlsaBackend(snd_pcm_t *pcm, const PcmFormat &format) : pcm_(pcm), format_(format) {}
     ~AlsaBackend() override { snd_pcm_close(pcm_); }
 
-    bool Write(const uint8_t *data, size_t size) override
+    [[nodiscard]] bool Write(const uint8_t *data, size_t size) override
     {
         const unsigned frameBytes = format_.BlockAlign();
         snd_pcm_uframes_t frames = size / frameBytes;
@@ -85,7 +85,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<AudioBackend> OpenAlsaBackend(const PcmFormat &format, bool anyDefault)
+[[nodiscard]] std::unique_ptr<AudioBackend> OpenAlsaBackend(const PcmFormat &format, bool anyDefault)
 {
     SilenceAlsa();
     if (!anyDefault && !HasSoundCard())

@@ -24,7 +24,7 @@ class AudioBackend {
 public:
     virtual ~AudioBackend() = default;
     // Blocks until the output has room for the bytes; false when the output failed.
-    virtual bool Write(const uint8_t *data, size_t size) = 0;
+    [[nodiscard]] virtual bool Write(const uint8_t *data, size_t size) = 0;
     // Playback stops taking data until Resume.
     virtual void Pause() = 0;
     virtual void Resume() = 0;
@@ -52,16 +52,17 @@ private:
     uint64_t bytes_ = 0;
 };
 
-std::unique_ptr<AudioBackend> OpenPulseBackend(const PcmFormat &format);
+[[nodiscard]] std::unique_ptr<AudioBackend> OpenPulseBackend(const PcmFormat &format);
 // Without anyDefault, only a machine with a sound card is worth the try;
 // with it, whatever the ALSA configuration calls "default" is used.
-std::unique_ptr<AudioBackend> OpenAlsaBackend(const PcmFormat &format, bool anyDefault);
+[[nodiscard]] std::unique_ptr<AudioBackend> OpenAlsaBackend(const PcmFormat &format, bool anyDefault);
 std::unique_ptr<AudioBackend> OpenSilentBackend(const PcmFormat &format, bool paced);
-std::unique_ptr<AudioBackend> OpenCaptureBackend(const PcmFormat &format, const std::string &path, bool paced);
+[[nodiscard]] std::unique_ptr<AudioBackend> OpenCaptureBackend(const PcmFormat &format, const std::string &path,
+                                                               bool paced);
 
 // Chooses the output from the environment and what the machine has; never
 // prints anything and never fails (the silent device is always there).
-std::unique_ptr<AudioBackend> OpenDefaultBackend(const PcmFormat &format);
+[[nodiscard]] std::unique_ptr<AudioBackend> OpenDefaultBackend(const PcmFormat &format);
 
 // The name of the output OpenDefaultBackend would use now, found the same
 // way; empty when nothing would be heard but the silent stand-in. Opens

@@ -27,19 +27,22 @@ constexpr size_t kHeaderSize = 44;
 // at any moment, even while the device is still open.
 class CaptureBackend final : public AudioBackend {
 public:
+    // Writes the header of the still empty file; false when it takes nothing.
+    [[nodiscard]] bool Begin() { return WriteHeader(); }
+
     CaptureBackend(const PcmFormat &format, int fd, bool paced)
         : format_(format), fd_(fd), pacer_(format), paced_(paced)
     {
-        WriteHeader();
     }
     ~CaptureBackend() override { ::close(fd_); }
 
-    bool Write(const uint8_t *data, size_t size) override
+    [[nodiscard]] bool Write(const uint8_t *data, size_t size) override
     {
         if (!WriteAll(data, size, kHeaderSize + dataBytes_))
             return false;
         dataBytes_ += size;
-        UpdateSizes();
+        if (!UpdateSizes())
+            return false;
         if (paced_)
             pacer_.Consume(size);
         return true;
@@ -51,7 +54,7 @@ public:
     uint64_t PendingBytes() override { return 0; }
 
 private:
-    bool WriteAll(const uint8_t *data, size_t size, uint64_t offset)
+    [[nodiscard]] bool WriteAll(const uint8_t *data, size_t size, uint64_t offset)
     {
         while (size > 0) {
             const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
@@ -64,7 +67,7 @@ private:
         return true;
     }
 
-    void WriteHeader()
+    [[nodiscard]] bool WriteHeader()
     {
         uint8_t h[kHeaderSize];
         std::memcpy(h, "RIFF", 4);
@@ -79,16 +82,17 @@ private:
         PutLe16(h + 34, static_cast<uint16_t>(format_.bits));
         std::memcpy(h + 36, "data", 4);
         PutLe32(h + 40, 0);
-        WriteAll(h, sizeof h, 0);
+        return WriteAll(h, sizeof h, 0);
     }
 
-    void UpdateSizes()
+    [[nodiscard]] bool UpdateSizes()
     {
         uint8_t v[4];
         PutLe32(v, static_cast<uint32_t>(36 + dataBytes_));
-        WriteAll(v, 4, 4);
+        if (!WriteAll(v, 4, 4))
+            return false;
         PutLe32(v, static_cast<uint32_t>(dataBytes_));
-        WriteAll(v, 4, 40);
+        return WriteAll(v, 4, 40);
     }
 
     PcmFormat format_;
@@ -100,12 +104,17 @@ private:
 
 } // namespace
 
-std::unique_ptr<AudioBackend> OpenCaptureBackend(const PcmFormat &format, const std::string &path, bool paced)
+[[nodiscard]] std::unique_ptr<AudioBackend> OpenCaptureBackend(const PcmFormat &format, const std::string &path,
+                                                               bool paced)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return nullptr;
-    return std::make_unique<CaptureBackend>(format, fd, paced);
+    auto backend = std::make_unique<CaptureBackend>(format, fd, paced);
+    // A file that cannot even take its header is no output.
+    if (!backend->Begin())
+        return nullptr;
+    return backend;
 }
 
 } // namespace orafon::winmm

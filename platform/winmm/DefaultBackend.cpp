@@ -13,7 +13,7 @@ const char *Env(const char *name)
     return v && *v ? v : nullptr;
 }
 
-bool Paced()
+[[nodiscard]] bool Paced()
 {
     const char *fast = Env("ORAFON_AUDIO_FAST");
     return !(fast && std::strcmp(fast, "0") != 0);
@@ -41,7 +41,7 @@ Preference Preferred()
     return p;
 }
 
-bool SilentChosen()
+[[nodiscard]] bool SilentChosen()
 {
     const char *device = Env("ORAFON_AUDIO_DEVICE");
     return device && std::strcmp(device, "silent") == 0;
@@ -52,7 +52,7 @@ bool SilentChosen()
 // ORAFON_AUDIO_CAPTURE=<file.wav>  write what would be played into that file instead
 // ORAFON_AUDIO_DEVICE=silent|pulse|alsa  force one output (default: the first that works)
 // ORAFON_AUDIO_FAST=1              the silent and capture outputs do not keep the real-time pace
-std::unique_ptr<AudioBackend> OpenDefaultBackend(const PcmFormat &format)
+[[nodiscard]] std::unique_ptr<AudioBackend> OpenDefaultBackend(const PcmFormat &format)
 {
     const Preference p = Preferred();
     if (p.capture) {

@@ -19,7 +19,7 @@ public:
     PulseBackend(pa_simple *s, const PcmFormat &format) : s_(s), format_(format) {}
     ~PulseBackend() override { pa_simple_free(s_); }
 
-    bool Write(const uint8_t *data, size_t size) override
+    [[nodiscard]] bool Write(const uint8_t *data, size_t size) override
     {
         int error = 0;
         if (pa_simple_write(s_, data, size, &error) < 0)
@@ -55,7 +55,7 @@ private:
     uint64_t written_ = 0;
 };
 
-bool Exists(const std::string &path)
+[[nodiscard]] bool Exists(const std::string &path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
@@ -63,7 +63,7 @@ bool Exists(const std::string &path)
 
 // Connecting where no server listens can make the client library try to
 // start one and complain on stderr; look for a server socket first.
-bool ServerLikelyRunning()
+[[nodiscard]] bool ServerLikelyRunning()
 {
     if (const char *server = std::getenv("PULSE_SERVER"); server && *server)
         return true;
@@ -77,7 +77,7 @@ bool ServerLikelyRunning()
 
 } // namespace
 
-std::unique_ptr<AudioBackend> OpenPulseBackend(const PcmFormat &format)
+[[nodiscard]] std::unique_ptr<AudioBackend> OpenPulseBackend(const PcmFormat &format)
 {
     if (!ServerLikelyRunning())
         return nullptr;

@@ -18,7 +18,7 @@ class SilentBackend final : public AudioBackend {
 public:
     SilentBackend(const PcmFormat &format, bool paced) : pacer_(format), paced_(paced) {}
 
-    bool Write(const uint8_t *, size_t size) override
+    [[nodiscard]] bool Write(const uint8_t *, size_t size) override
     {
         if (paced_)
             pacer_.Consume(size);
@@ -58,7 +58,7 @@ void PlaybackPacer::Restart()
     bytes_ = 0;
 }
 
-std::unique_ptr<AudioBackend> OpenSilentBackend(const PcmFormat &format, bool paced)
+[[nodiscard]] std::unique_ptr<AudioBackend> OpenSilentBackend(const PcmFormat &format, bool paced)
 {
     return std::make_unique<SilentBackend>(format, paced);
 }

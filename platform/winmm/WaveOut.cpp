@@ -58,7 +58,7 @@ public:
         thread_ = std::thread([this] { static_cast<void>(orafon::CatchAtEdge([this] { Run(); })); });
     }
 
-    MMRESULT Write(WAVEHDR *h)
+    [[nodiscard]] MMRESULT Write(WAVEHDR *h)
     {
         std::lock_guard lock(mutex_);
         if (closing_)
@@ -90,7 +90,7 @@ public:
     }
 
     // Stops the thread; false while buffers are still queued.
-    bool Close()
+    [[nodiscard]] bool Close()
     {
         {
             std::lock_guard lock(mutex_);
@@ -329,7 +329,7 @@ MMRESULT OpenDevice(LPHWAVEOUT phwo, const WAVEFORMATEX &wfx, LPWAVECALLBACK cal
 }
 
 // A buffer queued for playing.
-MMRESULT Write(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
+[[nodiscard]] MMRESULT Write(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
 {
     auto device = Devices().Find(hwo);
     if (!device)
@@ -345,7 +345,7 @@ MMRESULT Write(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
     return device->Write(pwh);
 }
 
-bool SupportedFormat(LPCWAVEFORMATEX f)
+[[nodiscard]] bool SupportedFormat(LPCWAVEFORMATEX f)
 {
     return f && f->wFormatTag == WAVE_FORMAT_PCM && (f->nChannels == 1 || f->nChannels == 2) &&
            (f->wBitsPerSample == 8 || f->wBitsPerSample == 16) && f->nSamplesPerSec >= 1000 &&
@@ -369,7 +369,7 @@ namespace {
 
 // Fills the capabilities common to both character sets; false when there is
 // no device to describe.
-template <typename Caps> MMRESULT FillCaps(UINT_PTR id, Caps *caps, UINT size, std::string &name)
+template <typename Caps> [[nodiscard]] MMRESULT FillCaps(UINT_PTR id, Caps *caps, UINT size, std::string &name)
 {
     if (id != 0 && id != WAVE_MAPPER && id != static_cast<UINT_PTR>(-1))
         return MMSYSERR_BADDEVICEID;

@@ -77,7 +77,7 @@ int64_t AsfEncoder::SeekFile(void *opaque, int64_t offset, int whence)
     return at < 0 ? AVERROR(errno) : at;
 }
 
-HRESULT AsfEncoder::FileError(int averror) const
+[[nodiscard]] HRESULT AsfEncoder::FileError(int averror) const
 {
     if (lastErrno_)
         return ErrnoToHresult(lastErrno_);
@@ -86,14 +86,14 @@ HRESULT AsfEncoder::FileError(int averror) const
     return averror == AVERROR(EINVAL) ? E_INVALIDARG : E_FAIL;
 }
 
-HRESULT AsfEncoder::Fail(HRESULT hr)
+[[nodiscard]] HRESULT AsfEncoder::Fail(HRESULT hr)
 {
     if (SUCCEEDED(failure_))
         failure_ = hr;
     return failure_;
 }
 
-HRESULT AsfEncoder::OpenEncoder(DWORD nSamplesPerSec, WORD nChannels, DWORD bitrate)
+[[nodiscard]] HRESULT AsfEncoder::OpenEncoder(DWORD nSamplesPerSec, WORD nChannels, DWORD bitrate)
 {
     const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (!codec)
@@ -122,7 +122,7 @@ HRESULT AsfEncoder::OpenEncoder(DWORD nSamplesPerSec, WORD nChannels, DWORD bitr
     return S_OK;
 }
 
-HRESULT AsfEncoder::OpenFile(const std::string &path)
+[[nodiscard]] HRESULT AsfEncoder::OpenFile(const std::string &path)
 {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0)
@@ -141,7 +141,7 @@ HRESULT AsfEncoder::OpenFile(const std::string &path)
     return S_OK;
 }
 
-HRESULT AsfEncoder::OpenMuxer(DWORD bitrate)
+[[nodiscard]] HRESULT AsfEncoder::OpenMuxer(DWORD bitrate)
 {
     if (avformat_alloc_output_context2(&fmt_, nullptr, "asf", nullptr) < 0 || !fmt_)
         return E_OUTOFMEMORY;
@@ -161,7 +161,7 @@ HRESULT AsfEncoder::OpenMuxer(DWORD bitrate)
     return io_->error < 0 ? FileError(io_->error) : S_OK;
 }
 
-HRESULT AsfEncoder::Open(const std::string &path, DWORD nSamplesPerSec, WORD nChannels, DWORD bitrate)
+[[nodiscard]] HRESULT AsfEncoder::Open(const std::string &path, DWORD nSamplesPerSec, WORD nChannels, DWORD bitrate)
 {
     Release();
     failure_ = S_OK;
@@ -182,7 +182,7 @@ HRESULT AsfEncoder::Open(const std::string &path, DWORD nSamplesPerSec, WORD nCh
     return hr;
 }
 
-HRESULT AsfEncoder::Send(AVFrame *frame)
+[[nodiscard]] HRESULT AsfEncoder::Send(AVFrame *frame)
 {
     int r = avcodec_send_frame(enc_, frame);
     if (r < 0)
@@ -203,7 +203,7 @@ HRESULT AsfEncoder::Send(AVFrame *frame)
     return S_OK;
 }
 
-HRESULT AsfEncoder::EncodePendingFrame()
+[[nodiscard]] HRESULT AsfEncoder::EncodePendingFrame()
 {
     frame_->pts = nextPts_;
     nextPts_ += frameSize_;
@@ -211,7 +211,7 @@ HRESULT AsfEncoder::EncodePendingFrame()
     return Send(frame_);
 }
 
-HRESULT AsfEncoder::WritePcm(const BYTE *pb, size_t cb)
+[[nodiscard]] HRESULT AsfEncoder::WritePcm(const BYTE *pb, size_t cb)
 {
     if (!enc_ || finished_)
         return E_UNEXPECTED;
@@ -241,7 +241,7 @@ HRESULT AsfEncoder::WritePcm(const BYTE *pb, size_t cb)
     return S_OK;
 }
 
-HRESULT AsfEncoder::WriteSilence(uint64_t frames)
+[[nodiscard]] HRESULT AsfEncoder::WriteSilence(uint64_t frames)
 {
     static const BYTE zeros[4096] = {};
     const size_t perPiece = sizeof zeros / (2u * channels_);
@@ -255,7 +255,7 @@ HRESULT AsfEncoder::WriteSilence(uint64_t frames)
     return S_OK;
 }
 
-HRESULT AsfEncoder::Finish()
+[[nodiscard]] HRESULT AsfEncoder::Finish()
 {
     if (!enc_ || finished_)
         return E_UNEXPECTED;

@@ -29,27 +29,27 @@ public:
     // Creates the file and writes its header. E_INVALIDARG when the encoder
     // refuses the format; the system's code when the file cannot be made or
     // written (E_ACCESSDENIED, disk full, path not found).
-    HRESULT Open(const std::string &path, DWORD nSamplesPerSec, WORD nChannels, DWORD bitrate);
+    [[nodiscard]] HRESULT Open(const std::string &path, DWORD nSamplesPerSec, WORD nChannels, DWORD bitrate);
     // cb bytes of whole sample frames. A failure of the file sticks: every
     // later call reports it.
-    HRESULT WritePcm(const BYTE *pb, size_t cb);
+    [[nodiscard]] HRESULT WritePcm(const BYTE *pb, size_t cb);
     // Sample frames of silence.
-    HRESULT WriteSilence(uint64_t frames);
+    [[nodiscard]] HRESULT WriteSilence(uint64_t frames);
     // Encodes what is pending, finishes the stream and the header, closes the file.
-    HRESULT Finish();
+    [[nodiscard]] HRESULT Finish();
 
     // Sample frames taken so far.
     uint64_t FramesIn() const { return framesIn_; }
     DWORD BlockAlign() const { return blockAlign_; }
 
 private:
-    HRESULT OpenEncoder(DWORD nSamplesPerSec, WORD nChannels, DWORD bitrate);
+    [[nodiscard]] HRESULT OpenEncoder(DWORD nSamplesPerSec, WORD nChannels, DWORD bitrate);
     HRESULT OpenFile(const std::string &path);
-    HRESULT OpenMuxer(DWORD bitrate);
+    [[nodiscard]] HRESULT OpenMuxer(DWORD bitrate);
     HRESULT EncodePendingFrame();
-    HRESULT Send(AVFrame *frame);
+    [[nodiscard]] HRESULT Send(AVFrame *frame);
     HRESULT FileError(int averror) const;
-    HRESULT Fail(HRESULT hr);
+    [[nodiscard]] HRESULT Fail(HRESULT hr);
     void Release();
 
     AVCodecContext *enc_ = nullptr;

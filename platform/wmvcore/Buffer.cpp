@@ -4,7 +4,7 @@
 
 namespace orafon::wmvcore {
 
-HRESULT Buffer::Make(DWORD cbMax, CComPtr<Buffer> &out)
+[[nodiscard]] HRESULT Buffer::Make(DWORD cbMax, CComPtr<Buffer> &out)
 {
     std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[cbMax ? cbMax : 1]);
     if (!bytes)

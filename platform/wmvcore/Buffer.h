@@ -12,7 +12,7 @@ namespace orafon::wmvcore {
 class Buffer final : public orafon::ComObject<Buffer, INSSBuffer>, private WmObject {
 public:
     // A buffer of cbMax bytes, all in use until SetLength says otherwise.
-    static HRESULT Make(DWORD cbMax, CComPtr<Buffer> &out);
+    [[nodiscard]] static HRESULT Make(DWORD cbMax, CComPtr<Buffer> &out);
 
     STDMETHODIMP GetLength(DWORD *pdwLength) override;
     STDMETHODIMP SetLength(DWORD dwLength) override;

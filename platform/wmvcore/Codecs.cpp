@@ -82,7 +82,7 @@ std::shared_ptr<const CodecList> AudioCodecs()
     return real;
 }
 
-bool IsEncodableFormat(const MediaType &type)
+[[nodiscard]] bool IsEncodableFormat(const MediaType &type)
 {
     const WAVEFORMATEX *wfx = type.WaveFormat();
     if (!wfx || type.Header().subtype != WMMEDIASUBTYPE_WMAudioV8)

@@ -29,6 +29,6 @@ std::shared_ptr<const CodecList> AudioCodecs();
 // The real codec: Windows Media Audio through FFmpeg's wmav2 encoder.
 const Codec &WmaCodec();
 // Whether a format of a coded media type is one the writer can encode.
-bool IsEncodableFormat(const MediaType &type);
+[[nodiscard]] bool IsEncodableFormat(const MediaType &type);
 
 } // namespace orafon::wmvcore

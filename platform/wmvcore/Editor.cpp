@@ -41,7 +41,7 @@ void PutLe64(BYTE *p, QWORD v)
         p[i] = static_cast<BYTE>(v >> (8 * i));
 }
 
-bool ReadAt(int fd, void *buffer, size_t size, off_t at)
+[[nodiscard]] bool ReadAt(int fd, void *buffer, size_t size, off_t at)
 {
     auto *p = static_cast<BYTE *>(buffer);
     while (size > 0) {
@@ -79,7 +79,7 @@ Editor::~Editor()
     Close();
 }
 
-HRESULT Editor::FindFileProperties()
+[[nodiscard]] HRESULT Editor::FindFileProperties()
 {
     BYTE head[kHeaderObjectSize];
     if (!ReadAt(fd_, head, sizeof head, 0) || std::memcmp(head, &ASF_Header_Object, sizeof(GUID)) != 0)

@@ -48,7 +48,7 @@ public:
     STDMETHODIMP RemoveScript(WORD wIndex) override;
 
 private:
-    HRESULT FindFileProperties();
+    [[nodiscard]] HRESULT FindFileProperties();
     QWORD Duration() const;
 
     int fd_ = -1;

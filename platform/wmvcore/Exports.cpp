@@ -12,7 +12,7 @@ namespace orafon::wmvcore {
 
 namespace {
 
-template <typename T, typename I> HRESULT Make(I **pp)
+template <typename T, typename I> [[nodiscard]] HRESULT Make(I **pp)
 {
     if (!pp)
         return E_POINTER;

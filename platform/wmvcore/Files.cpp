@@ -6,7 +6,7 @@
 
 namespace orafon::wmvcore {
 
-bool ToUtf8(const WCHAR *text, std::string &out)
+[[nodiscard]] bool ToUtf8(const WCHAR *text, std::string &out)
 {
     out.clear();
     if (!text)
@@ -46,7 +46,7 @@ bool ToUtf8(const WCHAR *text, std::string &out)
     return SUCCEEDED(hr) && wellFormed;
 }
 
-HRESULT ErrnoToHresult(int error)
+[[nodiscard]] HRESULT ErrnoToHresult(int error)
 {
     switch (error) {
     case EACCES:

@@ -8,9 +8,9 @@
 namespace orafon::wmvcore {
 
 // UTF-16 to UTF-8; false for an unpaired surrogate or an embedded NUL.
-bool ToUtf8(const WCHAR *text, std::string &out);
+[[nodiscard]] bool ToUtf8(const WCHAR *text, std::string &out);
 // An errno value as an HRESULT: E_ACCESSDENIED, the Win32 disk-full and
 // path codes, E_OUTOFMEMORY, or E_FAIL.
-HRESULT ErrnoToHresult(int error);
+[[nodiscard]] HRESULT ErrnoToHresult(int error);
 
 } // namespace orafon::wmvcore

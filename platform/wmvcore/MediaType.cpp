@@ -35,7 +35,7 @@ MediaType MediaType::Audio(REFGUID subtype, const WAVEFORMATEX &wfx, const BYTE 
     return type;
 }
 
-HRESULT MediaType::Assign(const WM_MEDIA_TYPE *pType)
+[[nodiscard]] HRESULT MediaType::Assign(const WM_MEDIA_TYPE *pType)
 {
     if (!pType || (pType->cbFormat > 0 && !pType->pbFormat))
         return E_INVALIDARG;
@@ -48,7 +48,7 @@ HRESULT MediaType::Assign(const WM_MEDIA_TYPE *pType)
     return S_OK;
 }
 
-HRESULT MediaType::CopyOut(WM_MEDIA_TYPE *pType, DWORD *pcbType) const
+[[nodiscard]] HRESULT MediaType::CopyOut(WM_MEDIA_TYPE *pType, DWORD *pcbType) const
 {
     if (!pcbType)
         return E_POINTER;

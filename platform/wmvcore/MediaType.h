@@ -18,10 +18,10 @@ public:
 
     // Copies pType and its format block; E_INVALIDARG for a null type or a
     // format size without bytes; E_OUTOFMEMORY.
-    HRESULT Assign(const WM_MEDIA_TYPE *pType);
+    [[nodiscard]] HRESULT Assign(const WM_MEDIA_TYPE *pType);
     // GetMediaType's contract: size query with a null pType, else a copy
     // whose pbFormat points just after the structure in the caller's block.
-    HRESULT CopyOut(WM_MEDIA_TYPE *pType, DWORD *pcbType) const;
+    [[nodiscard]] HRESULT CopyOut(WM_MEDIA_TYPE *pType, DWORD *pcbType) const;
 
     const WM_MEDIA_TYPE &Header() const { return header_; }
     // The WAVEFORMATEX at the start of the format block, or null when the

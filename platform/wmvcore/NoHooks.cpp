@@ -14,7 +14,7 @@ std::shared_ptr<const CodecList> ReplacedAudioCodecs() noexcept
 
 void SampleGiven(DWORD, QWORD) noexcept {}
 
-bool SampleAllocationFails() noexcept
+[[nodiscard]] bool SampleAllocationFails() noexcept
 {
     return false;
 }

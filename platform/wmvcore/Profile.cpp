@@ -15,7 +15,7 @@ std::u16string Text(const WCHAR *text)
     return text ? std::u16string(text) : std::u16string();
 }
 
-HRESULT Store(std::u16string &field, const WCHAR *text)
+[[nodiscard]] HRESULT Store(std::u16string &field, const WCHAR *text)
 {
     return orafon::CatchAtEdge([&] { field = Text(text); });
 }
@@ -26,7 +26,7 @@ HRESULT Store(std::u16string &field, const WCHAR *text)
 
 StreamConfig::StreamConfig(const MediaType &type, DWORD bitrate) : type_(type), bitrate_(bitrate) {}
 
-HRESULT StreamConfig::Clone(CComPtr<StreamConfig> &out) const
+[[nodiscard]] HRESULT StreamConfig::Clone(CComPtr<StreamConfig> &out) const
 {
     HRESULT hr = Create(out, type_, bitrate_);
     if (FAILED(hr))
@@ -136,7 +136,7 @@ STDMETHODIMP StreamConfig::SetMediaType(WM_MEDIA_TYPE *pType)
     return type_.Assign(pType);
 }
 
-CComPtr<StreamConfig> OwnStreamConfig(IWMStreamConfig *pConfig)
+[[nodiscard]] CComPtr<StreamConfig> OwnStreamConfig(IWMStreamConfig *pConfig)
 {
     CComPtr<StreamConfig> own;
     void *p = nullptr;
@@ -147,7 +147,7 @@ CComPtr<StreamConfig> OwnStreamConfig(IWMStreamConfig *pConfig)
 
 // ---- Profile ------------------------------------------------------------------------
 
-CComPtr<Profile> OwnProfile(IWMProfile *pProfile)
+[[nodiscard]] CComPtr<Profile> OwnProfile(IWMProfile *pProfile)
 {
     CComPtr<Profile> own;
     void *p = nullptr;

@@ -34,7 +34,7 @@ public:
     StreamConfig(const MediaType &type, DWORD bitrate);
 
     // A copy with its own reference (profiles keep copies, as the platform does).
-    HRESULT Clone(CComPtr<StreamConfig> &out) const;
+    [[nodiscard]] HRESULT Clone(CComPtr<StreamConfig> &out) const;
     WORD Number() const { return number_; }
     const MediaType &Type() const { return type_; }
 
@@ -101,7 +101,7 @@ private:
 
 // Our own object behind an interface pointer a caller handed in; empty for
 // anyone else's object (whose insides this runtime cannot read).
-CComPtr<StreamConfig> OwnStreamConfig(IWMStreamConfig *pConfig);
+[[nodiscard]] CComPtr<StreamConfig> OwnStreamConfig(IWMStreamConfig *pConfig);
 CComPtr<Profile> OwnProfile(IWMProfile *pProfile);
 
 class ProfileManager final : public orafon::ComObject<ProfileManager, IWMProfileManager, IWMCodecInfo3,
@@ -141,7 +141,7 @@ private:
 
 // Copies text into a caller's buffer of *pcch characters (terminator
 // included): a size query when the buffer is null, E_INVALIDARG when short.
-template <typename Count> HRESULT CopyName(const std::u16string &text, WCHAR *buffer, Count *pcch)
+template <typename Count> [[nodiscard]] HRESULT CopyName(const std::u16string &text, WCHAR *buffer, Count *pcch)
 {
     if (!pcch)
         return E_POINTER;

@@ -22,7 +22,7 @@ public:
 };
 
 // Hands a held object out through an out parameter as interface I.
-template <typename I, typename T> HRESULT HandOut(CComPtr<T> &held, I **ppOut)
+template <typename I, typename T> [[nodiscard]] HRESULT HandOut(CComPtr<T> &held, I **ppOut)
 {
     *ppOut = static_cast<I *>(held.Detach());
     return S_OK;

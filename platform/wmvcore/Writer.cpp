@@ -18,7 +18,7 @@ namespace {
 constexpr QWORD kUnitsPerSecond = 10000000;
 
 // Whether an input type is 16-bit PCM at the stream's rate and channels.
-bool AcceptsInput(const MediaType &type, const WAVEFORMATEX &stream)
+[[nodiscard]] bool AcceptsInput(const MediaType &type, const WAVEFORMATEX &stream)
 {
     const WM_MEDIA_TYPE &h = type.Header();
     const WAVEFORMATEX *wfx = type.WaveFormat();
@@ -30,7 +30,7 @@ bool AcceptsInput(const MediaType &type, const WAVEFORMATEX &stream)
 }
 
 // Reads a media properties object's type through its interface.
-HRESULT ReadMediaType(IWMMediaProps *props, MediaType &out)
+[[nodiscard]] HRESULT ReadMediaType(IWMMediaProps *props, MediaType &out)
 {
     DWORD cb = 0;
     HRESULT hr = props->GetMediaType(nullptr, &cb);
@@ -82,8 +82,9 @@ STDMETHODIMP InputProps::GetGroupName(WCHAR *pwszName, WORD *pcchName)
 
 Writer::~Writer()
 {
+    // A writer let go without EndWriting has nobody to tell how the file ended.
     if (encoder_)
-        encoder_->Finish();
+        static_cast<void>(encoder_->Finish());
 }
 
 STDMETHODIMP Writer::SetProfileByID(REFGUID)
@@ -238,7 +239,7 @@ QWORD Writer::TimeWritten() const
     return encoder_->FramesIn() * kUnitsPerSecond / StreamFormat().nSamplesPerSec;
 }
 
-HRESULT Writer::FillGapUntil(QWORD cnsSampleTime)
+[[nodiscard]] HRESULT Writer::FillGapUntil(QWORD cnsSampleTime)
 {
     const QWORD written = TimeWritten();
     const QWORD frameTime = kUnitsPerSecond / StreamFormat().nSamplesPerSec + 1;
@@ -249,7 +250,7 @@ HRESULT Writer::FillGapUntil(QWORD cnsSampleTime)
     return encoder_->WriteSilence(frames);
 }
 
-HRESULT Writer::TakePcm(const BYTE *pb, DWORD cb)
+[[nodiscard]] HRESULT Writer::TakePcm(const BYTE *pb, DWORD cb)
 {
     const DWORD frame = StreamFormat().nChannels * 2u;
     if (carryBytes_ > 0) {

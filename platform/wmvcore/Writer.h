@@ -76,7 +76,7 @@ private:
     const WAVEFORMATEX &StreamFormat() const { return *stream_->Type().WaveFormat(); }
     // 100-ns time of the next sample frame.
     QWORD TimeWritten() const;
-    HRESULT FillGapUntil(QWORD cnsSampleTime);
+    [[nodiscard]] HRESULT FillGapUntil(QWORD cnsSampleTime);
     HRESULT TakePcm(const BYTE *pb, DWORD cb);
 
     CComPtr<StreamConfig> stream_;

@@ -35,12 +35,6 @@ std::u16string U16(const std::string &s)
     return std::u16string(s.begin(), s.end());
 }
 
-void PumpFor(DWORD ms)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    PumpUntil([&] { return std::chrono::steady_clock::now() > until; }, std::chrono::milliseconds(ms + 1000));
-}
-
 void DrainMessages()
 {
     MSG message;

@@ -36,8 +36,6 @@ std::string TempPath(const std::string &name);
 std::u16string U16(const std::string &s);
 
 using orafon::test::PumpUntil;
-// Dispatches whatever arrives during ms milliseconds.
-void PumpFor(DWORD ms);
 // Dispatches what is queued now, without waiting for more.
 void DrainMessages();
 

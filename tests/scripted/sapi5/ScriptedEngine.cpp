@@ -163,7 +163,8 @@ private:
         }
         PipeItem done;
         done.kind = PipeItem::Kind::Done;
-        job.pipe->Push(std::move(done));
+        static_cast<void>(
+            job.pipe->Push(std::move(done))); // refused only when cancelled: nobody waits for the end then
     }
 
     std::u16string name_;
