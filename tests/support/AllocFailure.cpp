@@ -68,6 +68,16 @@ void operator delete[](void *p, std::size_t) noexcept
 {
     Release(p);
 }
+// A constructor that throws inside a nothrow new expression frees through
+// these; left to the runtime they would free a malloc block as a new one.
+void operator delete(void *p, const std::nothrow_t &) noexcept
+{
+    Release(p);
+}
+void operator delete[](void *p, const std::nothrow_t &) noexcept
+{
+    Release(p);
+}
 
 namespace orafon::test {
 
