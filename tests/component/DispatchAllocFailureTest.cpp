@@ -157,21 +157,11 @@ DISPID Dispid(const char16_t *name)
     return DISPID_UNKNOWN;
 }
 
-// The module, loaded once and kept for the life of the process. Unloading it
-// would unload the codec libraries it brings in (libavformat and what that
-// loads), which lose allocations held in their globals, and the leak check
-// would report those on every test instead of the object's own.
-HMODULE TheModule()
-{
-    static const HMODULE module = LoadLibraryA(ORAFON_MODULE_PATH);
-    return module;
-}
-
 class DispatchUnderAllocationFailure : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_module = TheModule();
+        m_module = LoadLibraryA(ORAFON_MODULE_PATH);
         ASSERT_NE(m_module, nullptr) << ORAFON_MODULE_PATH;
         auto getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(m_module, "DllGetClassObject"));
         m_canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(GetProcAddress(m_module, "DllCanUnloadNow"));
@@ -206,6 +196,8 @@ protected:
         if (m_canUnloadNow) {
             EXPECT_EQ(m_canUnloadNow(), S_OK) << "an object or a lock outlived its release";
         }
+        if (m_module)
+            FreeLibrary(m_module);
     }
 
     LONG IndexOf(const std::u16string &name)
