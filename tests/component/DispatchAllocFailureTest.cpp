@@ -520,21 +520,7 @@ int main(int argc, char **argv)
                     orafon::sapi5::ScriptStep::Audio(3200)};
     if (FAILED(orafon::sapi5::RegisterScriptedVoice(kVoiceToken, kVoiceName, script)))
         return 1;
-    OrafonScriptedMode mode{};
-    mode.name = kModeName;
-    mode.gender = 2;
-    mode.language = 1033;
-    mode.format = {WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0};
-    mode.speedMin = 50;
-    mode.speedMax = 350;
-    mode.speedDefault = 150;
-    mode.pitchMin = 60;
-    mode.pitchMax = 240;
-    mode.pitchDefault = 120;
-    mode.volumeMin = 0;
-    mode.volumeMax = 65535;
-    mode.volumeDefault = 32768;
-    mode.bytesPerWord = 2000;
+    OrafonScriptedMode mode = OrafonScriptedStandardMode(kModeName);
     OrafonSapi4_AddScriptedMode(&mode);
 
     const int result = RUN_ALL_TESTS();

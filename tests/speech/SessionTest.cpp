@@ -222,20 +222,7 @@ protected:
 
     VoiceInfo Sapi4Mode(const char16_t *name, DWORD bytesPerWord, GUID *id = nullptr)
     {
-        OrafonScriptedMode m{};
-        m.name = name;
-        m.gender = 2;
-        m.language = 1033;
-        m.format = {WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0};
-        m.speedMin = 50;
-        m.speedMax = 350;
-        m.speedDefault = 150;
-        m.pitchMin = 60;
-        m.pitchMax = 240;
-        m.pitchDefault = 120;
-        m.volumeMax = 65535;
-        m.volumeDefault = 32768;
-        m.bytesPerWord = bytesPerWord;
+        OrafonScriptedMode m = OrafonScriptedStandardMode(name, bytesPerWord);
         const GUID made = OrafonSapi4_AddScriptedMode(&m);
         if (id)
             *id = made;

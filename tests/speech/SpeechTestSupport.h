@@ -172,26 +172,9 @@ protected:
         return script;
     }
 
-    // 16 kHz mono 16-bit; speed 50..350 (150), pitch 60..240 (120),
-    // volume 0..65535 (32768); every word reported, 2000 bytes each.
     static OrafonScriptedMode Mode(const char16_t *name = u"Orafon Scripted Mode")
     {
-        OrafonScriptedMode m{};
-        m.name = name;
-        m.gender = 2;
-        m.language = 1033;
-        m.format = {WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0};
-        m.speedMin = 50;
-        m.speedMax = 350;
-        m.speedDefault = 150;
-        m.pitchMin = 60;
-        m.pitchMax = 240;
-        m.pitchDefault = 120;
-        m.volumeMin = 0;
-        m.volumeMax = 65535;
-        m.volumeDefault = 32768;
-        m.bytesPerWord = 2000;
-        return m;
+        return OrafonScriptedStandardMode(name);
     }
 
     static OrafonScriptedRecord Record(const GUID &mode)

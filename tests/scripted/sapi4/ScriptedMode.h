@@ -24,6 +24,29 @@ struct OrafonScriptedMode {
     HRESULT results[8];
 };
 
+// The mode most tests speak with: 16 kHz mono 16-bit; speed 50..350 (150),
+// pitch 60..240 (120), volume 0..65535 (32768); every word reported,
+// bytesPerWord each.
+inline OrafonScriptedMode OrafonScriptedStandardMode(const char16_t *name, DWORD bytesPerWord = 2000)
+{
+    OrafonScriptedMode m{};
+    m.name = name;
+    m.gender = 2;
+    m.language = 1033;
+    m.format = {WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0};
+    m.speedMin = 50;
+    m.speedMax = 350;
+    m.speedDefault = 150;
+    m.pitchMin = 60;
+    m.pitchMax = 240;
+    m.pitchDefault = 120;
+    m.volumeMin = 0;
+    m.volumeMax = 65535;
+    m.volumeDefault = 32768;
+    m.bytesPerWord = bytesPerWord;
+    return m;
+}
+
 enum OrafonScriptedCall {
     ORAFON_SCRIPTED_SELECT = 0,
     ORAFON_SCRIPTED_TEXTDATA,
